@@ -1,0 +1,81 @@
+#include "platform/console_platform.h"
+
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/seams.h"
+
+namespace {
+
+ConsoleAnswers gAnswers = ConsoleAnswers::AskStdin;
+std::FILE* gOut = stdout;
+std::mutex gLock;
+const auto gStart = std::chrono::steady_clock::now();
+
+// The program's texts are plain ASCII; anything else is shown as '?'.
+std::string Narrow(const wchar_t* text, size_t count) {
+    std::string out;
+    for (size_t i = 0; i < count && text[i]; ++i) out += (text[i] >= 0x20 && text[i] < 0x7F) ? static_cast<char>(text[i]) : '?';
+    return out;
+}
+
+std::string Narrow(const wchar_t* text) {
+    size_t count = 0;
+    while (text[count]) ++count;
+    return Narrow(text, count);
+}
+
+int AskStdin() {
+    std::fprintf(gOut, "    answer [y/n]? ");
+    std::fflush(gOut);
+    int c = std::getchar();
+    while (c == ' ' || c == '\t') c = std::getchar();
+    const int answer = (c == 'y' || c == 'Y') ? ANSWER_YES : ANSWER_NO;
+    while (c != '\n' && c != EOF) c = std::getchar();
+    std::fprintf(gOut, "%s\n", answer == ANSWER_YES ? "yes" : "no");
+    return answer;
+}
+
+int ConsoleMessageBox(const wchar_t* text, const wchar_t* caption, unsigned style) {
+    const bool question = (style & 0x0F) == BOX_YESNO;
+    std::fprintf(gOut, "box   \"%s\" caption \"%s\" style 0x%02X%s\n", Narrow(text).c_str(), Narrow(caption).c_str(),
+                 style, question ? " (Yes/No)" : "");
+    std::fflush(gOut);
+    if (!question) return ANSWER_OK;
+    int answer = ANSWER_NO;
+    switch (gAnswers) {
+        case ConsoleAnswers::Yes: answer = ANSWER_YES; break;
+        case ConsoleAnswers::No: answer = ANSWER_NO; break;
+        case ConsoleAnswers::AskStdin: return AskStdin();
+    }
+    std::fprintf(gOut, "    answered %s\n", answer == ANSWER_YES ? "yes" : "no");
+    return answer;
+}
+
+void ConsoleDrawText(int x, int y, const wchar_t* text, int count) {
+    std::fprintf(gOut, "text  (%d,%d) \"%s\"\n", x, y, Narrow(text, static_cast<size_t>(count)).c_str());
+    std::fflush(gOut);
+}
+
+uint32_t ConsoleTickCount() {
+    const auto elapsed = std::chrono::steady_clock::now() - gStart;
+    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+}
+
+void ConsoleSleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void LockNothing() {}
+void LockEnter() { gLock.lock(); }
+void LockLeave() { gLock.unlock(); }
+
+}  // namespace
+
+void ConsolePlatformInstall(ConsoleAnswers answers, std::FILE* out) {
+    gAnswers = answers;
+    gOut = out;
+    gUi = UiSeam{ConsoleMessageBox, ConsoleDrawText};
+    gClock = ClockSeam{ConsoleTickCount, ConsoleSleep};
+    gUsbLock = LockSeam{LockNothing, LockEnter, LockLeave, LockNothing};
+}

@@ -1,0 +1,73 @@
+#include "platform/fake_platform.h"
+
+#include "platform/seams.h"
+
+FakePlatform gFake;
+
+namespace {
+
+int FakeMessageBox(const wchar_t* text, const wchar_t* caption, unsigned style) {
+    int answer = ANSWER_OK;
+    if ((style & 0x0F) == BOX_YESNO) {
+        answer = gFake.nextAnswer < gFake.answers.size() ? gFake.answers[gFake.nextAnswer++]
+                                                         : gFake.defaultQuestionAnswer;
+    }
+    gFake.events.push_back(FakeEvent{FakeEvent::Box, text, caption, style, answer, 0, 0, gFake.lockDepth});
+    return answer;
+}
+
+void FakeDrawText(int x, int y, const wchar_t* text, int count) {
+    gFake.events.push_back(
+        FakeEvent{FakeEvent::Text, std::wstring(text, static_cast<size_t>(count)), L"", 0, 0, x, y, gFake.lockDepth});
+}
+
+uint32_t FakeTickCount() {
+    ++gFake.tickQueries;
+    const uint32_t now = gFake.now;
+    gFake.now += gFake.stepPerQuery;
+    return now;
+}
+
+void FakeSleep(uint32_t ms) {
+    gFake.sleptMs += ms;
+    gFake.now += ms;
+}
+
+void FakeLockInit() { ++gFake.lockInits; }
+void FakeLockEnter() {
+    if (++gFake.lockDepth > gFake.maxLockDepth) gFake.maxLockDepth = gFake.lockDepth;
+}
+void FakeLockLeave() { --gFake.lockDepth; }
+void FakeLockDelete() { ++gFake.lockDeletes; }
+
+std::vector<FakeEvent> EventsOf(FakeEvent::Kind kind) {
+    std::vector<FakeEvent> out;
+    for (const auto& e : gFake.events)
+        if (e.kind == kind) out.push_back(e);
+    return out;
+}
+
+}  // namespace
+
+void FakePlatformInstall(uint32_t start, uint32_t stepPerQuery) {
+    gFake = FakePlatform{};
+    gFake.now = start;
+    gFake.stepPerQuery = stepPerQuery;
+    gFake.defaultQuestionAnswer = ANSWER_YES;
+    gUi = UiSeam{FakeMessageBox, FakeDrawText};
+    gClock = ClockSeam{FakeTickCount, FakeSleep};
+    gUsbLock = LockSeam{FakeLockInit, FakeLockEnter, FakeLockLeave, FakeLockDelete};
+}
+
+uint32_t FakeClockPeek() { return gFake.now; }
+int FakeLockDepth() { return gFake.lockDepth; }
+
+std::vector<FakeEvent> FakeBoxes() { return EventsOf(FakeEvent::Box); }
+std::vector<FakeEvent> FakeTexts() { return EventsOf(FakeEvent::Text); }
+
+size_t FakeErrorBoxCount() {
+    size_t n = 0;
+    for (const auto& e : gFake.events)
+        if (e.kind == FakeEvent::Box && e.text == L"Error" && e.caption == L" " && e.style == BOX_ICONWARNING) ++n;
+    return n;
+}

@@ -1,0 +1,21 @@
+#include "platform/seams.h"
+
+namespace {
+int NoBox(const wchar_t*, const wchar_t*, unsigned) { return 0; }
+void NoDraw(int, int, const wchar_t*, int) {}
+// Advances on every query so that a bounded wait still ends.
+uint32_t NoTicks() {
+    static uint32_t ticks = 0;
+    return ++ticks;
+}
+void NoSleep(uint32_t) {}
+void NoLock() {}
+}  // namespace
+
+// Inert until a platform installs itself; a missing install shows no box
+// and never blocks, instead of calling through a null pointer.
+UiSeam gUi = {NoBox, NoDraw};
+ClockSeam gClock = {NoTicks, NoSleep};
+LockSeam gUsbLock = {NoLock, NoLock, NoLock, NoLock};
+
+void ShowErrorBox() { gUi.messageBox(L"Error", L" ", BOX_OK | BOX_ICONWARNING); }

@@ -1,0 +1,467 @@
+#include "sim/sim_device.h"
+
+#include <cstring>
+
+SimBus gSimBus;
+
+namespace {
+
+constexpr UsbStatus SIM_FAIL = 1;
+constexpr uint8_t REPLY_OK = 0x00;
+constexpr uint8_t REPLY_REFUSED = 0x01;
+constexpr uint8_t FIRST_WRITABLE_PAGE = 10;
+constexpr size_t PAGE_LIMIT = SIM_FLASH_SIZE / SIM_PAGE_SIZE;  // 126
+
+// Handle values: in a 64-bit process they do not fit in 32 bits, so that a
+// handle cut to 32 bits anywhere is noticed.
+DeviceHandle HandleForSlot(size_t slot) {
+    if constexpr (sizeof(DeviceHandle) > 4) {
+        return static_cast<DeviceHandle>(0x5A5A000100000000LL + static_cast<long long>(slot) * 0x10);
+    } else {
+        return static_cast<DeviceHandle>(0x1000 + slot * 0x10);
+    }
+}
+
+// The packet that makes an application-mode device restart into its bootloader.
+const uint8_t MODE_SWITCH[32] = {0x00, 0x16, 0xA8, 0x00, 0x00, 0x15, 'B', 'o', 'o', 't', 'l',
+                                 'o',  'a',  'd',  ' ',  'e',  'n',  'a', 'b', 'l', 'e', 'd'};
+
+const char BOOTLOADER_NAME[] = "ar5w2~";
+const char PROBE_STRING[] = "Lumaris USB";
+
+uint32_t Now() { return gSimBus.now ? gSimBus.now() : 0; }
+
+bool Reached(uint32_t now, uint32_t when) { return static_cast<int32_t>(now - when) >= 0; }
+
+uint8_t LastPageForType(uint8_t deviceType) {
+    switch (deviceType) {
+        case 0x81: case 0x82: return 29;
+        case 0x83: case 0x85: return 62;
+        case 0x84: case 0x86: return 124;
+        default: return 29;
+    }
+}
+
+size_t LastPageBase(const SimDevice* d) { return static_cast<size_t>(d->lastPage) * SIM_PAGE_SIZE; }
+
+// Brings devices whose restart has finished back onto the bus.
+void UpdatePresence(uint32_t now) {
+    for (size_t i = 0; i < gSimBus.deviceCount; ++i) {
+        SimDevice* d = &gSimBus.devices[i];
+        if (!d->present && !d->gone && d->backAt != 0 && Reached(now, d->backAt)) {
+            d->present = true;
+            d->backAt = 0;
+            d->mode = d->backInMode;
+            d->keyAccepted = false;
+            d->selectedPage = -1;
+            d->queueHead = d->queueLength = 0;
+        }
+    }
+}
+
+SimDevice* AttachedDevice(uint32_t index) {
+    uint32_t seen = 0;
+    for (size_t i = 0; i < gSimBus.deviceCount; ++i) {
+        SimDevice* d = &gSimBus.devices[i];
+        if (d->present && !d->gone) {
+            if (seen == index) return d;
+            ++seen;
+        }
+    }
+    return nullptr;
+}
+
+// The device behind an open handle; a device that is restarting still owns
+// its handle until the host closes it.
+SimDevice* OpenDevice(DeviceHandle handle) {
+    for (size_t i = 0; i < gSimBus.deviceCount; ++i) {
+        SimDevice* d = &gSimBus.devices[i];
+        if (d->open && d->handle == handle && !d->gone) return d;
+    }
+    return nullptr;
+}
+
+// A device waiting to restart (after a mode switch or a run) leaves the bus
+// when its handle is closed.
+bool RestartPending(const SimDevice* d) { return d->backInMode != d->mode; }
+
+void Enqueue(SimDevice* d, const uint8_t* bytes, size_t count, uint32_t readyAt) {
+    for (size_t i = 0; i < count && d->queueLength < SIM_QUEUE_CAPACITY; ++i) {
+        const size_t slot = (d->queueHead + d->queueLength) % SIM_QUEUE_CAPACITY;
+        d->queue[slot] = SimQueuedByte{bytes[i], readyAt};
+        ++d->queueLength;
+    }
+}
+
+uint32_t ReadyBytes(const SimDevice* d, uint32_t now) {
+    uint32_t ready = 0;
+    while (ready < d->queueLength && Reached(now, d->queue[(d->queueHead + ready) % SIM_QUEUE_CAPACITY].readyAt)) {
+        ++ready;
+    }
+    return ready;
+}
+
+struct CallScope {
+    SimCall call{};
+    bool failed = false;
+};
+
+// Counts the call and applies the status faults. Returns true when the call
+// must fail without effect.
+bool BeginCall(CallScope& scope, SimOp op) {
+    const uint32_t number = ++gSimBus.callCount;
+    scope.call.op = op;
+    scope.call.time = Now();
+    scope.call.lockDepth = gSimBus.lockDepthProbe ? gSimBus.lockDepthProbe() : -1;
+    UpdatePresence(scope.call.time);
+    if (gSimBus.faultKind == SimFaultKind::Vanish && number >= gSimBus.faultCall) {
+        for (size_t i = 0; i < gSimBus.deviceCount; ++i) gSimBus.devices[i].gone = true;
+        scope.failed = true;
+    }
+    if (gSimBus.faultKind == SimFaultKind::FailStatus && number == gSimBus.faultCall) scope.failed = true;
+    return scope.failed;
+}
+
+UsbStatus EndCall(CallScope& scope, UsbStatus status) {
+    scope.call.status = status;
+    if (gSimBus.recordCalls) gSimBus.calls.push_back(std::move(scope.call));
+    return status;
+}
+
+bool ReplyFaultHere() {
+    return gSimBus.callCount == gSimBus.faultCall && gSimBus.faultKind != SimFaultKind::None &&
+           gSimBus.faultKind != SimFaultKind::FailStatus && gSimBus.faultKind != SimFaultKind::Vanish;
+}
+
+bool PageWritable(const SimDevice* d) {
+    return d->keyAccepted && d->selectedPage >= FIRST_WRITABLE_PAGE && d->selectedPage <= d->lastPage;
+}
+
+// Carries out one bootloader command and returns its reply in `reply`.
+size_t RunCommand(SimDevice* d, const uint8_t* p, uint32_t length, uint8_t* reply, uint32_t* extraDelay) {
+    if (length == 0) return 0;
+    const uint8_t code = p[0];
+    if (code == 0x00 && length == 1) {  // get info
+        const size_t base = LastPageBase(d);
+        const uint8_t info[9] = {'L', 'U', 0x01, 0x00,
+                                 d->flash[base + SIM_VERSION_OFFSET], d->flash[base + SIM_VERSION_OFFSET + 1],
+                                 d->flash[base + SIM_SIGNATURE_OFFSET], d->flash[base + SIM_SIGNATURE_OFFSET + 1],
+                                 d->deviceType};
+        std::memcpy(reply, info, sizeof info);
+        return sizeof info;
+    }
+    if (code == 0x01 && length == 2) {  // select page
+        if (p[1] >= PAGE_LIMIT) {
+            reply[0] = REPLY_REFUSED;
+            return 1;
+        }
+        d->selectedPage = p[1];
+        reply[0] = REPLY_OK;
+        return 1;
+    }
+    if (code == 0x02 && length == 1) {  // erase the selected page
+        *extraDelay = d->eraseDelayMs;
+        if (!PageWritable(d)) {
+            reply[0] = REPLY_REFUSED;
+            return 1;
+        }
+        std::memset(d->flash + static_cast<size_t>(d->selectedPage) * SIM_PAGE_SIZE, 0xFF, SIM_PAGE_SIZE);
+        ++d->pagesErased;
+        reply[0] = REPLY_OK;
+        return 1;
+    }
+    if (code == 0x03 && length == 258) {  // write one half of the selected page
+        const uint8_t half = p[1];
+        if (!PageWritable(d) || half > 1) {
+            reply[0] = reply[1] = REPLY_REFUSED;
+            return 2;
+        }
+        uint8_t* page = d->flash + static_cast<size_t>(d->selectedPage) * SIM_PAGE_SIZE;
+        for (size_t i = 0; i < 256; ++i) page[half * 256 + i] &= p[2 + i];  // flash only clears bits
+        ++d->halvesWritten;
+        reply[0] = reply[1] = REPLY_OK;
+        if (half == 0) return 2;
+        const uint16_t crc = SimCrc16(page, SIM_PAGE_SIZE);
+        reply[2] = static_cast<uint8_t>(crc >> 8);
+        reply[3] = static_cast<uint8_t>(crc & 0xFF);
+        ++d->checksumsSent;
+        return 4;
+    }
+    if (code == 0x05 && length == 1) {  // run the application: no reply
+        ++d->runCommands;
+        if (SimHasValidApp(d)) {
+            d->backInMode = SimMode::Application;
+        }
+        return 0;
+    }
+    if (code == 0x06 && length == 3) {  // flash key
+        const bool key = p[1] == SIM_FLASH_KEY_FIRST && p[2] == SIM_FLASH_KEY_SECOND;
+        const bool clear = p[1] == 0 && p[2] == 0;
+        d->keyAccepted = key;
+        reply[0] = (key || clear) ? REPLY_OK : REPLY_REFUSED;
+        return 1;
+    }
+    if (code == 0x07 && length == 3) {  // write the application signature, sent low byte first
+        if (!d->keyAccepted || p[1] != 0xC2 || p[2] != 0x3D) {
+            reply[0] = REPLY_REFUSED;
+            return 1;
+        }
+        const size_t at = LastPageBase(d) + SIM_SIGNATURE_OFFSET;
+        d->flash[at] &= 0x3D;
+        d->flash[at + 1] &= 0xC2;
+        reply[0] = SimHasValidApp(d) ? REPLY_OK : REPLY_REFUSED;
+        return 1;
+    }
+    reply[0] = REPLY_REFUSED;  // unknown command or wrong length
+    return 1;
+}
+
+void ApplyReplyFault(uint8_t code, uint8_t* reply, size_t* replyLength, uint32_t* delay) {
+    if (!ReplyFaultHere() || *replyLength == 0) return;
+    switch (gSimBus.faultKind) {
+        case SimFaultKind::MissingReply: *replyLength = 0; break;
+        case SimFaultKind::LateReply: *delay += SIM_LATE_REPLY_MS; break;
+        case SimFaultKind::PartialReply: --*replyLength; break;
+        case SimFaultKind::BadAck:
+            if (code == 0x00) reply[8] = 0x00;
+            else reply[0] = REPLY_REFUSED;
+            break;
+        case SimFaultKind::WrongChecksum:
+            if (*replyLength == 4) reply[3] ^= 0x01;
+            break;
+        default: break;
+    }
+}
+
+UsbStatus USB_CALL SimDeviceCount(uint32_t* count) {
+    CallScope scope;
+    if (BeginCall(scope, SimOp::DeviceCount)) return EndCall(scope, SIM_FAIL);
+    uint32_t n = 0;
+    while (AttachedDevice(n)) ++n;
+    *count = n;
+    scope.call.value = n;
+    return EndCall(scope, USB_OK);
+}
+
+UsbStatus USB_CALL SimDeviceString(uint32_t index, void* buffer, uint32_t selector) {
+    CallScope scope;
+    scope.call.index = index;
+    scope.call.selector = selector;
+    if (BeginCall(scope, SimOp::DeviceString)) return EndCall(scope, SIM_FAIL);
+    SimDevice* d = AttachedDevice(index);
+    if (!d) return EndCall(scope, SIM_FAIL);
+    auto* out = static_cast<uint8_t*>(buffer);
+    if (selector == STRING_SELECTOR_ID) {
+        if (!d->idReadable) return EndCall(scope, SIM_FAIL);
+        std::memset(out, 0, DEVICE_STRING_SIZE);
+        if (d->fillWholeStringBuffer) {
+            std::memset(out, 'x', DEVICE_STRING_SIZE);
+        } else if (d->mode == SimMode::Bootloader) {
+            std::memcpy(out, BOOTLOADER_NAME, sizeof BOOTLOADER_NAME);
+        } else {
+            std::memcpy(out, d->appName, d->appNameLength);
+        }
+        return EndCall(scope, USB_OK);
+    }
+    if (selector == STRING_SELECTOR_PROBE) {
+        if (!d->probeReadable) return EndCall(scope, SIM_FAIL);
+        std::memset(out, 0, DEVICE_STRING_SIZE);
+        std::memcpy(out, PROBE_STRING, sizeof PROBE_STRING);
+        return EndCall(scope, USB_OK);
+    }
+    return EndCall(scope, SIM_FAIL);
+}
+
+UsbStatus USB_CALL SimOpen(uint32_t index, DeviceHandle* handle) {
+    CallScope scope;
+    scope.call.index = index;
+    if (BeginCall(scope, SimOp::Open)) return EndCall(scope, SIM_FAIL);
+    SimDevice* d = AttachedDevice(index);
+    if (!d || d->open) return EndCall(scope, SIM_FAIL);
+    d->open = true;
+    d->handle = HandleForSlot(static_cast<size_t>(d - gSimBus.devices));
+    d->backInMode = d->mode;
+    d->queueHead = d->queueLength = 0;
+    *handle = d->handle;
+    scope.call.handle = d->handle;
+    return EndCall(scope, USB_OK);
+}
+
+UsbStatus USB_CALL SimClose(DeviceHandle handle) {
+    CallScope scope;
+    scope.call.handle = handle;
+    if (BeginCall(scope, SimOp::Close)) return EndCall(scope, SIM_FAIL);
+    SimDevice* d = OpenDevice(handle);
+    if (!d) return EndCall(scope, SIM_FAIL);
+    d->open = false;
+    if (RestartPending(d)) {  // after a mode switch or a run: restart now
+        d->present = false;
+        d->backAt = scope.call.time + (d->rebootDelayMs ? d->rebootDelayMs : 1);
+        if (d->backAt == 0) d->backAt = 1;
+    }
+    return EndCall(scope, USB_OK);
+}
+
+UsbStatus USB_CALL SimRead(DeviceHandle handle, void* buffer, uint32_t length, uint32_t* bytesRead, void*) {
+    CallScope scope;
+    scope.call.handle = handle;
+    scope.call.length = length;
+    if (BeginCall(scope, SimOp::Read)) return EndCall(scope, SIM_FAIL);
+    SimDevice* d = OpenDevice(handle);
+    if (!d) return EndCall(scope, SIM_FAIL);
+    const uint32_t ready = ReadyBytes(d, scope.call.time);
+    const uint32_t count = length < ready ? length : ready;
+    auto* out = static_cast<uint8_t*>(buffer);
+    for (uint32_t i = 0; i < count; ++i) {
+        out[i] = d->queue[d->queueHead].value;
+        d->queueHead = (d->queueHead + 1) % SIM_QUEUE_CAPACITY;
+        --d->queueLength;
+    }
+    if (bytesRead) *bytesRead = count;
+    if (gSimBus.recordCalls) scope.call.bytes.assign(out, out + count);
+    return EndCall(scope, USB_OK);
+}
+
+UsbStatus USB_CALL SimWrite(DeviceHandle handle, void* buffer, uint32_t length, uint32_t* bytesWritten, void*) {
+    CallScope scope;
+    scope.call.handle = handle;
+    scope.call.length = length;
+    const auto* packet = static_cast<const uint8_t*>(buffer);
+    if (gSimBus.recordCalls && packet) scope.call.bytes.assign(packet, packet + length);
+    if (BeginCall(scope, SimOp::Write)) return EndCall(scope, SIM_FAIL);
+    SimDevice* d = OpenDevice(handle);
+    if (!d || !packet) return EndCall(scope, SIM_FAIL);
+    if (bytesWritten) *bytesWritten = length;
+    if (RestartPending(d)) return EndCall(scope, USB_OK);  // restarting: nothing is heard
+    if (d->mode == SimMode::Application) {
+        if (length == sizeof MODE_SWITCH && std::memcmp(packet, MODE_SWITCH, sizeof MODE_SWITCH) == 0) {
+            ++d->modeSwitches;
+            d->backInMode = SimMode::Bootloader;
+            if (d->replyToModeSwitch) {
+                const uint8_t ack = 0;
+                Enqueue(d, &ack, 1, scope.call.time + d->replyDelayMs);
+            }
+        }
+        return EndCall(scope, USB_OK);
+    }
+    uint8_t reply[9];
+    uint32_t delay = 0;
+    size_t replyLength = RunCommand(d, packet, length, reply, &delay);
+    delay += d->replyDelayMs;
+    ApplyReplyFault(length ? packet[0] : 0, reply, &replyLength, &delay);
+    Enqueue(d, reply, replyLength, scope.call.time + delay);
+    return EndCall(scope, USB_OK);
+}
+
+UsbStatus USB_CALL SimSetup(DeviceHandle handle, uint32_t first, uint32_t second) {
+    CallScope scope;
+    scope.call.handle = handle;
+    scope.call.value = first;
+    scope.call.value2 = second;
+    if (BeginCall(scope, SimOp::Setup)) return EndCall(scope, SIM_FAIL);
+    return EndCall(scope, OpenDevice(handle) ? USB_OK : SIM_FAIL);
+}
+
+UsbStatus USB_CALL SimQueryRxQueue(DeviceHandle handle, uint32_t* bytesWaiting, uint32_t* queueStatus) {
+    CallScope scope;
+    scope.call.handle = handle;
+    if (BeginCall(scope, SimOp::QueryRxQueue)) return EndCall(scope, SIM_FAIL);
+    SimDevice* d = OpenDevice(handle);
+    if (!d) return EndCall(scope, SIM_FAIL);
+    *bytesWaiting = ReadyBytes(d, scope.call.time);
+    if (queueStatus) *queueStatus = 0;
+    scope.call.value = *bytesWaiting;
+    return EndCall(scope, USB_OK);
+}
+
+}  // namespace
+
+const UsbLibrary SIM_USB_LIBRARY = {SimDeviceCount, SimDeviceString, SimOpen,  SimClose,
+                                    SimRead,        SimWrite,        SimSetup, SimQueryRxQueue};
+
+const char* SimFaultName(SimFaultKind kind) {
+    switch (kind) {
+        case SimFaultKind::None: return "none";
+        case SimFaultKind::FailStatus: return "fail-status";
+        case SimFaultKind::MissingReply: return "missing-reply";
+        case SimFaultKind::LateReply: return "late-reply";
+        case SimFaultKind::PartialReply: return "partial-reply";
+        case SimFaultKind::BadAck: return "bad-ack";
+        case SimFaultKind::WrongChecksum: return "wrong-checksum";
+        case SimFaultKind::Vanish: return "vanish";
+    }
+    return "?";
+}
+
+void SimReset(uint32_t (*now)()) {
+    gSimBus.deviceCount = 0;
+    gSimBus.faultKind = SimFaultKind::None;
+    gSimBus.faultCall = 0;
+    gSimBus.callCount = 0;
+    gSimBus.recordCalls = true;
+    gSimBus.calls.clear();
+    gSimBus.now = now;
+    gSimBus.lockDepthProbe = nullptr;
+    gUsb = SIM_USB_LIBRARY;
+}
+
+SimDevice* SimAddDevice() {
+    if (gSimBus.deviceCount >= SIM_MAX_DEVICES) return nullptr;
+    SimDevice* d = &gSimBus.devices[gSimBus.deviceCount++];
+    std::memset(static_cast<void*>(d), 0, sizeof *d);
+    d->mode = SimMode::Bootloader;
+    d->backInMode = SimMode::Bootloader;
+    SimSetAppName(d, "2021");
+    d->idReadable = true;
+    d->probeReadable = true;
+    SimSetDeviceType(d, 0x83);
+    d->rebootDelayMs = 500;
+    std::memset(d->flash, 0xFF, sizeof d->flash);
+    d->present = true;
+    d->selectedPage = -1;
+    d->handle = NO_DEVICE;
+    return d;
+}
+
+void SimSetDeviceType(SimDevice* device, uint8_t deviceType) {
+    device->deviceType = deviceType;
+    device->lastPage = LastPageForType(deviceType);
+}
+
+void SimSetAppName(SimDevice* device, const char* name) {
+    size_t length = std::strlen(name);
+    if (length > DEVICE_STRING_SIZE - 1) length = DEVICE_STRING_SIZE - 1;
+    std::memcpy(device->appName, name, length);
+    device->appNameLength = length;
+}
+
+void SimSetInstalledApp(SimDevice* device, uint8_t verHi, uint8_t verLo, bool valid) {
+    const size_t base = LastPageBase(device);
+    device->flash[base + SIM_VERSION_OFFSET] = verHi;
+    device->flash[base + SIM_VERSION_OFFSET + 1] = verLo;
+    device->flash[base + SIM_SIGNATURE_OFFSET] = valid ? 0x3D : 0xFF;
+    device->flash[base + SIM_SIGNATURE_OFFSET + 1] = valid ? 0xC2 : 0xFF;
+}
+
+void SimSetFault(SimFaultKind kind, uint32_t callNumber) {
+    gSimBus.faultKind = kind;
+    gSimBus.faultCall = callNumber;
+}
+
+uint16_t SimSignature(const SimDevice* device) {
+    const size_t at = LastPageBase(device) + SIM_SIGNATURE_OFFSET;
+    return static_cast<uint16_t>(device->flash[at] << 8 | device->flash[at + 1]);
+}
+
+bool SimHasValidApp(const SimDevice* device) { return SimSignature(device) == SIM_VALID_SIGNATURE; }
+
+uint16_t SimCrc16(const uint8_t* data, size_t length) {
+    uint16_t crc = 0;
+    for (size_t i = 0; i < length; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0x8408) : static_cast<uint16_t>(crc >> 1);
+        }
+    }
+    return crc;
+}

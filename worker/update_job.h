@@ -1,0 +1,54 @@
+// The record of one update run and the process-wide flags that tie its
+// steps together.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "devicelink/usb_library.h"
+
+constexpr size_t PAGE_SIZE = 512;
+constexpr size_t PAGE_COUNT = 126;                   // pages 0..125
+constexpr size_t IMAGE_SIZE = PAGE_SIZE * PAGE_COUNT;  // 0xFC00 bytes
+constexpr uint8_t FIRST_APP_PAGE = 10;               // address 0x1400
+constexpr uint8_t CLOSED_LAST_PAGE = 10;             // lastPage while no device is open
+
+// What the bootloader reports in reply to CMD_GET_INFO.
+struct DeviceInfo {
+    uint8_t appVerHi;
+    uint8_t appVerLo;
+    uint32_t signature;  // a 16-bit value; the upper 16 bits are zero
+    uint8_t deviceType;
+};
+
+// A device type that no device reports; the job starts with it so that an
+// image is refused when no identification reply was ever read.
+constexpr uint8_t DEVICE_TYPE_UNKNOWN = 0x00;
+
+constexpr size_t TARGET_SERIAL_SIZE = 16;
+
+struct UpdateJob {
+    DeviceHandle handle;
+    uint32_t deviceCount;
+    char targetSerial[TARGET_SERIAL_SIZE];  // NUL-terminated
+    DeviceInfo info;
+    uint8_t ImageBuffer[IMAGE_SIZE];
+    uint8_t PageMap[PAGE_COUNT];
+    uint8_t lastPage;
+    uint8_t imageType;
+    uint8_t imageVerHi;
+    uint8_t imageVerLo;
+};
+
+// Puts a fresh record in place: no device open, lastPage 10, empty target,
+// an unknown device type. The image fields are filled by the image step.
+void CreateUpdateJob(UpdateJob& job);
+// Releases what the record owns. It does not close the device.
+void DestroyUpdateJob(UpdateJob& job);
+
+// 1 while the run may go on: set by discovery when the bootloader device is
+// present, cleared by discovery at its start and by the image step (and by a
+// failed programming run) otherwise.
+extern uint8_t deviceReady;
+// Set by OpenDevice when the device it matched runs its application.
+extern uint8_t appModeMatched;
