@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds and runs every test: native, under AddressSanitizer and
+# UndefinedBehaviorSanitizer, both Windows cross-builds, the Windows core
+# tests and end-to-end scenarios under Wine, and bounded fuzz runs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh native tests windows wine
+
+step() { printf '\n=== %s\n' "$*"; }
+
+step "native build and tests"
+cmake --preset native >/dev/null
+cmake --build --preset native
+ctest --preset native -j2
+
+step "AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan -j2
+
+step "Windows cross-builds (x86, x86-64)"
+for preset in win32 win64; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
+
+step "Windows: core tests and end-to-end scenarios under Wine"
+scripts/wine-tests.sh
+
+step "fuzzing (bounded)"
+scripts/fuzz.sh
+
+step "all tests passed"
