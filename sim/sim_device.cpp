@@ -261,6 +261,9 @@ UsbStatus USB_CALL SimDeviceString(uint32_t index, void* buffer, uint32_t select
         } else {
             std::memcpy(out, d->appName, d->appNameLength);
         }
+        if (d->bootloaderAfterReads != 0 && --d->bootloaderAfterReads == 0) {
+            d->mode = d->backInMode = SimMode::Bootloader;
+        }
         return EndCall(scope, USB_OK);
     }
     if (selector == STRING_SELECTOR_PROBE) {

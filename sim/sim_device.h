@@ -85,6 +85,9 @@ struct SimDevice {
     uint32_t eraseDelayMs;                // added to the reply of an erase
     uint32_t rebootDelayMs;               // off the bus after a mode switch or run
     bool replyToModeSwitch;               // queue one byte after the mode-switch packet
+    uint32_t bootloaderAfterReads;        // if not 0: enters its bootloader on its own after
+                                          // this many identification reads (a device that
+                                          // changes mode between two enumerations)
     uint8_t flash[SIM_FLASH_SIZE];
 
     // State.

@@ -1,0 +1,31 @@
+// Finding the device, switching it into its bootloader, opening,
+// identifying and closing it.
+#pragma once
+
+#include <cstdint>
+
+#include "worker/update_job.h"
+
+// Counts the devices and looks at the first readable identification
+// string. A bootloader device sets deviceReady and gives true; an
+// application-mode device is sent the mode switch (deviceReady stays 0) and
+// gives true; anything else shows the "Error" box and gives false.
+bool DiscoverDevice(UpdateJob& job);
+
+// Writes `packet` to the open device and waits up to 100 ms for any byte to
+// come back; nothing is read.
+void SendModeSwitch(UpdateJob& job, const uint8_t* packet);
+
+// Closes the open device, if any; handle becomes -1 and lastPage 10.
+void CloseDevice(UpdateJob& job);
+
+// Finds the device again and opens it. A bootloader device is identified;
+// an application-mode device is left open with appModeMatched set. Any
+// failure closes what was opened and leaves no device.
+void OpenDevice(UpdateJob& job);
+
+// Reads the device information and sets lastPage from the device type.
+bool IdentifyDevice(UpdateJob& job);
+
+// Counts the devices again after a failed open and reads their strings.
+void RescanDevices(UpdateJob& job);

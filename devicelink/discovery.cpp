@@ -1,0 +1,70 @@
+#include "bootloader/commands.h"
+#include "devicelink/device_link.h"
+#include "devicelink/identifiers.h"
+#include "devicelink/usb_access.h"
+#include "platform/seams.h"
+
+namespace {
+
+// The device is in application mode: open it, tell it to restart into its
+// bootloader, close it.
+void SwitchToBootloader(UpdateJob& job) {
+    OpenDevice(job);
+    if (appModeMatched != 1) {
+        // The open step found a device that is already in its bootloader and
+        // left it open; close it so that its handle is not lost.
+        if (job.handle != NO_DEVICE) CloseDevice(job);
+        return;
+    }
+    SendModeSwitch(job, MODE_SWITCH_PACKET);
+    CloseDevice(job);
+}
+
+}  // namespace
+
+bool DiscoverDevice(UpdateJob& job) {
+    deviceReady = 0;
+    uint32_t count = 0;
+    if (LockedDeviceCount(&count) != USB_OK || count == 0) {
+        ShowErrorBox();
+        return false;
+    }
+    const uint32_t searched = DevicesToSearch(count);
+    for (uint32_t i = 0; i < searched; ++i) {
+        IdString id;
+        if (ReadIdString(i, &id) != USB_OK) continue;  // skipped silently
+        if (IdEquals(id, BOOTLOADER_SERIAL)) {
+            deviceReady = 1;
+            return true;
+        }
+        if (!IsAppModeName(id)) {
+            ShowErrorBox();
+            return false;
+        }
+        SwitchToBootloader(job);
+        return true;
+    }
+    ShowErrorBox();
+    return false;
+}
+
+void SendModeSwitch(UpdateJob& job, const uint8_t* packet) {
+    uint32_t written = 0;
+    if (LockedWrite(job.handle, packet, MODE_SWITCH_PACKET_LENGTH, &written) != USB_OK) return;
+    const uint32_t start = gClock.tickCount();
+    for (;;) {
+        if (gClock.tickCount() - start >= REPLY_WINDOW_MS) return;
+        uint32_t waiting = 0;
+        if (LockedQueryRxQueue(job.handle, &waiting) != USB_OK) {
+            ShowErrorBox();
+            continue;
+        }
+        if (waiting >= 1) return;
+    }
+}
+
+void CloseDevice(UpdateJob& job) {
+    if (job.handle != NO_DEVICE && LockedClose(job.handle) != USB_OK) ShowErrorBox();
+    job.handle = NO_DEVICE;
+    job.lastPage = CLOSED_LAST_PAGE;
+}

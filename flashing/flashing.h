@@ -1,0 +1,26 @@
+// Programming the device's flash page by page, and the version check that
+// asks the user before an older or unversioned image.
+#pragma once
+
+#include <cstdint>
+
+#include "worker/update_job.h"
+
+// The bootloader's flash key, sent as two separate bytes; 0x00, 0x00 locks
+// flash writing again.
+constexpr uint8_t FLASH_KEY_FIRST = 0xA5;
+constexpr uint8_t FLASH_KEY_SECOND = 0xF1;
+
+// CRC-16/KERMIT (reflected polynomial 0x8408, initial 0, no final XOR) over
+// the 512 bytes of `page` in job.ImageBuffer.
+uint16_t PageCrc(const UpdateJob& job, uint8_t page);
+
+// Unlocks flash, erases the signature page, writes and proves every page of
+// 10..lastPage that the image carries, writes the signature, reads it back
+// and locks flash again. Shows one "Error" box on the first failure.
+bool ProgramFlash(UpdateJob& job);
+
+// Compares image and device versions, asks before an unversioned or older
+// image, programs and reports the result in a box. A failed programming run
+// clears deviceReady.
+void VersionCheckAndProgram(UpdateJob& job);

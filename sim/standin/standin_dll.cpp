@@ -1,0 +1,305 @@
+// A stand-in for the USB device library, built from the simulated device.
+// It exports the library's eight operations by ordinal only (see the .def
+// files) and reads its scenario from the file named by the environment
+// variable LUMARIS_STANDIN_SCENARIO (format in scenario.h). Beside the DLL
+// it writes:
+//   standin-calls.log     one line per call: call number, tick, thread,
+//                         operation, arguments, result, status; a run of
+//                         identical receive-queue queries is one line
+//   standin-flash-N.bin   the flash of device N (64,512 bytes)
+//   standin-state.txt     per device: mode, signature, version, counters
+// The flash and state files are written after every close and when the
+// library is unloaded, so they hold the device as the program left it.
+#include <windows.h>
+
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+#include "devicelink/usb_library.h"
+#include "sim/sim_device.h"
+#include "sim/standin/scenario.h"
+
+namespace {
+
+constexpr UsbStatus SCENARIO_BROKEN = 0xE0;
+
+CRITICAL_SECTION gLock;
+std::string gDir;  // the DLL's folder, with its trailing separator
+HANDLE gLog = INVALID_HANDLE_VALUE;
+bool gStarted = false;
+bool gBroken = false;
+// A run of receive-queue queries that all gave the same answer.
+std::string gPollLine;
+uint32_t gPollFirst = 0;
+uint32_t gPollCount = 0;
+
+uint32_t DllNow() { return GetTickCount(); }
+
+void WriteAll(HANDLE file, const std::string& text) {
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+std::string Format(const char* format, ...) {
+    char buffer[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}
+
+void LogLine(const std::string& line) {
+    if (gLog != INVALID_HANDLE_VALUE) WriteAll(gLog, line + "\r\n");
+}
+
+void FlushPolls() {
+    if (gPollCount == 0) return;
+    if (gPollCount == 1) LogLine(Format("#%" PRIu32 " ", gPollFirst) + gPollLine);
+    else LogLine(Format("#%" PRIu32 "..#%" PRIu32 " ", gPollFirst, gPollFirst + gPollCount - 1) + gPollLine +
+                 Format(" (x%" PRIu32 ")", gPollCount));
+    gPollCount = 0;
+}
+
+// `call` is the call's number as the simulated bus counted it.
+void LogCall(const std::string& text) {
+    FlushPolls();
+    LogLine(Format("#%" PRIu32 " ", gSimBus.callCount) + text);
+}
+
+std::string Prefix(const char* op) {
+    return Format("t=%" PRIu32 " thread=%lu %s", DllNow(), GetCurrentThreadId(), op);
+}
+
+std::string HandleText(DeviceHandle handle) {
+    return Format("0x%" PRIXPTR, static_cast<uintptr_t>(handle));
+}
+
+std::string Bytes(const void* data, uint32_t count) {
+    std::string out = "[";
+    const auto* p = static_cast<const uint8_t*>(data);
+    for (uint32_t i = 0; i < count; ++i) out += Format(i ? " %02X" : "%02X", p[i]);
+    return out + "]";
+}
+
+std::string Printable(const uint8_t* text, size_t limit) {
+    std::string out;
+    for (size_t i = 0; i < limit && text[i]; ++i)
+        out += (text[i] >= 0x20 && text[i] < 0x7F && text[i] != '"') ? static_cast<char>(text[i]) : '?';
+    return out;
+}
+
+void WriteFileWhole(const std::string& name, const void* data, size_t size) {
+    HANDLE f = CreateFileA((gDir + name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(f, data, static_cast<DWORD>(size), &written, nullptr);
+    CloseHandle(f);
+}
+
+// The devices as the program left them.
+void DumpDevices() {
+    std::string state;
+    for (size_t i = 0; i < gSimBus.deviceCount; ++i) {
+        const SimDevice* d = &gSimBus.devices[i];
+        WriteFileWhole(Format("standin-flash-%u.bin", static_cast<unsigned>(i)), d->flash, sizeof d->flash);
+        const size_t versionAt = static_cast<size_t>(d->lastPage) * SIM_PAGE_SIZE + SIM_VERSION_OFFSET;
+        state += Format(
+            "device %u mode=%s present=%s signature=0x%04X version=0x%02X%02X lastPage=%u erased=%" PRIu32
+            " halves=%" PRIu32 " checksums=%" PRIu32 " runs=%" PRIu32 " switches=%" PRIu32 "\r\n",
+            static_cast<unsigned>(i), d->backInMode == SimMode::Application ? "application" : "bootloader",
+            d->present ? "yes" : "no", SimSignature(d), d->flash[versionAt], d->flash[versionAt + 1], d->lastPage,
+            d->pagesErased, d->halvesWritten, d->checksumsSent, d->runCommands, d->modeSwitches);
+    }
+    WriteFileWhole("standin-state.txt", state.data(), state.size());
+}
+
+bool Start() {
+    gLog = CreateFileA((gDir + "standin-calls.log").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    SimReset(DllNow);
+    gSimBus.recordCalls = false;  // this library keeps its own log
+
+    char path[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableA("LUMARIS_STANDIN_SCENARIO", path, sizeof path);
+    if (length == 0 || length >= sizeof path) {
+        LogLine("scenario error: LUMARIS_STANDIN_SCENARIO is not set");
+        return false;
+    }
+    std::string text;
+    HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (f == INVALID_HANDLE_VALUE) {
+        LogLine(std::string("scenario error: cannot read ") + path);
+        return false;
+    }
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(f, chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
+    CloseHandle(f);
+
+    std::string base = path;
+    const size_t slash = base.find_last_of("\\/");
+    base = slash == std::string::npos ? "" : base.substr(0, slash + 1);
+    Scenario scenario;
+    std::string error;
+    if (!ParseScenario(text, base, &scenario, &error)) {
+        LogLine("scenario error: " + error);
+        return false;
+    }
+    for (size_t i = 0; i < scenario.deviceCount; ++i) {
+        const DeviceScenario& s = scenario.devices[i];
+        SimDevice* d = SimAddDevice();
+        d->mode = s.mode;
+        d->backInMode = s.mode;
+        SimSetAppName(d, s.name.c_str());
+        SimSetDeviceType(d, s.deviceType);
+        if (!FillFlash(s, d->flash, &error)) {
+            LogLine("scenario error: device " + std::to_string(i) + ": " + error);
+            return false;
+        }
+        if (s.installed) SimSetInstalledApp(d, s.installedHi, s.installedLo, s.installedValid);
+        d->idReadable = s.idReadable;
+        d->probeReadable = s.probeReadable;
+        d->fillWholeStringBuffer = s.fillString;
+        d->replyDelayMs = s.replyDelayMs;
+        d->eraseDelayMs = s.eraseDelayMs;
+        d->rebootDelayMs = s.rebootDelayMs;
+        d->replyToModeSwitch = s.modeSwitchReply;
+    }
+    SimSetFault(scenario.faultKind, scenario.faultCall);
+    LogLine(Format("scenario: %s, %u device(s), fault %s at call %" PRIu32, path,
+                   static_cast<unsigned>(scenario.deviceCount), SimFaultName(scenario.faultKind),
+                   scenario.faultCall));
+    DumpDevices();
+    return true;
+}
+
+// Every operation runs under the library's own lock, after the scenario
+// has been loaded once. Returns false when the scenario could not be used.
+struct Call {
+    Call() {
+        EnterCriticalSection(&gLock);
+        if (!gStarted) {
+            gStarted = true;
+            gBroken = !Start();
+        }
+    }
+    ~Call() { LeaveCriticalSection(&gLock); }
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+};
+
+}  // namespace
+
+extern "C" {
+
+UsbStatus USB_CALL StandinDeviceCount(uint32_t* count) {
+    Call lock;
+    if (gBroken) return SCENARIO_BROKEN;
+    const UsbStatus status = SIM_USB_LIBRARY.getDeviceCount(count);
+    LogCall(Prefix("device-count") + Format(" count=%" PRIu32 " -> %d", status == USB_OK ? *count : 0, status));
+    return status;
+}
+
+UsbStatus USB_CALL StandinDeviceString(uint32_t index, void* buffer, uint32_t selector) {
+    Call lock;
+    if (gBroken) return SCENARIO_BROKEN;
+    const UsbStatus status = SIM_USB_LIBRARY.getDeviceString(index, buffer, selector);
+    const std::string text = status == USB_OK ? Printable(static_cast<const uint8_t*>(buffer), DEVICE_STRING_SIZE) : "";
+    LogCall(Prefix("device-string") +
+            Format(" index=%" PRIu32 " selector=%" PRIu32 " \"%s\" -> %d", index, selector, text.c_str(), status));
+    return status;
+}
+
+UsbStatus USB_CALL StandinOpen(uint32_t index, DeviceHandle* handle) {
+    Call lock;
+    if (gBroken) return SCENARIO_BROKEN;
+    const UsbStatus status = SIM_USB_LIBRARY.open(index, handle);
+    LogCall(Prefix("open") + Format(" index=%" PRIu32 " handle=%s -> %d", index,
+                                    status == USB_OK ? HandleText(*handle).c_str() : "-", status));
+    return status;
+}
+
+UsbStatus USB_CALL StandinClose(DeviceHandle handle) {
+    Call lock;
+    if (gBroken) return SCENARIO_BROKEN;
+    const UsbStatus status = SIM_USB_LIBRARY.close(handle);
+    LogCall(Prefix("close") + " handle=" + HandleText(handle) + Format(" -> %d", status));
+    DumpDevices();
+    return status;
+}
+
+UsbStatus USB_CALL StandinRead(DeviceHandle handle, void* buffer, uint32_t length, uint32_t* bytesRead,
+                               void* overlapped) {
+    Call lock;
+    if (gBroken) return SCENARIO_BROKEN;
+    uint32_t got = 0;
+    const UsbStatus status = SIM_USB_LIBRARY.read(handle, buffer, length, &got, overlapped);
+    if (bytesRead) *bytesRead = got;
+    LogCall(Prefix("read") + " handle=" + HandleText(handle) + Format(" length=%" PRIu32 " ", length) +
+            Bytes(buffer, status == USB_OK ? got : 0) + Format(" -> %d", status));
+    return status;
+}
+
+UsbStatus USB_CALL StandinWrite(DeviceHandle handle, void* buffer, uint32_t length, uint32_t* bytesWritten,
+                                void* overlapped) {
+    Call lock;
+    if (gBroken) return SCENARIO_BROKEN;
+    const std::string packet = buffer ? Bytes(buffer, length) : "null";
+    const UsbStatus status = SIM_USB_LIBRARY.write(handle, buffer, length, bytesWritten, overlapped);
+    LogCall(Prefix("write") + " handle=" + HandleText(handle) + Format(" length=%" PRIu32 " ", length) + packet +
+            Format(" -> %d", status));
+    return status;
+}
+
+UsbStatus USB_CALL StandinSetup(DeviceHandle handle, uint32_t first, uint32_t second) {
+    Call lock;
+    if (gBroken) return SCENARIO_BROKEN;
+    const UsbStatus status = SIM_USB_LIBRARY.setup(handle, first, second);
+    LogCall(Prefix("setup") + " handle=" + HandleText(handle) +
+            Format(" %" PRIu32 " %" PRIu32 " -> %d", first, second, status));
+    return status;
+}
+
+UsbStatus USB_CALL StandinQueryRxQueue(DeviceHandle handle, uint32_t* bytesWaiting, uint32_t* queueStatus) {
+    Call lock;
+    if (gBroken) return SCENARIO_BROKEN;
+    const UsbStatus status = SIM_USB_LIBRARY.queryRxQueue(handle, bytesWaiting, queueStatus);
+    const std::string line = Format("thread=%lu query handle=", GetCurrentThreadId()) + HandleText(handle) +
+                             Format(" waiting=%" PRIu32 " -> %d", status == USB_OK ? *bytesWaiting : 0, status);
+    if (gPollCount > 0 && line == gPollLine) {
+        ++gPollCount;
+    } else {
+        FlushPolls();
+        gPollLine = line;
+        gPollFirst = gSimBus.callCount;
+        gPollCount = 1;
+    }
+    return status;
+}
+
+}  // extern "C"
+
+BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        InitializeCriticalSection(&gLock);
+        char path[MAX_PATH];
+        const DWORD length = GetModuleFileNameA(module, path, sizeof path);
+        gDir.assign(path, length < sizeof path ? length : 0);
+        const size_t slash = gDir.find_last_of("\\/");
+        gDir = slash == std::string::npos ? "" : gDir.substr(0, slash + 1);
+        DisableThreadLibraryCalls(module);
+    } else if (reason == DLL_PROCESS_DETACH) {
+        if (gStarted) {
+            FlushPolls();
+            if (!gBroken) DumpDevices();
+        }
+        if (gLog != INVALID_HANDLE_VALUE) CloseHandle(gLog);
+        DeleteCriticalSection(&gLock);
+    }
+    return TRUE;
+}
