@@ -63,7 +63,8 @@ void FlushPolls() {
     gPollCount = 0;
 }
 
-// `call` is the call's number as the simulated bus counted it.
+// Each line starts with the call's number as the simulated bus counts it,
+// the number a scenario's fault refers to.
 void LogCall(const std::string& text) {
     FlushPolls();
     LogLine(Format("#%" PRIu32 " ", gSimBus.callCount) + text);
