@@ -317,18 +317,24 @@ TEST(RescanDevices, ShowsABoxPerUnreadableString) {
     EXPECT_EQ(FakeErrorBoxCount(), 2u);
 }
 
+// Library rows carry the library's calling convention (stdcall on x86),
+// which a lambda cannot have.
+uint32_t gAbsurdStringCalls;
+UsbStatus USB_CALL AbsurdDeviceCount(uint32_t* count) {
+    *count = 0xFFFFFFFFu;
+    return USB_OK;
+}
+UsbStatus USB_CALL FailingDeviceString(uint32_t, void*, uint32_t) {
+    ++gAbsurdStringCalls;
+    return 1;
+}
+
 TEST(Discovery, AnAbsurdDeviceCountDoesNotStallTheSearch) {
     InstallTestWorld();
-    static uint32_t calls;
+    uint32_t& calls = gAbsurdStringCalls;
     calls = 0;
-    gUsb.getDeviceCount = [](uint32_t* count) -> UsbStatus {
-        *count = 0xFFFFFFFFu;
-        return USB_OK;
-    };
-    gUsb.getDeviceString = [](uint32_t, void*, uint32_t) -> UsbStatus {
-        ++calls;
-        return 1;
-    };
+    gUsb.getDeviceCount = AbsurdDeviceCount;
+    gUsb.getDeviceString = FailingDeviceString;
     UpdateJob job;
     CreateUpdateJob(job);
     EXPECT_FALSE(DiscoverDevice(job));
