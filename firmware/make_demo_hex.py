@@ -1,0 +1,102 @@
+#!/usr/bin/python3
+"""Writes the demo firmware image as Intel HEX text.
+
+The image fills pages FIRST..LAST (512 bytes each, from flash address
+FIRST*512) with reproducible filler bytes and carries its signature in the
+last page: the device type at offset 0x1FB and the version at 0x1FC, 0x1FD.
+The last two bytes of that page stay uncovered: the device writes its
+application signature there.
+
+    make_demo_hex.py [--type 0x83] [--version 1.00] [--first-page 10]
+                     [--last-page N] [--no-version] [--seed N] [-o FILE]
+
+The last page follows from the device type unless given. The functions are
+also used by the tests to make images of other kinds.
+"""
+import argparse
+import random
+import sys
+
+PAGE_SIZE = 512
+TYPE_OFFSET = 0x1FB
+VERSION_OFFSET = 0x1FC
+DEVICE_SIGNATURE_OFFSET = 0x1FE
+LAST_PAGE_FOR_TYPE = {0x81: 29, 0x82: 29, 0x83: 62, 0x84: 124, 0x85: 62, 0x86: 124}
+
+
+def make_image(device_type, version=(1, 0), first_page=10, last_page=None, seed=1):
+    """Returns {address: byte} for an image of pages first_page..last_page.
+
+    version None leaves the version bytes uncovered."""
+    if last_page is None:
+        last_page = LAST_PAGE_FOR_TYPE[device_type]
+    rng = random.Random(seed)
+    end = last_page * PAGE_SIZE + DEVICE_SIGNATURE_OFFSET
+    image = {a: rng.randrange(256) for a in range(first_page * PAGE_SIZE, end)}
+    base = last_page * PAGE_SIZE
+    image[base + TYPE_OFFSET] = device_type
+    if version is None:
+        del image[base + VERSION_OFFSET]
+        del image[base + VERSION_OFFSET + 1]
+    else:
+        image[base + VERSION_OFFSET] = version[0]
+        image[base + VERSION_OFFSET + 1] = version[1]
+    return image
+
+
+def record(address, rtype, data=b""):
+    """One record, without its line end."""
+    body = bytes([len(data), address >> 8, address & 0xFF, rtype]) + bytes(data)
+    checksum = (-sum(body)) & 0xFF
+    return ":" + (body + bytes([checksum])).hex().upper()
+
+
+def hex_lines(image, record_size=16):
+    """The records of an image: runs of consecutive addresses, cut at every
+    record_size boundary, then the end record."""
+    lines = []
+    addresses = sorted(image)
+    i = 0
+    while i < len(addresses):
+        start = addresses[i]
+        data = bytearray()
+        while (i < len(addresses) and addresses[i] == start + len(data)
+               and (len(data) == 0 or (start + len(data)) % record_size != 0)):
+            data.append(image[addresses[i]])
+            i += 1
+        lines.append(record(start, 0x00, data))
+    lines.append(record(0, 0x01))
+    return lines
+
+
+def hex_text(image, record_size=16, line_end="\n"):
+    return "".join(line + line_end for line in hex_lines(image, record_size))
+
+
+def parse_version(text):
+    high, _, low = text.partition(".")
+    return int(high), int(low or "0")
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--type", type=lambda s: int(s, 0), default=0x83)
+    parser.add_argument("--version", type=parse_version, default=(1, 0))
+    parser.add_argument("--no-version", action="store_true")
+    parser.add_argument("--first-page", type=int, default=10)
+    parser.add_argument("--last-page", type=int)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("-o", "--output", default="-")
+    args = parser.parse_args(argv)
+    image = make_image(args.type, None if args.no_version else args.version,
+                       args.first_page, args.last_page, args.seed)
+    text = hex_text(image)
+    if args.output == "-":
+        sys.stdout.write(text)
+    else:
+        with open(args.output, "w", newline="\n") as out:
+            out.write(text)
+
+
+if __name__ == "__main__":
+    main(sys.argv[1:])

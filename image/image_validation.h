@@ -1,0 +1,20 @@
+// The image step of an update run: load the embedded image and decide
+// whether it may be programmed into the connected device.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "worker/update_job.h"
+
+// Fills ImageBuffer with 0xFF, clears PageMap and loads the embedded image.
+// Accepts it when its highest used page is the last page of a known device
+// type and not above the device's lastPage, and its type byte (0x81..0x86)
+// equals the device's type; imageType, imageVerHi and imageVerLo then hold
+// its signature. Otherwise clears deviceReady: silently when the text does
+// not load, after the "Error" box when the image is refused.
+void PrepareAndValidateImage(UpdateJob& job);
+
+// The same step for the plain HEX text plain[0 .. length-1] instead of the
+// embedded image.
+void PrepareAndValidateText(UpdateJob& job, const uint8_t* plain, size_t length);
