@@ -7,6 +7,7 @@
 //                         operation, arguments, result, status; a run of
 //                         identical receive-queue queries is one line
 //   standin-flash-N.bin   the flash of device N (64,512 bytes)
+//   standin-flash-N.initial.bin   the same as the scenario set it up
 //   standin-state.txt     per device: mode, signature, version, counters
 // The flash and state files are written after every close and when the
 // library is unloaded, so they hold the device as the program left it.
@@ -172,6 +173,10 @@ bool Start() {
         d->replyToModeSwitch = s.modeSwitchReply;
     }
     SimSetFault(scenario.faultKind, scenario.faultCall);
+    for (size_t i = 0; i < gSimBus.deviceCount; ++i) {
+        const SimDevice* d = &gSimBus.devices[i];
+        WriteFileWhole(Format("standin-flash-%u.initial.bin", static_cast<unsigned>(i)), d->flash, sizeof d->flash);
+    }
     LogLine(Format("scenario: %s, %u device(s), fault %s at call %" PRIu32, path,
                    static_cast<unsigned>(scenario.deviceCount), SimFaultName(scenario.faultKind),
                    scenario.faultCall));
