@@ -376,7 +376,9 @@ int main(int argc, char** argv) {
     Findings findings{inputPath, check};
     auto parsed = std::make_unique<ParsedImage>();
     ParseText(text, *parsed, findings);
-    const Signature signature = CheckSignature(*parsed, findings);
+    // A record refused above leaves the image incomplete: its page and
+    // signature say nothing then.
+    const Signature signature = findings.errors == 0 ? CheckSignature(*parsed, findings) : Signature{};
     if (findings.errors > 0) {
         std::fprintf(stderr, "%s: error: image refused, nothing embedded\n", inputPath);
         return 1;
