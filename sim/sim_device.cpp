@@ -109,7 +109,10 @@ struct CallScope {
 // Counts the call and applies the status faults. Returns true when the call
 // must fail without effect.
 bool BeginCall(CallScope& scope, SimOp op) {
-    const uint32_t number = ++gSimBus.callCount;
+    ++gSimBus.callCount;
+    if (op == SimOp::Write) ++gSimBus.writeCount;
+    const bool counted = !gSimBus.faultCountsWrites || op == SimOp::Write;
+    const uint32_t number = gSimBus.faultCountsWrites ? gSimBus.writeCount : gSimBus.callCount;
     scope.call.op = op;
     scope.call.time = Now();
     scope.call.lockDepth = gSimBus.lockDepthProbe ? gSimBus.lockDepthProbe() : -1;
@@ -118,7 +121,7 @@ bool BeginCall(CallScope& scope, SimOp op) {
         for (size_t i = 0; i < gSimBus.deviceCount; ++i) gSimBus.devices[i].gone = true;
         scope.failed = true;
     }
-    if (gSimBus.faultKind == SimFaultKind::FailStatus && number == gSimBus.faultCall) scope.failed = true;
+    if (gSimBus.faultKind == SimFaultKind::FailStatus && counted && number == gSimBus.faultCall) scope.failed = true;
     return scope.failed;
 }
 
@@ -128,8 +131,10 @@ UsbStatus EndCall(CallScope& scope, UsbStatus status) {
     return status;
 }
 
+// Called while a write is being handled.
 bool ReplyFaultHere() {
-    return gSimBus.callCount == gSimBus.faultCall && gSimBus.faultKind != SimFaultKind::None &&
+    const uint32_t number = gSimBus.faultCountsWrites ? gSimBus.writeCount : gSimBus.callCount;
+    return number == gSimBus.faultCall && gSimBus.faultKind != SimFaultKind::None &&
            gSimBus.faultKind != SimFaultKind::FailStatus && gSimBus.faultKind != SimFaultKind::Vanish;
 }
 
@@ -400,7 +405,9 @@ void SimReset(uint32_t (*now)()) {
     gSimBus.deviceCount = 0;
     gSimBus.faultKind = SimFaultKind::None;
     gSimBus.faultCall = 0;
+    gSimBus.faultCountsWrites = false;
     gSimBus.callCount = 0;
+    gSimBus.writeCount = 0;
     gSimBus.recordCalls = true;
     gSimBus.calls.clear();
     gSimBus.now = now;

@@ -116,7 +116,9 @@ struct SimBus {
     size_t deviceCount;  // configured devices, attached or not
     SimFaultKind faultKind;
     uint32_t faultCall;  // 1-based call number the fault applies to
+    bool faultCountsWrites;  // faultCall counts packets written, not calls
     uint32_t callCount;  // calls made so far
+    uint32_t writeCount; // packets written so far
     bool recordCalls;
     std::vector<SimCall> calls;
     uint32_t (*now)();          // the clock the device lives on
