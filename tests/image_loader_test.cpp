@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -58,6 +59,8 @@ struct LoadCase {
     std::map<uint32_t, uint8_t> stored;  // every byte that is not 0xFF afterwards
     std::set<size_t> pages;              // every marked page
 };
+
+void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
 
 class LoadHexTextCases : public testing::TestWithParam<LoadCase> {};
 

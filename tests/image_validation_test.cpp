@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,8 @@ struct ValidationCase {
     size_t boxes;
     uint8_t imageType, imageVerHi, imageVerLo;  // when accepted
 };
+
+void PrintTo(const ValidationCase& c, std::ostream* os) { *os << c.name; }
 
 class PrepareAndValidateCases : public testing::TestWithParam<ValidationCase> {};
 
