@@ -78,6 +78,7 @@ TEST_P(LoadHexTextCases, ResultImageAndPages) {
 
 const std::string NUL(1, '\0');
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Rules, LoadHexTextCases,
     testing::Values(
@@ -125,12 +126,13 @@ INSTANTIATE_TEST_SUITE_P(
                  }(),
                  {10}}),
     [](const testing::TestParamInfo<LoadCase>& param) { return std::string(param.param.name); });
+// clang-format on
 
 TEST(HexPairToByte, DigitsUpperCaseOnlyEverythingElseZero) {
     struct Case {
         char first, second;
         uint8_t value;
-    } cases[] = {{'3', 'A', 0x3A}, {'a', '3', 0x03}, {'7', 'G', 0x70}, {'1', 'a', 0x10}, {'F', 'F', 0xFF},
+    } cases[] = {{'3', 'A', 0x3A}, {'a', '3', 0x03}, {'7', 'G', 0x70}, {'1', 'a', 0x10},  {'F', 'F', 0xFF},
                  {'0', '9', 0x09}, {'/', ':', 0x00}, {'@', 'G', 0x00}, {'\0', 'E', 0x0E}, {'f', '\n', 0x00}};
     for (const Case& c : cases)
         EXPECT_EQ(HexPairToByte(static_cast<uint8_t>(c.first), static_cast<uint8_t>(c.second)), c.value)

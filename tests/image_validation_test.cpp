@@ -1,5 +1,7 @@
 // The image step: which images a device accepts, what a refusal shows, and
 // that the run stops on any of them.
+#include "image/image_validation.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "image/image_validation.h"
 #include "tests/test_support.h"
 #include "worker/update_job.h"
 
@@ -79,6 +80,7 @@ TEST_P(PrepareAndValidateCases, AcceptsOrStopsTheRun) {
     }
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Images, PrepareAndValidateCases,
     testing::Values(
@@ -105,6 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
         ValidationCase{"NoDeviceIdentified", BODY + Signature(62, 0x83) + END, {DEVICE_TYPE_UNKNOWN, CLOSED_LAST_PAGE},
                        false, 1, 0, 0, 0}),
     [](const testing::TestParamInfo<ValidationCase>& param) { return std::string(param.param.name); });
+// clang-format on
 
 TEST(PrepareAndValidateImage, ExactlyOneKnownDeviceTypeAcceptsTheEmbeddedImage) {
     const Device devices[] = {{0x81, 29}, {0x82, 29}, {0x83, 62}, {0x84, 124}, {0x85, 62}, {0x86, 124}};

@@ -429,7 +429,7 @@ int main(int argc, char** argv) {
         version = buffer;
     }
     std::printf("%s: device type 0x%02X, version %s, %zu pages used (%zu..%zu), %zu bytes; %zu text bytes embedded\n",
-                BaseName(inputPath), unsigned{signature.type}, version.c_str(), pagesUsed, firstPage,
-                signature.page, parsed->dataBytes, scrambled.size());
+                BaseName(inputPath), unsigned{signature.type}, version.c_str(), pagesUsed, firstPage, signature.page,
+                parsed->dataBytes, scrambled.size());
     return 0;
 }
