@@ -123,15 +123,20 @@ check() {  # description, command...
 
 count() { grep -c -E -- "$1" "$2" 2>/dev/null || true; }
 
-# Relay patterns. Pointers and numbers are hex of the process's width.
+# Relay patterns. Pointers are hex of the process's width. A 32-bit
+# argument is shown as the whole register: in a 64-bit process its upper
+# half may hold leftovers, so only the low 8 hex digits are matched.
 H='[0-9a-fA-F]+'
-box_call() { printf 'Call user32\\.MessageBoxW\\(0+,%s L"%s",%s L"%s",0*%s\\)' "$H" "$1" "$H" "$2" "$3"; }
+int_arg() { printf '[0-9a-fA-F]*%08x' "$((16#$1))"; }
+box_call() { printf 'Call user32\\.MessageBoxW\\(0+,%s L"%s",%s L"%s",%s\\)' "$H" "$1" "$H" "$2" "$(int_arg "$3")"; }
 box_any='Call user32\.MessageBoxW\('
-box_ret() { printf 'Ret  user32\\.MessageBoxW\\(\\) retval=0*%s ' "$1"; }
-text_call() { printf 'Call gdi32\\.TextOutW\\(%s,0*%s,0*%s,%s L"%s",0*%s\\)' "$H" "$1" "$2" "$H" "$3" "$4"; }
+box_ret() { printf 'Ret  user32\\.MessageBoxW\\(\\) retval=%s ' "$(int_arg "$1")"; }
+text_call() {
+    printf 'Call gdi32\\.TextOutW\\(%s,%s,%s,%s L"%s",%s\\)' "$H" "$(int_arg "$1")" "$(int_arg "$2")" "$H" "$3" "$(int_arg "$4")"
+}
 text_any='Call gdi32\.TextOutW\('
 dialog_call="Call user32\.DialogBoxParamW\($H,0*67,"   # dialog 103
-dialog_ret() { printf 'Ret  user32\\.DialogBoxParamW\\(\\) retval=0*%s ' "$1"; }
+dialog_ret() { printf 'Ret  user32\\.DialogBoxParamW\\(\\) retval=%s ' "$(int_arg "$1")"; }
 TEXT_WORKING=$(text_call a a 'Working                ' 17)
 TEXT_OK=$(text_call a a 'OK           ' d)
 TEXT_REBOOT=$(text_call a 28 'REBOOT                       ' 1d)
