@@ -12,6 +12,7 @@ cd "$(dirname "$0")/.."
 # One line per fuzz target: name and seconds to run.
 TARGETS=(
   "fuzz_hex_loader 60"
+  "fuzz_device_protocol 60"
 )
 
 scripts/install-deps.sh native tests
