@@ -399,9 +399,10 @@ core_tests() {
         log "  $PRESET core tests: $exe missing"; failed=$((failed + 1)); failures+=("$PRESET core tests"); return
     fi
     log "  $PRESET core tests"
+    local began=$SECONDS
     # From its own folder, so that nothing depends on the caller's directory.
     if (cd "$BIN" && timeout 600 $WINE "$exe" --gtest_brief=1 >"$out" 2>&1); then
-        passed=$((passed + 1)); log "    ok: $(grep -E '^\[  PASSED  \]' "$out")"
+        passed=$((passed + 1)); log "    ok: $(grep -E '^\[  PASSED  \]' "$out") ($((SECONDS - began)) s)"
     else
         failed=$((failed + 1)); failures+=("$PRESET core tests"); tail -40 "$out"
     fi
