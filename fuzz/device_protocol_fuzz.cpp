@@ -100,7 +100,7 @@ SimDevice* DeviceOf(DeviceHandle handle) {
     return nullptr;
 }
 
-bool HalfHoldsImage(const uint8_t* packet, int page) {
+bool HalfHoldsImage(const uint8_t* packet, size_t page) {
     const uint8_t half = packet[1];
     return half <= 1 && std::memcmp(packet + 2, gImage.ImageBuffer + page * PAGE_SIZE + half * 256, 256) == 0;
 }
@@ -118,7 +118,7 @@ void NoteSent(const uint8_t* packet, uint32_t length) {
             gSent.firstHalf = false;
             break;
         case 0x03:
-            if (length != 258 || !gSent.erased || !HalfHoldsImage(packet, gSent.selected)) {
+            if (length != 258 || !gSent.erased || !HalfHoldsImage(packet, static_cast<size_t>(gSent.selected))) {
                 gSent.erased = gSent.firstHalf = false;
             } else if (packet[1] == 0) {
                 gSent.firstHalf = true;
