@@ -119,42 +119,23 @@ BenchImage EmbeddedImage() {
 // ---------------------------------------------------------------------------
 // The update
 
-// UpdateWorker, step for step, with the image step run on `image` instead of
-// the embedded image: the same descrambling pass into a work space, then the
-// same preparation and validation (PrepareAndValidateText).
-uint32_t MirroredUpdate(BenchImage& image) {
-    UpdateJob job;
-    CreateUpdateJob(job);
-    gUsbLock.initialise();
-    if (!DiscoverDevice(job)) {
-        gUsbLock.remove();
-        DestroyUpdateJob(job);
-        return 1;
-    }
-    gClock.sleep(RESTART_WAIT_MS);
-    gUi.drawText(10, 10, L"Working                ", 23);
-    DiscoverDevice(job);
+// The image step of the benchmark's runs: the same descrambling pass into a
+// work space as the embedded image gets, then the same preparation and
+// validation (PrepareAndValidateText), on the image of this run.
+BenchImage* gRunImage = nullptr;
 
-    if (deviceReady == 1) OpenDevice(job);
-    if (deviceReady == 1) {
-        const std::vector<uint8_t>& text = image.scrambled[image.next++ % image.scrambled.size()];
-        const size_t length = text.size();
-        for (size_t i = 0; i < length; ++i) image.plain[i] = UnscrambleByte(text[i]);
-        PrepareAndValidateText(job, image.plain.data(), length);
-    }
-    if (deviceReady == 1) VersionCheckAndProgram(job);
-    if (deviceReady == 1) RunApplication(job);
-    CloseDevice(job);
-    gUsbLock.remove();
+void PrepareBenchImage(UpdateJob& job) {
+    BenchImage& image = *gRunImage;
+    const std::vector<uint8_t>& text = image.scrambled[image.next++ % image.scrambled.size()];
+    const size_t length = text.size();
+    for (size_t i = 0; i < length; ++i) image.plain[i] = UnscrambleByte(text[i]);
+    PrepareAndValidateText(job, image.plain.data(), length);
+}
 
-    if (deviceReady == 1) {
-        gUi.drawText(10, 10, L"OK           ", 13);
-        gUi.drawText(10, 40, L"REBOOT                       ", 29);
-    } else {
-        gUi.drawText(10, 10, L"ERROR            ", 17);
-    }
-    DestroyUpdateJob(job);
-    return 0;
+// The worker's whole update with `image` in place of the embedded image.
+uint32_t UpdateWithImage(BenchImage& image) {
+    gRunImage = &image;
+    return UpdateWorkerWith(PrepareBenchImage);
 }
 
 // A user interface that records nothing: questions are answered Yes, and
@@ -289,7 +270,7 @@ void DeviceShare(benchmark::State& state, BenchImage* image) {
         gDeviceStamps = 0;
         state.ResumeTiming();
         const uint64_t start = Stamp();
-        MirroredUpdate(*image);
+        UpdateWithImage(*image);
         const uint64_t total = Stamp() - start;
         if (!Updated(d, image->pages)) {
             state.SkipWithError("the update did not end with OK over an updated device");
@@ -309,7 +290,7 @@ void UpdateOnVirtualClock(benchmark::State& state, BenchImage* image) {
         const SimDevice* d = SetUpWorld(Clock::Virtual, image->deviceType);
         state.ResumeTiming();
         const HeapCount start = HeapCountNow();
-        MirroredUpdate(*image);
+        UpdateWithImage(*image);
         const HeapCount used = HeapCountSince(start);
         if (!Updated(d, image->pages)) {
             state.SkipWithError("the update did not end with OK over an updated device");
@@ -334,7 +315,7 @@ void UpdateOnRealClock(benchmark::State& state, BenchImage* image) {
         state.ResumeTiming();
         const HeapCount start = HeapCountNow();
         const auto begin = std::chrono::steady_clock::now();
-        MirroredUpdate(*image);
+        UpdateWithImage(*image);
         const auto end = std::chrono::steady_clock::now();
         const HeapCount used = HeapCountSince(start);
         if (!Updated(d, image->pages)) {
@@ -357,7 +338,8 @@ double ThreadCpuSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-// The benchmark's mirror against UpdateWorker itself, on the embedded image,
+// The worker with the benchmark's image step against UpdateWorker itself, on
+// the embedded image,
 // taken in turn within each repetition so that both see the same machine.
 void MirrorAgainstWorker(benchmark::State& state, BenchImage* demo) {
     double mirror = 0, worker = 0, mirrorCalls = 0, workerCalls = 0, workerAllocations = 0;
@@ -367,7 +349,7 @@ void MirrorAgainstWorker(benchmark::State& state, BenchImage* demo) {
             const HeapCount heap = HeapCountNow();
             const double start = ThreadCpuSeconds();
             if (road == Road::Mirror) {
-                MirroredUpdate(*demo);
+                UpdateWithImage(*demo);
             } else {
                 UpdateWorker();
             }
@@ -499,7 +481,8 @@ double LoadAverage() {
 }
 
 // Allocations made by the very first update of the process (before any
-// warm-up), on the virtual clock, by the worker itself and by the mirror.
+// warm-up), on the virtual clock, by the worker itself and with the
+// benchmark's image step.
 struct FirstRun {
     uint64_t worker = 0, mirror = 0;
 };
@@ -513,9 +496,9 @@ FirstRun MeasureFirstRuns(BenchImage& demo, BenchImage& large) {
     if (!Updated(d, demo.pages)) std::fprintf(stderr, "bench: the first worker run did not update the device\n");
     d = SetUpWorld(Clock::Virtual, large.deviceType);
     start = HeapCountNow();
-    MirroredUpdate(large);
+    UpdateWithImage(large);
     out.mirror = HeapCountSince(start).allocations;
-    if (!Updated(d, large.pages)) std::fprintf(stderr, "bench: the first mirrored run did not update the device\n");
+    if (!Updated(d, large.pages)) std::fprintf(stderr, "bench: the first run with the benchmark's image step did not update the device\n");
     return out;
 }
 
@@ -668,11 +651,11 @@ int main(int argc, char** argv) {
     std::printf("| PageCrc of one 512-byte page | %s |\n", cell(crc, "%.0f ns").c_str());
     std::printf("| UpdateWorker itself, 53-page demo image, virtual clock: CPU time | %s |\n",
                 cell(worker, "%.0f us").c_str());
-    std::printf("| ... the benchmark's mirror of it on the same image, run in turn: CPU time mirror / worker | %s |\n",
+    std::printf("| ... the same worker with the benchmark's image step, same image, run in turn: CPU time ratio | %s |\n",
                 cell(mirrorPerWorker, "%.3f").c_str());
-    std::printf("| ... library calls, worker / mirror | %.0f / %.0f |\n", workerCalls.median, mirrorCalls.median);
+    std::printf("| ... library calls, embedded image step / benchmark's image step | %.0f / %.0f |\n", workerCalls.median, mirrorCalls.median);
     std::printf("| ... heap allocations from start to end of a worker run (highest) | %.0f |\n", workerAllocs.high);
-    std::printf("| heap allocations in the first run of the process: worker / mirror | %llu / %llu |\n",
+    std::printf("| heap allocations in the first run of the process: embedded image step / benchmark's | %llu / %llu |\n",
                 static_cast<unsigned long long>(firstRun.worker), static_cast<unsigned long long>(firstRun.mirror));
     std::printf("| linearity: host's own CPU time per added page, 50..115 pages over 10..50 pages | %.3f |\n",
                 ownSlopeLow > 0 ? ownSlopeHigh / ownSlopeLow : 0);

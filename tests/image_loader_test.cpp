@@ -15,25 +15,14 @@
 #include "image/embedded_image.h"
 #include "image/hex_loader.h"
 #include "image/unscramble.h"
+#include "tests/test_support.h"
 #include "worker/update_job.h"
 
 namespace {
 
 // One record with a correct checksum, plus `checksumError` (no line end).
 std::string Rec(uint32_t address, uint8_t type, const std::vector<uint8_t>& data, int checksumError = 0) {
-    std::vector<uint8_t> bytes = {static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
-                                  static_cast<uint8_t>(address & 0xFF), type};
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    unsigned sum = 0;
-    for (uint8_t b : bytes) sum += b;
-    bytes.push_back(static_cast<uint8_t>((0x100 - (sum & 0xFF) + static_cast<unsigned>(checksumError)) & 0xFF));
-    std::string text = ":";
-    char pair[3];
-    for (uint8_t b : bytes) {
-        std::snprintf(pair, sizeof pair, "%02X", unsigned{b});
-        text += pair;
-    }
-    return text;
+    return HexRecord(address, type, data, checksumError);
 }
 
 const std::string END = ":00000001FF";

@@ -20,6 +20,7 @@ std::vector<SimOp> CalledOps() {
     return out;
 }
 
+#include <cstdio>
 #include <cstring>
 
 #include "image/hex_loader.h"
@@ -65,4 +66,20 @@ void SimReplug() {
         d->selectedPage = -1;
         d->queueHead = d->queueLength = 0;
     }
+}
+
+std::string HexRecord(uint32_t address, uint8_t type, const std::vector<uint8_t>& data, int checksumError) {
+    std::vector<uint8_t> bytes = {static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
+                                  static_cast<uint8_t>(address & 0xFF), type};
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    unsigned sum = 0;
+    for (uint8_t b : bytes) sum += b;
+    bytes.push_back(static_cast<uint8_t>((0x100 - (sum & 0xFF) + static_cast<unsigned>(checksumError)) & 0xFF));
+    std::string text = ":";
+    char pair[3];
+    for (uint8_t b : bytes) {
+        std::snprintf(pair, sizeof pair, "%02X", unsigned{b});
+        text += pair;
+    }
+    return text;
 }

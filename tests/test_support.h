@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/fake_platform.h"
@@ -33,3 +34,7 @@ bool DeviceHoldsImage(const SimDevice* device, const UpdateJob& image, uint8_t o
 // Takes the devices off the bus and plugs them in again: each starts its
 // application when it holds a valid one, else its bootloader.
 void SimReplug();
+
+// One Intel HEX record, ':' to checksum, without a line end; its checksum is
+// off by `checksumError` when that is not 0.
+std::string HexRecord(uint32_t address, uint8_t type, const std::vector<uint8_t>& data, int checksumError = 0);

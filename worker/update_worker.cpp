@@ -28,7 +28,9 @@ std::atomic<bool> gWorkerRunning{false};
 
 }  // namespace
 
-uint32_t UpdateWorker() {
+uint32_t UpdateWorker() { return UpdateWorkerWith(PrepareAndValidateImage); }
+
+uint32_t UpdateWorkerWith(ImageStep prepareImage) {
     UpdateJob job;  // about 64 KB; lives on the worker's stack for the run
     CreateUpdateJob(job);
     gUsbLock.initialise();
@@ -43,7 +45,7 @@ uint32_t UpdateWorker() {
     DiscoverDevice(job);  // finds a device that the first call switched
 
     if (deviceReady == 1) OpenDevice(job);
-    if (deviceReady == 1) PrepareAndValidateImage(job);
+    if (deviceReady == 1) prepareImage(job);
     if (deviceReady == 1) VersionCheckAndProgram(job);
     if (deviceReady == 1) RunApplication(job);
     CloseDevice(job);

@@ -4,9 +4,17 @@
 
 #include <cstdint>
 
+struct UpdateJob;
+
 // Runs the update. Returns the worker thread's exit code: 1 when the first
 // discovery fails, 0 otherwise.
 uint32_t UpdateWorker();
+
+// The same update with another image step in place of
+// PrepareAndValidateImage (the benchmarks run images other than the
+// embedded one through it).
+using ImageStep = void (*)(UpdateJob& job);
+uint32_t UpdateWorkerWith(ImageStep prepareImage);
 
 // Only one worker runs at a time. A front end claims the slot before it
 // starts a worker and releases it when the worker has ended; a command that
