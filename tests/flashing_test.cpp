@@ -149,14 +149,19 @@ TEST(ProgramFlash, MissingChecksumFailsEvenForAPageWhoseChecksumIsZero) {
 // after writing the new one brings no new reply, the old value must not
 // pass for the new one.
 TEST(ProgramFlash, SignatureMustBeReadBackAfterItWasWritten) {
-    const SimFaultKind faults[] = {SimFaultKind::MissingReply, SimFaultKind::LateReply, SimFaultKind::PartialReply,
-                                   SimFaultKind::FailStatus};
-    for (SimFaultKind fault : faults) {
+    // The boxes: the identification's (after ReadDeviceInfo's own when its
+    // write fails), then the programming's.
+    const std::pair<SimFaultKind, size_t> faults[] = {{SimFaultKind::MissingReply, 2},
+                                                      {SimFaultKind::LateReply, 2},
+                                                      {SimFaultKind::PartialReply, 2},
+                                                      {SimFaultKind::FailStatus, 3}};
+    for (const auto& [fault, boxes] : faults) {
         Rig& rig = OpenRig(0x81, {10});
         ASSERT_EQ(rig.job.info.signature, 0x3DC2u);
         // key 1-3, erase 4-9, page 10: 10-27, signature 28-30, info write 31
         SimSetFault(fault, 31);
         EXPECT_FALSE(ProgramFlash(rig.job)) << SimFaultName(fault);
+        EXPECT_EQ(FakeErrorBoxCount(), boxes) << SimFaultName(fault);
         EXPECT_TRUE(rig.device->keyAccepted) << SimFaultName(fault);
     }
 }
