@@ -39,7 +39,6 @@
 
 namespace {
 
-constexpr uint32_t RESTART_WAIT_MS = 2000;  // the worker's wait after the first discovery
 constexpr uint8_t OLD_FILL = 0x11;
 
 // The device's timing in the real-clock runs.

@@ -67,7 +67,7 @@ TEST(UpdateWorker, SwitchesProgramsAndStartsAnApplicationModeDevice) {
     EXPECT_EQ(gFake.lockInits, 1);
     EXPECT_EQ(gFake.lockDeletes, 1);
     EXPECT_EQ(gFake.maxLockDepth, 1);
-    EXPECT_EQ(gFake.sleptMs, 2000u);
+    EXPECT_EQ(gFake.sleptMs, RESTART_WAIT_MS);
     for (const auto& call : gSimBus.calls) ASSERT_EQ(call.lockDepth, 1);
     for (const auto& e : gFake.events) EXPECT_EQ(e.lockDepth, 0);
 

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr uint32_t RESTART_WAIT_MS = 2000;
-
 // The trailing blanks overwrite what is left of a longer earlier text.
 constexpr wchar_t TEXT_WORKING[] = L"Working                ";
 constexpr wchar_t TEXT_OK[] = L"OK           ";

@@ -6,6 +6,10 @@
 
 struct UpdateJob;
 
+// The wait between the two discoveries: time for a device that was told to
+// restart into its bootloader to come back.
+constexpr uint32_t RESTART_WAIT_MS = 2000;
+
 // Runs the update. Returns the worker thread's exit code: 1 when the first
 // discovery fails, 0 otherwise.
 uint32_t UpdateWorker();
