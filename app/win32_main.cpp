@@ -4,7 +4,7 @@
 
 #include "app/main_window.h"
 #include "app/resource.h"
-#include "devicelink/usb_library_win32.h"
+#include "usb/usb_library_win32.h"
 #include "platform/win32_platform.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {

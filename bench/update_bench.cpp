@@ -34,7 +34,7 @@
 #include "platform/fake_platform.h"
 #include "platform/seams.h"
 #include "sim/sim_device.h"
-#include "worker/update_job.h"
+#include "job/update_job.h"
 #include "worker/update_worker.h"
 
 namespace {

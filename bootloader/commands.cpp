@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "bootloader/exchange.h"
-#include "devicelink/usb_access.h"
+#include "usb/usb_access.h"
 #include "platform/seams.h"
 
 namespace {

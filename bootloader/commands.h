@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "worker/update_job.h"
+#include "job/update_job.h"
 
 constexpr uint8_t CMD_GET_INFO = 0x00;
 constexpr uint8_t CMD_SET_PAGE = 0x01;

@@ -1,7 +1,7 @@
 #include "bootloader/exchange.h"
 
 #include "bootloader/commands.h"
-#include "devicelink/usb_access.h"
+#include "usb/usb_access.h"
 #include "platform/seams.h"
 
 bool WaitForReply(UpdateJob& job, uint32_t length, bool stopOnQueryFailure) {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "worker/update_job.h"
+#include "job/update_job.h"
 
 // Polls the receive queue until `length` bytes are waiting. False when the
 // reply window closes first or when a query failed; with

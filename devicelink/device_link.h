@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "worker/update_job.h"
+#include "job/update_job.h"
 
 // Counts the devices and looks at the first readable identification
 // string. A bootloader device sets deviceReady and gives true; an

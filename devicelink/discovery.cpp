@@ -1,7 +1,7 @@
 #include "bootloader/commands.h"
 #include "devicelink/device_link.h"
 #include "devicelink/identifiers.h"
-#include "devicelink/usb_access.h"
+#include "usb/usb_access.h"
 #include "platform/seams.h"
 
 namespace {

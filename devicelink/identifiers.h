@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "devicelink/usb_access.h"
+#include "usb/usb_access.h"
 
 // A device whose identification string equals this runs its bootloader.
 constexpr char BOOTLOADER_SERIAL[] = "ar5w2~";

@@ -4,7 +4,7 @@
 #include "devicelink/device_link.h"
 #include "devicelink/device_types.h"
 #include "devicelink/identifiers.h"
-#include "devicelink/usb_access.h"
+#include "usb/usb_access.h"
 #include "platform/seams.h"
 
 namespace {

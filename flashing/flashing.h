@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "worker/update_job.h"
+#include "job/update_job.h"
 
 // The bootloader's flash key, sent as two separate bytes; 0x00, 0x00 locks
 // flash writing again.

@@ -6,7 +6,7 @@
 
 #include "image/hex_loader.h"
 #include "image/image_validation.h"
-#include "worker/update_job.h"
+#include "job/update_job.h"
 
 namespace {
 UpdateJob gJob;  // 64 KB: kept out of the fuzzer's stack

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "worker/update_job.h"
+#include "job/update_job.h"
 
 // Flash addresses that a HEX data byte may have: pages 10..125.
 constexpr uint32_t LOAD_FIRST_ADDRESS = 0x1400;

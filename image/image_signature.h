@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "worker/update_job.h"
+#include "job/update_job.h"
 
 // Offsets within the signature page.
 constexpr size_t SIGNATURE_TYPE_OFFSET = 0x1FB;

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "worker/update_job.h"
+#include "job/update_job.h"
 
 // Fills ImageBuffer with 0xFF, clears PageMap and loads the embedded image.
 // Accepts it when its highest used page is the last page of a known device

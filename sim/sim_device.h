@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "devicelink/usb_library.h"
+#include "usb/usb_library.h"
 
 constexpr size_t SIM_FLASH_SIZE = 0xFC00;
 constexpr size_t SIM_PAGE_SIZE = 512;

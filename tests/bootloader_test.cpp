@@ -7,7 +7,7 @@
 
 #include "bootloader/commands.h"
 #include "bootloader/exchange.h"
-#include "devicelink/usb_access.h"
+#include "usb/usb_access.h"
 #include "tests/test_support.h"
 
 namespace {

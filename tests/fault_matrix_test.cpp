@@ -10,7 +10,7 @@
 #include <string>
 
 #include "tests/test_support.h"
-#include "worker/update_job.h"
+#include "job/update_job.h"
 #include "worker/update_worker.h"
 
 namespace {

@@ -22,7 +22,7 @@
 #include "image/image_validation.h"
 #include "image/unscramble.h"
 #include "platform/seams.h"
-#include "worker/update_job.h"
+#include "job/update_job.h"
 
 namespace {
 

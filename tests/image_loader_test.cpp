@@ -16,7 +16,7 @@
 #include "image/hex_loader.h"
 #include "image/unscramble.h"
 #include "tests/test_support.h"
-#include "worker/update_job.h"
+#include "job/update_job.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "tests/test_support.h"
-#include "worker/update_job.h"
+#include "job/update_job.h"
 
 namespace {
 

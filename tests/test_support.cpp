@@ -24,7 +24,7 @@ std::vector<SimOp> CalledOps() {
 #include <cstring>
 
 #include "image/hex_loader.h"
-#include "worker/update_job.h"
+#include "job/update_job.h"
 
 const UpdateJob& DemoImage() {
     static UpdateJob image;

@@ -4,7 +4,7 @@
 
 #include "platform/seams.h"
 #include "tests/test_support.h"
-#include "worker/update_job.h"
+#include "job/update_job.h"
 #include "worker/update_worker.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "devicelink/usb_access.h"
+#include "usb/usb_access.h"
 #include "tests/test_support.h"
 
 namespace {

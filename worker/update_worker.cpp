@@ -7,7 +7,7 @@
 #include "flashing/flashing.h"
 #include "image/image_validation.h"
 #include "platform/seams.h"
-#include "worker/update_job.h"
+#include "job/update_job.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <cstdio>
 #include <string>
 
-#include "devicelink/usb_library.h"
+#include "usb/usb_library.h"
 #include "sim/sim_device.h"
 #include "sim/standin/scenario.h"
 

@@ -1,10 +1,10 @@
-#include "devicelink/usb_library_win32.h"
+#include "usb/usb_library_win32.h"
 
 #include <windows.h>
 
 #include <cstring>
 
-#include "devicelink/usb_library.h"
+#include "usb/usb_library.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "devicelink/usb_library.h"
+#include "job/device_handle.h"
 
 constexpr size_t PAGE_SIZE = 512;
 constexpr size_t PAGE_COUNT = 126;                   // pages 0..125

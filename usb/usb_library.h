@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "job/device_handle.h"
+
 #if defined(_WIN32) && !defined(_WIN64)
 #define USB_CALL __stdcall
 #else
@@ -17,11 +19,6 @@ using UsbStatus = int32_t;
 constexpr UsbStatus USB_OK = 0;
 // What every operation of an unbound table returns.
 constexpr UsbStatus USB_NOT_BOUND = 0xFF;
-
-// The library's device handle: 32 bits in the x86 build, pointer-sized in
-// the x86-64 build, where a 64-bit library's handle need not fit in 32 bits.
-using DeviceHandle = intptr_t;
-constexpr DeviceHandle NO_DEVICE = -1;
 
 // Size of the caller's buffer for a device string (ordinal 2).
 constexpr size_t DEVICE_STRING_SIZE = 256;

@@ -1,4 +1,4 @@
-#include "devicelink/usb_library.h"
+#include "usb/usb_library.h"
 
 namespace {
 UsbStatus USB_CALL NotBoundCount(uint32_t*) { return USB_NOT_BOUND; }

@@ -1,4 +1,4 @@
-#include "devicelink/usb_access.h"
+#include "usb/usb_access.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "worker/update_job.h"
+#include "job/update_job.h"
 
 #include <cstring>
 

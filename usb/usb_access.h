@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "devicelink/usb_library.h"
+#include "usb/usb_library.h"
 
 UsbStatus LockedDeviceCount(uint32_t* count);
 UsbStatus LockedDeviceString(uint32_t index, uint8_t (&buffer)[DEVICE_STRING_SIZE], uint32_t selector);

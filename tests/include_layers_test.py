@@ -1,0 +1,55 @@
+#!/usr/bin/env python3
+"""Every include of the program's own headers runs downward.
+
+The layers, bottom first: the seams and the job record; the USB access layer;
+the bootloader commands; discovery/open/identification and the image; the
+programming sequence; the worker; the front ends. A folder may include its
+own headers and those of lower layers only. The simulated device stands
+beside the USB access layer (it fills its table); tools, tests, benchmarks
+and fuzz targets are outside the program and may include anything.
+Usage: include_layers_test.py SOURCE_DIR
+"""
+import pathlib
+import re
+import sys
+
+LAYERS = {
+    "platform": 0,
+    "job": 0,
+    "usb": 1,
+    "sim": 2,
+    "bootloader": 2,
+    "devicelink": 3,
+    "image": 3,
+    "flashing": 4,
+    "worker": 5,
+    "app": 6,
+}
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/[^"]+"', re.M)
+
+
+def main() -> int:
+    root = pathlib.Path(sys.argv[1])
+    faults = []
+    checked = 0
+    for folder, level in LAYERS.items():
+        for path in sorted((root / folder).rglob("*")):
+            if path.suffix not in (".h", ".cpp", ".in", ".rc"):
+                continue
+            for target in INCLUDE.findall(path.read_text(errors="replace")):
+                checked += 1
+                if target == folder:
+                    continue
+                if target not in LAYERS:
+                    faults.append(f"{path.relative_to(root)}: includes from unknown folder '{target}/'")
+                elif LAYERS[target] >= level:
+                    faults.append(f"{path.relative_to(root)}: includes '{target}/' (layer {LAYERS[target]}) "
+                                  f"from layer {level}")
+    for fault in faults:
+        print(fault)
+    print(f"{checked} includes checked, {len(faults)} running upward or sideways")
+    return 1 if faults or checked == 0 else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
