@@ -10,8 +10,10 @@ application signature there.
     make_demo_hex.py [--type 0x83] [--version 1.00] [--first-page 10]
                      [--last-page N] [--no-version] [--seed N] [-o FILE]
 
-The last page follows from the device type unless given. The functions are
-also used by the tests to make images of other kinds.
+The last page follows from the device type unless given. A version is
+written as its two bytes in decimal, the low one with two digits: 1.10 is
+the bytes 01 0A, 2.05 is 02 05; the bytes FF FF mean "no version". The
+functions are also used by the tests to make images of other kinds.
 """
 import argparse
 import random
@@ -74,8 +76,20 @@ def hex_text(image, record_size=16, line_end="\n"):
 
 
 def parse_version(text):
-    high, _, low = text.partition(".")
-    return int(high), int(low or "0")
+    """"1.10" -> (1, 10). The low byte needs at least two digits, so that
+    "1.5" cannot be read as either 1.05 or 1.50."""
+    high, dot, low = text.partition(".")
+    if not (dot and high.isdigit() and low.isdigit() and len(low) >= 2):
+        raise argparse.ArgumentTypeError(f"version {text!r}: write it as MAJOR.MINOR with two digits "
+                                         "after the point, for instance 1.05 or 1.10")
+    if int(high) > 255 or int(low) > 255:
+        raise argparse.ArgumentTypeError(f"version {text!r}: each part must lie in 0..255")
+    return int(high), int(low)
+
+
+def version_text(high, low):
+    """The version as the tool and the program's users write it."""
+    return "no version" if (high, low) == (0xFF, 0xFF) else f"{high}.{low:02d}"
 
 
 def main(argv):

@@ -37,9 +37,12 @@ class Run:
         self.input = os.path.join(self.dir.name, "image.hex")
         self.output = os.path.join(self.dir.name, "embedded.cpp")
         self.raw = os.path.join(self.dir.name, "embedded.bin")
+        self.facts = os.path.join(self.dir.name, "facts.txt")
+        self.header = os.path.join(self.dir.name, "firmware_version.h")
         with open(self.input, "wb") as f:
             f.write(text.encode("latin-1") if isinstance(text, str) else text)
-        done = subprocess.run([TOOL, *options, "--raw", self.raw, self.input, self.output],
+        done = subprocess.run([TOOL, *options, "--raw", self.raw, "--facts", self.facts,
+                               "--version-header", self.header, self.input, self.output],
                               capture_output=True, text=True)
         self.code, self.stdout, self.stderr = done.returncode, done.stdout, done.stderr
 
@@ -139,6 +142,40 @@ class WarningsAndSummary(unittest.TestCase):
         self.assertEqual(run.stdout.strip(),
                          "image.hex: device type 0x83, version 1.00, 53 pages used (10..62), 27134 bytes; "
                          "74632 text bytes embedded")
+
+    def test_facts_and_version_header(self):
+        cases = [
+            # name, image, facts expected (besides hex=), version macro
+            ("demo", demo.make_image(0x83, (1, 0)),
+             ["type=0x83", "version=1.00", "first_page=10", "last_page=62", "pages=53"], "1.00"),
+            ("minor byte 0x0A is ten", demo.make_image(0x86, (1, 0x0A), first_page=120),
+             ["type=0x86", "version=1.10", "first_page=120", "last_page=124", "pages=5"], "1.10"),
+            ("two-digit minor", demo.make_image(0x81, (2, 5), first_page=29),
+             ["type=0x81", "version=2.05", "first_page=29", "last_page=29", "pages=1"], "2.05"),
+            ("version bytes not covered", demo.make_image(0x84, None, first_page=100),
+             ["type=0x84", "version=no version", "first_page=100", "last_page=124", "pages=25"], "no version"),
+        ]
+        for name, image, facts, version in cases:
+            with self.subTest(name):
+                run = Run(demo.hex_text(image))
+                self.assertEqual(run.code, 0, run.stderr)
+                with open(run.facts) as f:
+                    self.assertEqual(f.read().splitlines(), facts + ["hex=" + os.path.realpath(run.input)])
+                with open(run.header) as f:
+                    header = f.read()
+                self.assertIn(f'#define LUMARIS_FIRMWARE_VERSION_TEXT "{version}"\n', header)
+                self.assertIn(f'#define LUMARIS_FIRMWARE_TYPE_TEXT "{facts[0][5:]}"\n', header)
+
+    def test_facts_header_compiles_as_cxx(self):
+        run = Run(demo.hex_text(demo.make_image(0x83, (1, 0x0A))))
+        self.assertEqual(run.code, 0, run.stderr)
+        program = os.path.join(run.dir.name, "show.cpp")
+        with open(program, "w") as f:
+            f.write('#include <cstdio>\n#include "firmware_version.h"\n#include "firmware_version.h"\n'
+                    'int main() { std::puts(LUMARIS_FIRMWARE_TYPE_TEXT " " LUMARIS_FIRMWARE_VERSION_TEXT); }\n')
+        exe = os.path.join(run.dir.name, "show")
+        subprocess.run(["c++", "-Wall", "-Werror", "-I", run.dir.name, program, "-o", exe], check=True)
+        self.assertEqual(subprocess.run([exe], capture_output=True, text=True).stdout, "0x83 1.10\n")
 
     def test_warnings_embed_the_image(self):
         b = body()
