@@ -9,6 +9,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import weakref
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "firmware"))
 import make_demo_hex as demo  # noqa: E402
@@ -32,18 +33,20 @@ def small_image():
 
 
 class Run:
-    def __init__(self, text, *options):
+    def __init__(self, text, *options, name="image.hex", input_path=None):
         self.dir = tempfile.TemporaryDirectory()
-        self.input = os.path.join(self.dir.name, "image.hex")
+        weakref.finalize(self, self.dir.cleanup)
+        self.input = input_path or os.path.join(self.dir.name, name)
         self.output = os.path.join(self.dir.name, "embedded.cpp")
         self.raw = os.path.join(self.dir.name, "embedded.bin")
         self.facts = os.path.join(self.dir.name, "facts.txt")
         self.header = os.path.join(self.dir.name, "firmware_version.h")
-        with open(self.input, "wb") as f:
-            f.write(text.encode("latin-1") if isinstance(text, str) else text)
+        if text is not None:
+            with open(self.input, "wb") as f:
+                f.write(text.encode("latin-1") if isinstance(text, str) else text)
         done = subprocess.run([TOOL, *options, "--raw", self.raw, "--facts", self.facts,
                                "--version-header", self.header, self.input, self.output],
-                              capture_output=True, text=True)
+                              capture_output=True, text=True, errors="replace")
         self.code, self.stdout, self.stderr = done.returncode, done.stdout, done.stderr
 
     def source(self):
@@ -61,10 +64,16 @@ def lines_text(lines, end="\n"):
 
 class Refusals(unittest.TestCase):
     def refuse(self, lines, line_number, reason):
-        run = Run(lines_text(lines))
-        self.assertEqual(run.code, 1, run.stderr)
-        self.assertIn(f"{run.input}:{line_number}: error: {reason}", run.stderr)
+        self.refuse_text(lines_text(lines), line_number, reason)
+
+    def refuse_text(self, text, line_number, reason, code=1):
+        run = Run(text)
+        self.assertEqual(run.code, code, run.stderr)
+        where = f"{run.input}:{line_number}" if line_number else run.input
+        self.assertIn(f"{where}: error: {reason.format(input=run.input)}", run.stderr)
         self.assertFalse(os.path.exists(run.output), "a refused image must not be embedded")
+        self.assertFalse(os.path.exists(run.facts), "a refused image has no facts")
+        return run
 
     def test_each_reason_names_file_line_and_reason(self):
         b, s = body(), signature(29, 0x81)
@@ -98,11 +107,137 @@ class Refusals(unittest.TestCase):
             ("no record mark", [b, " " + s, END], 2, "the line does not start with a record mark ':'"),
             ("empty line", [b, "", s, END], 2, "empty line"),
             ("no data", [END], 1, "the image holds no data bytes"),
+            ("overlap, other value", [b, s, demo.record(0x1408, 0, b"\x28\x99\x2A"), END], 3,
+             f"the byte at 0x1409 is written twice with different values: 0x99 here, 0x29 by the record at "
+             f"{{input}}:1 (bytes of this record that differ from earlier records: 1)"),
+            ("overlap of the type byte", [b, s, signature(29, 0x82), END], 3,
+             "the byte at 0x3BFB is written twice with different values: 0x82 here, 0x81 by the record at "
+             "{input}:2 (bytes of this record that differ from earlier records: 1)"),
+            ("lone carriage return in a line", [b, s[:9] + "\r" + s[9:], END], 2,
+             "a carriage return (0x0D) without a line feed at column 10: lines end with LF or CR LF"),
         ]
         for name, lines, line_number, reason in cases:
             with self.subTest(name):
                 self.refuse(lines, line_number, reason)
 
+
+    def test_text_encoding_and_line_ends_have_their_own_message(self):
+        lines = small_image()
+        cases = [
+            ("UTF-8 byte-order mark", b"\xEF\xBB\xBF" + lines_text(lines).encode(), 1,
+             "the file starts with a UTF-8 byte-order mark (EF BB BF): save it as plain ASCII text without one"),
+            ("UTF-16", "\ufeff".encode("utf-16-le") + lines_text(lines).encode("utf-16-le"), 1,
+             "the file is UTF-16 text (byte-order mark FF FE)"),
+            ("CR line ends", lines_text(lines, "\r").encode(), 1,
+             "the lines end with a carriage return alone (CR, 0x0D, without a line feed): save the file with LF "
+             "or CR LF line ends"),
+            ("empty file", b"", 0, "the file is empty"),
+        ]
+        for name, text, line_number, reason in cases:
+            with self.subTest(name):
+                run = self.refuse_text(text, line_number, reason)
+                # One clear message, not one per character or line that follows from it.
+                self.assertEqual(len(run.stderr.splitlines()), 2, run.stderr)
+
+    def test_an_exact_repeat_is_accepted(self):
+        b, s = body(), signature(29, 0x81)
+        run = Run(lines_text([b, s, b, demo.record(0x1408, 0, bytes(range(0x28, 0x2C))), END]))
+        self.assertEqual(run.code, 0, run.stderr)
+        self.assertEqual(run.stderr, "")
+
+    def test_after_twenty_errors_the_rest_are_counted(self):
+        s = signature(29, 0x81)
+        bad = [demo.record(0x1400 + 16 * i, 0, bytes(16))[:-2] + "00" for i in range(25)]
+        run = Run(lines_text(bad + [s, END]))
+        self.assertEqual(run.code, 1, run.stderr)
+        shown = [line for line in run.stderr.splitlines() if ": error: bad record checksum" in line]
+        self.assertEqual(len(shown), 20)
+        self.assertEqual(shown[-1].split(": error:")[0], f"{run.input}:20")
+        self.assertEqual(run.stderr.splitlines()[-2:],
+                         [f"{run.input}: error: ... and 5 more errors, not shown",
+                          f"{run.input}: error: image refused, nothing embedded"])
+
+    def test_unreadable_file_says_why(self):
+        with tempfile.TemporaryDirectory() as folder:
+            cases = [
+                ("missing", os.path.join(folder, "missing.hex"), "No such file or directory"),
+                ("a folder", folder, "Is a directory"),
+            ]
+            for name, path, reason in cases:
+                with self.subTest(name):
+                    run = Run(None, input_path=path)
+                    self.assertEqual(run.code, 2, run.stderr)
+                    self.assertEqual(run.stderr, f"{path}: error: cannot read the file: {reason}\n")
+                    self.assertFalse(os.path.exists(run.output))
+
+
+class Size(unittest.TestCase):
+    LIMIT = 1 << 20
+
+    def padded_image(self, size):
+        """A valid image padded with records of no data to exactly size bytes."""
+        lines = small_image()
+        rest = size - len(lines_text(lines))
+        crlf = rest % 12  # a record of no data is 12 bytes with LF, 13 with CR LF
+        pad = [demo.record(0x1400, 0) + "\r"] * crlf + [demo.record(0x1400, 0)] * ((rest - 13 * crlf) // 12)
+        text = lines_text(lines[:-1] + pad + lines[-1:])
+        self.assertEqual(len(text), size)
+        return text
+
+    def test_one_mebibyte_is_accepted_one_byte_more_is_refused_in_one_line(self):
+        run = Run(self.padded_image(self.LIMIT))
+        self.assertEqual(run.code, 0, run.stderr)
+        run = Run(self.padded_image(self.LIMIT + 12))
+        self.assertEqual(run.code, 2)
+        self.assertEqual(run.stderr, f"{run.input}: error: the file holds {self.LIMIT + 12} bytes, more than a "
+                         "firmware HEX file can (at most 1048576 bytes, 1 MiB; a full image's HEX is under 200 KB): "
+                         "nothing read\n")
+        self.assertFalse(os.path.exists(run.output))
+
+    def test_a_huge_file_or_an_endless_one_is_not_read_whole(self):
+        with tempfile.TemporaryDirectory() as folder:
+            huge = os.path.join(folder, "huge.hex")
+            with open(huge, "wb") as f:
+                f.truncate(100 << 30)  # 100 GiB, sparse: reading it whole would take minutes
+            cases = [("100 GiB", huge, f"holds {100 << 30} bytes"), ("endless", "/dev/zero", "holds more than bytes")]
+            for name, path, figure in cases:
+                with self.subTest(name):
+                    run = Run(None, input_path=path)
+                    self.assertEqual(run.code, 2)
+                    self.assertEqual(len(run.stderr.splitlines()), 1, run.stderr)
+                    self.assertIn(f"{path}: error: the file {figure}", run.stderr)
+
+
+class FileNames(unittest.TestCase):
+    ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+
+    def compiles(self, source):
+        done = subprocess.run(["c++", "-std=c++20", "-fsyntax-only", "-Wall", "-Werror", "-I", self.ROOT, source],
+                              capture_output=True, text=True)
+        return done.returncode == 0, done.stderr
+
+    def test_names_go_into_the_source_escaped(self):
+        cases = [
+            # name, what the comment says of it
+            ("plain.hex", "from plain.hex:"),
+            ("ends in a backslash\\", "from ends in a backslash\\x5C:"),
+            ("\"quoted\" ??= trigraph.hex", "from \"quoted\" ??= trigraph.hex:"),
+            ("caf\u00e9.hex", "from caf\\xC3\\xA9.hex:"),
+        ]
+        for name, comment in cases:
+            with self.subTest(name):
+                run = Run(lines_text(small_image()), name=name)
+                self.assertEqual(run.code, 0, run.stderr)
+                ok, errors = self.compiles(run.output)
+                self.assertTrue(ok, errors)
+                self.assertIn(comment, run.source().splitlines()[0])
+
+    def test_a_control_character_in_the_name_is_refused(self):
+        run = Run(lines_text(small_image()), name="image.hex\n#error injected")
+        self.assertEqual(run.code, 2)
+        self.assertEqual(run.stderr, "lumaris_embed_image: error: the input file's name holds the control character "
+                         f"0x0A at position {len(run.dir.name) + 11}: rename the file\n")
+        self.assertFalse(os.path.exists(run.output))
 
 class Normalisation(unittest.TestCase):
     def test_crlf_lower_case_and_zero_extended_addresses_embed_as_the_clean_form(self):
@@ -142,6 +277,10 @@ class WarningsAndSummary(unittest.TestCase):
         self.assertEqual(run.stdout.strip(),
                          "image.hex: device type 0x83, version 1.00, 53 pages used (10..62), 27134 bytes; "
                          "74632 text bytes embedded")
+        run = Run(demo.hex_text(demo.make_image(0x86, (0xFF, 0xFF), first_page=124)))
+        self.assertEqual(run.code, 0, run.stderr)
+        self.assertTrue(run.stdout.startswith("image.hex: device type 0x86, no version, 1 pages used (124..124)"),
+                        run.stdout)
 
     def test_facts_and_version_header(self):
         cases = [
@@ -154,6 +293,10 @@ class WarningsAndSummary(unittest.TestCase):
              ["type=0x81", "version=2.05", "first_page=29", "last_page=29", "pages=1"], "2.05"),
             ("version bytes not covered", demo.make_image(0x84, None, first_page=100),
              ["type=0x84", "version=no version", "first_page=100", "last_page=124", "pages=25"], "no version"),
+            ("version bytes FF FF", demo.make_image(0x85, (0xFF, 0xFF), first_page=60),
+             ["type=0x85", "version=no version", "first_page=60", "last_page=62", "pages=3"], "no version"),
+            ("version 255.254", demo.make_image(0x85, (0xFF, 0xFE), first_page=60),
+             ["type=0x85", "version=255.254", "first_page=60", "last_page=62", "pages=3"], "255.254"),
         ]
         for name, image, facts, version in cases:
             with self.subTest(name):
@@ -185,6 +328,9 @@ class WarningsAndSummary(unittest.TestCase):
              "byte 0x12 at 0x7DFE"),
             ("signature page below the type's last page", [b, signature(29, 0x84), END],
              "the signature page 29 is not page 124"),
+            ("version bytes FF FF", [b, signature(62, 0x83, (0xFF, 0xFF)), END],
+             "the version bytes at 0x7DFC, 0x7DFD are FF FF, which the updater reads as no version: it will ask "
+             "before programming this image"),
         ]
         for name, lines, warning in cases:
             with self.subTest(name):

@@ -2,7 +2,9 @@
 """The build embeds the HEX file that LUMARIS_FIRMWARE_HEX names: in a build
 of its own, a swapped image is the one the program loads and validates, an
 edited file is embedded again, a bad image fails the build with its reason,
-and with LUMARIS_FIRMWARE_CHECK off the program refuses it at run time.
+and with LUMARIS_FIRMWARE_CHECK off the program refuses it at run time. The
+file may lie in a folder whose name holds a blank and a ';'. The build also
+leaves the embedded firmware's facts and version header.
 
     image_embedding_build_test.py SOURCE_DIR BUILD_DIR CXX_COMPILER GENERATOR
 """
@@ -27,20 +29,20 @@ class EmbeddingBuild(unittest.TestCase):
         self.images = os.path.join(BUILD, "images")
         os.makedirs(self.images, exist_ok=True)
 
-    def write(self, name, lines):
-        path = os.path.join(self.images, name)
+    def write(self, name, lines, folder=None):
+        path = os.path.join(folder or self.images, name)
         with open(path, "w", newline="\n") as f:
             f.write("".join(line + "\n" for line in lines))
         return path
 
-    def image(self, name, device_type, version, first_page):
+    def image(self, name, device_type, version, first_page, folder=None):
         image = self.demo.make_image(device_type, version, first_page=first_page)
-        return self.write(name, self.demo.hex_lines(image))
+        return self.write(name, self.demo.hex_lines(image), folder)
 
     def configure(self, hex_path, check=True):
         self.run_ok(["cmake", "-S", SOURCE, "-B", BUILD, "-G", GENERATOR, f"-DCMAKE_CXX_COMPILER={CXX}",
                      "-DCMAKE_BUILD_TYPE=", "-DCMAKE_CXX_FLAGS=", "-DLUMARIS_BUILD_TESTS=ON",
-                     f"-DLUMARIS_FIRMWARE_HEX={hex_path}", f"-DLUMARIS_FIRMWARE_CHECK={'ON' if check else 'OFF'}"])
+                     f"-DLUMARIS_FIRMWARE_HEX:FILEPATH={hex_path}", f"-DLUMARIS_FIRMWARE_CHECK={'ON' if check else 'OFF'}"])
 
     def build(self):
         return subprocess.run(["cmake", "--build", BUILD, "-j2", "--target", "image_load_dump"],
@@ -50,6 +52,13 @@ class EmbeddingBuild(unittest.TestCase):
         done = subprocess.run(args, capture_output=True, text=True)
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
         return done
+
+    def facts(self):
+        with open(os.path.join(BUILD, "image", "firmware_facts.txt")) as f:
+            facts = dict(line.split("=", 1) for line in f.read().splitlines())
+        with open(os.path.join(BUILD, "image", "firmware_version.h")) as f:
+            header = f.read()
+        return facts, header
 
     def validate(self, device_type, last_page):
         dump = os.path.join(BUILD, "tests", "image_load_dump")
@@ -69,6 +78,27 @@ class EmbeddingBuild(unittest.TestCase):
         built = self.build()
         self.assertEqual(built.returncode, 0, built.stdout + built.stderr)
         self.assertEqual(self.validate(0x86, 124), "accepted type 0x86 version 0x02 0x06 boxes 0")
+
+        # From a folder and a file whose names hold blanks and a ';'; the
+        # facts name that file, and an edit is embedded again.
+        odd = os.path.join(self.images, "release 2; final")
+        os.makedirs(odd, exist_ok=True)
+        odd_hex = self.image("fw image;1.hex", 0x83, (1, 0x0A), first_page=60, folder=odd)
+        self.configure(odd_hex)
+        built = self.build()
+        self.assertEqual(built.returncode, 0, built.stdout + built.stderr)
+        self.assertIn("fw image;1.hex: device type 0x83, version 1.10, 3 pages used (60..62)", built.stdout)
+        self.assertEqual(self.validate(0x83, 62), "accepted type 0x83 version 0x01 0x0A boxes 0")
+        facts, header = self.facts()
+        self.assertEqual(facts, {"type": "0x83", "version": "1.10", "first_page": "60", "last_page": "62",
+                                 "pages": "3", "hex": odd_hex})
+        self.assertIn('#define LUMARIS_FIRMWARE_VERSION_TEXT "1.10"', header)
+        self.assertIn('#define LUMARIS_FIRMWARE_TYPE_TEXT "0x83"', header)
+        self.image("fw image;1.hex", 0x83, (1, 0x0B), first_page=61, folder=odd)
+        built = self.build()
+        self.assertEqual(built.returncode, 0, built.stdout + built.stderr)
+        self.assertEqual(self.validate(0x83, 62), "accepted type 0x83 version 0x01 0x0B boxes 0")
+        self.assertEqual(self.facts()[0]["pages"], "2")
 
         # A bad image fails the build with its file, line and reason.
         bad_type = self.image("bad_type.hex", 0x84, (1, 0), first_page=123)

@@ -1,0 +1,53 @@
+// What the embedding tool writes: the scrambled text as C++ source, the
+// embedded firmware's facts and version header, and the files themselves.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The scrambled values for each plain byte, from the unscramble table.
+struct Scrambler {
+    std::vector<uint8_t> valuesFor[256];
+
+    // False when the table misses a character of HEX text.
+    bool Build();
+
+    // Characters that the table does not cover become zero bytes, which the
+    // loader reads exactly as it reads any other character that is not ':'
+    // or a hexadecimal digit.
+    uint8_t Scramble(char c, size_t position) const;
+};
+
+// The version as the program's users read it: the two bytes in decimal, the
+// low one with two digits ("1.10" for 01 0A); FF FF is "no version".
+std::string VersionText(uint8_t hi, uint8_t lo);
+
+// What the build embeds, for the rest of the build and for scripts.
+struct FirmwareFacts {
+    uint8_t type = 0xFF;
+    uint8_t verHi = 0xFF, verLo = 0xFF;
+    size_t firstPage = 0, lastPage = 0, pages = 0;
+    std::string hexPath;  // absolute
+};
+
+// key=value lines: type, version, first_page, last_page, pages, hex.
+std::string FactsText(const FirmwareFacts& facts);
+
+// LUMARIS_FIRMWARE_VERSION_TEXT and LUMARIS_FIRMWARE_TYPE_TEXT as string
+// macros, for C++ and resource scripts.
+std::string VersionHeader(const FirmwareFacts& facts);
+
+// The C++ source of EMBEDDED_IMAGE. The input's base name appears in a
+// comment, with everything but printable ASCII escaped.
+std::string EmbeddedSource(const std::vector<uint8_t>& scrambled, const char* inputPath);
+
+const char* BaseName(const char* path);
+
+// The absolute form of path (path itself when it has none).
+std::string AbsolutePath(const char* path);
+
+// Writes through a temporary file, so that a failed run leaves no half file.
+// On failure prints why and returns false.
+bool WriteFile(const std::string& path, const std::string& content);

@@ -1,0 +1,75 @@
+#include "tools/image_checks.h"
+
+#include "image/image_signature.h"
+
+namespace {
+
+// The last page of each device type 0x81..0x86, as the device type table in
+// devicelink/ holds it: the device keeps its signature and version there.
+constexpr uint8_t TYPE_LAST_PAGE[] = {29, 29, 62, 124, 62, 124};
+
+}  // namespace
+
+ImageSignature CheckSignature(const ParsedImage& image, Findings& findings) {
+    ImageSignature s;
+    s.page = HighestUsedPage(image.pageMap);
+    if (s.page == 0) {
+        findings.Report(true, image.endLine ? image.endLine : image.lastLine, "the image holds no data bytes");
+        return s;
+    }
+    const size_t base = s.page * PAGE_SIZE;
+    size_t highestLine = 0;
+    for (size_t a = base + PAGE_SIZE; a-- > base;)
+        if (image.lineOf[a] != 0) {
+            highestLine = image.lineOf[a];
+            break;
+        }
+    if (!IsSignaturePage(s.page)) {
+        findings.Report(true, highestLine,
+                        "the highest used page is %zu (0x%04zX..0x%04zX), it must be 29, 62 or 124, the last page "
+                        "of a device type",
+                        s.page, base, base + PAGE_SIZE - 1);
+        return s;
+    }
+    const size_t typeAt = base + SIGNATURE_TYPE_OFFSET;
+    s.type = image.bytes[typeAt];
+    if (image.lineOf[typeAt] == 0) {
+        findings.Report(true, highestLine, "the device type byte at 0x%04zX (offset 0x1FB of page %zu) is not covered",
+                        typeAt, s.page);
+    } else if (!IsKnownImageType(s.type)) {
+        findings.Report(true, image.lineOf[typeAt], "device type byte 0x%02X at 0x%04zX lies outside 0x%02X..0x%02X",
+                        s.type, typeAt, IMAGE_TYPE_FIRST, IMAGE_TYPE_LAST);
+    } else {
+        const size_t typeLastPage = TYPE_LAST_PAGE[s.type - IMAGE_TYPE_FIRST];
+        if (s.page > typeLastPage)
+            findings.Report(true, highestLine,
+                            "the highest used page %zu lies above page %zu, the last page of device type 0x%02X: "
+                            "the updater refuses it",
+                            s.page, typeLastPage, s.type);
+        else if (s.page < typeLastPage)
+            findings.Report(false, highestLine,
+                            "the signature page %zu is not page %zu, where a device of type 0x%02X keeps its "
+                            "signature and version",
+                            s.page, typeLastPage, s.type);
+    }
+    const size_t hiAt = base + SIGNATURE_VERSION_HI_OFFSET, loAt = base + SIGNATURE_VERSION_LO_OFFSET;
+    s.verHi = image.bytes[hiAt];
+    s.verLo = image.bytes[loAt];
+    if (image.lineOf[hiAt] == 0 || image.lineOf[loAt] == 0)
+        findings.Report(false, highestLine,
+                        "the version bytes at 0x%04zX, 0x%04zX are not covered: the updater will ask before "
+                        "programming this image",
+                        hiAt, loAt);
+    else if (s.verHi == 0xFF && s.verLo == 0xFF)
+        findings.Report(false, image.lineOf[hiAt],
+                        "the version bytes at 0x%04zX, 0x%04zX are FF FF, which the updater reads as no version: it "
+                        "will ask before programming this image",
+                        hiAt, loAt);
+    for (size_t a = base + DEVICE_SIGNATURE_OFFSET; a < base + PAGE_SIZE; ++a)
+        if (image.lineOf[a] != 0 && image.bytes[a] != 0xFF)
+            findings.Report(false, image.lineOf[a],
+                            "byte 0x%02X at 0x%04zX: the device keeps its application signature in the last two "
+                            "bytes of page %zu",
+                            image.bytes[a], a, s.page);
+    return s;
+}
