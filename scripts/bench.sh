@@ -4,12 +4,14 @@
 # real clock, the image step and the page checksum. Prints one table in
 # Markdown; the raw figures of every repetition go to build/bench/results.json.
 # Extra arguments go to the benchmark program (e.g. --benchmark_filter=virtual).
-# Takes about three minutes.
+# Takes about three minutes. The build is quiet when it succeeds; when it
+# fails, its output is shown.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/quietly.sh
 
 scripts/install-deps.sh native tests
 
-cmake --preset bench >/dev/null
-cmake --build --preset bench -j2 --target lumaris_bench >/dev/null
+quietly bench cmake --preset bench
+build_quietly bench build/bench lumaris_bench -j2
 build/bench/bench/lumaris_bench --benchmark_out=build/bench/results.json --benchmark_out_format=json "$@"

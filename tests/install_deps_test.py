@@ -1,0 +1,144 @@
+#!/usr/bin/python3
+"""scripts/install-deps.sh on a machine made of stand-ins: a dpkg database
+given per case, tools on PATH or not, root or not, sudo or not. It finds
+what is missing, counts a package as present however it was installed, and
+as a user without sudo prints the missing packages and the one command to
+run as root instead of failing on "sudo: command not found".
+
+    install_deps_test.py SOURCE_DIR
+"""
+import os
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+import weakref
+
+SCRIPT = None
+NATIVE = ["g++", "cmake", "ninja-build", "make"]
+# Real programs the script itself runs.
+REAL = ["bash", "env", "grep", "head", "cut"]
+
+
+class Machine:
+    def __init__(self, installed, uid=1000, sudo=False, commands=(), cmake_version=None, i386=False):
+        self.dir = tempfile.TemporaryDirectory()
+        weakref.finalize(self, self.dir.cleanup)
+        self.bin = os.path.join(self.dir.name, "bin")
+        self.log = os.path.join(self.dir.name, "calls.log")
+        os.makedirs(self.bin)
+        for name in REAL:
+            os.symlink(shutil.which(name), os.path.join(self.bin, name))
+        database = os.path.join(self.dir.name, "status")
+        with open(database, "w") as f:
+            f.write("".join(f"{name}={state}\n" for name, state in installed.items()))
+        # dpkg-query -W -f='${Status}\n' NAME: the status line, or an error.
+        self.tool("dpkg-query", f"""
+name="${{@: -1}}"
+while IFS= read -r line; do
+  if [ "${{line%%=*}}" = "$name" ]; then printf '%s\\n' "${{line#*=}}"; exit 0; fi
+done <{database}
+echo "dpkg-query: no packages found matching $name" >&2
+exit 1""")
+        self.tool("dpkg", f'[ "$1" = --print-foreign-architectures ] && {{ {"echo i386" if i386 else "true"}; exit 0; }}\n'
+                          f'echo "dpkg $*" >>{self.log}')
+        self.tool("id", f'echo {uid}')
+        self.tool("apt-get", f'echo "apt-get $*" >>{self.log}')
+        if sudo:
+            self.tool("sudo", f'echo "sudo $1" >>{self.log}; "$@"')
+        for command in commands:
+            self.tool(command, "true")
+        if cmake_version:
+            self.tool("cmake", f'echo "cmake version {cmake_version}"')
+
+    def tool(self, name, body):
+        path = os.path.join(self.bin, name)
+        with open(path, "w") as f:
+            f.write("#!" + shutil.which("bash") + "\n" + body + "\n")
+        os.chmod(path, stat.S_IRWXU)
+
+    def run(self, *groups):
+        done = subprocess.run([shutil.which("bash"), SCRIPT, *groups], capture_output=True, text=True,
+                              env={"PATH": self.bin, "HOME": self.dir.name})
+        calls = []
+        if os.path.exists(self.log):
+            with open(self.log) as f:
+                calls = f.read().splitlines()
+        return done.returncode, done.stdout, done.stderr, calls
+
+
+def all_installed(state="install ok installed", **changes):
+    installed = {name: state for name in NATIVE}
+    installed.update(changes)
+    return installed
+
+
+WINE_TOOLS = ["wine64", "wine", "Xvfb", "xauth", "xdotool", "convert", "zip", "unzip"]
+
+
+class InstallDeps(unittest.TestCase):
+    def test_present_however_installed(self):
+        cases = [
+            ("dpkg: installed", Machine(all_installed())),
+            ("dpkg: on hold", Machine(all_installed("hold ok installed"))),
+            ("dpkg: marked for removal, still installed", Machine(all_installed("deinstall ok installed"))),
+            ("tools on PATH, not from dpkg", Machine({}, commands=["g++", "ninja", "make"], cmake_version="3.27.4")),
+        ]
+        for name, machine in cases:
+            with self.subTest(name):
+                code, out, err, calls = machine.run("native")
+                self.assertEqual((code, out, err, calls), (0, "", "", []))
+
+    def test_missing_as_a_user_without_sudo_prints_the_command_for_root(self):
+        install = "apt-get update && apt-get install -y --no-install-recommends "
+        wine_libraries = ("fonts-wine wine32:i386 libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1 "
+                          "libxcomposite1 libxfixes3 libxxf86vm1")
+        cases = [
+            ("not installed", Machine(all_installed(**{"ninja-build": "unknown ok not-installed"})),
+             ["native"], "ninja-build", install + "ninja-build"),
+            ("removed, its configuration left", Machine(all_installed(make="deinstall ok config-files")),
+             ["native"], "make", install + "make"),
+            ("cmake on PATH too old", Machine({}, commands=["g++", "ninja", "make"], cmake_version="3.16.3"),
+             ["native"], "cmake", install + "cmake"),
+            ("nothing at all", Machine({}), ["native"], "g++ cmake ninja-build make",
+             install + "g++ cmake ninja-build make"),
+            ("wine without the i386 architecture", Machine({}, commands=WINE_TOOLS), ["wine"], wine_libraries,
+             "dpkg --add-architecture i386 && " + install + wine_libraries),
+            ("wine with the i386 architecture", Machine({}, commands=WINE_TOOLS, i386=True), ["wine"],
+             wine_libraries, install + wine_libraries),
+        ]
+        for name, machine, groups, missing, command in cases:
+            with self.subTest(name):
+                code, out, err, calls = machine.run(*groups)
+                self.assertEqual(code, 1)
+                self.assertEqual(out, "")
+                self.assertEqual(err.splitlines(), [
+                    f"install-deps: missing Debian packages: {missing}",
+                    "install-deps: not running as root, and sudo is not installed; as root, run:",
+                    f"  {command}"])
+                self.assertEqual(calls, [], "nothing may be run")
+
+    def test_missing_as_root_or_with_sudo_installs_just_that(self):
+        cases = [
+            ("root", Machine(all_installed(make="unknown ok not-installed"), uid=0), []),
+            ("user with sudo", Machine(all_installed(make="unknown ok not-installed"), sudo=True),
+             ["sudo apt-get", "sudo env"]),
+        ]
+        for name, machine, sudo_calls in cases:
+            with self.subTest(name):
+                code, out, err, calls = machine.run("native")
+                self.assertEqual(code, 0, err)
+                self.assertEqual([c for c in calls if c.startswith("sudo")], sudo_calls)
+                self.assertEqual([c for c in calls if c.startswith("apt-get")],
+                                 ["apt-get update -qq", "apt-get install -y -qq --no-install-recommends make"])
+
+    def test_unknown_group(self):
+        code, out, err, calls = Machine({}).run("native", "gui")
+        self.assertEqual((code, err, calls), (2, "install-deps: unknown group 'gui'\n", []))
+
+
+if __name__ == "__main__":
+    SCRIPT = os.path.join(sys.argv[1], "scripts", "install-deps.sh")
+    unittest.main(argv=sys.argv[:1], verbosity=2)
