@@ -308,6 +308,10 @@ class WarningsAndSummary(unittest.TestCase):
                     header = f.read()
                 self.assertIn(f'#define LUMARIS_FIRMWARE_VERSION_TEXT "{version}"\n', header)
                 self.assertIn(f'#define LUMARIS_FIRMWARE_TYPE_TEXT "{facts[0][5:]}"\n', header)
+                # The generator writes versions by the same rule.
+                last = int(facts[3].split("=")[1]) * 512
+                self.assertEqual(demo.version_text(image.get(last + 0x1FC, 0xFF), image.get(last + 0x1FD, 0xFF)),
+                                 version)
 
     def test_facts_header_compiles_as_cxx(self):
         run = Run(demo.hex_text(demo.make_image(0x83, (1, 0x0A))))
