@@ -29,7 +29,8 @@
 // digits: 01 0A is "1.10"; FF FF (also what uncovered version bytes read) is
 // "no version".
 //
-// Exit status: 0 embedded, 1 refused, 2 bad use or a file error.
+// Exit status: 0 embedded, 1 refused, 2 bad use, a file name with a control
+// character, a file that cannot be read or is above 1 MiB, or a write error.
 #include <cstdio>
 #include <cstring>
 #include <memory>
