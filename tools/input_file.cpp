@@ -22,11 +22,12 @@ bool CheckPathName(const char* path) {
 
 namespace {
 
-void ReportTooLarge(const char* path, const char* size) {
+// size: "104857600" when known, else "more than 1048576".
+void ReportTooLarge(const char* path, const std::string& size) {
     std::fprintf(stderr,
                  "%s: error: the file holds %s bytes, more than a firmware HEX file can (at most %zu bytes, 1 MiB; a "
-                 "full image's HEX is under 200 KB): nothing read\n",
-                 path, size, MAX_INPUT_BYTES);
+                 "full image's HEX is under 200 KB)\n",
+                 path, size.c_str(), MAX_INPUT_BYTES);
 }
 
 }  // namespace
@@ -37,8 +38,7 @@ bool ReadInputFile(const char* path, std::string& text) {
     std::error_code error;
     const auto size = std::filesystem::file_size(path, error);
     if (!error && size > MAX_INPUT_BYTES) {
-        const std::string figure = std::to_string(size);
-        ReportTooLarge(path, figure.c_str());
+        ReportTooLarge(path, std::to_string(size));
         return false;
     }
     errno = 0;
@@ -57,7 +57,7 @@ bool ReadInputFile(const char* path, std::string& text) {
         return false;
     }
     if (text.size() > MAX_INPUT_BYTES) {
-        ReportTooLarge(path, "more than");
+        ReportTooLarge(path, "more than " + std::to_string(MAX_INPUT_BYTES));
         return false;
     }
     return true;
