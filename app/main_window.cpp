@@ -50,9 +50,9 @@ ATOM RegisterMainWindowClass(HINSTANCE instance) {
     wc.lpszClassName = gWindowClass;
     // At the system's small-icon size, so that the icon's own small images
     // are used rather than the large one shrunk.
-    wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_SMALL), IMAGE_ICON,
-                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
-                                               LR_DEFAULTCOLOR | LR_SHARED));
+    wc.hIconSm =
+        static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_SMALL), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                      GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR | LR_SHARED));
     return RegisterClassExW(&wc);
 }
 

@@ -56,6 +56,4 @@ unsigned WindowDpi(HWND window) {
     return DcDpi(window);
 }
 
-int ScaleForDpi(int value, unsigned dpi) {
-    return MulDiv(value, static_cast<int>(dpi), static_cast<int>(BASE_DPI));
-}
+int ScaleForDpi(int value, unsigned dpi) { return MulDiv(value, static_cast<int>(dpi), static_cast<int>(BASE_DPI)); }

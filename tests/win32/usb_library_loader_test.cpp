@@ -99,9 +99,13 @@ TEST(UsbLibraryLoader, SearchLimitedFirstThenTheProgramsFolderOnlyWhenTheFlagsAr
     const DWORD refused = ERROR_INVALID_PARAMETER;
     const std::vector<Case> cases = {
         {"search flags understood", {0, true, program, nullptr}, SEARCHED_MODULE, nullptr},
-        {"flags refused: loaded beside the program", {refused, true, program, nullptr}, FULL_PATH_MODULE,
+        {"flags refused: loaded beside the program",
+         {refused, true, program, nullptr},
+         FULL_PATH_MODULE,
          BesideProgramFiles},
-        {"flags refused, no library beside the program", {refused, false, program, nullptr}, nullptr,
+        {"flags refused, no library beside the program",
+         {refused, false, program, nullptr},
+         nullptr,
          BesideProgramFiles},
         {"library missing: no second attempt", {ERROR_MOD_NOT_FOUND, true, program, nullptr}, nullptr, nullptr},
         {"access denied: no second attempt", {ERROR_ACCESS_DENIED, true, program, nullptr}, nullptr, nullptr},
@@ -109,9 +113,13 @@ TEST(UsbLibraryLoader, SearchLimitedFirstThenTheProgramsFolderOnlyWhenTheFlagsAr
         {"program path unknown", {refused, true, L"", nullptr}, nullptr, nullptr},
         {"program path cut by the buffer", {refused, true, L"", PathLongerThanTheBuffer}, nullptr, nullptr},
         {"library path one character too long", {refused, true, L"", FolderOneTooLong}, nullptr, nullptr},
-        {"library path filling the buffer", {refused, true, L"", FolderFillingTheBuffer}, FULL_PATH_MODULE,
+        {"library path filling the buffer",
+         {refused, true, L"", FolderFillingTheBuffer},
+         FULL_PATH_MODULE,
          BesideFillingFolder},
-        {"UNC folder", {refused, true, L"\\\\server\\share\\tools\\LumarisUpdate.exe", nullptr}, FULL_PATH_MODULE,
+        {"UNC folder",
+         {refused, true, L"\\\\server\\share\\tools\\LumarisUpdate.exe", nullptr},
+         FULL_PATH_MODULE,
          BesideUncFolder},
     };
     for (const auto& c : cases) {
