@@ -16,41 +16,62 @@ constexpr DWORD PATH_CAPACITY = 32768;
 static_assert(sizeof(UsbLibrary) == ROW_COUNT * sizeof(FARPROC), "one row per ordinal");
 
 HMODULE gModule = nullptr;
-// The library's full path for the fallback load; too large for the stack,
+// The library's full path for the fallback loads; too large for the stack,
 // used only while binding, which happens on one thread.
 wchar_t gPath[PATH_CAPACITY];
 
 HMODULE SystemLoadLibraryEx(const wchar_t* name, DWORD flags) { return LoadLibraryExW(name, nullptr, flags); }
 DWORD SystemProgramFileName(wchar_t* buffer, DWORD capacity) { return GetModuleFileNameW(nullptr, buffer, capacity); }
+DWORD SystemFolder(wchar_t* buffer, DWORD capacity) { return GetSystemDirectoryW(buffer, capacity); }
 DWORD SystemLastError() { return GetLastError(); }
 
-// Fills gPath with the program's folder and the library's name. False when
-// the program's path does not fit (GetModuleFileNameW then fills the whole
-// buffer and may leave it without its NUL), holds no folder, or the result
-// would not fit.
-bool LibraryPathBesideProgram(const LibraryLoader& loader) {
-    const DWORD length = loader.programFileName(gPath, PATH_CAPACITY);
-    if (length == 0 || length >= PATH_CAPACITY) return false;
-    gPath[length] = L'\0';
-    wchar_t* lastSlash = std::wcsrchr(gPath, L'\\');
-    if (!lastSlash) return false;
-    const size_t folderLength = static_cast<size_t>(lastSlash - gPath) + 1;
+// Puts the library's name after the folder gPath[0, folderLength) holds,
+// with a backslash between them. False when the path would not fit.
+bool AppendLibraryName(size_t folderLength) {
+    if (folderLength == 0) return false;
+    if (gPath[folderLength - 1] != L'\\') {
+        if (folderLength + 1 >= PATH_CAPACITY) return false;
+        gPath[folderLength++] = L'\\';
+    }
     constexpr size_t nameLength = sizeof USB_LIBRARY_NAME / sizeof USB_LIBRARY_NAME[0];  // with its NUL
     if (folderLength + nameLength > PATH_CAPACITY) return false;
     std::memcpy(gPath + folderLength, USB_LIBRARY_NAME, sizeof USB_LIBRARY_NAME);
     return true;
 }
 
+// The library's path in the program's own folder. False when the program's
+// path does not fit (GetModuleFileNameW then fills the whole buffer and may
+// leave it without its NUL), holds no folder, or the result would not fit.
+bool LibraryPathBesideProgram(const LibraryLoader& loader) {
+    const DWORD length = loader.programFileName(gPath, PATH_CAPACITY);
+    if (length == 0 || length >= PATH_CAPACITY) return false;
+    gPath[length] = L'\0';
+    const wchar_t* lastSlash = std::wcsrchr(gPath, L'\\');
+    if (!lastSlash) return false;
+    return AppendLibraryName(static_cast<size_t>(lastSlash - gPath) + 1);
+}
+
+// The library's path in the system folder. GetSystemDirectoryW returns the
+// size it needs, NUL included, when the buffer is too small.
+bool LibraryPathInSystemFolder(const LibraryLoader& loader) {
+    const DWORD length = loader.systemFolder(gPath, PATH_CAPACITY);
+    if (length == 0 || length >= PATH_CAPACITY) return false;
+    gPath[length] = L'\0';
+    return AppendLibraryName(length);
+}
+
 }  // namespace
 
-const LibraryLoader SYSTEM_LIBRARY_LOADER = {SystemLoadLibraryEx, SystemProgramFileName, SystemLastError};
+const LibraryLoader SYSTEM_LIBRARY_LOADER = {SystemLoadLibraryEx, SystemProgramFileName, SystemFolder, SystemLastError};
 
 HMODULE LoadUsbLibraryModule(const LibraryLoader& loader) {
     HMODULE module =
         loader.loadLibraryEx(USB_LIBRARY_NAME, LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (module || loader.lastError() != ERROR_INVALID_PARAMETER) return module;
-    if (!LibraryPathBesideProgram(loader)) return nullptr;
-    return loader.loadLibraryEx(gPath, 0);
+    // The same two folders in the same order, each by its full path.
+    if (LibraryPathBesideProgram(loader)) module = loader.loadLibraryEx(gPath, 0);
+    if (!module && LibraryPathInSystemFolder(loader)) module = loader.loadLibraryEx(gPath, 0);
+    return module;
 }
 
 bool BindUsbLibrary() {

@@ -15,6 +15,8 @@ struct LibraryLoader {
     HMODULE (*loadLibraryEx)(const wchar_t* name, DWORD flags);
     // The full path of the program's own file, as GetModuleFileNameW(nullptr, ...).
     DWORD (*programFileName)(wchar_t* buffer, DWORD capacity);
+    // The system folder, as GetSystemDirectoryW.
+    DWORD (*systemFolder)(wchar_t* buffer, DWORD capacity);
     DWORD (*lastError)();
 };
 
@@ -24,7 +26,7 @@ extern const LibraryLoader SYSTEM_LIBRARY_LOADER;
 // Loads SiUSBXp.dll with the search limited to the program's folder and the
 // system folder. Windows 7 without the update that added those flags
 // refuses them with ERROR_INVALID_PARAMETER; then the library is loaded by
-// the full path of the program's own folder. Never by bare name, which
-// would search the current directory and PATH. Returns nullptr when
-// neither loads.
+// its full path in the program's own folder, else in the system folder.
+// Never by bare name, which would search the current directory and PATH.
+// Returns nullptr when nothing loads.
 HMODULE LoadUsbLibraryModule(const LibraryLoader& loader);

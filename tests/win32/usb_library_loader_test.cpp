@@ -1,7 +1,7 @@
 // Loading the USB library on Windows, against a scripted loader: the
 // search-limited load first; on a Windows that refuses the search flags the
-// full path beside the program; never a bare name that would search the
-// current directory.
+// full paths in the program's folder and in the system folder; never a bare
+// name that would search the current directory.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,7 +13,10 @@ namespace {
 
 constexpr DWORD SEARCH_FLAGS = LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
 const HMODULE SEARCHED_MODULE = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x10000));
-const HMODULE FULL_PATH_MODULE = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x20000));
+const wchar_t PROGRAM[] = L"C:\\Program Files\\Lumaris Update\\LumarisUpdate.exe";
+const wchar_t BESIDE_PROGRAM[] = L"C:\\Program Files\\Lumaris Update\\SiUSBXp.dll";
+const wchar_t SYSTEM_FOLDER[] = L"C:\\Windows\\system32";
+const wchar_t IN_SYSTEM_FOLDER[] = L"C:\\Windows\\system32\\SiUSBXp.dll";
 
 struct LoadCall {
     std::wstring name;
@@ -23,10 +26,11 @@ struct LoadCall {
 // What the scripted system does.
 struct Script {
     DWORD searchError = 0;  // 0: the search-limited load succeeds
-    bool fullPathLoads = true;
-    // The program's path; built from the buffer's capacity when empty.
-    std::wstring programPath;
+    // The program's path, or a function making it from the buffer's capacity.
+    std::wstring programPath = PROGRAM;
     std::wstring (*programPathFor)(DWORD capacity) = nullptr;
+    std::wstring systemFolder = SYSTEM_FOLDER;
+    std::vector<std::wstring> loadable;  // full paths that load
 };
 
 Script gScript;
@@ -34,14 +38,34 @@ std::vector<LoadCall> gCalls;
 DWORD gLastError = 0;
 DWORD gCapacity = 0;  // the buffer the loader offered for the program's path
 
+std::wstring FolderFillingTheBuffer(DWORD capacity);
+
+// L"<filling>" in a case stands for the library's path beside
+// FolderFillingTheBuffer's program, which depends on the capacity the
+// loader offers.
+std::wstring Resolved(const std::wstring& path) {
+    if (path != L"<filling>") return path;
+    const std::wstring program = FolderFillingTheBuffer(gCapacity);
+    return program.substr(0, program.rfind(L'\\') + 1) + L"SiUSBXp.dll";
+}
+
+// A full path that loads gives a module of its own: its place in the list.
+HMODULE ModuleFor(size_t index) { return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x20000 + 0x10000 * index)); }
+
 HMODULE ScriptedLoad(const wchar_t* name, DWORD flags) {
     gCalls.push_back({name, flags});
     if (flags == SEARCH_FLAGS) {
         gLastError = gScript.searchError;
         return gScript.searchError == 0 ? SEARCHED_MODULE : nullptr;
     }
-    gLastError = gScript.fullPathLoads ? 0 : ERROR_MOD_NOT_FOUND;
-    return gScript.fullPathLoads ? FULL_PATH_MODULE : nullptr;
+    for (size_t i = 0; i < gScript.loadable.size(); ++i) {
+        if (Resolved(gScript.loadable[i]) == name) {
+            gLastError = 0;
+            return ModuleFor(i);
+        }
+    }
+    gLastError = ERROR_MOD_NOT_FOUND;
+    return nullptr;
 }
 
 // As GetModuleFileNameW on Vista and later: a path that does not fit is cut
@@ -60,9 +84,18 @@ DWORD ScriptedProgramFileName(wchar_t* buffer, DWORD capacity) {
     return static_cast<DWORD>(path.size());
 }
 
+// As GetSystemDirectoryW: the length without the NUL, or 0 when unknown.
+DWORD ScriptedSystemFolder(wchar_t* buffer, DWORD capacity) {
+    const std::wstring& folder = gScript.systemFolder;
+    if (folder.size() >= capacity) return static_cast<DWORD>(folder.size() + 1);
+    folder.copy(buffer, folder.size());
+    buffer[folder.size()] = L'\0';
+    return static_cast<DWORD>(folder.size());
+}
+
 DWORD ScriptedLastError() { return gLastError; }
 
-const LibraryLoader SCRIPTED_LOADER = {ScriptedLoad, ScriptedProgramFileName, ScriptedLastError};
+const LibraryLoader SCRIPTED_LOADER = {ScriptedLoad, ScriptedProgramFileName, ScriptedSystemFolder, ScriptedLastError};
 
 // A program path of `capacity - 12` characters up to its last backslash:
 // with "SiUSBXp.dll" and its NUL it fills the capacity exactly.
@@ -70,80 +103,106 @@ std::wstring FolderFillingTheBuffer(DWORD capacity) {
     return L"C:\\" + std::wstring(capacity - 12 - 4, L'd') + L"\\" + L"p.exe";
 }
 // One character longer: the library's path would not fit.
-std::wstring FolderOneTooLong(DWORD capacity) {
-    return L"C:\\" + std::wstring(capacity - 12 - 3, L'd') + L"\\" + L"p.exe";
-}
+std::wstring FolderOneTooLong(DWORD capacity) { return L"C:\\" + std::wstring(capacity - 12 - 3, L'd') + L"\\p.exe"; }
 // Longer than the buffer: cut, it would name a folder that is not the
 // program's own.
 std::wstring PathLongerThanTheBuffer(DWORD capacity) {
     return L"C:\\short\\" + std::wstring(capacity, L'd') + L"\\LumarisUpdate.exe";
 }
 
-std::wstring BesideProgramFiles(DWORD) { return L"C:\\Program Files\\Lumaris Update\\SiUSBXp.dll"; }
-std::wstring BesideUncFolder(DWORD) { return L"\\\\server\\share\\tools\\SiUSBXp.dll"; }
-std::wstring BesideFillingFolder(DWORD capacity) {
-    const std::wstring program = FolderFillingTheBuffer(capacity);
-    return program.substr(0, program.rfind(L'\\') + 1) + L"SiUSBXp.dll";
-}
-
-TEST(UsbLibraryLoader, SearchLimitedFirstThenTheProgramsFolderOnlyWhenTheFlagsAreRefused) {
+TEST(UsbLibraryLoader, SearchLimitedFirstThenTheTwoFoldersByFullPathOnlyWhenTheFlagsAreRefused) {
     struct Case {
         const char* name;
         Script script;
-        HMODULE module;
-        // The one full path tried after the search-limited load, from the
-        // capacity the loader offered; nullptr: no second attempt.
-        std::wstring (*fullPath)(DWORD capacity);
+        // The full paths tried after the search-limited load, in order;
+        // "<filling>" is the path beside FolderFillingTheBuffer's program.
+        std::vector<std::wstring> tried;
+        // The module returned: 0 none, 1 the searched one, 2 + i the one
+        // of script.loadable[i].
+        int module;
     };
-    const std::wstring program = L"C:\\Program Files\\Lumaris Update\\LumarisUpdate.exe";
     const DWORD refused = ERROR_INVALID_PARAMETER;
     const std::vector<Case> cases = {
-        {"search flags understood", {0, true, program, nullptr}, SEARCHED_MODULE, nullptr},
+        {"search flags understood", {0, PROGRAM, nullptr, SYSTEM_FOLDER, {BESIDE_PROGRAM}}, {}, 1},
         {"flags refused: loaded beside the program",
-         {refused, true, program, nullptr},
-         FULL_PATH_MODULE,
-         BesideProgramFiles},
-        {"flags refused, no library beside the program",
-         {refused, false, program, nullptr},
-         nullptr,
-         BesideProgramFiles},
-        {"library missing: no second attempt", {ERROR_MOD_NOT_FOUND, true, program, nullptr}, nullptr, nullptr},
-        {"access denied: no second attempt", {ERROR_ACCESS_DENIED, true, program, nullptr}, nullptr, nullptr},
-        {"program path without a folder", {refused, true, L"LumarisUpdate.exe", nullptr}, nullptr, nullptr},
-        {"program path unknown", {refused, true, L"", nullptr}, nullptr, nullptr},
-        {"program path cut by the buffer", {refused, true, L"", PathLongerThanTheBuffer}, nullptr, nullptr},
-        {"library path one character too long", {refused, true, L"", FolderOneTooLong}, nullptr, nullptr},
+         {refused, PROGRAM, nullptr, SYSTEM_FOLDER, {BESIDE_PROGRAM, IN_SYSTEM_FOLDER}},
+         {BESIDE_PROGRAM},
+         2},
+        {"flags refused: loaded from the system folder",
+         {refused, PROGRAM, nullptr, SYSTEM_FOLDER, {IN_SYSTEM_FOLDER}},
+         {BESIDE_PROGRAM, IN_SYSTEM_FOLDER},
+         2},
+        {"flags refused, the library nowhere",
+         {refused, PROGRAM, nullptr, SYSTEM_FOLDER, {}},
+         {BESIDE_PROGRAM, IN_SYSTEM_FOLDER},
+         0},
+        {"library missing: no second attempt", {ERROR_MOD_NOT_FOUND, PROGRAM, nullptr, SYSTEM_FOLDER, {}}, {}, 0},
+        {"access denied: no second attempt",
+         {ERROR_ACCESS_DENIED, PROGRAM, nullptr, SYSTEM_FOLDER, {BESIDE_PROGRAM}},
+         {},
+         0},
+        {"program path without a folder",
+         {refused, L"LumarisUpdate.exe", nullptr, SYSTEM_FOLDER, {L"SiUSBXp.dll", L"\\SiUSBXp.dll"}},
+         {IN_SYSTEM_FOLDER},
+         0},
+        {"program path unknown", {refused, L"", nullptr, SYSTEM_FOLDER, {}}, {IN_SYSTEM_FOLDER}, 0},
+        {"program path cut by the buffer",
+         {refused, L"", PathLongerThanTheBuffer, SYSTEM_FOLDER, {L"C:\\short\\SiUSBXp.dll"}},
+         {IN_SYSTEM_FOLDER},
+         0},
+        {"library path one character too long",
+         {refused, L"", FolderOneTooLong, SYSTEM_FOLDER, {}},
+         {IN_SYSTEM_FOLDER},
+         0},
         {"library path filling the buffer",
-         {refused, true, L"", FolderFillingTheBuffer},
-         FULL_PATH_MODULE,
-         BesideFillingFolder},
+         {refused, L"", FolderFillingTheBuffer, SYSTEM_FOLDER, {L"<filling>"}},
+         {L"<filling>"},
+         2},
+        {"system folder unknown",
+         {refused, PROGRAM, nullptr, L"", {L"SiUSBXp.dll", L"\\SiUSBXp.dll"}},
+         {BESIDE_PROGRAM},
+         0},
+        {"system folder as a drive's root",
+         {refused, PROGRAM, nullptr, L"C:\\", {L"C:\\SiUSBXp.dll"}},
+         {BESIDE_PROGRAM, L"C:\\SiUSBXp.dll"},
+         2},
         {"UNC folder",
-         {refused, true, L"\\\\server\\share\\tools\\LumarisUpdate.exe", nullptr},
-         FULL_PATH_MODULE,
-         BesideUncFolder},
+         {refused,
+          L"\\\\server\\share\\tools\\LumarisUpdate.exe",
+          nullptr,
+          SYSTEM_FOLDER,
+          {L"\\\\server\\share\\tools\\SiUSBXp.dll"}},
+         {L"\\\\server\\share\\tools\\SiUSBXp.dll"},
+         2},
     };
     for (const auto& c : cases) {
         gScript = c.script;
         gCalls.clear();
         gLastError = 0;
         gCapacity = 0;
-        EXPECT_EQ(LoadUsbLibraryModule(SCRIPTED_LOADER), c.module) << c.name;
+        const HMODULE module = LoadUsbLibraryModule(SCRIPTED_LOADER);
+        const HMODULE expected = c.module == 0   ? nullptr
+                                 : c.module == 1 ? SEARCHED_MODULE
+                                                 : ModuleFor(static_cast<size_t>(c.module - 2));
+        EXPECT_EQ(module, expected) << c.name;
 
         ASSERT_FALSE(gCalls.empty()) << c.name;
         EXPECT_EQ(gCalls[0].name, L"SiUSBXp.dll") << c.name;
         EXPECT_EQ(gCalls[0].flags, SEARCH_FLAGS) << c.name;
+        std::vector<std::wstring> fullPaths;
         for (size_t i = 1; i < gCalls.size(); ++i) {
             // Never the bare name, nor any relative one, without the flags.
             EXPECT_EQ(gCalls[i].flags, 0u) << c.name;
-            EXPECT_NE(gCalls[i].name.find(L'\\'), std::wstring::npos) << c.name;
+            const std::wstring& name = gCalls[i].name;
+            const bool absolute =
+                (name.size() > 3 && name[1] == L':' && name[2] == L'\\') || name.rfind(L"\\\\", 0) == 0;
+            EXPECT_TRUE(absolute) << c.name;
+            EXPECT_LT(name.size(), gCapacity ? gCapacity : 32768u) << c.name;
+            fullPaths.push_back(name);
         }
-        if (!c.fullPath) {
-            EXPECT_EQ(gCalls.size(), 1u) << c.name;
-            continue;
-        }
-        ASSERT_EQ(gCalls.size(), 2u) << c.name;
-        EXPECT_EQ(gCalls[1].name, c.fullPath(gCapacity)) << c.name;
-        EXPECT_LE(gCalls[1].name.size() + 1, gCapacity) << c.name;
+        std::vector<std::wstring> tried;
+        for (const auto& path : c.tried) tried.push_back(Resolved(path));
+        EXPECT_EQ(fullPaths, tried) << c.name;
     }
 }
 
