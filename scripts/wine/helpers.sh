@@ -61,7 +61,10 @@ make_prefix() {
     mkdir -p "$(dirname "$WINEPREFIX")"
     # Through the preset's own loader: the wineboot script takes 32-bit
     # Wine whenever it is installed.
-    timeout 120 $WINE wineboot --init >/dev/null 2>&1 && timeout 60 wineserver -w || { log "wineboot failed"; return 1; }
+    local boot_log=$E2E/$preset/wineboot.log
+    if ! { timeout 120 $WINE wineboot --init >"$boot_log" 2>&1 && timeout 60 wineserver -w; }; then
+        log "wineboot failed:"; tail -5 "$boot_log"; return 1
+    fi
     local key
     for key in "Managed N" "Decorated N"; do
         timeout 30 $WINE reg add 'HKCU\Software\Wine\X11 Driver' /v ${key% *} /t REG_SZ /d ${key#* } /f >/dev/null 2>&1 || return 1
