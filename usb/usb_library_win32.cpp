@@ -1,8 +1,7 @@
 #include "usb/usb_library_win32.h"
 
-#include <windows.h>
-
 #include <cstring>
+#include <cwchar>
 
 #include "usb/usb_library.h"
 
@@ -10,20 +9,74 @@ namespace {
 
 constexpr wchar_t USB_LIBRARY_NAME[] = L"SiUSBXp.dll";
 constexpr size_t ROW_COUNT = sizeof USB_ORDINALS / sizeof USB_ORDINALS[0];
+// The longest path Windows handles, in characters, with its NUL.
+constexpr DWORD PATH_CAPACITY = 32768;
 
 // The table's rows are all function pointers of one size, in ordinal order.
 static_assert(sizeof(UsbLibrary) == ROW_COUNT * sizeof(FARPROC), "one row per ordinal");
 
 HMODULE gModule = nullptr;
+// The library's full path for the fallback loads; too large for the stack,
+// used only while binding, which happens on one thread.
+wchar_t gPath[PATH_CAPACITY];
+
+HMODULE SystemLoadLibraryEx(const wchar_t* name, DWORD flags) { return LoadLibraryExW(name, nullptr, flags); }
+DWORD SystemProgramFileName(wchar_t* buffer, DWORD capacity) { return GetModuleFileNameW(nullptr, buffer, capacity); }
+DWORD SystemFolder(wchar_t* buffer, DWORD capacity) { return GetSystemDirectoryW(buffer, capacity); }
+DWORD SystemLastError() { return GetLastError(); }
+
+// Puts the library's name after the folder gPath[0, folderLength) holds,
+// with a backslash between them. False when the path would not fit.
+bool AppendLibraryName(size_t folderLength) {
+    if (folderLength == 0) return false;
+    if (gPath[folderLength - 1] != L'\\') {
+        if (folderLength + 1 >= PATH_CAPACITY) return false;
+        gPath[folderLength++] = L'\\';
+    }
+    constexpr size_t nameLength = sizeof USB_LIBRARY_NAME / sizeof USB_LIBRARY_NAME[0];  // with its NUL
+    if (folderLength + nameLength > PATH_CAPACITY) return false;
+    std::memcpy(gPath + folderLength, USB_LIBRARY_NAME, sizeof USB_LIBRARY_NAME);
+    return true;
+}
+
+// The library's path in the program's own folder. False when the program's
+// path does not fit (GetModuleFileNameW then fills the whole buffer and may
+// leave it without its NUL), holds no folder, or the result would not fit.
+bool LibraryPathBesideProgram(const LibraryLoader& loader) {
+    const DWORD length = loader.programFileName(gPath, PATH_CAPACITY);
+    if (length == 0 || length >= PATH_CAPACITY) return false;
+    gPath[length] = L'\0';
+    const wchar_t* lastSlash = std::wcsrchr(gPath, L'\\');
+    if (!lastSlash) return false;
+    return AppendLibraryName(static_cast<size_t>(lastSlash - gPath) + 1);
+}
+
+// The library's path in the system folder. GetSystemDirectoryW returns the
+// size it needs, NUL included, when the buffer is too small.
+bool LibraryPathInSystemFolder(const LibraryLoader& loader) {
+    const DWORD length = loader.systemFolder(gPath, PATH_CAPACITY);
+    if (length == 0 || length >= PATH_CAPACITY) return false;
+    gPath[length] = L'\0';
+    return AppendLibraryName(length);
+}
 
 }  // namespace
 
+const LibraryLoader SYSTEM_LIBRARY_LOADER = {SystemLoadLibraryEx, SystemProgramFileName, SystemFolder, SystemLastError};
+
+HMODULE LoadUsbLibraryModule(const LibraryLoader& loader) {
+    HMODULE module =
+        loader.loadLibraryEx(USB_LIBRARY_NAME, LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module || loader.lastError() != ERROR_INVALID_PARAMETER) return module;
+    // The same two folders in the same order, each by its full path.
+    if (LibraryPathBesideProgram(loader)) module = loader.loadLibraryEx(gPath, 0);
+    if (!module && LibraryPathInSystemFolder(loader)) module = loader.loadLibraryEx(gPath, 0);
+    return module;
+}
+
 bool BindUsbLibrary() {
     UnbindUsbLibrary();
-    if (!gModule) {
-        gModule = LoadLibraryExW(USB_LIBRARY_NAME, nullptr,
-                                 LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
-    }
+    if (!gModule) gModule = LoadUsbLibraryModule(SYSTEM_LIBRARY_LOADER);
     if (!gModule) return false;
 
     FARPROC rows[ROW_COUNT] = {};
