@@ -225,7 +225,12 @@ record_result() {
     fi
 }
 
-finish_scenario() { stop_program; record_result; }
+no_violation() { ! calls_have 'violation:'; }
+finish_scenario() {
+    stop_program
+    check "no call broke the library's rules (null output pointer, non-zero last argument)" no_violation
+    record_result
+}
 
 state_has() { grep -q -E "$1" "$DIR/standin-state.txt" 2>/dev/null; }
 calls_have() { grep -q -E "$1" "$DIR/standin-calls.log" 2>/dev/null; }
