@@ -8,7 +8,7 @@ namespace {
 // makes about 2,100 library calls and 1,700 tick queries, each failed reply
 // wait some 100 more, and the fault matrix runs three updates of the demo
 // image (about 1,100 calls each) on one world. A test that passes them is
-// stopped (in some 50 ms, 0.5 s under the sanitizers) instead of spinning
+// stopped (in some 50 ms; under the sanitizers some 100 ms) instead of spinning
 // until ctest's timeout.
 constexpr uint32_t CALL_LIMIT = 20000;
 constexpr uint64_t TICK_QUERY_LIMIT = 20000;
