@@ -22,11 +22,13 @@
 
 #include "usb/usb_library.h"
 #include "sim/sim_device.h"
+#include "sim/sim_faults.h"
 #include "sim/standin/scenario.h"
 
 namespace {
 
 constexpr UsbStatus SCENARIO_BROKEN = 0xE0;
+constexpr UsbStatus RULE_BROKEN = 0xE1;  // a call that breaks the library's rules
 
 CRITICAL_SECTION gLock;
 std::string gDir;  // the DLL's folder, with its trailing separator
@@ -253,7 +255,7 @@ UsbStatus USB_CALL StandinRead(DeviceHandle handle, void* buffer, uint32_t lengt
     if (gBroken) return SCENARIO_BROKEN;
     // The simulated read gets a count of its own, to log what it delivered;
     // a missing one of the caller's is a violation all the same.
-    if (!bytesRead && SimViolation("read: null bytes-read pointer")) return SCENARIO_BROKEN;
+    if (!bytesRead && SimViolation("read: null bytes-read pointer")) return RULE_BROKEN;
     uint32_t got = 0;
     const UsbStatus status = SIM_USB_LIBRARY.read(handle, buffer, length, &got, overlapped);
     *bytesRead = got;
