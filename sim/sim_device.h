@@ -95,6 +95,7 @@ struct SimDevice {
                                           // changes mode between two enumerations)
     uint8_t dropsSecondHalfOfPage;        // if not 0: acknowledges the second half of this
                                           // page but stores none of it
+    bool dropsSignature;                  // acknowledges the signature write but stores nothing
     uint8_t flash[SIM_FLASH_SIZE];
 
     // State.

@@ -290,6 +290,32 @@ TEST(UpdateWorker, ShortReadOfTheChecksumOfABrokenPageIsAFailure) {
     EXPECT_EQ(d->flash[PAGE * PAGE_SIZE + 256], 0xFF) << "the page is indeed broken";
 }
 
+// The device acknowledges the signature but does not store it, and the
+// identification that should read it back brings no new reply. The
+// signature seen before programming must not stand in for it.
+TEST(UpdateWorker, SignatureThatIsNotReadBackIsAFailure) {
+    for (SimFaultKind fault : {SimFaultKind::MissingReply, SimFaultKind::LateReply, SimFaultKind::ShortRead}) {
+        SimDevice* d = AttachDevice({});
+        ASSERT_TRUE(SimHasValidApp(d));
+        d->dropsSignature = true;
+        UpdateWorker();
+        uint32_t signaturePacket = 0;
+        for (const auto& p : WrittenPackets()) {
+            ++signaturePacket;
+            if (p[0] == 0x07) break;
+        }
+        d = AttachDevice({});
+        d->dropsSignature = true;
+        SimSetFault(fault, signaturePacket + 1);  // the identification after it
+        gSimBus.faultCountsWrites = true;
+        UpdateWorker();
+        EXPECT_EQ(WrittenPackets().at(signaturePacket), std::vector<uint8_t>{0x00}) << SimFaultName(fault);
+        EXPECT_EQ(Texts(), TEXTS_ERROR) << SimFaultName(fault);
+        EXPECT_EQ(d->runCommands, 0u) << SimFaultName(fault);
+        EXPECT_FALSE(SimHasValidApp(d)) << SimFaultName(fault);
+    }
+}
+
 // The wait between the two discoveries, in virtual time: from the last call
 // of the first discovery to the first call of the second. A device whose
 // restart takes a little less is found; one that takes a little more is not.
