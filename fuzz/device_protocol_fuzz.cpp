@@ -489,7 +489,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 __builtin_trap();
         } else {
             if (!gSent.signedDevice) __builtin_trap();  // OK without the whole image sent to one device
-            if (!gRewritten && !(DeviceHoldsImage(gSent.signedDevice) && SimHasValidApp(gSent.signedDevice))) __builtin_trap();
+            if (!gRewritten && !(DeviceHoldsImage(gSent.signedDevice) && SimHasValidApp(gSent.signedDevice)))
+                __builtin_trap();
         }
     }
     FakePlatformInstall();  // frees what the run recorded

@@ -274,7 +274,9 @@ TEST(UpdateWorker, ShortReadOfTheChecksumOfABrokenPageIsAFailure) {
     bool selected = false;
     for (size_t i = 0; i < gSimBus.calls.size() && checksumRead == 0; ++i) {
         const SimCall& call = gSimBus.calls[i];
-        if (call.op == SimOp::Write && call.bytes.size() == 2 && call.bytes[0] == 0x01) selected = call.bytes[1] == PAGE;
+        if (call.op == SimOp::Write && call.bytes.size() == 2 && call.bytes[0] == 0x01) {
+            selected = call.bytes[1] == PAGE;
+        }
         if (selected && call.op == SimOp::Read && call.length == 2) checksumRead = static_cast<uint32_t>(i + 1);
     }
     ASSERT_NE(checksumRead, 0u);
