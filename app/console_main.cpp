@@ -44,6 +44,7 @@ const char USAGE[] =
     "  --no-device           no device attached\n"
     "  --fault KIND:N        inject one fault at the Nth packet sent to the device; KIND is one of\n"
     "                        fail-status missing-reply late-reply partial-reply bad-ack wrong-checksum vanish\n"
+    "                        short-read flipped-bit\n"
     "  --reply-delay MS      the device's time to answer a command (default 1)\n"
     "  --erase-delay MS      added time to erase a page (default 20)\n";
 

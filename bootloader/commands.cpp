@@ -8,7 +8,8 @@
 
 namespace {
 
-// A reply byte that a short read leaves untouched reads as a refusal.
+// What a reply buffer holds before the read. A read must deliver every byte
+// asked for; this value is never taken for a reply.
 constexpr uint8_t UNFILLED = 0xFF;
 
 // Sends a command whose reply is one status byte; true when it is 0x00.
@@ -21,7 +22,7 @@ bool AcknowledgedCommand(UpdateJob& job, const uint8_t* packet, uint32_t packetL
 bool ReadAcknowledgement(UpdateJob& job) {
     uint8_t reply = UNFILLED;
     uint32_t read = 0;
-    return LockedRead(job.handle, &reply, 1, &read) == USB_OK && reply == 0x00;
+    return LockedRead(job.handle, &reply, 1, &read) == USB_OK && read == 1 && reply == 0x00;
 }
 
 }  // namespace
@@ -95,7 +96,7 @@ bool ProgramPage(UpdateJob& job, const uint8_t (&image)[IMAGE_SIZE], uint8_t pag
             }
             uint8_t reply[2] = {UNFILLED, UNFILLED};
             uint32_t read = 0;
-            if (LockedRead(job.handle, reply, sizeof reply, &read) != USB_OK) return false;
+            if (LockedRead(job.handle, reply, sizeof reply, &read) != USB_OK || read != sizeof reply) return false;
             checksum = static_cast<uint32_t>(reply[0]) << 8 | reply[1];
         }
     }

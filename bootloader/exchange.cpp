@@ -35,8 +35,10 @@ ExchangeResult Exchange(UpdateJob& job, const uint8_t* packet, uint32_t packetLe
     if (!WaitForReply(job, replyLength, stopOnQueryFailure)) {
         return ExchangeResult::NoReply;
     }
+    // A read that delivers fewer bytes than asked failed as surely as one
+    // with a non-zero status: the rest of the buffer holds no reply.
     uint32_t read = 0;
-    if (LockedRead(job.handle, reply, replyLength, &read) != USB_OK) {
+    if (LockedRead(job.handle, reply, replyLength, &read) != USB_OK || read != replyLength) {
         return ExchangeResult::ReadFailed;
     }
     return ExchangeResult::Ok;

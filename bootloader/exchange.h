@@ -14,5 +14,6 @@ bool WaitForReply(UpdateJob& job, uint32_t length, bool stopOnQueryFailure);
 enum class ExchangeResult { Ok, WriteFailed, NoReply, ReadFailed };
 
 // Writes `packet`, waits for `replyLength` bytes and reads them into `reply`.
+// A read that delivers fewer than `replyLength` bytes is ReadFailed.
 ExchangeResult Exchange(UpdateJob& job, const uint8_t* packet, uint32_t packetLength, uint8_t* reply,
                         uint32_t replyLength, bool stopOnQueryFailure);

@@ -22,5 +22,6 @@ bool ProgramFlash(UpdateJob& job);
 
 // Compares image and device versions, asks before an unversioned or older
 // image, programs and reports the result in a box. A failed programming run
-// clears deviceReady.
+// clears deviceReady, and so does a declined question over a device whose
+// identification showed no valid application.
 void VersionCheckAndProgram(UpdateJob& job);

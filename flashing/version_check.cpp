@@ -1,3 +1,4 @@
+#include "bootloader/commands.h"
 #include "flashing/flashing.h"
 #include "platform/seams.h"
 
@@ -7,15 +8,22 @@ constexpr unsigned UNVERSIONED = 0xFFFF;
 
 unsigned Version(uint8_t high, uint8_t low) { return static_cast<unsigned>(high) << 8 | low; }
 
+// The user declined: nothing is programmed. The device may be told to run
+// only when identification saw a valid application on it; version bytes
+// without the signature are what an interrupted update leaves behind.
+void Declined(const UpdateJob& job) {
+    if (job.info.signature != APP_SIGNATURE) deviceReady = 0;
+}
+
 }  // namespace
 
 void VersionCheckAndProgram(UpdateJob& job) {
     const unsigned imageVersion = Version(job.imageVerHi, job.imageVerLo);
     const unsigned deviceVersion = Version(job.info.appVerHi, job.info.appVerLo);
     if (imageVersion == UNVERSIONED) {
-        if (gUi.messageBox(L"Error", L" ", BOX_YESNO) == ANSWER_NO) return;
+        if (gUi.messageBox(L"Error", L" ", BOX_YESNO) == ANSWER_NO) return Declined(job);
     } else if (imageVersion < deviceVersion && deviceVersion != UNVERSIONED) {
-        if (gUi.messageBox(L"Error", L"Error", BOX_YESNO) == ANSWER_NO) return;
+        if (gUi.messageBox(L"Error", L"Error", BOX_YESNO) == ANSWER_NO) return Declined(job);
     }
     const bool programmed = ProgramFlash(job);
     gUi.messageBox(programmed ? L"OK" : L"Error", L" ", BOX_OK | BOX_ICONWARNING);

@@ -1,5 +1,8 @@
 #include "platform/fake_platform.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "platform/seams.h"
 
 FakePlatform gFake;
@@ -22,7 +25,12 @@ void FakeDrawText(int x, int y, const wchar_t* text, int count) {
 }
 
 uint32_t FakeTickCount() {
-    ++gFake.tickQueries;
+    if (++gFake.tickQueries > gFake.tickQueryLimit && gFake.tickQueryLimit != 0) {
+        const char what[] = "more tick queries than any run that ends makes: a wait that never ends?";
+        if (gFake.runaway) gFake.runaway(what);
+        std::fprintf(stderr, "%s\n", what);
+        std::abort();
+    }
     const uint32_t now = gFake.now;
     gFake.now += gFake.stepPerQuery;
     return now;
@@ -35,6 +43,7 @@ void FakeSleep(uint32_t ms) {
 
 void FakeLockInit() { ++gFake.lockInits; }
 void FakeLockEnter() {
+    if (gFake.lockInits == gFake.lockDeletes) ++gFake.lockEntersOutsideLife;
     if (++gFake.lockDepth > gFake.maxLockDepth) gFake.maxLockDepth = gFake.lockDepth;
 }
 void FakeLockLeave() { --gFake.lockDepth; }

@@ -30,6 +30,12 @@ struct FakePlatform {
     int lockInits;
     int lockDeletes;
     int maxLockDepth;
+    int lockEntersOutsideLife;  // enters before the lock was initialised or after it was deleted
+    // More tick queries than this since the install (0: no limit) mean a
+    // wait that never ends: `runaway` is called (it must not return, e.g. a
+    // test's hook throws), or the process aborts.
+    uint64_t tickQueryLimit;
+    void (*runaway)(const char* what);
 };
 
 extern FakePlatform gFake;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "sim/sim_faults.h"
+
 SimBus gSimBus;
 
 namespace {
@@ -117,6 +119,7 @@ bool BeginCall(CallScope& scope, SimOp op) {
     scope.call.time = Now();
     scope.call.lockDepth = gSimBus.lockDepthProbe ? gSimBus.lockDepthProbe() : -1;
     UpdatePresence(scope.call.time);
+    if (SimOverCallLimit()) scope.failed = true;
     if (gSimBus.faultKind == SimFaultKind::Vanish && number >= gSimBus.faultCall) {
         for (size_t i = 0; i < gSimBus.deviceCount; ++i) gSimBus.devices[i].gone = true;
         scope.failed = true;
@@ -135,7 +138,8 @@ UsbStatus EndCall(CallScope& scope, UsbStatus status) {
 bool ReplyFaultHere() {
     const uint32_t number = gSimBus.faultCountsWrites ? gSimBus.writeCount : gSimBus.callCount;
     return number == gSimBus.faultCall && gSimBus.faultKind != SimFaultKind::None &&
-           gSimBus.faultKind != SimFaultKind::FailStatus && gSimBus.faultKind != SimFaultKind::Vanish;
+           gSimBus.faultKind != SimFaultKind::FailStatus && gSimBus.faultKind != SimFaultKind::Vanish &&
+           gSimBus.faultKind != SimFaultKind::ShortRead;
 }
 
 bool PageWritable(const SimDevice* d) {
@@ -182,7 +186,11 @@ size_t RunCommand(SimDevice* d, const uint8_t* p, uint32_t length, uint8_t* repl
             return 2;
         }
         uint8_t* page = d->flash + static_cast<size_t>(d->selectedPage) * SIM_PAGE_SIZE;
-        for (size_t i = 0; i < 256; ++i) page[half * 256 + i] &= p[2 + i];  // flash only clears bits
+        const bool dropped = half == 1 && d->dropsSecondHalfOfPage != 0 && d->selectedPage == d->dropsSecondHalfOfPage;
+        if (!dropped) {
+            for (size_t i = 0; i < 256; ++i) page[half * 256 + i] &= p[2 + i];  // flash only clears bits
+        }
+        if (SimFlippedBitHere()) page[half * 256] ^= 0x01;
         ++d->halvesWritten;
         reply[0] = reply[1] = REPLY_OK;
         if (half == 0) return 2;
@@ -209,6 +217,10 @@ size_t RunCommand(SimDevice* d, const uint8_t* p, uint32_t length, uint8_t* repl
     if (code == 0x07 && length == 3) {  // write the application signature, sent low byte first
         if (!d->keyAccepted || p[1] != 0xC2 || p[2] != 0x3D) {
             reply[0] = REPLY_REFUSED;
+            return 1;
+        }
+        if (d->dropsSignature) {
+            reply[0] = REPLY_OK;
             return 1;
         }
         const size_t at = LastPageBase(d) + SIM_SIGNATURE_OFFSET;
@@ -241,6 +253,7 @@ void ApplyReplyFault(uint8_t code, uint8_t* reply, size_t* replyLength, uint32_t
 UsbStatus USB_CALL SimDeviceCount(uint32_t* count) {
     CallScope scope;
     if (BeginCall(scope, SimOp::DeviceCount)) return EndCall(scope, SIM_FAIL);
+    if (!count && SimViolation("device count: null count pointer")) return EndCall(scope, SIM_FAIL);
     uint32_t n = 0;
     while (AttachedDevice(n)) ++n;
     *count = n;
@@ -253,6 +266,7 @@ UsbStatus USB_CALL SimDeviceString(uint32_t index, void* buffer, uint32_t select
     scope.call.index = index;
     scope.call.selector = selector;
     if (BeginCall(scope, SimOp::DeviceString)) return EndCall(scope, SIM_FAIL);
+    if (!buffer && SimViolation("device string: null buffer")) return EndCall(scope, SIM_FAIL);
     SimDevice* d = AttachedDevice(index);
     if (!d) return EndCall(scope, SIM_FAIL);
     auto* out = static_cast<uint8_t*>(buffer);
@@ -284,6 +298,7 @@ UsbStatus USB_CALL SimOpen(uint32_t index, DeviceHandle* handle) {
     CallScope scope;
     scope.call.index = index;
     if (BeginCall(scope, SimOp::Open)) return EndCall(scope, SIM_FAIL);
+    if (!handle && SimViolation("open: null handle pointer")) return EndCall(scope, SIM_FAIL);
     SimDevice* d = AttachedDevice(index);
     if (!d || d->open) return EndCall(scope, SIM_FAIL);
     d->open = true;
@@ -310,36 +325,46 @@ UsbStatus USB_CALL SimClose(DeviceHandle handle) {
     return EndCall(scope, USB_OK);
 }
 
-UsbStatus USB_CALL SimRead(DeviceHandle handle, void* buffer, uint32_t length, uint32_t* bytesRead, void*) {
+UsbStatus USB_CALL SimRead(DeviceHandle handle, void* buffer, uint32_t length, uint32_t* bytesRead,
+                           void* overlapped) {
     CallScope scope;
     scope.call.handle = handle;
     scope.call.length = length;
     if (BeginCall(scope, SimOp::Read)) return EndCall(scope, SIM_FAIL);
+    if (!buffer && SimViolation("read: null buffer")) return EndCall(scope, SIM_FAIL);
+    if (!bytesRead && SimViolation("read: null bytes-read pointer")) return EndCall(scope, SIM_FAIL);
+    if (overlapped && SimViolation("read: last argument not 0")) return EndCall(scope, SIM_FAIL);
     SimDevice* d = OpenDevice(handle);
     if (!d) return EndCall(scope, SIM_FAIL);
     const uint32_t ready = ReadyBytes(d, scope.call.time);
-    const uint32_t count = length < ready ? length : ready;
+    const uint32_t taken = length < ready ? length : ready;
+    // A short read takes the bytes off the queue and loses them on the way.
+    const uint32_t count = SimShortReadHere() ? 0 : taken;
     auto* out = static_cast<uint8_t*>(buffer);
-    for (uint32_t i = 0; i < count; ++i) {
-        out[i] = d->queue[d->queueHead].value;
+    for (uint32_t i = 0; i < taken; ++i) {
+        if (i < count) out[i] = d->queue[d->queueHead].value;
         d->queueHead = (d->queueHead + 1) % SIM_QUEUE_CAPACITY;
         --d->queueLength;
     }
-    if (bytesRead) *bytesRead = count;
+    *bytesRead = count;
     if (gSimBus.recordCalls) scope.call.bytes.assign(out, out + count);
     return EndCall(scope, USB_OK);
 }
 
-UsbStatus USB_CALL SimWrite(DeviceHandle handle, void* buffer, uint32_t length, uint32_t* bytesWritten, void*) {
+UsbStatus USB_CALL SimWrite(DeviceHandle handle, void* buffer, uint32_t length, uint32_t* bytesWritten,
+                            void* overlapped) {
     CallScope scope;
     scope.call.handle = handle;
     scope.call.length = length;
     const auto* packet = static_cast<const uint8_t*>(buffer);
     if (gSimBus.recordCalls && packet) scope.call.bytes.assign(packet, packet + length);
     if (BeginCall(scope, SimOp::Write)) return EndCall(scope, SIM_FAIL);
+    if (!packet && SimViolation("write: null buffer")) return EndCall(scope, SIM_FAIL);
+    if (!bytesWritten && SimViolation("write: null bytes-written pointer")) return EndCall(scope, SIM_FAIL);
+    if (overlapped && SimViolation("write: last argument not 0")) return EndCall(scope, SIM_FAIL);
     SimDevice* d = OpenDevice(handle);
-    if (!d || !packet) return EndCall(scope, SIM_FAIL);
-    if (bytesWritten) *bytesWritten = length;
+    if (!d) return EndCall(scope, SIM_FAIL);
+    *bytesWritten = length;
     if (RestartPending(d)) return EndCall(scope, USB_OK);  // restarting: nothing is heard
     if (d->mode == SimMode::Application) {
         if (length == sizeof MODE_SWITCH && std::memcmp(packet, MODE_SWITCH, sizeof MODE_SWITCH) == 0) {
@@ -374,10 +399,12 @@ UsbStatus USB_CALL SimQueryRxQueue(DeviceHandle handle, uint32_t* bytesWaiting, 
     CallScope scope;
     scope.call.handle = handle;
     if (BeginCall(scope, SimOp::QueryRxQueue)) return EndCall(scope, SIM_FAIL);
+    if (!bytesWaiting && SimViolation("queue query: null bytes-waiting pointer")) return EndCall(scope, SIM_FAIL);
+    if (!queueStatus && SimViolation("queue query: null queue-status pointer")) return EndCall(scope, SIM_FAIL);
     SimDevice* d = OpenDevice(handle);
     if (!d) return EndCall(scope, SIM_FAIL);
     *bytesWaiting = ReadyBytes(d, scope.call.time);
-    if (queueStatus) *queueStatus = 0;
+    *queueStatus = 0;
     scope.call.value = *bytesWaiting;
     return EndCall(scope, USB_OK);
 }
@@ -397,6 +424,8 @@ const char* SimFaultName(SimFaultKind kind) {
         case SimFaultKind::BadAck: return "bad-ack";
         case SimFaultKind::WrongChecksum: return "wrong-checksum";
         case SimFaultKind::Vanish: return "vanish";
+        case SimFaultKind::ShortRead: return "short-read";
+        case SimFaultKind::FlippedBit: return "flipped-bit";
     }
     return "?";
 }
@@ -412,6 +441,9 @@ void SimReset(uint32_t (*now)()) {
     gSimBus.calls.clear();
     gSimBus.now = now;
     gSimBus.lockDepthProbe = nullptr;
+    gSimBus.violations = 0;
+    gSimBus.callLimit = 0;
+    gSimBus.violation = nullptr;
     gUsb = SIM_USB_LIBRARY;
 }
 

@@ -41,13 +41,18 @@ enum class SimFaultKind : uint8_t {
     BadAck,         // ... its first acknowledgement is 0x01 (the info reply: device type 0x00)
     WrongChecksum,  // ... the page checksum it sends is off by one
     Vanish,         // from call N on, every call fails: the device is gone
+    ShortRead,      // read call N (or every read of packet N's reply) reports success, yet
+                    // delivers none of the bytes it takes off the queue: they are lost
+    FlippedBit,     // the half page written by call N is stored with one bit flipped;
+                    // the checksum sent is that of what was stored
 };
 
 const char* SimFaultName(SimFaultKind kind);
 constexpr SimFaultKind SIM_FAULT_KINDS[] = {SimFaultKind::FailStatus,   SimFaultKind::MissingReply,
                                             SimFaultKind::LateReply,    SimFaultKind::PartialReply,
                                             SimFaultKind::BadAck,       SimFaultKind::WrongChecksum,
-                                            SimFaultKind::Vanish};
+                                            SimFaultKind::Vanish,       SimFaultKind::ShortRead,
+                                            SimFaultKind::FlippedBit};
 
 enum class SimOp : uint8_t { DeviceCount, DeviceString, Open, Close, Read, Write, Setup, QueryRxQueue };
 
@@ -88,6 +93,9 @@ struct SimDevice {
     uint32_t bootloaderAfterReads;        // if not 0: enters its bootloader on its own after
                                           // this many identification reads (a device that
                                           // changes mode between two enumerations)
+    uint8_t dropsSecondHalfOfPage;        // if not 0: acknowledges the second half of this
+                                          // page but stores none of it
+    bool dropsSignature;                  // acknowledges the signature write but stores nothing
     uint8_t flash[SIM_FLASH_SIZE];
 
     // State.
@@ -123,6 +131,13 @@ struct SimBus {
     std::vector<SimCall> calls;
     uint32_t (*now)();          // the clock the device lives on
     int (*lockDepthProbe)();    // optional: depth of UsbLock, recorded with each call
+    // A call that breaks the library's rules (a null output pointer, a
+    // non-zero last argument of read or write, more than callLimit calls
+    // since the reset) fails without effect, is counted, and is reported to
+    // `violation` when it is set.
+    uint32_t violations;
+    uint32_t callLimit;         // 0: no limit
+    void (*violation)(const char* what);
 };
 
 extern SimBus gSimBus;

@@ -2,8 +2,10 @@
 // bytes, reply decoding, reply windows, and which failures show a box.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <functional>
+#include <stdexcept>
 
 #include "bootloader/commands.h"
 #include "bootloader/exchange.h"
@@ -160,6 +162,10 @@ TEST(Bootloader, FailuresGiveFalseAndBoxesOnlyWhereReadDeviceInfoShowsThem) {
         {"erase", SimFaultKind::BadAck, 5, 0},         {"erase", SimFaultKind::MissingReply, 5, 0},
         {"key", SimFaultKind::MissingReply, 2, 0},     {"key", SimFaultKind::BadAck, 2, 0},
         {"signature", SimFaultKind::BadAck, 2, 0},     {"signature", SimFaultKind::LateReply, 2, 0},
+        // A read that reports success but delivers nothing is a failed read.
+        {"info", SimFaultKind::ShortRead, 4, 1},       {"select", SimFaultKind::ShortRead, 4, 0},
+        {"erase", SimFaultKind::ShortRead, 7, 0},      {"key", SimFaultKind::ShortRead, 4, 0},
+        {"signature", SimFaultKind::ShortRead, 4, 0},
     };
     for (const auto& c : cases) {
         Bench& b = OpenBootloader();
@@ -193,6 +199,17 @@ TEST(Bootloader, QueryFailureStopsTheInfoWaitAtOnceButNotOtherWaits) {
     EXPECT_FALSE(SelectPage(again.job, 10));
     EXPECT_GT(CountOps(SimOp::QueryRxQueue), 1u) << "polling goes on after a failed query";
     EXPECT_EQ(CountOps(SimOp::Read), 0u) << "nothing is read after a failed query";
+}
+
+// A reply window that never closes (here: a clock that stands still) must
+// fail the test within a second rather than spin until ctest's timeout.
+TEST(Bootloader, WaitThatNeverEndsIsStoppedWithinASecond) {
+    Bench& b = OpenBootloader();
+    gFake.stepPerQuery = 0;
+    SimSetFault(SimFaultKind::MissingReply, 2);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(SelectPage(b.job, 10), std::runtime_error);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 TEST(Bootloader, NoDeviceOpen) {
@@ -238,12 +255,20 @@ TEST(Bootloader, ProgramPageFailuresInsideTheHalves) {
         {"half 0 write fails", SimFaultKind::FailStatus, 8, false},
         {"checksum comes late", SimFaultKind::LateReply, 13, true},
         {"checksum short by a byte", SimFaultKind::PartialReply, 13, true},
+        // Half 1: poll 14, ack 15, poll 16, ack 17, poll 18, checksum 19.
+        {"first ack of half 0 read short", SimFaultKind::ShortRead, 10, false},
+        {"second ack of half 1 read short", SimFaultKind::ShortRead, 17, true},
+        {"checksum read short", SimFaultKind::ShortRead, 19, true},
     };
     for (const auto& c : cases) {
         Bench& b = OpenBootloader();
         SimSetFault(c.fault, c.call);
         uint32_t checksum = 0;
         EXPECT_FALSE(ProgramPage(b.job, b.job.ImageBuffer, 10, checksum)) << c.what;
+        if (c.fault == SimFaultKind::ShortRead) {
+            ASSERT_GE(gSimBus.calls.size(), c.call) << c.what;
+            EXPECT_EQ(gSimBus.calls[c.call - 1].op, SimOp::Read) << c.what << ": the fault hit a read";
+        }
         size_t halves = 0;
         for (const auto& p : WrittenPackets()) halves += p.size() == 258;
         EXPECT_EQ(halves, c.halfOneSent ? 2u : 1u) << c.what;

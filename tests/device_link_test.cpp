@@ -105,6 +105,39 @@ TEST(DiscoverDevice, SwitchedDeviceComesBackInItsBootloader) {
     EXPECT_EQ(deviceReady, 1);
 }
 
+// The mode-switch packet is followed by a wait of 100 ms for any byte back,
+// measured in virtual time from the write to the close, also when the tick
+// counter wraps inside it. On the virtual clock every tick query moves time
+// by 1 ms: the wait ends at the query that sees 100 ms elapsed.
+TEST(DiscoverDevice, ModeSwitchWaitsHundredMillisecondsAcrossTheWrap) {
+    struct Case {
+        uint32_t start;
+        uint32_t replyMs;  // 0: the device sends nothing back
+        uint32_t waited;   // a byte back ends the wait at the poll that sees it
+    };
+    const Case cases[] = {
+        {1000, 0, 101},       {0xFFFFFFC0u, 0, 101}, {0xFFFFFFF0u, 0, 101}, {0xFFFFFFFFu, 0, 101},
+        {1000, 40, 40},       {1000, 100, 100},       {0xFFFFFFC0u, 100, 100}, {1000, 101, 101},
+    };
+    for (const auto& c : cases) {
+        InstallTestWorld(c.start);
+        Attach({"2021"});
+        gSimBus.devices[0].replyToModeSwitch = c.replyMs != 0;
+        gSimBus.devices[0].replyDelayMs = c.replyMs;
+        UpdateJob job;
+        CreateUpdateJob(job);
+        ASSERT_TRUE(DiscoverDevice(job));
+        const std::string what = "start " + std::to_string(c.start) + " reply " + std::to_string(c.replyMs);
+        uint32_t written = 0, closed = 0;
+        for (const auto& call : gSimBus.calls) {
+            if (call.op == SimOp::Write) written = call.time;
+            if (call.op == SimOp::Close) closed = call.time;
+        }
+        EXPECT_EQ(closed - written, c.waited) << what;
+        EXPECT_EQ(gSimBus.devices[0].modeSwitches, 1u) << what;
+    }
+}
+
 TEST(DiscoverDevice, ModeSwitchEndsAtTheFirstByteBack) {
     InstallTestWorld();
     Attach({"2021"});
@@ -123,10 +156,10 @@ TEST(DiscoverDevice, ModeSwitchFailuresKeepTheResultTrue) {
         const char* what;
         SimFaultKind fault;
         uint32_t call;
-        size_t minBoxes;
+        size_t boxes;
     };
     const Case cases[] = {
-        {"open fails: the write goes to no handle and fails", SimFaultKind::FailStatus, 6, 1},
+        {"open fails: its box; the write goes to no handle and fails silently", SimFaultKind::FailStatus, 6, 1},
         {"write fails: silent", SimFaultKind::FailStatus, 8, 0},
         {"a poll fails: its box", SimFaultKind::FailStatus, 9, 1},
     };
@@ -140,7 +173,8 @@ TEST(DiscoverDevice, ModeSwitchFailuresKeepTheResultTrue) {
         EXPECT_EQ(deviceReady, 0) << c.what;
         EXPECT_EQ(job.handle, NO_DEVICE) << c.what;
         EXPECT_EQ(job.lastPage, CLOSED_LAST_PAGE) << c.what;
-        EXPECT_GE(FakeErrorBoxCount(), c.minBoxes) << c.what;
+        EXPECT_EQ(FakeErrorBoxCount(), c.boxes) << c.what;
+        EXPECT_EQ(FakeBoxes().size(), c.boxes) << c.what;
         EXPECT_FALSE(gSimBus.devices[0].open) << c.what;
     }
 }

@@ -166,6 +166,19 @@ TEST(ProgramFlash, SignatureMustBeReadBackAfterItWasWritten) {
     }
 }
 
+// A flipped bit in a page that the device then checksums honestly: the
+// page's checksum differs from the image's, so the page fails.
+TEST(ProgramFlash, PageStoredWithAFlippedBitFails) {
+    Rig& rig = OpenRig(0x81, {10, 11, 12});
+    // key 1-3, erase of 29: 4-9, page 10: 10-27, page 11: 28-45 (half 0 at 34)
+    SimSetFault(SimFaultKind::FlippedBit, 34);
+    EXPECT_FALSE(ProgramFlash(rig.job));
+    EXPECT_FALSE(PageIs(rig.device, rig.job, 11));
+    EXPECT_TRUE(PageFilled(rig.device, 12, OLD)) << "nothing after it is sent";
+    EXPECT_FALSE(SimHasValidApp(rig.device));
+    EXPECT_EQ(FakeErrorBoxCount(), 1u);
+}
+
 TEST(VersionCheck, AsksBeforeAnUnversionedOrOlderImage) {
     struct Case {
         uint16_t image;
@@ -215,6 +228,37 @@ TEST(VersionCheck, AsksBeforeAnUnversionedOrOlderImage) {
             EXPECT_TRUE(gSimBus.calls.empty()) << what << ": nothing is sent after No";
         }
         EXPECT_EQ(deviceReady, 1) << what;
+    }
+}
+
+// After a No nothing is sent. Whether the device may still be told to run
+// depends on what identification read: the application signature or not.
+TEST(VersionCheck, NoOverADeviceWithoutAValidApplicationClearsDeviceReady) {
+    struct Case {
+        uint16_t image;
+        uint32_t signature;
+        int answer;
+        uint8_t ready;
+    };
+    const Case cases[] = {
+        {0xFFFF, 0x3DC2, ANSWER_NO, 1}, {0xFFFF, 0xFFFF, ANSWER_NO, 0}, {0xFFFF, 0x3DC3, ANSWER_NO, 0},
+        {0x0101, 0x3DC2, ANSWER_NO, 1}, {0x0101, 0xFFFF, ANSWER_NO, 0}, {0x0101, 0x0000, ANSWER_NO, 0},
+        {0x0101, 0xFFFF, ANSWER_YES, 1},
+    };
+    for (const auto& c : cases) {
+        Rig& rig = OpenRig(0x81, {10, 29});
+        rig.job.imageVerHi = static_cast<uint8_t>(c.image >> 8);
+        rig.job.imageVerLo = static_cast<uint8_t>(c.image);
+        rig.job.info.appVerHi = 0x01;
+        rig.job.info.appVerLo = 0x02;
+        rig.job.info.signature = c.signature;
+        gFake.answers = {c.answer};
+        deviceReady = 1;
+        VersionCheckAndProgram(rig.job);
+        const std::string what = "image " + std::to_string(c.image) + " signature " + std::to_string(c.signature);
+        EXPECT_EQ(deviceReady, c.ready) << what;
+        EXPECT_EQ(gSimBus.calls.empty(), c.answer == ANSWER_NO) << what;
+        EXPECT_EQ(FakeBoxes().size(), c.answer == ANSWER_NO ? 1u : 2u) << what;
     }
 }
 

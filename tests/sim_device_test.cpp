@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <string>
 
 #include "tests/test_support.h"
 
@@ -228,6 +230,139 @@ TEST(SimDevice, WrongChecksumAndPartialChecksumFaults) {
                                                                     : Bytes{0x01, 0x00, 0x00, 0x00};
         EXPECT_EQ(reply, expected) << SimFaultName(kind);
     }
+}
+
+TEST(SimDevice, ShortReadReportsSuccessDeliversNothingAndLosesTheBytes) {
+    InstallTestWorld();
+    SimAddDevice();
+    const DeviceHandle h = OpenFirst();
+    uint8_t packet[1] = {0x00};
+    uint32_t n = 0, waiting = 0, status = 0;
+    ASSERT_EQ(gUsb.write(h, packet, 1, &n, nullptr), USB_OK);  // call 2
+    ASSERT_EQ(gUsb.queryRxQueue(h, &waiting, &status), USB_OK);
+    ASSERT_EQ(waiting, 9u);
+    SimSetFault(SimFaultKind::ShortRead, gSimBus.callCount + 1);
+    uint8_t reply[9];
+    std::memset(reply, 0xAB, sizeof reply);
+    uint32_t read = 77;
+    EXPECT_EQ(gUsb.read(h, reply, 9, &read, nullptr), USB_OK);
+    EXPECT_EQ(read, 0u);
+    for (uint8_t b : reply) EXPECT_EQ(b, 0xAB) << "nothing delivered";
+    ASSERT_EQ(gUsb.queryRxQueue(h, &waiting, &status), USB_OK);
+    EXPECT_EQ(waiting, 0u) << "the bytes are lost, not left in the queue";
+}
+
+TEST(SimDevice, FlippedBitIsStoredAndTheChecksumIsThatOfWhatWasStored) {
+    InstallTestWorld();
+    SimDevice* d = SimAddDevice();
+    const DeviceHandle h = OpenFirst();
+    Send(h, {0x06, SIM_FLASH_KEY_FIRST, SIM_FLASH_KEY_SECOND});
+    Send(h, {0x01, 10});
+    Send(h, {0x02});
+    SimSetFault(SimFaultKind::FlippedBit, gSimBus.callCount + 1);
+    EXPECT_EQ(Send(h, HalfPacket(0, 0x00)), (Bytes{0x00, 0x00}));
+    const Bytes last = Send(h, HalfPacket(1, 0x00));
+    EXPECT_EQ(d->flash[10 * 512], 0x01) << "one bit of the first half flipped";
+    for (size_t i = 1; i < 512; ++i) ASSERT_EQ(d->flash[10 * 512 + i], 0x00) << i;
+    ASSERT_EQ(last.size(), 4u);
+    EXPECT_EQ(last[2] << 8 | last[3], SimCrc16(d->flash + 10 * 512, 512));
+    EXPECT_NE(last[2] << 8 | last[3], 0x0000) << "not the checksum of the page that was sent";
+}
+
+TEST(SimDevice, DroppedSecondHalfIsAcknowledgedButNotStored) {
+    InstallTestWorld();
+    SimDevice* d = SimAddDevice();
+    d->dropsSecondHalfOfPage = 10;
+    const DeviceHandle h = OpenFirst();
+    Send(h, {0x06, SIM_FLASH_KEY_FIRST, SIM_FLASH_KEY_SECOND});
+    Send(h, {0x01, 10});
+    Send(h, {0x02});
+    Send(h, HalfPacket(0, 0x00));
+    const Bytes last = Send(h, HalfPacket(1, 0x00));
+    ASSERT_EQ(last.size(), 4u);
+    EXPECT_EQ(last[0], 0x00);
+    EXPECT_EQ(d->flash[10 * 512 + 255], 0x00);
+    EXPECT_EQ(d->flash[10 * 512 + 256], 0xFF);
+    EXPECT_EQ(last[2] << 8 | last[3], SimCrc16(d->flash + 10 * 512, 512)) << "an honest checksum";
+}
+
+// The library's rules: every output pointer is given, and the last
+// argument of read and write is 0. A call that breaks them fails without
+// effect and is reported.
+std::vector<std::string> gViolations;
+void NoteViolation(const char* what) { gViolations.emplace_back(what); }
+
+TEST(SimDevice, CallsThatBreakTheLibrarysRulesAreViolations) {
+    int overlapped = 0;
+    struct Case {
+        const char* what;
+        std::function<UsbStatus(DeviceHandle)> call;
+    };
+    const std::vector<Case> cases = {
+        {"count", [](DeviceHandle) { return gUsb.getDeviceCount(nullptr); }},
+        {"string", [](DeviceHandle) { return gUsb.getDeviceString(0, nullptr, 0); }},
+        {"open", [](DeviceHandle) { return gUsb.open(0, nullptr); }},
+        {"read without count",
+         [](DeviceHandle h) {
+             uint8_t b[1];
+             return gUsb.read(h, b, 1, nullptr, nullptr);
+         }},
+        {"read overlapped",
+         [&overlapped](DeviceHandle h) {
+             uint8_t b[1];
+             uint32_t n = 0;
+             return gUsb.read(h, b, 1, &n, &overlapped);
+         }},
+        {"write without count",
+         [](DeviceHandle h) {
+             uint8_t p[1] = {0x00};
+             return gUsb.write(h, p, 1, nullptr, nullptr);
+         }},
+        {"write overlapped",
+         [&overlapped](DeviceHandle h) {
+             uint8_t p[1] = {0x00};
+             uint32_t n = 0;
+             return gUsb.write(h, p, 1, &n, &overlapped);
+         }},
+        {"query without queue status",
+         [](DeviceHandle h) {
+             uint32_t waiting = 0;
+             return gUsb.queryRxQueue(h, &waiting, nullptr);
+         }},
+        {"query without count",
+         [](DeviceHandle h) {
+             uint32_t status = 0;
+             return gUsb.queryRxQueue(h, nullptr, &status);
+         }},
+    };
+    for (const auto& c : cases) {
+        InstallTestWorld();
+        gSimBus.violation = NoteViolation;
+        gViolations.clear();
+        SimDevice* d = SimAddDevice();
+        const DeviceHandle h = OpenFirst();
+        uint8_t info[1] = {0x00};
+        uint32_t n = 0;
+        ASSERT_EQ(gUsb.write(h, info, 1, &n, nullptr), USB_OK);  // a reply that a read could take
+        const size_t queued = d->queueLength;
+        ASSERT_EQ(queued, 9u);
+        EXPECT_NE(c.call(h), USB_OK) << c.what;
+        EXPECT_EQ(gSimBus.violations, 1u) << c.what;
+        EXPECT_EQ(gViolations.size(), 1u) << c.what;
+        EXPECT_EQ(d->queueLength, queued) << c.what << ": no effect";
+    }
+}
+
+TEST(SimDevice, CallsPastTheLimitFailAndAreReported) {
+    InstallTestWorld();
+    gSimBus.violation = NoteViolation;
+    gViolations.clear();
+    gSimBus.callLimit = 3;
+    SimAddDevice();
+    uint32_t count = 0;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(gUsb.getDeviceCount(&count), USB_OK);
+    EXPECT_NE(gUsb.getDeviceCount(&count), USB_OK);
+    EXPECT_EQ(gViolations.size(), 1u);
 }
 
 TEST(SimDevice, RecordsEveryCallWithItsArguments) {

@@ -2,6 +2,7 @@
 // empty simulated bus living on that clock.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -38,3 +39,26 @@ void SimReplug();
 // One Intel HEX record, ':' to checksum, without a line end; its checksum is
 // off by `checksumError` when that is not 0.
 std::string HexRecord(uint32_t address, uint8_t type, const std::vector<uint8_t>& data, int checksumError = 0);
+
+// An image of `type` and `version` with data in every page from `firstPage`
+// to `lastPage` (each byte from `byteAt`, then the type and version bytes of
+// the signature page). The device's
+// signature bytes of the last page are left out, as a real image does.
+struct TestImage {
+    std::vector<uint8_t> flash;  // IMAGE_SIZE bytes, 0xFF where the image sets none
+    std::vector<unsigned> pages;
+    unsigned lastPage;
+};
+TestImage MakeTestImage(uint8_t type, uint16_t version, unsigned firstPage, unsigned lastPage,
+                        uint8_t (*byteAt)(size_t address));
+// The image as Intel HEX text by the loader's rules: 32-byte data records,
+// one line end after each, an end record.
+std::string ImageHexText(const TestImage& image);
+
+// An image step for UpdateWorkerWith that loads gTestImageText in place of
+// the embedded image.
+extern std::string gTestImageText;
+void TestImageStep(UpdateJob& job);
+
+// The image that gTestImageText holds, as the program loads it.
+const UpdateJob& LoadedTestImage();

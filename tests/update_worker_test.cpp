@@ -2,6 +2,10 @@
 // virtual clock: the device's flash afterwards, the texts, the boxes.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
+
+#include "image/image_signature.h"
 #include "platform/seams.h"
 #include "tests/test_support.h"
 #include "job/update_job.h"
@@ -15,6 +19,7 @@ struct Device {
     SimMode mode = SimMode::Application;
     uint8_t type = 0x83;
     uint8_t verHi = 0x00, verLo = 0x90;
+    bool validApp = true;
 };
 
 SimDevice* AttachDevice(const Device& spec, uint32_t startTick = 1000) {
@@ -23,7 +28,7 @@ SimDevice* AttachDevice(const Device& spec, uint32_t startTick = 1000) {
     d->mode = d->backInMode = spec.mode;
     SimSetDeviceType(d, spec.type);
     SimFillOldApplication(d, OLD_FILL);
-    SimSetInstalledApp(d, spec.verHi, spec.verLo, true);
+    SimSetInstalledApp(d, spec.verHi, spec.verLo, spec.validApp);
     return d;
 }
 
@@ -166,6 +171,214 @@ TEST(UpdateWorker, SecondRunInTheSameProcessLoadsTheImageAgain) {
     EXPECT_EQ(UpdateWorker(), 0u);
     EXPECT_EQ(Texts(), TEXTS_OK);
     EXPECT_TRUE(DeviceHoldsImage(d, DemoImage(), OLD_FILL));
+}
+
+uint8_t PatternAt(size_t address) { return static_cast<uint8_t>(address * 7 + (address >> 9)); }
+
+// Every page of the programming range, up to the last page of the device's
+// type: the last page is written, and the signature lands on it.
+TEST(UpdateWorker, WholeUpdateUpToTheLastPageOfEachType) {
+    const std::pair<uint8_t, unsigned> types[] = {{0x81, 29}, {0x84, 124}, {0x86, 124}};
+    for (const auto& [type, lastPage] : types) {
+        const TestImage image = MakeTestImage(type, 0x0100, 10, lastPage, PatternAt);
+        gTestImageText = ImageHexText(image);
+        SimDevice* d = AttachDevice({SimMode::Application, type});
+        EXPECT_EQ(UpdateWorkerWith(TestImageStep), 0u);
+        const std::string what = "type " + std::to_string(type);
+        EXPECT_EQ(Texts(), TEXTS_OK) << what;
+        EXPECT_TRUE(DeviceHoldsImage(d, LoadedTestImage(), OLD_FILL)) << what;
+        EXPECT_EQ(0, std::memcmp(d->flash + lastPage * PAGE_SIZE, image.flash.data() + lastPage * PAGE_SIZE,
+                                 DEVICE_SIGNATURE_OFFSET))
+            << what << ": the last page holds the image";
+        EXPECT_TRUE(SimHasValidApp(d)) << what;
+        EXPECT_EQ(d->checksumsSent, lastPage - 9) << what << ": pages 10.." << lastPage;
+        EXPECT_EQ(d->runCommands, 1u) << what;
+    }
+}
+
+// A No keeps the device as it is. Only a device whose identification showed
+// a valid application may then be told to run: version bytes without the
+// signature are what an update that stopped after its pages leaves behind.
+TEST(UpdateWorker, DeclinedImageOverADeviceWithoutAValidApplicationEndsInError) {
+    struct Case {
+        const char* what;
+        Device device;
+        bool unversionedImage;
+        int answer;
+        bool ok;
+        bool programmed;
+    };
+    const Case cases[] = {
+        {"older image, No, no valid application", {SimMode::Bootloader, 0x83, 0x02, 0x00, false}, false, ANSWER_NO,
+         false, false},
+        {"older image, No, valid application", {SimMode::Bootloader, 0x83, 0x02, 0x00, true}, false, ANSWER_NO,
+         true, false},
+        {"unversioned image, No, no valid application", {SimMode::Bootloader, 0x83, 0x00, 0x90, false}, true,
+         ANSWER_NO, false, false},
+        {"unversioned image, No, valid application", {SimMode::Application, 0x83, 0x00, 0x90, true}, true,
+         ANSWER_NO, true, false},
+        {"older image, Yes, no valid application", {SimMode::Bootloader, 0x83, 0x02, 0x00, false}, false,
+         ANSWER_YES, true, true},
+    };
+    static uint8_t before[SIM_FLASH_SIZE];
+    for (const auto& c : cases) {
+        const TestImage image = MakeTestImage(0x83, c.unversionedImage ? 0xFFFF : 0x0100, 10, 62, PatternAt);
+        gTestImageText = ImageHexText(image);
+        SimDevice* d = AttachDevice(c.device);
+        std::memcpy(before, d->flash, sizeof before);
+        gFake.answers = {c.answer};
+        EXPECT_EQ(UpdateWorkerWith(TestImageStep), 0u) << c.what;
+        EXPECT_EQ(Texts(), c.ok ? TEXTS_OK : TEXTS_ERROR) << c.what;
+        EXPECT_EQ(d->runCommands, c.ok ? 1u : 0u) << c.what;
+        const auto boxes = FakeBoxes();
+        ASSERT_GE(boxes.size(), 1u) << c.what;
+        EXPECT_EQ(boxes[0].style, BOX_YESNO) << c.what << ": the question";
+        EXPECT_EQ(boxes.size(), c.programmed ? 2u : 1u) << c.what << ": no box of its own after the No";
+        if (c.programmed) {
+            EXPECT_TRUE(DeviceHoldsImage(d, LoadedTestImage(), OLD_FILL)) << c.what;
+            EXPECT_TRUE(SimHasValidApp(d)) << c.what;
+        } else {
+            EXPECT_EQ(0, std::memcmp(before, d->flash, sizeof before)) << c.what << ": flash untouched";
+        }
+    }
+}
+
+// A page whose own checksum is 0xFFFF: the bytes that a read which
+// delivered nothing leaves in the checksum's buffer. The device stores only
+// the first half of that page, and the read of its (honest) checksum
+// reports success yet delivers nothing. The page is broken; the signature
+// must not follow it.
+uint8_t ChecksumFfffPageAt(size_t address) { return static_cast<uint8_t>(address * 13 + 5); }
+
+TEST(UpdateWorker, ShortReadOfTheChecksumOfABrokenPageIsAFailure) {
+    constexpr unsigned PAGE = 20;
+    TestImage image = MakeTestImage(0x83, 0x0100, 10, 62, ChecksumFfffPageAt);
+    uint8_t* page = image.flash.data() + PAGE * PAGE_SIZE;
+    for (unsigned v = 0; v < 0x10000 && SimCrc16(page, PAGE_SIZE) != 0xFFFF; ++v) {
+        page[510] = static_cast<uint8_t>(v >> 8);
+        page[511] = static_cast<uint8_t>(v);
+    }
+    ASSERT_EQ(SimCrc16(page, PAGE_SIZE), 0xFFFF);
+    gTestImageText = ImageHexText(image);
+
+    auto attach = [] {
+        SimDevice* d = AttachDevice({SimMode::Bootloader});
+        d->dropsSecondHalfOfPage = PAGE;
+        return d;
+    };
+    // Where the checksum of the page is read: the first 2-byte read after
+    // the page was selected.
+    attach();
+    UpdateWorkerWith(TestImageStep);
+    uint32_t checksumRead = 0;
+    bool selected = false;
+    for (size_t i = 0; i < gSimBus.calls.size() && checksumRead == 0; ++i) {
+        const SimCall& call = gSimBus.calls[i];
+        if (call.op == SimOp::Write && call.bytes.size() == 2 && call.bytes[0] == 0x01) {
+            selected = call.bytes[1] == PAGE;
+        }
+        if (selected && call.op == SimOp::Read && call.length == 2) checksumRead = static_cast<uint32_t>(i + 1);
+    }
+    ASSERT_NE(checksumRead, 0u);
+
+    SimDevice* d = attach();
+    SimSetFault(SimFaultKind::ShortRead, checksumRead);
+    UpdateWorkerWith(TestImageStep);
+    ASSERT_GE(gSimBus.calls.size(), checksumRead);
+    EXPECT_TRUE(gSimBus.calls[checksumRead - 1].bytes.empty()) << "the read delivered nothing";
+    EXPECT_EQ(Texts(), TEXTS_ERROR);
+    EXPECT_FALSE(SimHasValidApp(d)) << "no signature over the broken page";
+    EXPECT_EQ(d->runCommands, 0u);
+    EXPECT_EQ(d->flash[PAGE * PAGE_SIZE + 256], 0xFF) << "the page is indeed broken";
+}
+
+// The device acknowledges the signature but does not store it, and the
+// identification that should read it back brings no new reply. The
+// signature seen before programming must not stand in for it.
+TEST(UpdateWorker, SignatureThatIsNotReadBackIsAFailure) {
+    for (SimFaultKind fault : {SimFaultKind::MissingReply, SimFaultKind::LateReply, SimFaultKind::ShortRead}) {
+        SimDevice* d = AttachDevice({});
+        ASSERT_TRUE(SimHasValidApp(d));
+        d->dropsSignature = true;
+        UpdateWorker();
+        uint32_t signaturePacket = 0;
+        for (const auto& p : WrittenPackets()) {
+            ++signaturePacket;
+            if (p[0] == 0x07) break;
+        }
+        d = AttachDevice({});
+        d->dropsSignature = true;
+        SimSetFault(fault, signaturePacket + 1);  // the identification after it
+        gSimBus.faultCountsWrites = true;
+        UpdateWorker();
+        EXPECT_EQ(WrittenPackets().at(signaturePacket), std::vector<uint8_t>{0x00}) << SimFaultName(fault);
+        EXPECT_EQ(Texts(), TEXTS_ERROR) << SimFaultName(fault);
+        EXPECT_EQ(d->runCommands, 0u) << SimFaultName(fault);
+        EXPECT_FALSE(SimHasValidApp(d)) << SimFaultName(fault);
+    }
+}
+
+// The wait between the two discoveries, in virtual time: from the last call
+// of the first discovery to the first call of the second. A device whose
+// restart takes a little less is found; one that takes a little more is not.
+TEST(UpdateWorker, WaitsTwoSecondsBetweenTheDiscoveries) {
+    struct Case {
+        SimMode mode;
+        uint32_t restartMs;
+        bool found;
+    };
+    const Case cases[] = {
+        {SimMode::Bootloader, 500, true},
+        {SimMode::Application, 500, true},
+        {SimMode::Application, 1990, true},
+        {SimMode::Application, 2010, false},
+    };
+    for (const auto& c : cases) {
+        SimDevice* d = AttachDevice({c.mode});
+        d->rebootDelayMs = c.restartMs;
+        UpdateWorker();
+        const std::string what = "restart " + std::to_string(c.restartMs) + " ms";
+        EXPECT_EQ(Texts(), c.found ? TEXTS_OK : TEXTS_ERROR) << what;
+        // The second discovery starts with the second device count.
+        size_t counts = 0;
+        bool measured = false;
+        for (size_t i = 1; i < gSimBus.calls.size() && !measured; ++i) {
+            if (gSimBus.calls[i].op != SimOp::DeviceCount || ++counts < (c.mode == SimMode::Bootloader ? 1u : 2u))
+                continue;
+            const uint32_t gap = gSimBus.calls[i].time - gSimBus.calls[i - 1].time;
+            EXPECT_GE(gap, 2000u) << what;
+            EXPECT_LE(gap, 2001u) << what;
+            measured = true;
+        }
+        EXPECT_TRUE(measured) << what;
+    }
+}
+
+// The lock lives from before the first library call to after the last, the
+// close: no call is made under a lock that was deleted or not yet made.
+TEST(UpdateWorker, LockIsDeletedOnlyAfterTheDeviceIsClosed) {
+    struct Case {
+        const char* what;
+        Device device;
+        uint32_t eraseDelayMs;
+    };
+    const Case cases[] = {
+        {"update", {SimMode::Application}, 0},
+        {"refused image", {SimMode::Bootloader, 0x81}, 0},
+        {"failed programming", {SimMode::Bootloader}, 500},
+    };
+    for (const auto& c : cases) {
+        SimDevice* d = AttachDevice(c.device);
+        d->eraseDelayMs = c.eraseDelayMs;
+        UpdateWorker();
+        EXPECT_EQ(gFake.lockInits, 1) << c.what;
+        EXPECT_EQ(gFake.lockDeletes, 1) << c.what;
+        EXPECT_EQ(gFake.lockEntersOutsideLife, 0) << c.what;
+        ASSERT_FALSE(gSimBus.calls.empty()) << c.what;
+        EXPECT_EQ(gSimBus.calls.back().op, SimOp::Close) << c.what;
+        EXPECT_EQ(gSimBus.calls.back().status, USB_OK) << c.what;
+        EXPECT_FALSE(d->open) << c.what;
+    }
 }
 
 TEST(WorkerSlot, OnlyOneWorkerAtATime) {

@@ -309,7 +309,12 @@ record_result() {
     fi
 }
 
-finish_scenario() { stop_program; record_result; }
+no_violation() { ! calls_have 'violation:'; }
+finish_scenario() {
+    stop_program
+    check "no call broke the library's rules (null output pointer, non-zero last argument)" no_violation
+    record_result
+}
 
 skip_scenario() {  # name reason
     skipped=$((skipped + 1)); log "  $PRESET $1: skipped ($2)"

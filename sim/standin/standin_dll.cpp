@@ -8,7 +8,9 @@
 //                         identical receive-queue queries is one line
 //   standin-flash-N.bin   the flash of device N (64,512 bytes)
 //   standin-flash-N.initial.bin   the same as the scenario set it up
-//   standin-state.txt     per device: mode, signature, version, counters
+//   standin-state.txt     per device: mode, signature, version, counters;
+//                         then the count of calls that broke the library's
+//                         rules (each is also a "violation:" line in the log)
 // The flash and state files are written after every close and when the
 // library is unloaded, so they hold the device as the program left it.
 #include <windows.h>
@@ -20,11 +22,13 @@
 
 #include "usb/usb_library.h"
 #include "sim/sim_device.h"
+#include "sim/sim_faults.h"
 #include "sim/standin/scenario.h"
 
 namespace {
 
 constexpr UsbStatus SCENARIO_BROKEN = 0xE0;
+constexpr UsbStatus RULE_BROKEN = 0xE1;  // a call that breaks the library's rules
 
 CRITICAL_SECTION gLock;
 std::string gDir;  // the DLL's folder, with its trailing separator
@@ -116,14 +120,20 @@ void DumpDevices() {
             d->present ? "yes" : "no", SimSignature(d), d->flash[versionAt], d->flash[versionAt + 1], d->lastPage,
             d->pagesErased, d->halvesWritten, d->checksumsSent, d->runCommands, d->modeSwitches);
     }
+    state += Format("violations=%" PRIu32 "\r\n", gSimBus.violations);
     WriteFileWhole("standin-state.txt", state.data(), state.size());
 }
+
+// A call that breaks the library's rules (a null output pointer, a
+// non-zero last argument of read or write) fails without effect.
+void LogViolation(const char* what) { LogCall(Prefix("violation:") + " " + what); }
 
 bool Start() {
     gLog = CreateFileA((gDir + "standin-calls.log").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     SimReset(DllNow);
     gSimBus.recordCalls = false;  // this library keeps its own log
+    gSimBus.violation = LogViolation;
 
     char path[MAX_PATH];
     const DWORD length = GetEnvironmentVariableA("LUMARIS_STANDIN_SCENARIO", path, sizeof path);
@@ -243,9 +253,12 @@ UsbStatus USB_CALL StandinRead(DeviceHandle handle, void* buffer, uint32_t lengt
                                void* overlapped) {
     Call lock;
     if (gBroken) return SCENARIO_BROKEN;
+    // The simulated read gets a count of its own, to log what it delivered;
+    // a missing one of the caller's is a violation all the same.
+    if (!bytesRead && SimViolation("read: null bytes-read pointer")) return RULE_BROKEN;
     uint32_t got = 0;
     const UsbStatus status = SIM_USB_LIBRARY.read(handle, buffer, length, &got, overlapped);
-    if (bytesRead) *bytesRead = got;
+    *bytesRead = got;
     LogCall(Prefix("read") + " handle=" + HandleText(handle) + Format(" length=%" PRIu32 " ", length) +
             Bytes(buffer, status == USB_OK ? got : 0) + Format(" -> %d", status));
     return status;
