@@ -5,6 +5,10 @@
 
 #include <string>
 
+// Whether the bus's options agree with each other; if not, the line to
+// print in `error` (a usage error).
+bool BusOptionsAgree(std::string* error);
+
 // Puts the bus's library table in gUsb. False, with the line to print in
 // `error`, when there is none to use.
 bool InstallBus(std::string* error);

@@ -184,11 +184,16 @@ OptionParse ParseBusOption(const std::string& name, const char* inlineValue, Arg
     return OptionParse::Error;
 }
 
-bool InstallBus(std::string* error) {
+bool BusOptionsAgree(std::string* error) {
     if (gSim.noDevice && (gSim.deviceType >= 0 || gSim.bootloader || gSim.invalidApp || gSim.fault != SimFaultKind::None)) {
-        *error = "--no-device conflicts with the options that shape the device";
+        *error = "--no-device conflicts with the options that shape the device (--type, --bootloader, "
+                 "--no-valid-app, --fault)";
         return false;
     }
+    return true;
+}
+
+bool InstallBus(std::string*) {
     LoadImage();
     const ImageSummary image = SummariseImage(*gImage);
     SimReset(gClock.tickCount);
@@ -242,9 +247,8 @@ void FinishBus() {
     std::fprintf(stderr,
                  "{\"sim_device\":0,\"image_pages\":%u,\"pages_matching_image\":%u,\"signature_valid\":%s,"
                  "\"flash_changed\":%s,\"flash_key_packets\":%u,\"erase_packets\":%u,\"halves_written\":%u,"
-                 "\"signature_packets\":%u,\"run_commands\":%u,\"mode_switches\":%u,\"mode\":\"%s\"}\n",
+                 "\"signature_packets\":%u,\"run_commands\":%u,\"mode_switches\":%u}\n",
                  pages, matching, SimHasValidApp(gDevice) ? "true" : "false", changed ? "true" : "false",
                  CountPackets(CMD_SET_FLASH_KEY), CountPackets(CMD_ERASE_PAGE), gDevice->halvesWritten,
-                 CountPackets(CMD_WRITE_SIGNATURE), gDevice->runCommands, gDevice->modeSwitches,
-                 gDevice->mode == SimMode::Bootloader ? "bootloader" : "application");
+                 CountPackets(CMD_WRITE_SIGNATURE), gDevice->runCommands, gDevice->modeSwitches);
 }

@@ -10,6 +10,8 @@ const char BUS_USAGE[] =
 
 OptionParse ParseBusOption(const std::string&, const char*, ArgCursor&, std::string*) { return OptionParse::NotMine; }
 
+bool BusOptionsAgree(std::string*) { return true; }
+
 bool InstallBus(std::string* error) {
     if (BindUsbLibrary()) return true;
     *error =

@@ -458,7 +458,7 @@ ConsoleResult RefusedResult(const RunRecord& run, const char* outcome) {
 }
 
 ConsoleResult CheckResult(const RunRecord& run) {
-    if (!run.verdictSeen) return EarlyFailure(run);
+    if (!run.verdictSeen || !run.identified) return EarlyFailure(run);
     switch (run.verdict) {
         case CheckVerdict::Program:
             return {"would-program", 0, run.installedValid ? "kept-application" : "no-valid-application",
@@ -496,6 +496,9 @@ ConsoleResult DecideResult(ConsoleCommand command, const RunRecord& run) {
         return {"programming-failed", 1, "no-valid-application",
                 "no valid application on the device: run the update again"};
     }
+    // The image step runs after a failed identification too (the device type
+    // is then unknown, so the image is refused): the device was never seen.
+    if (!run.identified) return EarlyFailure(run);
     if (run.answered && !run.answeredYes) {
         const char* what = run.question == VersionQuestion::OlderImage ? "older" : "unversioned";
         if (run.installedValid)
@@ -504,7 +507,6 @@ ConsoleResult DecideResult(ConsoleCommand command, const RunRecord& run) {
         return {"declined", 1, "no-valid-application", "no valid application on the device: run the update again"};
     }
     if (run.imagePrepared && !run.imageAccepted) return RefusedResult(run, "refused");
-    if (!run.identified) return EarlyFailure(run);
     return {"failed", 1, run.installedValid ? "kept-application" : "no-valid-application",
             "the update did not start programming: nothing was written"};
 }
