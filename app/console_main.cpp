@@ -111,7 +111,7 @@ int RunOnDevice(const ConsoleOptions& options) {
 int main(int argc, char** argv) {
     ConsoleOptions options;
     std::string error;
-    if (!ParseConsoleOptions(argc, argv, &options, &error) || !BusOptionsAgree(&error)) {
+    if (!ParseConsoleOptions(argc, argv, ParseBusOption, &options, &error) || !BusOptionsAgree(&error)) {
         std::fprintf(stderr, "lumaris-update: %s\n", error.c_str());
         return EXIT_USAGE;
     }

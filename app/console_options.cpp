@@ -159,7 +159,7 @@ bool TakeOptionValue(const std::string& name, const char* inlineValue, ArgCursor
     return true;
 }
 
-bool ParseConsoleOptions(int argc, char** argv, ConsoleOptions* options, std::string* error) {
+bool ParseConsoleOptions(int argc, char** argv, BusOptionParser parseBus, ConsoleOptions* options, std::string* error) {
     ArgCursor args{argc, argv, 1};
     std::set<std::string> seen;
     std::string command, answer, verbosity;
@@ -182,7 +182,7 @@ bool ParseConsoleOptions(int argc, char** argv, ConsoleOptions* options, std::st
             if (name == option.name) common = &option;
         }
         if (!common) {
-            switch (ParseBusOption(name, inlineValue, args, error)) {
+            switch (parseBus(name, inlineValue, args, error)) {
                 case OptionParse::Matched: continue;
                 case OptionParse::Error: return false;
                 case OptionParse::NotMine: break;

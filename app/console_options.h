@@ -44,12 +44,15 @@ enum class OptionParse { Matched, NotMine, Error };
 // The bus's own options (app/console_bus_*.cpp). On Error `error` holds the
 // one line to print.
 OptionParse ParseBusOption(const std::string& name, const char* inlineValue, ArgCursor& args, std::string* error);
+using BusOptionParser = OptionParse (*)(const std::string& name, const char* inlineValue, ArgCursor& args,
+                                        std::string* error);
 // The bus's part of --help.
 extern const char BUS_USAGE[];
 
-// Parses the whole command line into `options` (and the bus's options).
-// Returns false with the one line to print in `error` for a usage error.
-bool ParseConsoleOptions(int argc, char** argv, ConsoleOptions* options, std::string* error);
+// Parses the whole command line into `options`, handing the options it does
+// not know to `parseBus`. Returns false with the one line to print in
+// `error` for a usage error.
+bool ParseConsoleOptions(int argc, char** argv, BusOptionParser parseBus, ConsoleOptions* options, std::string* error);
 
 // Takes the value of option `name`: the inline one, or the next argument.
 bool TakeOptionValue(const std::string& name, const char* inlineValue, ArgCursor& args, const char** value,
