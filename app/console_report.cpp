@@ -210,9 +210,18 @@ void OnDeviceFound(uint32_t index, DeviceKind kind, const uint8_t* id, size_t le
         }
         Emit(line);
     } else {
-        Say("device " + std::to_string(index) + ": " +
-            (id ? "\"" + Printable(id, length) + "\"" : std::string("(identification not readable)")) + " (" +
-            KindName(kind) + ")");
+        std::string line = "device " + std::to_string(index) + ": ";
+        if (id) {
+            line += '"';
+            line += Printable(id, length);
+            line += '"';
+        } else {
+            line += "(identification not readable)";
+        }
+        line += " (";
+        line += KindName(kind);
+        line += ')';
+        Say(line);
     }
 }
 
