@@ -74,8 +74,16 @@ def hex_text(image, record_size=16, line_end="\n"):
 
 
 def parse_version(text):
-    high, _, low = text.partition(".")
-    return int(high), int(low or "0")
+    """ "1.10" (major, then the minor in two decimal digits) or 0x010A: bytes 01 0A."""
+    if text.lower().startswith("0x"):
+        value = int(text, 16)
+        if value > 0xFFFF:
+            raise argparse.ArgumentTypeError(f"{text}: above 0xFFFF")
+        return value >> 8, value & 0xFF
+    high, dot, low = text.partition(".")
+    if not (dot and high.isdigit() and len(low) == 2 and low.isdigit() and int(high) <= 255):
+        raise argparse.ArgumentTypeError(f"{text}: write a version as 1.10 (minor in two digits) or 0x010A")
+    return int(high), int(low)
 
 
 def main(argv):
