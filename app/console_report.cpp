@@ -537,8 +537,7 @@ uint32_t ReportElapsedMs() {
 }
 
 void ReportPacket(bool sent, const uint8_t* bytes, uint32_t length) {
-    if (!Verbose() && !gSettings.json) return;
-    if (gSettings.json && !Verbose()) return;
+    if (!Verbose()) return;
     std::string hex;
     for (uint32_t i = 0; i < length; ++i) {
         char pair[4];
