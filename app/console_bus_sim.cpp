@@ -32,8 +32,8 @@ struct SimOptions {
 };
 
 SimOptions gSim;
-std::unique_ptr<UpdateJob> gImage;           // the built-in image, to compare the device with
-std::vector<uint8_t> gInitialFlash;          // the first device's flash before the run
+std::unique_ptr<UpdateJob> gImage;   // the built-in image, to compare the device with
+std::vector<uint8_t> gInitialFlash;  // the first device's flash before the run
 SimDevice* gDevice = nullptr;
 
 constexpr uint32_t DELAY_MAX_MS = 10000;
@@ -94,7 +94,8 @@ void LoadImage() {
 uint32_t gPacketsByCommand[256];
 UsbLibrary gSimTable;
 
-UsbStatus USB_CALL CountingWrite(DeviceHandle handle, void* buffer, uint32_t length, uint32_t* written, void* overlapped) {
+UsbStatus USB_CALL CountingWrite(DeviceHandle handle, void* buffer, uint32_t length, uint32_t* written,
+                                 void* overlapped) {
     const UsbStatus status = gSimTable.write(handle, buffer, length, written, overlapped);
     if (status == USB_OK && length > 0 && length < 32) ++gPacketsByCommand[static_cast<const uint8_t*>(buffer)[0]];
     return status;
@@ -152,8 +153,9 @@ OptionParse ParseBusOption(const std::string& name, const char* inlineValue, Arg
         {"--restart-delay", &gSim.restartDelayMs, RESTART_DELAY_MAX_MS,
          "a number of milliseconds in 0..600000 (decimal or 0x hex)"},
     };
-    const bool takesValue = name == "--type" || name == "--installed" || name == "--fault" || name == "--more-devices" ||
-                            name == "--reply-delay" || name == "--erase-delay" || name == "--restart-delay";
+    const bool takesValue = name == "--type" || name == "--installed" || name == "--fault" ||
+                            name == "--more-devices" || name == "--reply-delay" || name == "--erase-delay" ||
+                            name == "--restart-delay";
     if (!takesValue) return OptionParse::NotMine;
     const char* value = nullptr;
     if (!TakeOptionValue(name, inlineValue, args, &value, error)) return OptionParse::Error;
@@ -175,8 +177,9 @@ OptionParse ParseBusOption(const std::string& name, const char* inlineValue, Arg
         *error = BadValue(name, value, "a version 0.00..255.99 written like 1.10, or 0x0000..0xFFFF");
     } else if (name == "--fault") {
         if (ParseFault(value)) return OptionParse::Matched;
-        *error = BadValue(name, value, "KIND:N with N in 1..4294967295 and KIND one of fail-status missing-reply "
-                                       "late-reply partial-reply bad-ack wrong-checksum vanish");
+        *error = BadValue(name, value,
+                          "KIND:N with N in 1..4294967295 and KIND one of fail-status missing-reply "
+                          "late-reply partial-reply bad-ack wrong-checksum vanish");
     } else {
         if (ParseMore(value)) return OptionParse::Matched;
         *error = BadValue(name, value, "a list of 1..3 of application, bootloader, unknown");
@@ -185,9 +188,11 @@ OptionParse ParseBusOption(const std::string& name, const char* inlineValue, Arg
 }
 
 bool BusOptionsAgree(std::string* error) {
-    if (gSim.noDevice && (gSim.deviceType >= 0 || gSim.bootloader || gSim.invalidApp || gSim.fault != SimFaultKind::None)) {
-        *error = "--no-device conflicts with the options that shape the device (--type, --bootloader, "
-                 "--no-valid-app, --fault)";
+    if (gSim.noDevice &&
+        (gSim.deviceType >= 0 || gSim.bootloader || gSim.invalidApp || gSim.fault != SimFaultKind::None)) {
+        *error =
+            "--no-device conflicts with the options that shape the device (--type, --bootloader, "
+            "--no-valid-app, --fault)";
         return false;
     }
     return true;

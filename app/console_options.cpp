@@ -210,9 +210,7 @@ bool ParseConsoleOptions(int argc, char** argv, BusOptionParser parseBus, Consol
                 verbosity = name;
                 options->verbosity = static_cast<ConsoleVerbosity>(common->value);
                 break;
-            case Kind::Flag:
-                options->json = true;
-                break;
+            case Kind::Flag: options->json = true; break;
             case Kind::Value: {
                 const char* value = nullptr;
                 if (!TakeOptionValue(name, inlineValue, args, &value, error)) return false;

@@ -137,8 +137,14 @@ int ReportBox(const wchar_t* text, const wchar_t* caption, unsigned style) {
     const char* from = "";
     if (question) {
         switch (gSettings.answers) {
-            case ConsoleAnswerMode::Yes: answer = ANSWER_YES; from = " (--yes)"; break;
-            case ConsoleAnswerMode::No: answer = ANSWER_NO; from = " (--no)"; break;
+            case ConsoleAnswerMode::Yes:
+                answer = ANSWER_YES;
+                from = " (--yes)";
+                break;
+            case ConsoleAnswerMode::No:
+                answer = ANSWER_NO;
+                from = " (--no)";
+                break;
             case ConsoleAnswerMode::Unset:
                 if (gSettings.stdinIsTerminal) {
                     answer = AskTerminal();
@@ -159,8 +165,8 @@ int ReportBox(const wchar_t* text, const wchar_t* caption, unsigned style) {
     } else if (error && gSettings.verbosity == ConsoleVerbosity::Quiet) {
         std::fprintf(stderr, "box \"Error\"\n");
     } else {
-        std::string line = "box \"" + Narrow(text, textLength) + "\" caption \"" + Narrow(caption, WideLength(caption)) +
-                           "\"";
+        std::string line =
+            "box \"" + Narrow(text, textLength) + "\" caption \"" + Narrow(caption, WideLength(caption)) + "\"";
         if (question) line += std::string(": answered ") + AnswerName(answer) + from;
         Say(line);
     }
@@ -242,9 +248,10 @@ void OnRestartAwaited(uint32_t waitedMs, RestartWaitEnd end) {
     if (gSettings.json) {
         JsonLine line = Event("restart_awaited");
         JsonAddNumber(line, "waited_ms", waitedMs);
-        JsonAddString(line, "end", end == RestartWaitEnd::Waited           ? "waited"
-                                   : end == RestartWaitEnd::BootloaderSeen ? "bootloader-seen"
-                                                                           : "timed-out");
+        JsonAddString(line, "end",
+                      end == RestartWaitEnd::Waited           ? "waited"
+                      : end == RestartWaitEnd::BootloaderSeen ? "bootloader-seen"
+                                                              : "timed-out");
         Emit(line);
         return;
     }
@@ -435,10 +442,10 @@ void OnFinished(bool deviceReady) {
     }
 }
 
-const UpdateEvents REPORT_EVENTS = {OnDeviceFound,        OnRestartRequested, OnRestartAwaited,     OnDeviceIdentified,
-                                    OnImagePrepared,      OnQuestionAsked,    OnQuestionAnswered,   OnProgrammingStarted,
-                                    OnPageProgrammed,     OnSignatureWritten, OnSignatureConfirmed, OnRunSent,
-                                    OnCheckVerdict,       OnFinished};
+const UpdateEvents REPORT_EVENTS = {OnDeviceFound,    OnRestartRequested, OnRestartAwaited,     OnDeviceIdentified,
+                                    OnImagePrepared,  OnQuestionAsked,    OnQuestionAnswered,   OnProgrammingStarted,
+                                    OnPageProgrammed, OnSignatureWritten, OnSignatureConfirmed, OnRunSent,
+                                    OnCheckVerdict,   OnFinished};
 
 // ---------------------------------------------------------------- result
 
@@ -500,8 +507,9 @@ ConsoleResult DecideResult(ConsoleCommand command, const RunRecord& run) {
         if (everyPageVerified && run.signatureConfirmed && run.runSent && run.finished && run.deviceReady)
             return {"updated", 0, "runs-image", "device runs firmware " + ImageVersion(run) + " (updated)"};
         if (everyPageVerified && run.signatureConfirmed)
-            return {"not-started", 1, "holds-image",
-                    "device holds firmware " + ImageVersion(run) + " but was not told to start it: run the update again"};
+            return {
+                "not-started", 1, "holds-image",
+                "device holds firmware " + ImageVersion(run) + " but was not told to start it: run the update again"};
         return {"programming-failed", 1, "no-valid-application",
                 "no valid application on the device: run the update again"};
     }
@@ -563,9 +571,10 @@ void ReportResult(ConsoleCommand command, const ConsoleResult& result) {
     }
     const RunRecord& run = gRun;
     JsonLine line = Event("result");
-    JsonAddString(line, "command", command == ConsoleCommand::Check  ? "check"
-                                   : command == ConsoleCommand::List ? "list"
-                                                                     : "update");
+    JsonAddString(line, "command",
+                  command == ConsoleCommand::Check  ? "check"
+                  : command == ConsoleCommand::List ? "list"
+                                                    : "update");
     JsonAddString(line, "outcome", result.outcome);
     JsonAddNumber(line, "exit_code", result.exitCode);
     JsonAddNumber(line, "pages_total", run.pagesTotal);
@@ -596,9 +605,10 @@ void ReportFailure(ConsoleCommand command, const char* outcome, const std::strin
     std::fprintf(stderr, "lumaris-update: %s\n", message.c_str());
     if (!gSettings.json) return;
     JsonLine line = Event("result");
-    JsonAddString(line, "command", command == ConsoleCommand::Check  ? "check"
-                                   : command == ConsoleCommand::List ? "list"
-                                                                     : "update");
+    JsonAddString(line, "command",
+                  command == ConsoleCommand::Check  ? "check"
+                  : command == ConsoleCommand::List ? "list"
+                                                    : "update");
     JsonAddString(line, "outcome", outcome);
     JsonAddNumber(line, "exit_code", 1);
     JsonAddNumber(line, "pages_total", 0);

@@ -6,7 +6,8 @@ namespace {
 
 UsbLibrary gTraced;
 
-UsbStatus USB_CALL TracedWrite(DeviceHandle handle, void* buffer, uint32_t length, uint32_t* written, void* overlapped) {
+UsbStatus USB_CALL TracedWrite(DeviceHandle handle, void* buffer, uint32_t length, uint32_t* written,
+                               void* overlapped) {
     const UsbStatus status = gTraced.write(handle, buffer, length, written, overlapped);
     if (status == USB_OK) ReportPacket(true, static_cast<const uint8_t*>(buffer), length);
     return status;

@@ -30,8 +30,8 @@ void Compress(uint32_t (&state)[8], const uint8_t* block) {
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
     for (unsigned i = 0; i < 64; ++i) {
-        const uint32_t t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) +
-                            ROUND_CONSTANTS[i] + w[i];
+        const uint32_t t1 =
+            h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) + ROUND_CONSTANTS[i] + w[i];
         const uint32_t t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
         h = g;
         g = f;
@@ -65,7 +65,8 @@ void Sha256Begin(Sha256& hash) {
 void Sha256Add(Sha256& hash, const uint8_t* data, size_t length) {
     hash.totalLength += length;
     while (length > 0) {
-        const size_t take = sizeof hash.block - hash.blockLength < length ? sizeof hash.block - hash.blockLength : length;
+        const size_t take =
+            sizeof hash.block - hash.blockLength < length ? sizeof hash.block - hash.blockLength : length;
         std::memcpy(hash.block + hash.blockLength, data, take);
         hash.blockLength += take;
         data += take;

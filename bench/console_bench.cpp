@@ -118,8 +118,8 @@ double UpdateCpuUs(Front front) {
             gOutput = OutputSeam{QuietLine};
             gEvents = NO_UPDATE_EVENTS;
         } else {
-            ReportInstall(ReportSettings{front == Front::Json, ConsoleVerbosity::Normal, ConsoleAnswerMode::Yes, false,
-                                         false});
+            ReportInstall(
+                ReportSettings{front == Front::Json, ConsoleVerbosity::Normal, ConsoleAnswerMode::Yes, false, false});
         }
         SimReset(FakeClockPeek);
         gSimBus.recordCalls = false;
@@ -175,8 +175,9 @@ int main() {
                       *std::max_element(v.begin(), v.end()));
         return std::string(text);
     };
-    std::printf("| Whole update of the demo image (53 pages), device restarts in %u ms (median of %d) [lowest, highest] | |\n",
-                RESTART_MS, REAL_REPETITIONS);
+    std::printf(
+        "| Whole update of the demo image (53 pages), device restarts in %u ms (median of %d) [lowest, highest] | |\n",
+        RESTART_MS, REAL_REPETITIONS);
     std::printf("|---|---:|\n");
     std::printf("| fixed 2,000 ms wait: wall time | %s |\n", spread(fixedWall, "%.0f ms").c_str());
     std::printf("| ... wall time / device's own time (replies, erases, the 2,000 ms wait) | %s |\n",

@@ -17,9 +17,9 @@ void NoCheckVerdict(CheckVerdict) {}
 void NoFinished(bool) {}
 }  // namespace
 
-const UpdateEvents NO_UPDATE_EVENTS = {NoDeviceFound,      NoRestartRequested, NoRestartAwaited,     NoDeviceIdentified,
-                                       NoImagePrepared,    NoQuestionAsked,    NoQuestionAnswered,   NoProgrammingStarted,
-                                       NoPageProgrammed,   NoSignatureWritten, NoSignatureConfirmed, NoRunSent,
-                                       NoCheckVerdict,     NoFinished};
+const UpdateEvents NO_UPDATE_EVENTS = {NoDeviceFound,    NoRestartRequested, NoRestartAwaited,     NoDeviceIdentified,
+                                       NoImagePrepared,  NoQuestionAsked,    NoQuestionAnswered,   NoProgrammingStarted,
+                                       NoPageProgrammed, NoSignatureWritten, NoSignatureConfirmed, NoRunSent,
+                                       NoCheckVerdict,   NoFinished};
 
 UpdateEvents gEvents = NO_UPDATE_EVENTS;

@@ -33,8 +33,7 @@ struct UpdateEvents {
     void (*deviceIdentified)(uint8_t deviceType, uint8_t verHi, uint8_t verLo, uint16_t signature);
     // The image step ended: whether the text loaded, whether the image fits
     // the device, the image's type and version bytes and its pages with data.
-    void (*imagePrepared)(bool loaded, bool accepted, uint8_t imageType, uint8_t verHi, uint8_t verLo,
-                          uint32_t pages);
+    void (*imagePrepared)(bool loaded, bool accepted, uint8_t imageType, uint8_t verHi, uint8_t verLo, uint32_t pages);
     void (*questionAsked)(VersionQuestion question);
     void (*questionAnswered)(VersionQuestion question, bool yes);
     // Flash writing is unlocked; the signature page is erased next, so from

@@ -21,10 +21,21 @@ TEST(ConsoleOptions, NumbersAreDecimalOrHexOnly) {
         uint32_t value;
     };
     const Case cases[] = {
-        {"0", 10, true, 0},          {"10", 10, true, 10},      {"11", 10, false, 0},   {"0x0A", 10, true, 10},
-        {"0XfF", 255, true, 255},    {"010", 100, false, 0},    {"-1", 100, false, 0},  {"+1", 100, false, 0},
-        {" 1", 100, false, 0},       {"1 ", 100, false, 0},     {"0x", 100, false, 0},  {"", 100, false, 0},
-        {"1e3", 10000, false, 0},    {"0x100", 255, false, 0},  {"99999999999999999999", 0xFFFFFFFF, false, 0},
+        {"0", 10, true, 0},
+        {"10", 10, true, 10},
+        {"11", 10, false, 0},
+        {"0x0A", 10, true, 10},
+        {"0XfF", 255, true, 255},
+        {"010", 100, false, 0},
+        {"-1", 100, false, 0},
+        {"+1", 100, false, 0},
+        {" 1", 100, false, 0},
+        {"1 ", 100, false, 0},
+        {"0x", 100, false, 0},
+        {"", 100, false, 0},
+        {"1e3", 10000, false, 0},
+        {"0x100", 255, false, 0},
+        {"99999999999999999999", 0xFFFFFFFF, false, 0},
         {"4294967295", 0xFFFFFFFF, true, 0xFFFFFFFF},
     };
     for (const Case& c : cases) {
@@ -149,7 +160,12 @@ TEST(ConsoleResult, ExitZeroOnlyWhenTheDeviceRunsTheImage) {
              r.installedValid = false;
          },
          1, "no-valid-application"},
-        {"refused", [](RunRecord& r) { r.programmingStarted = false; r.imageAccepted = false; }, 1, "kept-application"},
+        {"refused",
+         [](RunRecord& r) {
+             r.programmingStarted = false;
+             r.imageAccepted = false;
+         },
+         1, "kept-application"},
         {"never identified",
          [](RunRecord& r) {
              r.programmingStarted = false;
@@ -173,7 +189,9 @@ TEST(ConsoleResult, CheckAnswersByVerdict) {
     const struct {
         CheckVerdict verdict;
         int exitCode;
-    } cases[] = {{CheckVerdict::Program, 0}, {CheckVerdict::AskOlder, 3}, {CheckVerdict::AskUnversioned, 3},
+    } cases[] = {{CheckVerdict::Program, 0},
+                 {CheckVerdict::AskOlder, 3},
+                 {CheckVerdict::AskUnversioned, 3},
                  {CheckVerdict::Refuse, 1}};
     for (const auto& c : cases) {
         RunRecord run = GoodRun();

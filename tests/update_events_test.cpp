@@ -2,6 +2,8 @@
 // pre-flight check, of the polled restart wait and of the device list,
 // against the simulated device on the virtual clock; and that reporting
 // changes nothing the device sees.
+#include "platform/update_events.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,10 +12,9 @@
 
 #include "bootloader/commands.h"
 #include "devicelink/device_link.h"
-#include "platform/seams.h"
-#include "platform/update_events.h"
-#include "tests/test_support.h"
 #include "job/update_job.h"
+#include "platform/seams.h"
+#include "tests/test_support.h"
 #include "worker/update_worker.h"
 
 namespace {
@@ -72,7 +73,7 @@ const UpdateEvents RECORDING = {OnDeviceFound,    OnRestartRequested, OnRestartA
 void RecordLine(const char* line) { gOutputLines.push_back(line); }
 
 class UpdateEventsTest : public ::testing::Test {
-protected:
+   protected:
     void SetUp() override {
         gLog.clear();
         gOutputLines.clear();
@@ -114,11 +115,11 @@ TEST_F(UpdateEventsTest, UpdateReportsEveryStepInOrder) {
     gOutputLines.clear();
     SimDevice* d = Attach(SimMode::Application, 0x83, 0, 90);
     EXPECT_EQ(UpdateWorker(), 0u);
-    EXPECT_EQ(WithoutPages(), (std::vector<std::string>{
-                                  "found 0 application '2021'", "restart requested", "restart waited 2000",
-                                  "found 0 bootloader 'ar5w2~'", "identified 131 0.90 " + SIG,
-                                  "image loaded accepted 131 1.0 53", "programming 53", "signature written yes",
-                                  "signature confirmed yes " + SIG, "run sent yes", "finished ready"}));
+    EXPECT_EQ(WithoutPages(),
+              (std::vector<std::string>{"found 0 application '2021'", "restart requested", "restart waited 2000",
+                                        "found 0 bootloader 'ar5w2~'", "identified 131 0.90 " + SIG,
+                                        "image loaded accepted 131 1.0 53", "programming 53", "signature written yes",
+                                        "signature confirmed yes " + SIG, "run sent yes", "finished ready"}));
     // One page event for each page the image carries, in order, each proved.
     std::vector<std::string> pages;
     for (const auto& line : gLog)
@@ -126,7 +127,8 @@ TEST_F(UpdateEventsTest, UpdateReportsEveryStepInOrder) {
     std::vector<std::string> expected;
     uint32_t index = 0;
     for (uint32_t page = 10; page <= 62; ++page)
-        if (DemoImage().PageMap[page]) expected.push_back("page " + N(page) + " " + N(++index) + "/53 written verified");
+        if (DemoImage().PageMap[page])
+            expected.push_back("page " + N(page) + " " + N(++index) + "/53 written verified");
     EXPECT_EQ(pages, expected);
     EXPECT_TRUE(DeviceHoldsImage(d, DemoImage(), OLD_FILL));
     EXPECT_EQ(gOutputLines, std::vector<std::string>{"Working  "}) << "the loader's line goes to gOutput";
@@ -141,12 +143,27 @@ TEST_F(UpdateEventsTest, OutcomesByScenario) {
         std::vector<std::string> tail;  // the events from the image step on, pages left out
     };
     const Case cases[] = {
-        {"older image, No", SimMode::Bootloader, 0x83, 2, 0, {ANSWER_NO},
+        {"older image, No",
+         SimMode::Bootloader,
+         0x83,
+         2,
+         0,
+         {ANSWER_NO},
          {"image loaded accepted 131 1.0 53", "asked 2", "answered 2 no", "run sent yes", "finished ready"}},
-        {"older image, Yes", SimMode::Bootloader, 0x83, 2, 0, {ANSWER_YES},
+        {"older image, Yes",
+         SimMode::Bootloader,
+         0x83,
+         2,
+         0,
+         {ANSWER_YES},
          {"image loaded accepted 131 1.0 53", "asked 2", "answered 2 yes", "programming 53", "signature written yes",
           "signature confirmed yes " + SIG, "run sent yes", "finished ready"}},
-        {"device of another type", SimMode::Bootloader, 0x84, 0, 90, {},
+        {"device of another type",
+         SimMode::Bootloader,
+         0x84,
+         0,
+         90,
+         {},
          {"image loaded refused 131 1.0 53", "finished not ready"}},
     };
     for (const Case& c : cases) {
@@ -155,7 +172,8 @@ TEST_F(UpdateEventsTest, OutcomesByScenario) {
         gFake.answers = c.answers;
         UpdateWorker();
         auto events = WithoutPages();
-        auto from = std::find_if(events.begin(), events.end(), [](const std::string& e) { return e.rfind("image", 0) == 0; });
+        auto from =
+            std::find_if(events.begin(), events.end(), [](const std::string& e) { return e.rfind("image", 0) == 0; });
         EXPECT_EQ(std::vector<std::string>(from, events.end()), c.tail) << c.what;
         (void)d;
     }
@@ -243,7 +261,9 @@ TEST_F(UpdateEventsTest, PolledRestartWaitGoesOnWhenTheBootloaderAppears) {
         SimDevice* d = Attach(SimMode::Application, 0x83, 0, 90);
         d->rebootDelayMs = c.restartMs;
         RunWorker(UpdateSteps(RestartWait{RESTART_POLL_LIMIT_MS, true}));
-        const auto awaited = std::find_if(gLog.begin(), gLog.end(), [](const std::string& e) { return e.rfind("restart ", 0) == 0 && e != "restart requested"; });
+        const auto awaited = std::find_if(gLog.begin(), gLog.end(), [](const std::string& e) {
+            return e.rfind("restart ", 0) == 0 && e != "restart requested";
+        });
         ASSERT_NE(awaited, gLog.end()) << c.what;
         ASSERT_EQ(awaited->rfind(c.awaited, 0), 0u) << c.what << ": " << *awaited;
         const uint32_t waited = static_cast<uint32_t>(std::stoul(awaited->substr(std::strlen(c.awaited))));
@@ -255,8 +275,9 @@ TEST_F(UpdateEventsTest, PolledRestartWaitGoesOnWhenTheBootloaderAppears) {
             EXPECT_LE(waited, RESTART_POLL_LIMIT_MS + 2 * RESTART_POLL_MS) << c.what;
         }
         EXPECT_EQ(SimHasValidApp(d) && d->checksumsSent > 0, c.updated) << c.what;
-        EXPECT_EQ(std::count_if(gLog.begin(), gLog.end(), [](const std::string& e) { return e.rfind("found", 0) == 0; }),
-                  c.updated ? 2 : 1)
+        EXPECT_EQ(
+            std::count_if(gLog.begin(), gLog.end(), [](const std::string& e) { return e.rfind("found", 0) == 0; }),
+            c.updated ? 2 : 1)
             << c.what << ": the polls report no device";
         // The polls show no box: the only boxes are the update's own.
         EXPECT_EQ(FakeErrorBoxCount(), c.updated ? 0u : 1u) << c.what;

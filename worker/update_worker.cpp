@@ -33,7 +33,8 @@ void AwaitRestart(const RestartWait& wait) {
     }
     const uint32_t start = gClock.tickCount();
     const bool seen = WaitForBootloader(RESTART_POLL_LIMIT_MS);
-    gEvents.restartAwaited(gClock.tickCount() - start, seen ? RestartWaitEnd::BootloaderSeen : RestartWaitEnd::TimedOut);
+    gEvents.restartAwaited(gClock.tickCount() - start,
+                           seen ? RestartWaitEnd::BootloaderSeen : RestartWaitEnd::TimedOut);
 }
 
 }  // namespace

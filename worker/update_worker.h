@@ -26,9 +26,9 @@ using ProgramStep = void (*)(UpdateJob& job);
 
 // The steps a worker run takes where runs may differ.
 struct WorkerSteps {
-    ImageStep prepareImage;    // PrepareAndValidateImage in the program
-    ProgramStep program;       // VersionCheckAndProgram in the program
-    RestartWait restartWait;   // FIXED_RESTART_WAIT in the window program
+    ImageStep prepareImage;   // PrepareAndValidateImage in the program
+    ProgramStep program;      // VersionCheckAndProgram in the program
+    RestartWait restartWait;  // FIXED_RESTART_WAIT in the window program
 };
 
 // The update of the window program. Returns the worker thread's exit code:
