@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <cwchar>
 
 #include "bootloader/commands.h"
 #include "console_json.h"
