@@ -79,7 +79,7 @@ const char CONSOLE_USAGE[] =
     "  -q, --quiet           print only the final line and errors\n"
     "  -v, --verbose         also print each packet sent and each reply read\n"
     "  --restart-wait MS|auto  wait after the restart request, 0..60000 ms (default 2000); auto: look\n"
-    "                        for the bootloader every 5 ms and go on when it appears, 10000 ms at most\n"
+    "                        for the bootloader every millisecond and go on when it appears, 10000 ms at most\n"
     "Numbers are decimal or 0x hexadecimal; versions are written 1.10 (major.minor) or 0x010A.\n"
     "\n"
     "Exit codes:\n"

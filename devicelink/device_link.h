@@ -13,7 +13,7 @@
 bool DiscoverDevice(UpdateJob& job);
 
 // How often WaitForBootloader looks at the bus.
-constexpr uint32_t RESTART_POLL_MS = 5;
+constexpr uint32_t RESTART_POLL_MS = 1;
 
 // Looks at the bus every RESTART_POLL_MS, with the device count and the
 // identification strings only (no box, nothing opened), until the first
