@@ -182,6 +182,33 @@ case_check() {
     end_case "$preset" check
 }
 
+case_info() {
+    local preset=$1
+    new_case "$preset" info no
+    run_program --info --json
+    check "exit code 0 (got $CODE)" [ "$CODE" = 0 ]
+    # The SHA-256 of the 64,512-byte flash image made here from the HEX file:
+    # 0xFF where it sets no byte.
+    local expected
+    expected=$($PY - "$FIRMWARE_HEX" <<'PYEOF'
+import hashlib, sys
+flash = bytearray(b"\xff" * 0xFC00)
+for line in open(sys.argv[1]):
+    line = line.strip()
+    if line.startswith(":"):
+        r = bytes.fromhex(line[1:])
+        if r[3] == 0:
+            address = r[1] << 8 | r[2]
+            flash[address:address + r[0]] = r[4:4 + r[0]]
+print(hashlib.sha256(flash).hexdigest())
+PYEOF
+)
+    local sha
+    sha=$($PY -c 'import json,sys; print([e for e in map(json.loads, open(sys.argv[1]).read().splitlines()) if e["event"] == "info"][0]["sha256"])' "$DIR/out.txt")
+    check "SHA-256 of the flash image ($sha)" [ "$sha" = "$expected" ]
+    end_case "$preset" info
+}
+
 case_missing_library() {
     local preset=$1
     new_case "$preset" missing-library no "${DEVICE_APP[@]}"
@@ -204,6 +231,7 @@ for preset in "${PRESETS[@]}"; do
     case_update_json "$preset"
     case_list "$preset"
     case_check "$preset"
+    case_info "$preset"
     case_missing_library "$preset"
 done
 
