@@ -14,4 +14,7 @@ scripts/install-deps.sh native tests
 
 quietly bench cmake --preset bench
 build_quietly bench build/bench lumaris_bench -j2
+build_quietly bench build/bench lumaris_console_bench -j2
 build/bench/bench/lumaris_bench --benchmark_out=build/bench/results.json --benchmark_out_format=json "$@"
+echo
+build/bench/bench/lumaris_console_bench

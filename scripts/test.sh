@@ -28,6 +28,9 @@ done
 step "Windows: core tests and end-to-end scenarios under Wine"
 scripts/wine-tests.sh
 
+step "Windows console program under Wine"
+scripts/wine-console-tests.sh
+
 step "fuzzing (bounded)"
 scripts/fuzz.sh
 
