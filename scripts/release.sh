@@ -26,7 +26,7 @@
 set -euo pipefail
 CALLER_DIR=$PWD
 cd "$(dirname "$0")/.."
-ROOT=$PWD
+ROOT=$(pwd -P)
 started=$SECONDS
 
 say() { printf 'release: %s\n' "$*"; }
@@ -64,7 +64,8 @@ fi
 version=$(sed -n 's/^project(LumarisUpdate VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 [ -n "$version" ] || fail "no project version in CMakeLists.txt"
 dirty_note=""
-if git -C "$ROOT" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+# Only a repository of these sources counts, not one they happen to lie in.
+if [ "$(git -C "$ROOT" rev-parse --show-toplevel 2>/dev/null)" = "$ROOT" ]; then
   changes=$(git -C "$ROOT" status --porcelain --untracked-files=normal)
   if [ -n "$changes" ]; then
     if [ "$allow_dirty" = 0 ]; then
@@ -119,37 +120,6 @@ quietly() {  # log command...
   fi
 }
 
-# ---------------------------------------------------------------- the firmware, as read here
-
-# The image's facts and the SHA-256 of its flash image (64,512 bytes, 0xFF
-# where the HEX sets nothing), read with intelhex; the builds must agree.
-hex_facts=$WORK/hex-facts.txt
-"$PY" - "$firmware" >"$hex_facts" <<'EOF' || fail "cannot read $firmware as Intel HEX"
-import hashlib, sys
-from intelhex import IntelHex
-hexfile = IntelHex()
-hexfile.padding = 0xFF
-hexfile.loadhex(sys.argv[1])
-image = bytes(hexfile.tobinarray(start=0, size=0xFC00))
-pages = sorted({a >> 9 for a in hexfile.addresses() if a < 0xFC00})
-last = pages[-1]
-hi, lo = image[last * 512 + 0x1FC], image[last * 512 + 0x1FD]
-print(f"type=0x{image[last * 512 + 0x1FB]:02X}")
-print("version=" + ("no version" if (hi, lo) == (0xFF, 0xFF) else f"{hi}.{lo:02d}"))
-print(f"first_page={pages[0]}\nlast_page={last}\npages={len(pages)}")
-print("sha256=" + hashlib.sha256(image).hexdigest())
-EOF
-fact() { sed -n "s/^$1=//p" "$2"; }
-fw_version=$(fact version "$hex_facts")
-fw_type=$(fact type "$hex_facts")
-fw_sha256=$(fact sha256 "$hex_facts")
-[ "$fw_version" != "no version" ] || fail "$firmware carries no version (bytes FF FF): a release needs a versioned firmware"
-
-name=LumarisUpdate-$version-fw$fw_version
-stage=$WORK/zip/$name
-mkdir -p "$stage"
-rm -f "$OUT/$name.zip" "$OUT/$name.zip.sha256"
-
 # ---------------------------------------------------------------- builds
 
 # Windows' own DLLs, the only ones a program may import (it is linked statically).
@@ -178,25 +148,16 @@ for triple in x86:win32:i686 x64:win64:x86_64; do
   IFS=: read -r arch preset cpu <<<"$triple"
   dir=$WORK/$preset
   say "building $arch ($preset)…"
+  build_started=$SECONDS
   quietly "$WORK/$preset-configure.log" cmake --preset "$preset" -B "$dir" \
     -DLUMARIS_FIRMWARE_HEX="$firmware" -DLUMARIS_FIRMWARE_CHECK=ON -DLUMARIS_BUILD_TESTS=OFF
   quietly "$WORK/$preset-build.log" cmake --build "$dir" -j2
   summary=$(grep -E ': device type 0x[0-9A-F]{2}, version ' "$WORK/$preset-build.log" | tail -1)
-  say "$arch: ${summary:-no summary line from the embedding tool}"
+  say "$arch: ${summary:-no summary line from the embedding tool} (built in $((SECONDS - build_started)) s)"
 
-  # Both builds embed the one firmware file, and what they embed is what
-  # the file says.
-  facts=$dir/image/firmware_facts.txt
-  [ -f "$facts" ] || fail "$arch: the build wrote no $facts"
-  [ "$(fact hex "$facts")" = "$firmware" ] || fail "$arch: embedded $(fact hex "$facts"), not $firmware"
-  for key in type version first_page last_page pages; do
-    [ "$(fact $key "$facts")" = "$(fact $key "$hex_facts")" ] ||
-      fail "$arch: the build says $key=$(fact $key "$facts"), the file says $key=$(fact $key "$hex_facts")"
-  done
-
-  quietly "$WORK/$preset-install.log" cmake --install "$dir" --component program --prefix "$stage/$arch"
+  quietly "$WORK/$preset-install.log" cmake --install "$dir" --component program --prefix "$WORK/programs/$arch"
   shopt -s nullglob
-  programs=("$stage/$arch"/*.exe)
+  programs=("$WORK/programs/$arch"/*.exe)
   shopt -u nullglob
   [ ${#programs[@]} -gt 0 ] || fail "$arch: the build installed no program"
   for exe in "${programs[@]}"; do
@@ -224,6 +185,49 @@ for triple in x86:win32:i686 x64:win64:x86_64; do
     say "$rel: $before bytes, $after stripped$signed; imports $(echo $imports)"
   done
 done
+
+# ---------------------------------------------------------------- the firmware, as read here
+
+# The embedding tool in each build has judged the file; now its facts and the
+# SHA-256 of its flash image (64,512 bytes, 0xFF where the HEX sets nothing),
+# read here with intelhex. Both builds must have embedded this file, and
+# found in it what is found here.
+hex_facts=$WORK/hex-facts.txt
+"$PY" - "$firmware" >"$hex_facts" <<'EOF' || fail "cannot read $firmware as Intel HEX"
+import hashlib, sys
+from intelhex import IntelHex
+hexfile = IntelHex()
+hexfile.padding = 0xFF
+hexfile.loadhex(sys.argv[1])
+image = bytes(hexfile.tobinarray(start=0, size=0xFC00))
+pages = sorted({a >> 9 for a in hexfile.addresses() if a < 0xFC00})
+last = pages[-1]
+hi, lo = image[last * 512 + 0x1FC], image[last * 512 + 0x1FD]
+print(f"type=0x{image[last * 512 + 0x1FB]:02X}")
+print("version=" + ("no version" if (hi, lo) == (0xFF, 0xFF) else f"{hi}.{lo:02d}"))
+print(f"first_page={pages[0]}\nlast_page={last}\npages={len(pages)}")
+print("sha256=" + hashlib.sha256(image).hexdigest())
+EOF
+fact() { sed -n "s/^$1=//p" "$2"; }
+fw_version=$(fact version "$hex_facts")
+fw_type=$(fact type "$hex_facts")
+fw_sha256=$(fact sha256 "$hex_facts")
+for preset in win32 win64; do
+  facts=$WORK/$preset/image/firmware_facts.txt
+  [ -f "$facts" ] || fail "$preset: the build wrote no $facts"
+  [ "$(fact hex "$facts")" = "$firmware" ] || fail "$preset: embedded $(fact hex "$facts"), not $firmware"
+  for key in type version first_page last_page pages; do
+    [ "$(fact $key "$facts")" = "$(fact $key "$hex_facts")" ] ||
+      fail "$preset: the build says $key=$(fact $key "$facts"), the file says $key=$(fact $key "$hex_facts")"
+  done
+done
+[ "$fw_version" != "no version" ] || fail "$firmware carries no version (bytes FF FF): a release needs a versioned firmware"
+
+name=LumarisUpdate-$version-fw$fw_version
+stage=$WORK/zip/$name
+mkdir -p "$stage"
+cp -r "$WORK/programs/x86" "$WORK/programs/x64" "$stage/"
+rm -f "$OUT/$name.zip" "$OUT/$name.zip.sha256"
 
 # ---------------------------------------------------------------- README.txt, SHA256SUMS, the zip
 
