@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/resource.h"
+#include "platform/win32_dpi.h"
 #include "worker/update_worker.h"
 
 HINSTANCE gInstance = nullptr;
@@ -10,6 +11,7 @@ wchar_t gWindowClass[MAX_LOADSTRING];
 
 namespace {
 
+// The window's size at 96 DPI, frame included; scaled to the window's DPI.
 constexpr int WINDOW_WIDTH = 250;
 constexpr int WINDOW_HEIGHT = 200;
 
@@ -46,7 +48,11 @@ ATOM RegisterMainWindowClass(HINSTANCE instance) {
     wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
     wc.lpszMenuName = MAKEINTRESOURCEW(IDC_LUMARIS);
     wc.lpszClassName = gWindowClass;
-    wc.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL));
+    // At the system's small-icon size, so that the icon's own small images
+    // are used rather than the large one shrunk.
+    wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_SMALL), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                                               LR_DEFAULTCOLOR | LR_SHARED));
     return RegisterClassExW(&wc);
 }
 
@@ -55,6 +61,13 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand) {
     gMainWindow = CreateWindowExW(0, gWindowClass, gTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, WINDOW_WIDTH,
                                   WINDOW_HEIGHT, nullptr, nullptr, instance, nullptr);
     if (!gMainWindow) return false;
+    // Its DPI is known once it exists: on a screen of another DPI than 96 it
+    // grows with it before it is shown.
+    const unsigned dpi = WindowDpi(gMainWindow);
+    if (dpi != BASE_DPI) {
+        SetWindowPos(gMainWindow, nullptr, 0, 0, ScaleForDpi(WINDOW_WIDTH, dpi), ScaleForDpi(WINDOW_HEIGHT, dpi),
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     ShowWindow(gMainWindow, showCommand);
     UpdateWindow(gMainWindow);
     return true;
@@ -81,6 +94,14 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             PAINTSTRUCT ps;
             BeginPaint(window, &ps);
             EndPaint(window, &ps);
+            return 0;
+        }
+        case WM_DPICHANGED: {
+            // Moved to a monitor of another DPI: take the size and place
+            // Windows suggests for it. Texts drawn later use the new DPI.
+            const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+            SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                         suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
             return 0;
         }
         case WM_DESTROY:

@@ -1,0 +1,254 @@
+# The end-to-end scenarios of scripts/wine-tests.sh, sourced by it. Each
+# runs the program in a folder of its own (start_scenario), drives it with
+# keys and checks what it showed and what the device saw. The devices are
+# set up from the firmware's facts (load_facts), so a build with other
+# firmware runs the same scenarios.
+
+app_device() {
+    printf 'device\nmode application\ntype %s\ninstalled %s valid\nflash pattern' "$IMAGE_TYPE" "$OLDER_INSTALLED"
+}
+# What the device holds after an update: the image's version and the
+# application signature, back in its application, switched and run once.
+updated_state() {
+    printf 'device 0 mode=application present=no signature=0x3DC2 version=0x%04X .* runs=%s switches=%s' \
+        "$IMAGE_VERSION_WORD" "$1" "$1"
+}
+flash_is_image() {
+    $CHECK_FLASH programmed "$FIRMWARE_HEX" "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin" "$IMAGE_LAST_PAGE"
+}
+# File > Update Firmware on a device in application mode, up to "REBOOT";
+# the n-th update of the scenario.
+run_update() {  # n
+    check "Update Firmware from the keyboard" menu_update
+    check "no-version question answered Yes" answer_unversioned "$1"
+    check "\"OK\" result box" wait_relay "$OK_BOX" "$1" 60
+    check "OK box answered" keys_to '^ $' Return
+}
+
+scenario_update_ok() {
+    start_scenario update-ok standin "$(app_device)" || { finish_scenario; return; }
+    run_update 1
+    check "\"Working\" drawn" wait_relay "$TEXT_WORKING" 1 30
+    check "\"REBOOT\" drawn at (10, 40)" wait_relay "$TEXT_REBOOT" 1 30
+    check "\"OK\" drawn at (10, 10)" wait_relay "$TEXT_OK" 1 5
+    check "texts in order" eq "$(drawn_texts)" "Working|OK|REBOOT|"
+    check "one box per update" eq "$(count "$box_any" "$RELAY")" "$((1 + UNVERSIONED))"
+    check "device switched, programmed and started" state_has "$(updated_state 1)"
+    check "flash equals the embedded image" flash_is_image
+    if [ "$PRESET" = win64 ]; then
+        check "handles beyond 32 bits reach the library whole" calls_have 'close handle=0x5A5A000100000000 -> 0'
+    fi
+    # At 96 DPI the window keeps its size, and the small icon is loaded at
+    # the system's small-icon size.
+    if check "window probed" probe_window; then
+        check "window at 96 DPI" eq "$PROBE_DPI" 96
+        check "window 250 x 200" eq "$PROBE_WINDOW" "250 200"
+        check "X window as large as the window" eq "$(x_window_size)" "$PROBE_WINDOW"
+        check "small icon at the small-icon size ($PROBE_SMALL_ICON)" \
+            wait_relay "$(small_icon_call $(printf '%x %x' $PROBE_SMALL_ICON))" 1 1
+    fi
+    check "screenshot taken" screenshot "$DIR/screenshot-update-ok.png"
+    check "screenshot shows the texts" has_text_pixels "$DIR/screenshot-update-ok.png"
+    [ -n "$PROBE_CLIENT" ] && check "both texts inside the client area" \
+        texts_inside_client "$DIR/screenshot-update-ok.png" 10 40
+    finish_scenario
+}
+
+# The screen at 192 DPI: the window grows with it, the texts are drawn at
+# twice their positions, and both lie whole inside the client area.
+scenario_high_dpi() {
+    if ! set_dpi 192; then skip_scenario high-dpi "LogPixels not set"; return; fi
+    start_scenario high-dpi standin "$(app_device)" || { finish_scenario; set_dpi 96; return; }
+    run_update 1
+    check "\"REBOOT\" drawn at (20, 80)" wait_relay "$(text_reboot 14 50)" 1 30
+    check "\"OK\" drawn at (20, 20)" wait_relay "$(text_ok 14 14)" 1 5
+    check "texts in order" eq "$(drawn_texts)" "Working|OK|REBOOT|"
+    check "device switched, programmed and started" state_has "$(updated_state 1)"
+    if check "window probed" probe_window; then
+        check "window at 192 DPI" eq "$PROBE_DPI" 192
+        check "window 500 x 400" eq "$PROBE_WINDOW" "500 400"
+        check "X window as large as the window" eq "$(x_window_size)" "$PROBE_WINDOW"
+        check "small icon at the small-icon size ($PROBE_SMALL_ICON)" \
+            wait_relay "$(small_icon_call $(printf '%x %x' $PROBE_SMALL_ICON))" 1 1
+        check "screenshot taken" screenshot "$DIR/screenshot-high-dpi.png"
+        check "both texts inside the client area" texts_inside_client "$DIR/screenshot-high-dpi.png" 20 80
+    fi
+    finish_scenario
+    set_dpi 96
+}
+
+# "OK" (drawn at row `ok`) and "REBOOT" (at row `reboot`) show whole in the
+# client area: each band of rows holds glyphs, both are the same height (both
+# words are capitals), neither touches the client area's right or bottom
+# edge, and the letters keep their size beside the gap between the two rows
+# (at least a quarter of it), so that a font left at 96 DPI's size fails.
+texts_inside_client() {  # screenshot ok-row reboot-row
+    local cw ch ok_box reboot_box
+    read -r cw ch <<<"$PROBE_CLIENT"
+    ok_box=$(glyph_box "$1" "$2" $(($3 - $2)))
+    reboot_box=$(glyph_box "$1" "$3" $((ch - $3)))
+    log "    client ${cw}x$ch; glyphs (w h x y): OK [$ok_box], REBOOT [$reboot_box]"
+    [ -n "$ok_box" ] && [ -n "$reboot_box" ] || { log "    a text shows no glyphs"; return 1; }
+    local ow oh ox oy rw rh rx ry
+    read -r ow oh ox oy <<<"$ok_box"
+    read -r rw rh rx ry <<<"$reboot_box"
+    [ "$oh" -eq "$rh" ] || { log "    REBOOT's glyphs are not as tall as OK's"; return 1; }
+    [ $((oh * 4)) -ge $(($3 - $2)) ] || { log "    letters small beside the rows' gap"; return 1; }
+    [ $((ox + ow)) -lt "$cw" ] && [ $((rx + rw)) -lt "$cw" ] || { log "    a text reaches the right edge"; return 1; }
+    [ $((ry + rh)) -lt "$ch" ] || { log "    REBOOT reaches the bottom edge"; return 1; }
+}
+
+scenario_no_device() {
+    start_scenario no-device standin "# no device attached" || { finish_scenario; return; }
+    check "Update Firmware" menu_update
+    check "\"Error\" box" wait_relay "$ERROR_BOX" 1 30
+    # While the worker's box is up, the window still answers.
+    check "About opens while the box is up" keys_to '^Lumaris Update$' alt+question
+    check "About box shown" wait_relay "$dialog_call" 1 15
+    check "About closed with Esc" keys_to '^About Lumaris Upgrade$' Escape
+    check "About returned IDCANCEL" wait_relay "$(dialog_ret 2)" 1 15
+    check "Error box answered" keys_to '^ $' Return
+    check "Error box closed" wait_relay "$(box_ret 1)" 1 15
+    stop_program  # the worker has surely ended now
+    check "one box only" eq "$(count "$box_any" "$RELAY")" 1
+    check "nothing drawn" eq "$(count "$text_any" "$RELAY")" 0
+    record_result
+}
+
+scenario_refused_image() {
+    start_scenario refused-image standin "device
+mode bootloader
+type $OTHER_TYPE
+flash pattern" || { finish_scenario; return; }
+    check "Update Firmware" menu_update
+    check "\"Error\" box" wait_relay "$ERROR_BOX" 1 40
+    check "Error box answered" keys_to '^ $' Return
+    check "\"ERROR\" drawn" wait_relay "$TEXT_ERROR" 1 30
+    check "texts in order" eq "$(drawn_texts)" "Working|ERROR|"
+    check "one box only" eq "$(count "$box_any" "$RELAY")" 1
+    check "nothing programmed" $CHECK_FLASH unchanged "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin"
+    check "no run command" test "$(count 'write .* length=1 \[05\]' "$DIR/standin-calls.log")" = 0
+    finish_scenario
+}
+
+scenario_older_image() {
+    if [ -z "$NEWER_INSTALLED" ]; then
+        skip_scenario older-image "no version is newer than the image's"; return
+    fi
+    start_scenario older-image standin "device
+mode bootloader
+type $IMAGE_TYPE
+installed $NEWER_INSTALLED valid
+flash pattern" || { finish_scenario; return; }
+    check "Update Firmware" menu_update
+    check "older-image question" wait_relay "$OLDER_BOX" 1 40
+    check "answered No" keys_to '^Error$' n
+    check "question returned IDNO" wait_relay "$(box_ret 7)" 1 15
+    check "\"REBOOT\" drawn" wait_relay "$TEXT_REBOOT" 1 30
+    check "texts in order" eq "$(drawn_texts)" "Working|OK|REBOOT|"
+    check "one box only" eq "$(count "$box_any" "$RELAY")" 1
+    check "nothing programmed" $CHECK_FLASH unchanged "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin"
+    check "no flash key, erase or write sent" test "$(count 'write .* \[(06 A5|01 |02\]|03 |07 )' "$DIR/standin-calls.log")" = 0
+    check "run command sent" calls_have 'write .* length=1 \[05\] -> 0'
+    finish_scenario
+}
+
+scenario_about() {
+    start_scenario about standin "# no device needed" || { finish_scenario; return; }
+    check "Alt+? opens About" keys_to '^Lumaris Update$' alt+question
+    check "About box shown" wait_relay "$dialog_call" 1 15
+    local w
+    w=$(timeout 10 xdotool search --sync --onlyvisible --name '^About Lumaris Upgrade$' 2>/dev/null | head -1)
+    [ -n "$w" ] && timeout 20 import -window "$w" "$DIR/about.png"
+    check "Esc closes it" keys_to '^About Lumaris Upgrade$' Escape
+    check "About returned IDCANCEL" wait_relay "$(dialog_ret 2)" 1 15
+    check "Alt+/ opens About" keys_to '^Lumaris Update$' alt+slash
+    check "About box shown again" wait_relay "$dialog_call" 2 15
+    check "Esc closes it" keys_to '^About Lumaris Upgrade$' Escape
+    check "About returned IDCANCEL" wait_relay "$(dialog_ret 2)" 2 15
+    check "no box, no text" eq "$(count "$box_any|$text_any" "$RELAY")" 0
+    finish_scenario
+}
+
+scenario_second_command() {
+    # The device is back on the bus 10 ms after it starts its application,
+    # so that the command after the run finds it.
+    start_scenario second-command standin "$(app_device)
+reboot-delay 10" || { finish_scenario; return; }
+    check "Update Firmware" menu_update
+    check "worker running" wait_for "$DIR/standin-calls.log" 'device-count' 1 30
+    check "Update Firmware again during the run" menu_update
+    check "no-version question answered Yes" answer_unversioned 1
+    check "\"OK\" result box" wait_relay "$OK_BOX" 1 60
+    check "OK box answered" keys_to '^ $' Return
+    check "\"REBOOT\" drawn" wait_relay "$TEXT_REBOOT" 1 30
+    check "one run: one \"Working\"" eq "$(count "$TEXT_WORKING" "$RELAY")" 1
+    check "one run: its boxes only" eq "$(count "$box_any" "$RELAY")" "$((1 + UNVERSIONED))"
+    check "one run: all library calls from one thread" one_thread
+    # Once the run has ended, the command starts a new one, and the device
+    # (back in its application) is updated again from the same embedded image.
+    run_update 2
+    check "second \"REBOOT\" drawn" wait_relay "$TEXT_REBOOT" 2 30
+    check "device started twice" state_has 'runs=2 switches=2'
+    check "flash still equals the embedded image" flash_is_image
+    finish_scenario
+}
+
+# The library is found only beside the program or in the system folder; one
+# in the current directory is not loaded.
+scenario_library_in_cwd_only() {
+    start_scenario library-in-cwd-only none "$(app_device)" || { finish_scenario; return; }
+    cp "$BIN/SiUSBXp.dll" "$DIR/cwd/"
+    check "Update Firmware" menu_update
+    check "\"Error\" box" wait_relay "$ERROR_BOX" 1 30
+    check "Error box answered" keys_to '^ $' Return
+    check "Error box closed" wait_relay "$(box_ret 1)" 1 15
+    check "library in the current directory never loaded" test ! -e "$DIR/cwd/standin-calls.log"
+    finish_scenario
+}
+
+# A library without ordinal 12 is not bound at all: no call reaches it.
+scenario_partial_library() {
+    start_scenario partial-library partial "$(app_device)" || { finish_scenario; return; }
+    check "Update Firmware" menu_update
+    check "\"Error\" box" wait_relay "$ERROR_BOX" 1 30
+    check "Error box answered" keys_to '^ $' Return
+    check "Error box closed" wait_relay "$(box_ret 1)" 1 15
+    check "no call reached the partial library" test ! -e "$DIR/standin-calls.log"
+    finish_scenario
+}
+
+core_tests() {
+    local exe=$BIN/lumaris_tests.exe out=$E2E/$PRESET/core-tests.log
+    if [ ! -f "$exe" ]; then
+        log "  $PRESET core tests: $exe missing"; failed=$((failed + 1)); failures+=("$PRESET core tests"); return
+    fi
+    log "  $PRESET core tests"
+    local began=$SECONDS
+    # From its own folder, so that nothing depends on the caller's directory.
+    if (cd "$BIN" && timeout 600 $WINE "$exe" --gtest_brief=1 >"$out" 2>&1); then
+        passed=$((passed + 1)); log "    ok: $(grep -E '^\[  PASSED  \]' "$out") ($((SECONDS - began)) s)"
+    else
+        failed=$((failed + 1)); failures+=("$PRESET core tests"); tail -40 "$out"
+    fi
+}
+
+# Every step a run can take, in the order of a full run.
+ALL_STEPS=(core-tests update-ok no-device refused-image older-image about second-command
+           library-in-cwd-only partial-library high-dpi)
+
+run_step() {  # step name
+    case $1 in
+        core-tests) core_tests ;;
+        update-ok) scenario_update_ok ;;
+        no-device) scenario_no_device ;;
+        refused-image) scenario_refused_image ;;
+        older-image) scenario_older_image ;;
+        about) scenario_about ;;
+        second-command) scenario_second_command ;;
+        library-in-cwd-only) scenario_library_in_cwd_only ;;
+        partial-library) scenario_partial_library ;;
+        high-dpi) scenario_high_dpi ;;
+        *) return 1 ;;
+    esac
+}
