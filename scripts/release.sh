@@ -282,7 +282,7 @@ for triple in x86:win32:i686 x64:win64:x86_64; do
   # The scenario measures the window with the Wine tests' probe, which only
   # a build with tests has: compiled here on its own.
   quietly "$WORK/$preset-probe.log" "$cpu-w64-mingw32-g++" -std=c++20 -O2 -static -static-libgcc -static-libstdc++ \
-    tests/win32/window_probe.cpp -o "$WORK/$preset/bin/window_probe.exe"
+    tests/win32/window_probe.cpp -lgdi32 -o "$WORK/$preset/bin/window_probe.exe"
   smoke_started=$SECONDS
   quietly "$WORK/smoke-$arch.log" scripts/wine-tests.sh --build "$WORK/$preset" --programs "$smoke/$name/$arch" "$preset" update-ok
   say "smoke: $arch/LumarisUpdate.exe updated a device of type $fw_type: ok ($((SECONDS - smoke_started)) s)"
