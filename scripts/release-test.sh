@@ -188,10 +188,11 @@ EOF
 }
 
 # The release's smoke test updated a device of the type with each window
-# program (x86 only where the machine runs 32-bit programs at all).
+# program, whose About box line fit (x86 only where the machine runs 32-bit
+# programs at all).
 smoke_passed() {  # log type
-  grep -q "x64/LumarisUpdate.exe updated a device of type $2: ok" "$1" &&
-    grep -q -E "x86/LumarisUpdate.exe updated a device of type $2: ok|smoke: x86: SKIPPED" "$1"
+  grep -q "x64/LumarisUpdate.exe: updated a device of type $2; About box fits: ok" "$1" &&
+    grep -q -E "x86/LumarisUpdate.exe: updated a device of type $2; About box fits: ok|smoke: x86: SKIPPED" "$1"
 }
 
 # ---------------------------------------------------------------- releases
