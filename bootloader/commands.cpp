@@ -5,6 +5,7 @@
 #include "bootloader/exchange.h"
 #include "usb/usb_access.h"
 #include "platform/seams.h"
+#include "platform/update_events.h"
 
 namespace {
 
@@ -116,10 +117,13 @@ bool WriteSignature(UpdateJob& job) {
 
 void RunApplication(UpdateJob& job) {
     if (job.handle == NO_DEVICE) {
+        gEvents.runSent(false);
         ShowErrorBox();
         return;
     }
     const uint8_t packet[] = {CMD_RUN};
     uint32_t written = 0;
-    if (LockedWrite(job.handle, packet, sizeof packet, &written) != USB_OK) ShowErrorBox();
+    const bool sent = LockedWrite(job.handle, packet, sizeof packet, &written) == USB_OK;
+    gEvents.runSent(sent);
+    if (!sent) ShowErrorBox();
 }

@@ -12,6 +12,19 @@
 // gives true; anything else shows the "Error" box and gives false.
 bool DiscoverDevice(UpdateJob& job);
 
+// How often WaitForBootloader looks at the bus.
+constexpr uint32_t RESTART_POLL_MS = 5;
+
+// Looks at the bus every RESTART_POLL_MS, with the device count and the
+// identification strings only (no box, nothing opened), until the first
+// readable device is the bootloader (true) or `limitMs` have passed (false).
+bool WaitForBootloader(uint32_t limitMs);
+
+// Reports every attached device through gEvents.deviceFound, in bus order;
+// opens none. False when the device count cannot be read. The caller holds
+// UsbLock initialised.
+bool ListDevices();
+
 // Writes `packet` to the open device and waits up to 100 ms for any byte to
 // come back; nothing is read.
 void SendModeSwitch(UpdateJob& job, const uint8_t* packet);

@@ -3,6 +3,7 @@
 #include "devicelink/identifiers.h"
 #include "usb/usb_access.h"
 #include "platform/seams.h"
+#include "platform/update_events.h"
 
 namespace {
 
@@ -17,7 +18,22 @@ void SwitchToBootloader(UpdateJob& job) {
         return;
     }
     SendModeSwitch(job, MODE_SWITCH_PACKET);
+    gEvents.restartRequested();
     CloseDevice(job);
+}
+
+// True when the first device with a readable identification string runs its
+// bootloader: what discovery needs to set deviceReady.
+bool BootloaderFirst() {
+    uint32_t count = 0;
+    if (LockedDeviceCount(&count) != USB_OK) return false;
+    const uint32_t searched = DevicesToSearch(count);
+    for (uint32_t i = 0; i < searched; ++i) {
+        IdString id;
+        if (ReadIdString(i, &id) != USB_OK) continue;
+        return IdEquals(id, BOOTLOADER_SERIAL);
+    }
+    return false;
 }
 
 }  // namespace
@@ -33,6 +49,7 @@ bool DiscoverDevice(UpdateJob& job) {
     for (uint32_t i = 0; i < searched; ++i) {
         IdString id;
         if (ReadIdString(i, &id) != USB_OK) continue;  // skipped silently
+        gEvents.deviceFound(i, ClassifyId(id), id.bytes, id.length);
         if (IdEquals(id, BOOTLOADER_SERIAL)) {
             deviceReady = 1;
             return true;
@@ -67,4 +84,28 @@ void CloseDevice(UpdateJob& job) {
     if (job.handle != NO_DEVICE && LockedClose(job.handle) != USB_OK) ShowErrorBox();
     job.handle = NO_DEVICE;
     job.lastPage = CLOSED_LAST_PAGE;
+}
+
+bool WaitForBootloader(uint32_t limitMs) {
+    const uint32_t start = gClock.tickCount();
+    for (;;) {
+        if (BootloaderFirst()) return true;
+        if (gClock.tickCount() - start >= limitMs) return false;
+        gClock.sleep(RESTART_POLL_MS);
+    }
+}
+
+bool ListDevices() {
+    uint32_t count = 0;
+    if (LockedDeviceCount(&count) != USB_OK) return false;
+    const uint32_t listed = DevicesToSearch(count);
+    for (uint32_t i = 0; i < listed; ++i) {
+        IdString id;
+        if (ReadIdString(i, &id) != USB_OK) {
+            gEvents.deviceFound(i, DeviceKind::Unreadable, nullptr, 0);
+        } else {
+            gEvents.deviceFound(i, ClassifyId(id), id.bytes, id.length);
+        }
+    }
+    return true;
 }

@@ -15,4 +15,9 @@ bool IsAppModeName(const IdString& id) {
     return false;
 }
 
+DeviceKind ClassifyId(const IdString& id) {
+    if (IdEquals(id, BOOTLOADER_SERIAL)) return DeviceKind::Bootloader;
+    return IsAppModeName(id) ? DeviceKind::Application : DeviceKind::Unknown;
+}
+
 uint32_t DevicesToSearch(uint32_t count) { return count < MAX_DEVICES_SEARCHED ? count : MAX_DEVICES_SEARCHED; }

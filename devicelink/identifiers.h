@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/update_events.h"
 #include "usb/usb_access.h"
 
 // A device whose identification string equals this runs its bootloader.
@@ -21,6 +22,9 @@ extern const uint8_t MODE_SWITCH_PACKET[MODE_SWITCH_PACKET_LENGTH];
 
 // True when `id` equals one of APP_MODE_NAMES, tried in order.
 bool IsAppModeName(const IdString& id);
+
+// Bootloader, Application (an APP_MODE_NAMES entry) or Unknown.
+DeviceKind ClassifyId(const IdString& id);
 
 // No bus holds more devices than this; a larger count from the library is
 // not believed beyond it, so that a broken count cannot stall the search.

@@ -6,6 +6,7 @@
 #include "devicelink/identifiers.h"
 #include "usb/usb_access.h"
 #include "platform/seams.h"
+#include "platform/update_events.h"
 
 namespace {
 
@@ -75,6 +76,8 @@ void OpenDevice(UpdateJob& job) {
             ShowErrorBox();
             command = OpenCommand::Close;
         } else {
+            gEvents.deviceIdentified(job.info.deviceType, job.info.appVerHi, job.info.appVerLo,
+                                     static_cast<uint16_t>(job.info.signature));
             return;
         }
     }

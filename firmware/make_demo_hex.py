@@ -76,12 +76,17 @@ def hex_text(image, record_size=16, line_end="\n"):
 
 
 def parse_version(text):
-    """"1.10" -> (1, 10). The low byte needs at least two digits, so that
-    "1.5" cannot be read as either 1.05 or 1.50."""
+    """"1.10" -> (1, 10), or 0x010A -> (1, 10). The low byte needs at least
+    two digits, so that "1.5" cannot be read as either 1.05 or 1.50."""
+    if text.lower().startswith("0x"):
+        value = int(text, 16)
+        if value > 0xFFFF:
+            raise argparse.ArgumentTypeError(f"{text}: above 0xFFFF")
+        return value >> 8, value & 0xFF
     high, dot, low = text.partition(".")
     if not (dot and high.isdigit() and low.isdigit() and len(low) >= 2):
         raise argparse.ArgumentTypeError(f"version {text!r}: write it as MAJOR.MINOR with two digits "
-                                         "after the point, for instance 1.05 or 1.10")
+                                         "after the point, for instance 1.05 or 1.10, or as 0x010A")
     if int(high) > 255 or int(low) > 255:
         raise argparse.ArgumentTypeError(f"version {text!r}: each part must lie in 0..255")
     return int(high), int(low)

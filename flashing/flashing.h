@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "job/update_job.h"
+#include "platform/update_events.h"
 
 // The bootloader's flash key, sent as two separate bytes; 0x00, 0x00 locks
 // flash writing again.
@@ -19,6 +20,11 @@ uint16_t PageCrc(const UpdateJob& job, uint8_t page);
 // 10..lastPage that the image carries, writes the signature, reads it back
 // and locks flash again. Shows one "Error" box on the first failure.
 bool ProgramFlash(UpdateJob& job);
+
+// The question an update asks before it programs: none, or the one for an
+// image without a version (bytes 0xFF, 0xFF), or the one for an image older
+// than the installed application (unless that reports 0xFFFF).
+VersionQuestion QuestionBeforeProgramming(const UpdateJob& job);
 
 // Compares image and device versions, asks before an unversioned or older
 // image, programs and reports the result in a box. A failed programming run

@@ -2,6 +2,7 @@
 #include "devicelink/device_link.h"
 #include "flashing/flashing.h"
 #include "platform/seams.h"
+#include "platform/update_events.h"
 
 namespace {
 
@@ -10,28 +11,42 @@ bool Fail() {
     return false;
 }
 
+uint32_t PagesToWrite(const UpdateJob& job) {
+    uint32_t pages = 0;
+    for (unsigned page = FIRST_APP_PAGE; page <= job.lastPage && page < PAGE_COUNT; ++page) pages += job.PageMap[page] != 0;
+    return pages;
+}
+
 }  // namespace
 
 bool ProgramFlash(UpdateJob& job) {
     if (job.handle == NO_DEVICE) return Fail();
     if (!SetFlashKey(job, FLASH_KEY_FIRST, FLASH_KEY_SECOND)) return Fail();
+    const uint32_t total = PagesToWrite(job);
+    gEvents.programmingStarted(total);
     // The signature page goes first, so that an interrupted run leaves no
     // valid application behind.
     if (!ErasePage(job, job.lastPage)) return Fail();
 
+    uint32_t index = 0;
     for (unsigned page = FIRST_APP_PAGE; page <= job.lastPage && page < PAGE_COUNT; ++page) {
         if (!job.PageMap[page]) continue;  // the device keeps its old content there
         uint32_t checksum = 0;
         const auto p = static_cast<uint8_t>(page);
-        if (!ProgramPage(job, job.ImageBuffer, p, checksum)) return Fail();
-        if (checksum != PageCrc(job, p)) return Fail();
+        const bool written = ProgramPage(job, job.ImageBuffer, p, checksum);
+        const bool verified = written && checksum == PageCrc(job, p);
+        gEvents.pageProgrammed(p, ++index, total, written, verified);
+        if (!verified) return Fail();
     }
 
-    if (!WriteSignature(job)) return Fail();
+    const bool signatureAcknowledged = WriteSignature(job);
+    gEvents.signatureWritten(signatureAcknowledged);
+    if (!signatureAcknowledged) return Fail();
     // Only a signature read after the write may pass: forget the one read
     // before programming.
     job.info.signature = 0;
     IdentifyDevice(job);
+    gEvents.signatureConfirmed(job.info.signature == APP_SIGNATURE, static_cast<uint16_t>(job.info.signature));
     if (job.info.signature != APP_SIGNATURE) return Fail();
     if (!SetFlashKey(job, 0x00, 0x00)) return Fail();
     return true;

@@ -7,16 +7,28 @@ constexpr unsigned UNVERSIONED = 0xFFFF;
 
 unsigned Version(uint8_t high, uint8_t low) { return static_cast<unsigned>(high) << 8 | low; }
 
+// Shows the question box; true when the answer is IDNO.
+bool Declined(VersionQuestion question) {
+    gEvents.questionAsked(question);
+    const wchar_t* caption = question == VersionQuestion::OlderImage ? L"Error" : L" ";
+    const bool no = gUi.messageBox(L"Error", caption, BOX_YESNO) == ANSWER_NO;
+    gEvents.questionAnswered(question, !no);
+    return no;
+}
+
 }  // namespace
 
-void VersionCheckAndProgram(UpdateJob& job) {
+VersionQuestion QuestionBeforeProgramming(const UpdateJob& job) {
     const unsigned imageVersion = Version(job.imageVerHi, job.imageVerLo);
     const unsigned deviceVersion = Version(job.info.appVerHi, job.info.appVerLo);
-    if (imageVersion == UNVERSIONED) {
-        if (gUi.messageBox(L"Error", L" ", BOX_YESNO) == ANSWER_NO) return;
-    } else if (imageVersion < deviceVersion && deviceVersion != UNVERSIONED) {
-        if (gUi.messageBox(L"Error", L"Error", BOX_YESNO) == ANSWER_NO) return;
-    }
+    if (imageVersion == UNVERSIONED) return VersionQuestion::UnversionedImage;
+    if (imageVersion < deviceVersion && deviceVersion != UNVERSIONED) return VersionQuestion::OlderImage;
+    return VersionQuestion::None;
+}
+
+void VersionCheckAndProgram(UpdateJob& job) {
+    const VersionQuestion question = QuestionBeforeProgramming(job);
+    if (question != VersionQuestion::None && Declined(question)) return;
     const bool programmed = ProgramFlash(job);
     gUi.messageBox(programmed ? L"OK" : L"Error", L" ", BOX_OK | BOX_ICONWARNING);
     // A device whose flash was partly rewritten must not be told to run.

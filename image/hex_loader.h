@@ -31,6 +31,6 @@ bool LoadHexText(UpdateJob& job, const uint8_t* plain, size_t length);
 
 // Descrambles the embedded image and loads it with LoadHexText. The embedded
 // text itself never changes, so every run in the process loads the same image.
-// Writes "Working  \n" to standard output first. Runs on the worker thread;
+// Writes "Working  " as a line to gOutput (standard output) first. Runs on the worker thread;
 // a load that starts while another is running returns false.
 bool LoadHexImage(UpdateJob& job);

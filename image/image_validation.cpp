@@ -5,6 +5,7 @@
 #include "image/hex_loader.h"
 #include "image/image_signature.h"
 #include "platform/seams.h"
+#include "platform/update_events.h"
 
 namespace {
 
@@ -31,12 +32,16 @@ bool ImageFitsDevice(UpdateJob& job) {
 void Decide(UpdateJob& job, bool loaded) {
     if (!loaded) {
         deviceReady = 0;  // a text that does not load shows no box
+        gEvents.imagePrepared(false, false, 0, 0, 0, 0);
         return;
     }
-    if (!ImageFitsDevice(job)) {
+    const bool fits = ImageFitsDevice(job);
+    if (!fits) {
         ShowErrorBox();
         deviceReady = 0;
     }
+    const ImageSummary summary = SummariseImage(job);
+    gEvents.imagePrepared(true, fits, summary.type, summary.verHi, summary.verLo, summary.pages);
 }
 
 }  // namespace
@@ -49,4 +54,25 @@ void PrepareAndValidateImage(UpdateJob& job) {
 void PrepareAndValidateText(UpdateJob& job, const uint8_t* plain, size_t length) {
     ClearImage(job);
     Decide(job, LoadHexText(job, plain, length));
+}
+
+ImageSummary SummariseImage(const UpdateJob& job) {
+    ImageSummary summary{0, 0, 0, 0, 0, 0};
+    for (size_t page = 1; page < PAGE_COUNT; ++page) {
+        if (!job.PageMap[page]) continue;
+        if (summary.pages == 0) summary.firstPage = static_cast<uint32_t>(page);
+        summary.lastPage = static_cast<uint32_t>(page);
+        ++summary.pages;
+    }
+    if (summary.pages == 0) return summary;
+    const size_t base = summary.lastPage * PAGE_SIZE;
+    summary.type = job.ImageBuffer[base + SIGNATURE_TYPE_OFFSET];
+    summary.verHi = job.ImageBuffer[base + SIGNATURE_VERSION_HI_OFFSET];
+    summary.verLo = job.ImageBuffer[base + SIGNATURE_VERSION_LO_OFFSET];
+    return summary;
+}
+
+bool LoadEmbeddedImage(UpdateJob& job) {
+    ClearImage(job);
+    return LoadHexImage(job);
 }

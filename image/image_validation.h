@@ -18,3 +18,18 @@ void PrepareAndValidateImage(UpdateJob& job);
 // The same step for the plain HEX text plain[0 .. length-1] instead of the
 // embedded image.
 void PrepareAndValidateText(UpdateJob& job, const uint8_t* plain, size_t length);
+
+// What an image holds, from its PageMap and its signature page.
+struct ImageSummary {
+    uint32_t firstPage;  // lowest page with data; 0 when none
+    uint32_t lastPage;   // highest page with data (the signature page); 0 when none
+    uint32_t pages;      // pages with data
+    uint8_t type;        // the signature bytes of the highest used page
+    uint8_t verHi;
+    uint8_t verLo;
+};
+ImageSummary SummariseImage(const UpdateJob& job);
+
+// Fills ImageBuffer with 0xFF, clears PageMap and loads the embedded image,
+// without a device to check it against. Whether the text loaded.
+bool LoadEmbeddedImage(UpdateJob& job);

@@ -1,9 +1,9 @@
 #include <atomic>
-#include <cstdio>
 
 #include "image/embedded_image.h"
 #include "image/hex_loader.h"
 #include "image/unscramble.h"
+#include "platform/seams.h"
 
 namespace {
 // Set while a load uses gEmbeddedPlainText. The worker lets only one update
@@ -13,7 +13,7 @@ std::atomic_flag gLoadRunning = ATOMIC_FLAG_INIT;
 }  // namespace
 
 bool LoadHexImage(UpdateJob& job) {
-    std::fputs("Working  \n", stdout);
+    gOutput.writeLine("Working  ");
     if (gLoadRunning.test_and_set()) return false;
     for (size_t i = 0; i < EMBEDDED_IMAGE_LENGTH; ++i) gEmbeddedPlainText[i] = UnscrambleByte(EMBEDDED_IMAGE[i]);
     const bool loaded = LoadHexText(job, gEmbeddedPlainText, EMBEDDED_IMAGE_LENGTH);

@@ -1,5 +1,7 @@
 #include "platform/console_platform.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -72,10 +74,16 @@ void LockLeave() { gLock.unlock(); }
 
 }  // namespace
 
+void ConsoleSystemInstall() {
+    gClock = ClockSeam{ConsoleTickCount, ConsoleSleep};
+    gUsbLock = LockSeam{LockNothing, LockEnter, LockLeave, LockNothing};
+}
+
+bool ConsoleIsTerminal(std::FILE* file) { return isatty(fileno(file)) == 1; }
+
 void ConsolePlatformInstall(ConsoleAnswers answers, std::FILE* out) {
     gAnswers = answers;
     gOut = out;
     gUi = UiSeam{ConsoleMessageBox, ConsoleDrawText};
-    gClock = ClockSeam{ConsoleTickCount, ConsoleSleep};
-    gUsbLock = LockSeam{LockNothing, LockEnter, LockLeave, LockNothing};
+    ConsoleSystemInstall();
 }

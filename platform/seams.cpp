@@ -1,5 +1,7 @@
 #include "platform/seams.h"
 
+#include <cstdio>
+
 namespace {
 int NoBox(const wchar_t*, const wchar_t*, unsigned) { return 0; }
 void NoDraw(int, int, const wchar_t*, int) {}
@@ -10,6 +12,10 @@ uint32_t NoTicks() {
 }
 void NoSleep(uint32_t) {}
 void NoLock() {}
+void StandardOutputLine(const char* line) {
+    std::fputs(line, stdout);
+    std::fputc('\n', stdout);
+}
 }  // namespace
 
 // Inert until a platform installs itself; a missing install shows no box
@@ -17,5 +23,7 @@ void NoLock() {}
 UiSeam gUi = {NoBox, NoDraw};
 ClockSeam gClock = {NoTicks, NoSleep};
 LockSeam gUsbLock = {NoLock, NoLock, NoLock, NoLock};
+// Standard output itself unless a front end takes the line over.
+OutputSeam gOutput = {StandardOutputLine};
 
 void ShowErrorBox() { gUi.messageBox(L"Error", L" ", BOX_OK | BOX_ICONWARNING); }

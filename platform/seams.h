@@ -36,9 +36,18 @@ struct LockSeam {
     void (*remove)();
 };
 
+// The process's standard output. The image loader writes one line to it on
+// which nothing depends; a front end whose standard output is read by
+// machines takes the line over.
+struct OutputSeam {
+    // Writes `line` and a line end.
+    void (*writeLine)(const char* line);
+};
+
 extern UiSeam gUi;
 extern ClockSeam gClock;
 extern LockSeam gUsbLock;
+extern OutputSeam gOutput;
 
 // The "Error" box that every step shows on failure: text "Error", caption
 // one blank, OK button with the warning icon. Its answer is not used.

@@ -11,5 +11,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh native tests
 
 cmake --preset bench >/dev/null
-cmake --build --preset bench -j2 --target lumaris_bench >/dev/null
+cmake --build --preset bench -j2 --target lumaris_bench lumaris_console_bench >/dev/null
 build/bench/bench/lumaris_bench --benchmark_out=build/bench/results.json --benchmark_out_format=json "$@"
+echo
+build/bench/bench/lumaris_console_bench

@@ -29,6 +29,9 @@ done
 step "Windows: core tests and end-to-end scenarios under Wine"
 scripts/wine-tests.sh
 
+step "Windows console program under Wine"
+scripts/wine-console-tests.sh
+
 step "release: signed, reproducible, one firmware in every program"
 scripts/release-test.sh
 

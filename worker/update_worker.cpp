@@ -7,6 +7,7 @@
 #include "flashing/flashing.h"
 #include "image/image_validation.h"
 #include "platform/seams.h"
+#include "platform/update_events.h"
 #include "job/update_job.h"
 
 namespace {
@@ -24,11 +25,30 @@ void Draw(int x, int y, const wchar_t (&text)[N]) {
 
 std::atomic<bool> gWorkerRunning{false};
 
+void AwaitRestart(const RestartWait& wait) {
+    if (!wait.untilBootloader) {
+        gClock.sleep(wait.milliseconds);
+        gEvents.restartAwaited(wait.milliseconds, RestartWaitEnd::Waited);
+        return;
+    }
+    const uint32_t start = gClock.tickCount();
+    const bool seen = WaitForBootloader(RESTART_POLL_LIMIT_MS);
+    gEvents.restartAwaited(gClock.tickCount() - start, seen ? RestartWaitEnd::BootloaderSeen : RestartWaitEnd::TimedOut);
+}
+
 }  // namespace
 
-uint32_t UpdateWorker() { return UpdateWorkerWith(PrepareAndValidateImage); }
+uint32_t UpdateWorker() { return RunWorker(UpdateSteps(FIXED_RESTART_WAIT)); }
 
 uint32_t UpdateWorkerWith(ImageStep prepareImage) {
+    WorkerSteps steps = UpdateSteps(FIXED_RESTART_WAIT);
+    steps.prepareImage = prepareImage;
+    return RunWorker(steps);
+}
+
+WorkerSteps UpdateSteps(RestartWait wait) { return WorkerSteps{PrepareAndValidateImage, VersionCheckAndProgram, wait}; }
+
+uint32_t RunWorker(const WorkerSteps& steps) {
     UpdateJob job;  // about 64 KB; lives on the worker's stack for the run
     CreateUpdateJob(job);
     gUsbLock.initialise();
@@ -36,15 +56,16 @@ uint32_t UpdateWorkerWith(ImageStep prepareImage) {
     if (!DiscoverDevice(job)) {
         gUsbLock.remove();
         DestroyUpdateJob(job);
+        gEvents.finished(false);
         return 1;
     }
-    gClock.sleep(RESTART_WAIT_MS);
+    AwaitRestart(steps.restartWait);
     Draw(10, 10, TEXT_WORKING);
     DiscoverDevice(job);  // finds a device that the first call switched
 
     if (deviceReady == 1) OpenDevice(job);
-    if (deviceReady == 1) prepareImage(job);
-    if (deviceReady == 1) VersionCheckAndProgram(job);
+    if (deviceReady == 1) steps.prepareImage(job);
+    if (deviceReady == 1) steps.program(job);
     if (deviceReady == 1) RunApplication(job);
     CloseDevice(job);
     gUsbLock.remove();
@@ -55,6 +76,7 @@ uint32_t UpdateWorkerWith(ImageStep prepareImage) {
     } else {
         Draw(10, 10, TEXT_ERROR);
     }
+    gEvents.finished(deviceReady == 1);
     DestroyUpdateJob(job);
     return 0;
 }

@@ -1,0 +1,22 @@
+// The device bus the console program talks to: the one part that differs
+// between Linux (the simulated device, with its options) and Windows (the
+// USB library beside the program).
+#pragma once
+
+#include <string>
+
+// Whether the bus's options agree with each other; if not, the line to
+// print in `error` (a usage error).
+bool BusOptionsAgree(std::string* error);
+
+// Puts the bus's library table in gUsb. False, with the line to print in
+// `error`, when there is none to use.
+bool InstallBus(std::string* error);
+
+// Called once the command has ended (the simulated bus reports on it when
+// asked to).
+void FinishBus();
+
+// Wraps the table's write and read rows so that every packet sent and every
+// reply read reaches ReportPacket (-v).
+void InstallPacketTrace();

@@ -1,0 +1,244 @@
+#include "console_options.h"
+
+#include <cstdio>
+#include <cstring>
+#include <set>
+
+namespace {
+
+bool IsDecimal(char c) { return c >= '0' && c <= '9'; }
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+enum class Kind { Command, Answer, Flag, Verbosity, Value };
+
+struct CommonOption {
+    const char* name;
+    Kind kind;
+    int value;  // the command, answer or verbosity it sets
+};
+
+const CommonOption COMMON_OPTIONS[] = {
+    {"--check", Kind::Command, static_cast<int>(ConsoleCommand::Check)},
+    {"--list", Kind::Command, static_cast<int>(ConsoleCommand::List)},
+    {"--info", Kind::Command, static_cast<int>(ConsoleCommand::Info)},
+    {"--version", Kind::Command, static_cast<int>(ConsoleCommand::Version)},
+    {"--help", Kind::Command, static_cast<int>(ConsoleCommand::Help)},
+    {"-h", Kind::Command, static_cast<int>(ConsoleCommand::Help)},
+    {"--yes", Kind::Answer, static_cast<int>(ConsoleAnswerMode::Yes)},
+    {"--no", Kind::Answer, static_cast<int>(ConsoleAnswerMode::No)},
+    {"--json", Kind::Flag, 0},
+    {"-q", Kind::Verbosity, static_cast<int>(ConsoleVerbosity::Quiet)},
+    {"--quiet", Kind::Verbosity, static_cast<int>(ConsoleVerbosity::Quiet)},
+    {"-v", Kind::Verbosity, static_cast<int>(ConsoleVerbosity::Verbose)},
+    {"--verbose", Kind::Verbosity, static_cast<int>(ConsoleVerbosity::Verbose)},
+    {"--restart-wait", Kind::Value, 0},
+};
+
+bool ParseRestartWait(const char* value, RestartWait* wait) {
+    if (std::strcmp(value, "auto") == 0) {
+        *wait = RestartWait{RESTART_POLL_LIMIT_MS, true};
+        return true;
+    }
+    uint32_t ms = 0;
+    if (!ParseConsoleNumber(value, RESTART_WAIT_MAX_MS, &ms)) return false;
+    *wait = RestartWait{ms, false};
+    return true;
+}
+
+// The option that conflicts with an earlier one of the same kind.
+bool Conflicts(const char* kind, const std::string& earlier, const std::string& name, std::string* error) {
+    if (earlier.empty()) return false;
+    *error = name + " conflicts with " + earlier + " (" + kind + ")";
+    return true;
+}
+
+}  // namespace
+
+const char CONSOLE_USAGE[] =
+    "usage: lumaris-update [command] [options]\n"
+    "Brings the firmware of a Lumaris device up to date with the image built into the program.\n"
+    "\n"
+    "Commands (at most one; none: update the first device found):\n"
+    "  --check               pre-flight: find, restart and identify the device, check the image against\n"
+    "                        it and say what an update would do; writes nothing, then starts the device\n"
+    "  --list                list every attached device: index, identification string, what it runs\n"
+    "  --info                the built-in image: device type, version, pages, SHA-256 of its flash image\n"
+    "  --version             program version and built-in image version\n"
+    "  --help, -h            this text\n"
+    "\n"
+    "Options:\n"
+    "  --yes | --no          answer the questions before an older or unversioned image (default: ask\n"
+    "                        when standard input is a terminal, else No)\n"
+    "  --json                one JSON object per line on standard output, and nothing else there\n"
+    "  -q, --quiet           print only the final line and errors\n"
+    "  -v, --verbose         also print each packet sent and each reply read\n"
+    "  --restart-wait MS|auto  wait after the restart request, 0..60000 ms (default 2000); auto: look\n"
+    "                        for the bootloader every 5 ms and go on when it appears, 10000 ms at most\n"
+    "Numbers are decimal or 0x hexadecimal; versions are written 1.10 (major.minor) or 0x010A.\n"
+    "\n"
+    "Exit codes:\n"
+    "  0  the device runs the image: every page verified, signature confirmed\n"
+    "     (--check: an update would program without a question; --list, --info: done)\n"
+    "  1  failure: no device, image refused, programming failed, or the device was left\n"
+    "     without a valid application\n"
+    "  2  usage error\n"
+    "  3  nothing programmed and the device still holds its valid application (a question answered No)\n"
+    "     (--check: an update would ask a question first)\n";
+
+bool ParseConsoleNumber(const char* text, uint32_t max, uint32_t* out) {
+    if (!text || !*text) return false;
+    uint64_t value = 0;
+    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        const char* digits = text + 2;
+        if (!*digits) return false;
+        for (const char* p = digits; *p; ++p) {
+            const int digit = HexValue(*p);
+            if (digit < 0) return false;
+            value = value * 16 + static_cast<uint64_t>(digit);
+            if (value > max) return false;
+        }
+    } else {
+        if (text[0] == '0' && text[1] != '\0') return false;  // would read as octal elsewhere
+        for (const char* p = text; *p; ++p) {
+            if (!IsDecimal(*p)) return false;
+            value = value * 10 + static_cast<uint64_t>(*p - '0');
+            if (value > max) return false;
+        }
+    }
+    *out = static_cast<uint32_t>(value);
+    return true;
+}
+
+bool ParseConsoleVersion(const char* text, uint16_t* out) {
+    if (!text) return false;
+    const char* dot = std::strchr(text, '.');
+    if (!dot) {
+        uint32_t value = 0;
+        if (!ParseConsoleNumber(text, 0xFFFF, &value)) return false;
+        *out = static_cast<uint16_t>(value);
+        return true;
+    }
+    const std::string major(text, dot);
+    uint32_t high = 0;
+    if (!ParseConsoleNumber(major.c_str(), 0xFF, &high) || major.rfind("0x", 0) == 0 || major.rfind("0X", 0) == 0)
+        return false;
+    const char* minor = dot + 1;
+    if (!IsDecimal(minor[0]) || !IsDecimal(minor[1]) || minor[2] != '\0') return false;
+    *out = static_cast<uint16_t>(high << 8 | static_cast<uint32_t>((minor[0] - '0') * 10 + (minor[1] - '0')));
+    return true;
+}
+
+std::string FormatVersion(uint8_t high, uint8_t low) {
+    if (high == 0xFF && low == 0xFF) return "none";
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%02u", unsigned{high}, unsigned{low});
+    return text;
+}
+
+std::string BadValue(const std::string& name, const char* value, const char* allowed) {
+    return name + ": \"" + value + "\" is not " + allowed;
+}
+
+bool TakeOptionValue(const std::string& name, const char* inlineValue, ArgCursor& args, const char** value,
+                     std::string* error) {
+    if (inlineValue) {
+        *value = inlineValue;
+        return true;
+    }
+    if (args.next >= args.argc) {
+        *error = name + " needs a value";
+        return false;
+    }
+    *value = args.argv[args.next++];
+    return true;
+}
+
+bool ParseConsoleOptions(int argc, char** argv, BusOptionParser parseBus, ConsoleOptions* options, std::string* error) {
+    ArgCursor args{argc, argv, 1};
+    std::set<std::string> seen;
+    std::string command, answer, verbosity;
+    while (args.next < args.argc) {
+        std::string name = args.argv[args.next++];
+        const char* inlineValue = nullptr;
+        const size_t equals = name.find('=');
+        std::string inlineText;
+        if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
+            inlineText = name.substr(equals + 1);
+            name.resize(equals);
+            inlineValue = inlineText.c_str();
+        }
+        if (!seen.insert(name).second) {
+            *error = name + " is given more than once";
+            return false;
+        }
+        const CommonOption* common = nullptr;
+        for (const CommonOption& option : COMMON_OPTIONS) {
+            if (name == option.name) common = &option;
+        }
+        if (!common) {
+            switch (parseBus(name, inlineValue, args, error)) {
+                case OptionParse::Matched: continue;
+                case OptionParse::Error: return false;
+                case OptionParse::NotMine: break;
+            }
+            *error = "unknown option \"" + name + "\" (--help lists them)";
+            return false;
+        }
+        if (inlineValue && common->kind != Kind::Value) {
+            *error = name + " takes no value";
+            return false;
+        }
+        switch (common->kind) {
+            case Kind::Command:
+                if (Conflicts("one command at a time", command, name, error)) return false;
+                command = name;
+                options->command = static_cast<ConsoleCommand>(common->value);
+                break;
+            case Kind::Answer:
+                if (Conflicts("one answer", answer, name, error)) return false;
+                answer = name;
+                options->answers = static_cast<ConsoleAnswerMode>(common->value);
+                break;
+            case Kind::Verbosity:
+                if (Conflicts("quiet or verbose", verbosity, name, error)) return false;
+                verbosity = name;
+                options->verbosity = static_cast<ConsoleVerbosity>(common->value);
+                break;
+            case Kind::Flag:
+                options->json = true;
+                break;
+            case Kind::Value: {
+                const char* value = nullptr;
+                if (!TakeOptionValue(name, inlineValue, args, &value, error)) return false;
+                if (!ParseRestartWait(value, &options->restartWait)) {
+                    *error = BadValue(name, value, "auto or a number of milliseconds in 0..60000 (decimal or 0x hex)");
+                    return false;
+                }
+                break;
+            }
+        }
+    }
+    // Options that the chosen command has no use for.
+    const ConsoleCommand c = options->command;
+    const bool asks = c == ConsoleCommand::Update;
+    const bool waits = c == ConsoleCommand::Update || c == ConsoleCommand::Check;
+    if (!asks && !answer.empty()) {
+        *error = answer + " conflicts with " + command + " (it asks no question)";
+        return false;
+    }
+    if (!waits && seen.count("--restart-wait")) {
+        *error = "--restart-wait conflicts with " + command + " (it restarts no device)";
+        return false;
+    }
+    if (c == ConsoleCommand::Help && seen.size() > 1) {
+        *error = command + " takes no other option";
+        return false;
+    }
+    return true;
+}

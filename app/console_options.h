@@ -1,0 +1,63 @@
+// The console program's command line: one command, the answers, the output
+// form and the restart wait, plus the options of the device bus in use
+// (the simulated device on Linux, none on Windows).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "worker/update_worker.h"
+
+enum class ConsoleCommand { Update, Check, List, Info, Version, Help };
+enum class ConsoleAnswerMode { Unset, Yes, No };
+enum class ConsoleVerbosity { Quiet, Normal, Verbose };
+
+struct ConsoleOptions {
+    ConsoleCommand command = ConsoleCommand::Update;
+    ConsoleAnswerMode answers = ConsoleAnswerMode::Unset;
+    bool json = false;
+    ConsoleVerbosity verbosity = ConsoleVerbosity::Normal;
+    RestartWait restartWait = FIXED_RESTART_WAIT;
+};
+
+constexpr uint32_t RESTART_WAIT_MAX_MS = 60000;
+
+// Decimal digits, or "0x" and hexadecimal digits; no sign, no blank, no
+// leading zero (so that nothing reads as octal). At most `max`.
+bool ParseConsoleNumber(const char* text, uint32_t max, uint32_t* out);
+// "1.10" (major 0..255 in decimal, a dot, the minor in two decimal digits)
+// or a number 0..0xFFFF, e.g. 0x010A.
+bool ParseConsoleVersion(const char* text, uint16_t* out);
+// "1.10" for 0x010A; "none" for 0xFFFF, which marks no version.
+std::string FormatVersion(uint8_t high, uint8_t low);
+
+// Walks the arguments. Each option's value is the next argument or follows
+// "=" in the same one.
+struct ArgCursor {
+    int argc;
+    char** argv;
+    int next;  // index of the next argument
+};
+
+enum class OptionParse { Matched, NotMine, Error };
+
+// The bus's own options (app/console_bus_*.cpp). On Error `error` holds the
+// one line to print.
+OptionParse ParseBusOption(const std::string& name, const char* inlineValue, ArgCursor& args, std::string* error);
+using BusOptionParser = OptionParse (*)(const std::string& name, const char* inlineValue, ArgCursor& args,
+                                        std::string* error);
+// The bus's part of --help.
+extern const char BUS_USAGE[];
+
+// Parses the whole command line into `options`, handing the options it does
+// not know to `parseBus`. Returns false with the one line to print in
+// `error` for a usage error.
+bool ParseConsoleOptions(int argc, char** argv, BusOptionParser parseBus, ConsoleOptions* options, std::string* error);
+
+// Takes the value of option `name`: the inline one, or the next argument.
+bool TakeOptionValue(const std::string& name, const char* inlineValue, ArgCursor& args, const char** value,
+                     std::string* error);
+// The line for a value out of range: names the option, the value and the range.
+std::string BadValue(const std::string& name, const char* value, const char* allowed);
+
+extern const char CONSOLE_USAGE[];

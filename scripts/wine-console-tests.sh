@@ -1,0 +1,212 @@
+#!/usr/bin/env bash
+# Runs the Windows console program lumaris-update.exe under Wine against the
+# stand-in SiUSBXp.dll (sim/standin/): an update with --json whose result
+# must agree with the stand-in's flash dump, --list, --check with the flash
+# untouched, and a missing library. No X server is needed.
+#
+#   scripts/wine-console-tests.sh [win32|win64]...     (default: both)
+#
+# Expects build/win32 and build/win64 to be built. Makes a fresh, quiet Wine
+# prefix per architecture under build/wine-console/, runs each case in a
+# folder of its own under build/e2e-console/<preset>/<case>/ (the program,
+# the library, the scenario, the JSON lines, the stand-in's call log and
+# flash dumps stay there) and ends the Wine server it started.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+OUT=$ROOT/build/e2e-console
+PY=/usr/bin/python3
+CHECK_FLASH="$PY $ROOT/sim/standin/check_flash.py"
+FIRMWARE_HEX=$(sed -n 's/^LUMARIS_FIRMWARE_HEX:FILEPATH=//p' build/win32/CMakeCache.txt 2>/dev/null)
+FIRMWARE_HEX=${FIRMWARE_HEX:-$ROOT/firmware/demo.hex}
+IMAGE_TYPE=0x83       # the device type the embedded image declares
+IMAGE_LAST_PAGE=62    # ... and its last page
+
+PRESETS=("$@")
+[ ${#PRESETS[@]} -gt 0 ] || PRESETS=(win32 win64)
+
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export WINEDEBUG=-all
+unset WINEARCH WINEPREFIX WINELOADER DISPLAY
+
+passed=0
+failed=0
+failures=()
+PREFIXES=()
+log() { printf '%s\n' "$*"; }
+
+cleanup() {
+    for prefix in "${PREFIXES[@]}"; do
+        WINEPREFIX=$prefix timeout 20 wineserver -k 2>/dev/null
+        WINEPREFIX=$prefix timeout 20 wineserver -w 2>/dev/null
+    done
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+use_prefix() {
+    local preset=$1
+    export WINEPREFIX=$ROOT/build/wine-console/$preset
+    if [ "$preset" = win32 ]; then
+        export WINEARCH=win32; WINE=wine
+    else
+        export WINEARCH=win64
+        WINE=/usr/lib/wine/wine64; [ -x "$WINE" ] || WINE=wine64
+        export WINELOADER=$WINE
+    fi
+}
+
+make_prefix() {
+    local preset=$1 started=$SECONDS
+    use_prefix "$preset"
+    PREFIXES+=("$WINEPREFIX")
+    timeout 20 wineserver -k 2>/dev/null
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    # Through the preset's own loader: the wineboot script would take the
+    # 32-bit one.
+    timeout 120 $WINE wineboot --init >/dev/null 2>&1 && timeout 60 wineserver -w || { log "wineboot failed"; return 1; }
+    log "Wine prefix $WINEARCH ready in $((SECONDS - started)) s"
+}
+
+CASE_OK=1
+DIR=""
+check() {  # description, command...
+    local what=$1; shift
+    if "$@"; then return 0; fi
+    log "    FAILED: $what"
+    CASE_OK=0
+    return 1
+}
+
+# A case folder with the program, the library (unless told otherwise) and a
+# scenario of one device.
+new_case() {  # preset, name, library: yes|no, scenario lines...
+    local preset=$1 name=$2 library=$3; shift 3
+    DIR=$OUT/$preset/$name
+    rm -rf "$DIR"; mkdir -p "$DIR"
+    cp "$ROOT/build/$preset/bin/lumaris-update.exe" "$DIR/"
+    [ "$library" = yes ] && cp "$ROOT/build/$preset/bin/SiUSBXp.dll" "$DIR/"
+    printf '%s\n' "$@" >"$DIR/scenario.txt"
+    # Wine's drive Z: is the root of the Linux file system.
+    export LUMARIS_STANDIN_SCENARIO="Z:${DIR//\//\\}\\scenario.txt"
+    CASE_OK=1
+}
+
+# Runs the program in the case folder; standard output to out.txt (line ends
+# as Windows writes them), standard error to err.txt; the exit code to CODE.
+CODE=0
+run_program() {
+    (cd "$DIR" && timeout 120 $WINE ./lumaris-update.exe "$@" </dev/null >out.raw 2>err.txt)
+    CODE=$?
+    tr -d '\r' <"$DIR/out.raw" >"$DIR/out.txt"
+    timeout 30 wineserver -w
+}
+
+end_case() {
+    local preset=$1 name=$2
+    if [ "$CASE_OK" = 1 ]; then
+        passed=$((passed + 1)); log "  ok    $preset/$name"
+    else
+        failed=$((failed + 1)); failures+=("$preset/$name"); log "  FAIL  $preset/$name (see $DIR)"
+    fi
+}
+
+# Every line of out.txt is JSON; prints the value of a field of the result.
+json_result() {  # field
+    $PY - "$DIR/out.txt" "$1" <<'PYEOF'
+import json, sys
+lines = open(sys.argv[1]).read().splitlines()
+events = [json.loads(l) for l in lines]        # fails on any line that is not JSON
+result = events[-1]
+assert result["event"] == "result", result
+value = result[sys.argv[2]]
+print(json.dumps(value) if not isinstance(value, str) else value)
+PYEOF
+}
+
+json_count() {  # event name
+    $PY -c 'import json,sys; print(sum(json.loads(l)["event"] == sys.argv[2] for l in open(sys.argv[1]).read().splitlines()))' \
+        "$DIR/out.txt" "$1"
+}
+
+DEVICE_APP=(device "mode application" "type $IMAGE_TYPE" "installed 0x00 0x5A valid" "flash pattern"
+            "reply-delay 1" "erase-delay 2" "reboot-delay 300")
+
+case_update_json() {
+    local preset=$1
+    new_case "$preset" update-json yes "${DEVICE_APP[@]}"
+    run_program --json --yes --restart-wait auto
+    check "exit code 0 (got $CODE)" [ "$CODE" = 0 ]
+    check "standard output is JSON lines ending in the result" json_result outcome >/dev/null
+    check "outcome updated" [ "$(json_result outcome)" = updated ]
+    check "device state runs-image" [ "$(json_result device_state)" = runs-image ]
+    check "exit_code 0 in the result" [ "$(json_result exit_code)" = 0 ]
+    local verified; verified=$(json_result pages_verified)
+    check "53 pages verified (got $verified)" [ "$verified" = 53 ]
+    check "53 page events" [ "$(json_count page_programmed)" = 53 ]
+    check "the loader's line is not a bare line" bash -c "! grep -qx 'Working *' '$DIR/out.txt'"
+    check "the flash holds the image with its signature" \
+        $CHECK_FLASH programmed "$FIRMWARE_HEX" "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin" "$IMAGE_LAST_PAGE"
+    end_case "$preset" update-json
+}
+
+case_list() {
+    local preset=$1
+    new_case "$preset" list yes "${DEVICE_APP[@]}" device "mode bootloader" device "mode application" "name LX-7 sensor"
+    run_program --list --json
+    check "exit code 0 (got $CODE)" [ "$CODE" = 0 ]
+    local found
+    found=$($PY -c 'import json,sys; print(";".join("%d %s %s" % (e["index"], e["kind"], e["id"]) for e in map(json.loads, open(sys.argv[1]).read().splitlines()) if e["event"] == "device_found"))' "$DIR/out.txt")
+    check "three devices listed (got '$found')" [ "$found" = "0 application 2021;1 bootloader ar5w2~;2 unknown LX-7 sensor" ]
+    check "nothing opened" bash -c "! grep -qE ' open\\(| write\\(' '$DIR/standin-calls.log'"
+    run_program --list
+    check "human list" [ "$(sed -n 2p "$DIR/out.txt")" = 'device 1: "ar5w2~" (bootloader)' ]
+    end_case "$preset" list
+}
+
+case_check() {
+    local preset=$1
+    new_case "$preset" check yes device "mode application" "type $IMAGE_TYPE" "installed 0x02 0x00 valid" \
+        "flash pattern" "reply-delay 1" "reboot-delay 300"
+    run_program --check --json --restart-wait auto
+    check "exit code 3: an update would ask (got $CODE)" [ "$CODE" = 3 ]
+    check "outcome would-ask" [ "$(json_result outcome)" = would-ask ]
+    check "flash untouched" $CHECK_FLASH unchanged "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin"
+    # The packets the device was sent: the mode switch (32 bytes), then only
+    # the info request 00 and the run command 05.
+    local sent
+    sent=$(sed -n 's/.* write handle=[^ ]* length=\([0-9]*\) \[\(..\).*/\1:\2/p' "$DIR/standin-calls.log" | tr '\n' ' ')
+    check "no flash key, erase, page or signature packet (sent: $sent)" [ "$sent" = "32:00 1:00 1:05 " ]
+    check "the run command was sent" [ "$(json_result run_sent)" = true ]
+    end_case "$preset" check
+}
+
+case_missing_library() {
+    local preset=$1
+    new_case "$preset" missing-library no "${DEVICE_APP[@]}"
+    run_program --json
+    check "exit code 1 (got $CODE)" [ "$CODE" = 1 ]
+    check "standard error names the library" grep -q "SiUSBXp.dll could not be loaded" "$DIR/err.txt"
+    check "outcome no-library" [ "$(json_result outcome)" = no-library ]
+    run_program
+    check "human: exit code 1 and the message" bash -c "[ $CODE = 1 ] && grep -q 'put the library beside' '$DIR/err.txt'"
+    end_case "$preset" missing-library
+}
+
+for preset in "${PRESETS[@]}"; do
+    if [ ! -x "build/$preset/bin/lumaris-update.exe" ]; then
+        log "build/$preset/bin/lumaris-update.exe is missing: build the $preset preset first"
+        failed=$((failed + 1)); failures+=("$preset/build"); continue
+    fi
+    log "== $preset"
+    make_prefix "$preset" || { failed=$((failed + 1)); failures+=("$preset/prefix"); continue; }
+    case_update_json "$preset"
+    case_list "$preset"
+    case_check "$preset"
+    case_missing_library "$preset"
+done
+
+log ""
+log "console program under Wine: $passed passed, $failed failed"
+[ "$failed" = 0 ] || { printf '  failed: %s\n' "${failures[@]}"; exit 1; }

@@ -1,0 +1,190 @@
+// The console program's own pieces: its number and version rules, SHA-256
+// against the standard's test vectors, and the result it draws from a run's
+// events (the exit code must say what the device holds).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "bootloader/commands.h"
+#include "console_options.h"
+#include "console_report.h"
+#include "sha256.h"
+
+namespace {
+
+TEST(ConsoleOptions, NumbersAreDecimalOrHexOnly) {
+    struct Case {
+        const char* text;
+        uint32_t max;
+        bool ok;
+        uint32_t value;
+    };
+    const Case cases[] = {
+        {"0", 10, true, 0},          {"10", 10, true, 10},      {"11", 10, false, 0},   {"0x0A", 10, true, 10},
+        {"0XfF", 255, true, 255},    {"010", 100, false, 0},    {"-1", 100, false, 0},  {"+1", 100, false, 0},
+        {" 1", 100, false, 0},       {"1 ", 100, false, 0},     {"0x", 100, false, 0},  {"", 100, false, 0},
+        {"1e3", 10000, false, 0},    {"0x100", 255, false, 0},  {"99999999999999999999", 0xFFFFFFFF, false, 0},
+        {"4294967295", 0xFFFFFFFF, true, 0xFFFFFFFF},
+    };
+    for (const Case& c : cases) {
+        uint32_t value = 12345;
+        EXPECT_EQ(ParseConsoleNumber(c.text, c.max, &value), c.ok) << '"' << c.text << '"';
+        if (c.ok) {
+            EXPECT_EQ(value, c.value) << c.text;
+        }
+    }
+}
+
+TEST(ConsoleOptions, VersionsReadAndWriteOneWay) {
+    struct Case {
+        const char* text;
+        bool ok;
+        uint16_t value;
+    };
+    const Case cases[] = {{"1.10", true, 0x010A}, {"0x010A", true, 0x010A}, {"266", true, 0x010A},
+                          {"0.90", true, 0x005A}, {"255.99", true, 0xFF63}, {"2.00", true, 0x0200},
+                          {"1.5", false, 0},      {"1.100", false, 0},      {"256.00", false, 0},
+                          {"0x01.10", false, 0},  {"1.", false, 0},         {".10", false, 0},
+                          {"1.1a", false, 0},     {"0x10000", false, 0},    {"-1.00", false, 0}};
+    for (const Case& c : cases) {
+        uint16_t value = 0xBEEF;
+        EXPECT_EQ(ParseConsoleVersion(c.text, &value), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(value, c.value) << c.text;
+        }
+    }
+    EXPECT_EQ(FormatVersion(0x01, 0x0A), "1.10");
+    EXPECT_EQ(FormatVersion(0x01, 0x00), "1.00");
+    EXPECT_EQ(FormatVersion(0x00, 0x5A), "0.90");
+    EXPECT_EQ(FormatVersion(0xFF, 0xFF), "none");
+    // Every version that prints as major.two digits reads back as itself.
+    for (unsigned v = 0; v < 0x10000; v += 7) {
+        const auto hi = static_cast<uint8_t>(v >> 8), lo = static_cast<uint8_t>(v & 0xFF);
+        if (lo > 99) continue;
+        uint16_t back = 0;
+        ASSERT_TRUE(ParseConsoleVersion(FormatVersion(hi, lo).c_str(), &back)) << v;
+        EXPECT_EQ(back, v);
+    }
+}
+
+TEST(Sha256, StandardTestVectors) {
+    const std::string abc = "abc";
+    EXPECT_EQ(Sha256Hex(reinterpret_cast<const uint8_t*>(abc.data()), abc.size()),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(Sha256Hex(nullptr, 0), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    const std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+    EXPECT_EQ(Sha256Hex(reinterpret_cast<const uint8_t*>(two.data()), two.size()),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    // A million 'a', fed in uneven pieces.
+    const std::vector<uint8_t> a(1000000, 'a');
+    Sha256 hash;
+    Sha256Begin(hash);
+    size_t at = 0, piece = 1;
+    while (at < a.size()) {
+        const size_t take = std::min(piece, a.size() - at);
+        Sha256Add(hash, a.data() + at, take);
+        at += take;
+        piece = piece * 3 % 1000 + 1;
+    }
+    uint8_t digest[32];
+    Sha256End(hash, digest);
+    EXPECT_EQ(digest[0], 0xcd);
+    EXPECT_EQ(digest[31], 0xd0);
+    EXPECT_EQ(Sha256Hex(a.data(), a.size()), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+// A run in which everything went well, to spoil one fact at a time.
+RunRecord GoodRun() {
+    RunRecord run;
+    run.deviceFound = true;
+    run.firstKind = DeviceKind::Application;
+    run.restartRequested = run.restartAwaited = true;
+    run.identified = true;
+    run.deviceType = 0x83;
+    run.installedHi = 0;
+    run.installedLo = 90;
+    run.installedValid = true;
+    run.imagePrepared = run.imageLoaded = run.imageAccepted = true;
+    run.imageType = 0x83;
+    run.imageHi = 1;
+    run.imageLo = 0;
+    run.imagePages = 53;
+    run.programmingStarted = true;
+    run.pagesTotal = run.pagesWritten = run.pagesVerified = 53;
+    run.signatureWritten = run.signatureConfirmed = run.runSent = true;
+    run.finished = run.deviceReady = true;
+    return run;
+}
+
+TEST(ConsoleResult, ExitZeroOnlyWhenTheDeviceRunsTheImage) {
+    struct Case {
+        const char* what;
+        void (*spoil)(RunRecord&);
+        int exitCode;
+        const char* state;
+    };
+    const Case cases[] = {
+        {"all well", [](RunRecord&) {}, 0, "runs-image"},
+        {"one page not verified", [](RunRecord& r) { r.pagesVerified = 52; }, 1, "no-valid-application"},
+        {"signature not confirmed", [](RunRecord& r) { r.signatureConfirmed = false; }, 1, "no-valid-application"},
+        {"run command not sent", [](RunRecord& r) { r.runSent = false; }, 1, "holds-image"},
+        {"worker ended not ready", [](RunRecord& r) { r.deviceReady = false; }, 1, "holds-image"},
+        {"no page at all", [](RunRecord& r) { r.pagesTotal = r.pagesWritten = r.pagesVerified = 0; }, 1,
+         "no-valid-application"},
+        {"declined, valid application",
+         [](RunRecord& r) {
+             r.programmingStarted = false;
+             r.pagesTotal = r.pagesWritten = r.pagesVerified = 0;
+             r.signatureWritten = r.signatureConfirmed = false;
+             r.question = VersionQuestion::OlderImage;
+             r.answered = true;
+         },
+         3, "kept-application"},
+        {"declined, no valid application",
+         [](RunRecord& r) {
+             r.programmingStarted = false;
+             r.signatureConfirmed = false;
+             r.answered = true;
+             r.installedValid = false;
+         },
+         1, "no-valid-application"},
+        {"refused", [](RunRecord& r) { r.programmingStarted = false; r.imageAccepted = false; }, 1, "kept-application"},
+        {"never identified",
+         [](RunRecord& r) {
+             r.programmingStarted = false;
+             r.identified = false;
+             r.imageAccepted = false;
+         },
+         1, "unchanged"},
+        {"no device", [](RunRecord& r) { r = RunRecord{}; }, 1, "none"},
+    };
+    for (const Case& c : cases) {
+        RunRecord run = GoodRun();
+        c.spoil(run);
+        const ConsoleResult result = DecideResult(ConsoleCommand::Update, run);
+        EXPECT_EQ(result.exitCode, c.exitCode) << c.what;
+        EXPECT_STREQ(result.deviceState, c.state) << c.what;
+    }
+    EXPECT_EQ(DecideResult(ConsoleCommand::Update, GoodRun()).line, "device runs firmware 1.00 (updated)");
+}
+
+TEST(ConsoleResult, CheckAnswersByVerdict) {
+    const struct {
+        CheckVerdict verdict;
+        int exitCode;
+    } cases[] = {{CheckVerdict::Program, 0}, {CheckVerdict::AskOlder, 3}, {CheckVerdict::AskUnversioned, 3},
+                 {CheckVerdict::Refuse, 1}};
+    for (const auto& c : cases) {
+        RunRecord run = GoodRun();
+        run.programmingStarted = false;
+        run.verdictSeen = true;
+        run.verdict = c.verdict;
+        EXPECT_EQ(DecideResult(ConsoleCommand::Check, run).exitCode, c.exitCode) << static_cast<int>(c.verdict);
+    }
+    RunRecord none = GoodRun();
+    none.verdictSeen = false;
+    EXPECT_EQ(DecideResult(ConsoleCommand::Check, none).exitCode, 1) << "no verdict: the check failed";
+}
+
+}  // namespace

@@ -1,0 +1,287 @@
+// The core's event table: what it reports at each step of an update, of the
+// pre-flight check, of the polled restart wait and of the device list,
+// against the simulated device on the virtual clock; and that reporting
+// changes nothing the device sees.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bootloader/commands.h"
+#include "devicelink/device_link.h"
+#include "platform/seams.h"
+#include "platform/update_events.h"
+#include "tests/test_support.h"
+#include "job/update_job.h"
+#include "worker/update_worker.h"
+
+namespace {
+
+constexpr uint8_t OLD_FILL = 0x11;
+
+// Every event as one short line, in order.
+std::vector<std::string> gLog;
+std::vector<std::string> gOutputLines;
+
+void Log(const std::string& line) { gLog.push_back(line); }
+std::string N(uint32_t value) { return std::to_string(value); }
+
+void OnDeviceFound(uint32_t index, DeviceKind kind, const uint8_t* id, size_t length) {
+    const char* kinds[] = {"application", "bootloader", "unknown", "unreadable"};
+    Log("found " + N(index) + " " + kinds[static_cast<int>(kind)] + " '" +
+        (id ? std::string(reinterpret_cast<const char*>(id), length) : std::string("-")) + "'");
+}
+void OnRestartRequested() { Log("restart requested"); }
+void OnRestartAwaited(uint32_t ms, RestartWaitEnd end) {
+    const char* ends[] = {"waited", "seen", "timed out"};
+    Log(std::string("restart ") + ends[static_cast<int>(end)] + " " + N(ms));
+}
+void OnDeviceIdentified(uint8_t type, uint8_t hi, uint8_t lo, uint16_t signature) {
+    Log("identified " + N(type) + " " + N(hi) + "." + N(lo) + " " + N(signature));
+}
+void OnImagePrepared(bool loaded, bool accepted, uint8_t type, uint8_t hi, uint8_t lo, uint32_t pages) {
+    Log(std::string("image ") + (loaded ? "loaded" : "not loaded") + (accepted ? " accepted " : " refused ") + N(type) +
+        " " + N(hi) + "." + N(lo) + " " + N(pages));
+}
+void OnQuestionAsked(VersionQuestion q) { Log("asked " + N(static_cast<uint32_t>(q))); }
+void OnQuestionAnswered(VersionQuestion q, bool yes) {
+    Log("answered " + N(static_cast<uint32_t>(q)) + (yes ? " yes" : " no"));
+}
+void OnProgrammingStarted(uint32_t pages) { Log("programming " + N(pages)); }
+void OnPageProgrammed(uint8_t page, uint32_t index, uint32_t total, bool written, bool verified) {
+    Log("page " + N(page) + " " + N(index) + "/" + N(total) + (written ? " written" : " not written") +
+        (verified ? " verified" : " not verified"));
+}
+void OnSignatureWritten(bool ok) { Log(std::string("signature written ") + (ok ? "yes" : "no")); }
+void OnSignatureConfirmed(bool valid, uint16_t signature) {
+    Log(std::string("signature confirmed ") + (valid ? "yes " : "no ") + N(signature));
+}
+void OnRunSent(bool ok) { Log(std::string("run sent ") + (ok ? "yes" : "no")); }
+void OnCheckVerdict(CheckVerdict v) {
+    const char* verdicts[] = {"program", "ask unversioned", "ask older", "refuse"};
+    Log(std::string("verdict ") + verdicts[static_cast<int>(v)]);
+}
+void OnFinished(bool ready) { Log(std::string("finished ") + (ready ? "ready" : "not ready")); }
+
+const UpdateEvents RECORDING = {OnDeviceFound,    OnRestartRequested, OnRestartAwaited,     OnDeviceIdentified,
+                                OnImagePrepared,  OnQuestionAsked,    OnQuestionAnswered,   OnProgrammingStarted,
+                                OnPageProgrammed, OnSignatureWritten, OnSignatureConfirmed, OnRunSent,
+                                OnCheckVerdict,   OnFinished};
+
+void RecordLine(const char* line) { gOutputLines.push_back(line); }
+
+class UpdateEventsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gLog.clear();
+        gOutputLines.clear();
+        savedOutput = gOutput;
+        gEvents = RECORDING;
+        gOutput = OutputSeam{RecordLine};
+    }
+    void TearDown() override {
+        gEvents = NO_UPDATE_EVENTS;
+        gOutput = savedOutput;
+    }
+
+    SimDevice* Attach(SimMode mode, uint8_t type, uint8_t hi, uint8_t lo, bool valid = true) {
+        InstallTestWorld();
+        SimDevice* d = SimAddDevice();
+        d->mode = d->backInMode = mode;
+        SimSetDeviceType(d, type);
+        SimFillOldApplication(d, OLD_FILL);
+        SimSetInstalledApp(d, hi, lo, valid);
+        return d;
+    }
+
+    // The events with the page lines left out.
+    static std::vector<std::string> WithoutPages() {
+        std::vector<std::string> out;
+        for (const auto& line : gLog)
+            if (line.rfind("page ", 0) != 0) out.push_back(line);
+        return out;
+    }
+
+    OutputSeam savedOutput{};
+};
+
+// The signature 0x3DC2 as the events carry it.
+const std::string SIG = N(APP_SIGNATURE);
+
+TEST_F(UpdateEventsTest, UpdateReportsEveryStepInOrder) {
+    (void)DemoImage();  // loaded once per process, before the record starts
+    gOutputLines.clear();
+    SimDevice* d = Attach(SimMode::Application, 0x83, 0, 90);
+    EXPECT_EQ(UpdateWorker(), 0u);
+    EXPECT_EQ(WithoutPages(), (std::vector<std::string>{
+                                  "found 0 application '2021'", "restart requested", "restart waited 2000",
+                                  "found 0 bootloader 'ar5w2~'", "identified 131 0.90 " + SIG,
+                                  "image loaded accepted 131 1.0 53", "programming 53", "signature written yes",
+                                  "signature confirmed yes " + SIG, "run sent yes", "finished ready"}));
+    // One page event for each page the image carries, in order, each proved.
+    std::vector<std::string> pages;
+    for (const auto& line : gLog)
+        if (line.rfind("page ", 0) == 0) pages.push_back(line);
+    std::vector<std::string> expected;
+    uint32_t index = 0;
+    for (uint32_t page = 10; page <= 62; ++page)
+        if (DemoImage().PageMap[page]) expected.push_back("page " + N(page) + " " + N(++index) + "/53 written verified");
+    EXPECT_EQ(pages, expected);
+    EXPECT_TRUE(DeviceHoldsImage(d, DemoImage(), OLD_FILL));
+    EXPECT_EQ(gOutputLines, std::vector<std::string>{"Working  "}) << "the loader's line goes to gOutput";
+}
+
+TEST_F(UpdateEventsTest, OutcomesByScenario) {
+    struct Case {
+        const char* what;
+        SimMode mode;
+        uint8_t type, hi, lo;
+        std::vector<int> answers;
+        std::vector<std::string> tail;  // the events from the image step on, pages left out
+    };
+    const Case cases[] = {
+        {"older image, No", SimMode::Bootloader, 0x83, 2, 0, {ANSWER_NO},
+         {"image loaded accepted 131 1.0 53", "asked 2", "answered 2 no", "run sent yes", "finished ready"}},
+        {"older image, Yes", SimMode::Bootloader, 0x83, 2, 0, {ANSWER_YES},
+         {"image loaded accepted 131 1.0 53", "asked 2", "answered 2 yes", "programming 53", "signature written yes",
+          "signature confirmed yes " + SIG, "run sent yes", "finished ready"}},
+        {"device of another type", SimMode::Bootloader, 0x84, 0, 90, {},
+         {"image loaded refused 131 1.0 53", "finished not ready"}},
+    };
+    for (const Case& c : cases) {
+        gLog.clear();
+        SimDevice* d = Attach(c.mode, c.type, c.hi, c.lo);
+        gFake.answers = c.answers;
+        UpdateWorker();
+        auto events = WithoutPages();
+        auto from = std::find_if(events.begin(), events.end(), [](const std::string& e) { return e.rfind("image", 0) == 0; });
+        EXPECT_EQ(std::vector<std::string>(from, events.end()), c.tail) << c.what;
+        (void)d;
+    }
+}
+
+TEST_F(UpdateEventsTest, ProgrammingFaultReportsThePageThatFailed) {
+    SimDevice* d = Attach(SimMode::Bootloader, 0x83, 0, 90);
+    // Counted in packets: info, flash key, select and erase of page 62, then
+    // four a page (select, erase, two halves), the checksum coming with the
+    // second half. The third page's checksum is packet 16.
+    SimSetFault(SimFaultKind::WrongChecksum, 2 + 2 + 4 * 3);
+    gSimBus.faultCountsWrites = true;
+    UpdateWorker();
+    ASSERT_GE(gLog.size(), 3u);
+    const auto pageAt = std::find(gLog.begin(), gLog.end(), "page 12 3/53 written not verified");
+    ASSERT_NE(pageAt, gLog.end()) << "the third page is reported written but not verified; last: " << gLog.back();
+    EXPECT_EQ(std::vector<std::string>(pageAt + 1, gLog.end()), std::vector<std::string>{"finished not ready"})
+        << "no signature and no run command after a page that failed";
+    EXPECT_FALSE(SimHasValidApp(d));
+}
+
+TEST_F(UpdateEventsTest, ReportingChangesNothingTheDeviceSees) {
+    Attach(SimMode::Application, 0x83, 0, 90);
+    UpdateWorker();
+    const auto recorded = WrittenPackets();
+    const auto boxes = FakeBoxes().size();
+    gEvents = NO_UPDATE_EVENTS;
+    Attach(SimMode::Application, 0x83, 0, 90);
+    UpdateWorker();
+    EXPECT_EQ(WrittenPackets(), recorded);
+    EXPECT_EQ(FakeBoxes().size(), boxes);
+}
+
+// The pre-flight check: what it reports, and that the device's flash and
+// the packets it was sent show nothing written.
+TEST_F(UpdateEventsTest, CheckWritesNothingAndSaysWhatAnUpdateWouldDo) {
+    struct Case {
+        const char* what;
+        uint8_t type, hi, lo;
+        bool valid;
+        const char* verdict;
+        bool runSent;
+    };
+    const Case cases[] = {
+        {"newer image", 0x83, 0, 90, true, "verdict program", true},
+        {"older image", 0x83, 2, 0, true, "verdict ask older", true},
+        {"device of another type", 0x84, 0, 90, true, "verdict refuse", true},
+        {"another type, no valid application", 0x84, 0, 90, false, "verdict refuse", false},
+        {"no valid application", 0x83, 0, 90, false, "verdict program", true},
+    };
+    for (const Case& c : cases) {
+        gLog.clear();
+        SimDevice* d = Attach(SimMode::Application, c.type, c.hi, c.lo, c.valid);
+        std::vector<uint8_t> before(d->flash, d->flash + SIM_FLASH_SIZE);
+        RunWorker(CheckSteps(FIXED_RESTART_WAIT));
+        EXPECT_EQ(std::count(gLog.begin(), gLog.end(), c.verdict), 1) << c.what;
+        EXPECT_TRUE(std::memcmp(d->flash, before.data(), SIM_FLASH_SIZE) == 0) << c.what << ": flash changed";
+        for (const auto& packet : WrittenPackets()) {
+            ASSERT_FALSE(packet.empty());
+            const uint8_t command = packet[0];
+            const bool writes = packet.size() < 32 && (command == CMD_SET_FLASH_KEY || command == CMD_ERASE_PAGE ||
+                                                       command == CMD_WRITE_SIGNATURE || command == CMD_SET_PAGE);
+            EXPECT_FALSE(writes || packet.size() == WRITE_HALF_PACKET_LENGTH)
+                << c.what << ": packet 0x" << std::hex << int{command};
+        }
+        EXPECT_EQ(d->runCommands, c.runSent ? 1u : 0u) << c.what;
+        EXPECT_TRUE(FakeBoxes().size() <= 1) << c.what << ": no question, at most the refusal's box";
+        EXPECT_EQ(SimHasValidApp(d), c.valid) << c.what;
+    }
+}
+
+TEST_F(UpdateEventsTest, PolledRestartWaitGoesOnWhenTheBootloaderAppears) {
+    struct Case {
+        const char* what;
+        uint32_t restartMs;
+        const char* awaited;
+        bool updated;
+    };
+    const Case cases[] = {
+        {"restarts in 300 ms", 300, "restart seen ", true},
+        {"never comes back", 0x7FFFFFFF, "restart timed out ", false},
+    };
+    for (const Case& c : cases) {
+        gLog.clear();
+        SimDevice* d = Attach(SimMode::Application, 0x83, 0, 90);
+        d->rebootDelayMs = c.restartMs;
+        RunWorker(UpdateSteps(RestartWait{RESTART_POLL_LIMIT_MS, true}));
+        const auto awaited = std::find_if(gLog.begin(), gLog.end(), [](const std::string& e) { return e.rfind("restart ", 0) == 0 && e != "restart requested"; });
+        ASSERT_NE(awaited, gLog.end()) << c.what;
+        ASSERT_EQ(awaited->rfind(c.awaited, 0), 0u) << c.what << ": " << *awaited;
+        const uint32_t waited = static_cast<uint32_t>(std::stoul(awaited->substr(std::strlen(c.awaited))));
+        if (c.updated) {
+            EXPECT_GE(waited, 300u) << c.what;
+            EXPECT_LE(waited, 300u + 2 * RESTART_POLL_MS) << c.what << ": goes on within a poll of the return";
+        } else {
+            EXPECT_GE(waited, RESTART_POLL_LIMIT_MS) << c.what;
+            EXPECT_LE(waited, RESTART_POLL_LIMIT_MS + 2 * RESTART_POLL_MS) << c.what;
+        }
+        EXPECT_EQ(SimHasValidApp(d) && d->checksumsSent > 0, c.updated) << c.what;
+        EXPECT_EQ(std::count_if(gLog.begin(), gLog.end(), [](const std::string& e) { return e.rfind("found", 0) == 0; }),
+                  c.updated ? 2 : 1)
+            << c.what << ": the polls report no device";
+        // The polls show no box: the only boxes are the update's own.
+        EXPECT_EQ(FakeErrorBoxCount(), c.updated ? 0u : 1u) << c.what;
+    }
+}
+
+TEST_F(UpdateEventsTest, ListReportsEveryDeviceAndOpensNone) {
+    InstallTestWorld();
+    SimDevice* app = SimAddDevice();
+    app->mode = SimMode::Application;
+    SimAddDevice();  // bootloader
+    SimDevice* other = SimAddDevice();
+    other->mode = SimMode::Application;
+    SimSetAppName(other, "scale");
+    SimDevice* mute = SimAddDevice();
+    mute->idReadable = false;
+    gUsbLock.initialise();
+    EXPECT_TRUE(ListDevices());
+    gUsbLock.remove();
+    EXPECT_EQ(gLog, (std::vector<std::string>{"found 0 application '2021'", "found 1 bootloader 'ar5w2~'",
+                                              "found 2 unknown 'scale'", "found 3 unreadable '-'"}));
+    for (const auto& call : gSimBus.calls) {
+        EXPECT_TRUE(call.op == SimOp::DeviceCount || call.op == SimOp::DeviceString) << "only counts and strings";
+    }
+    EXPECT_EQ(app->modeSwitches, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,31 @@
+// The pre-flight check: the update's own steps up to the version check, with
+// the image step and the programming step replaced by ones that only report.
+#include "bootloader/commands.h"
+#include "flashing/flashing.h"
+#include "image/image_validation.h"
+#include "job/update_job.h"
+#include "platform/update_events.h"
+#include "worker/update_worker.h"
+
+namespace {
+
+void CheckImage(UpdateJob& job) {
+    PrepareAndValidateImage(job);
+    if (deviceReady == 1) return;
+    gEvents.checkVerdict(CheckVerdict::Refuse);
+    // An update would stop here and leave the device in its bootloader; the
+    // check sends it back to a valid application it still holds.
+    if (job.handle != NO_DEVICE && job.info.signature == APP_SIGNATURE) RunApplication(job);
+}
+
+void CheckVersion(UpdateJob& job) {
+    switch (QuestionBeforeProgramming(job)) {
+        case VersionQuestion::None: gEvents.checkVerdict(CheckVerdict::Program); break;
+        case VersionQuestion::UnversionedImage: gEvents.checkVerdict(CheckVerdict::AskUnversioned); break;
+        case VersionQuestion::OlderImage: gEvents.checkVerdict(CheckVerdict::AskOlder); break;
+    }
+}
+
+}  // namespace
+
+WorkerSteps CheckSteps(RestartWait wait) { return WorkerSteps{CheckImage, CheckVersion, wait}; }
