@@ -167,11 +167,15 @@ sys.exit(any(i.date_time != want for i in zipfile.ZipFile(sys.argv[1]).infolist(
     check "$name: $rel has no debug sections and no PE time stamp" eval '
       ! $cpu-w64-mingw32-objdump -h "$exe" | grep -q "\.debug" && [ "$(pe_time_stamp "$exe")" = 0 ]'
   done
-  for exe in "$dir"/x86/LumarisUpdate.exe "$dir"/x64/LumarisUpdate.exe; do
-    local arch; arch=$(basename "$(dirname "$exe")")
-    check "$name: $arch/LumarisUpdate.exe names firmware $fw in its About box and version resource" eval '
-      [ "$(firmware_texts "$exe")" = "Firmware $fw (build $version $arch)
-Firmware $fw for Lumaris devices of type $type" ]' || firmware_texts "$exe"
+  # Every program's version resource names the firmware; the window
+  # program's About box too. No program names any other.
+  for exe in "$dir"/x86/*.exe "$dir"/x64/*.exe; do
+    local arch want; arch=$(basename "$(dirname "$exe")")
+    want="Firmware $fw for Lumaris devices of type $type"
+    [ "$(basename "$exe")" = LumarisUpdate.exe ] && want="Firmware $fw (build $version $arch)
+$want"
+    check "$name: ${exe#"$dir/"} names firmware $fw and no other in its resources" \
+      eval '[ "$(firmware_texts "$exe")" = "$want" ]' || firmware_texts "$exe"
   done
 }
 
@@ -189,10 +193,15 @@ EOF
 
 # The release's smoke test updated a device of the type with each window
 # program, whose About box line fit (x86 only where the machine runs 32-bit
-# programs at all).
-smoke_passed() {  # log type
+# programs at all), and with the console program, whose --info named the
+# firmware.
+smoke_passed() {  # log type version zip
   grep -q "x64/LumarisUpdate.exe: updated a device of type $2; About box fits: ok" "$1" &&
-    grep -q -E "x86/LumarisUpdate.exe: updated a device of type $2; About box fits: ok|smoke: x86: SKIPPED" "$1"
+    grep -q -E "x86/LumarisUpdate.exe: updated a device of type $2; About box fits: ok|smoke: x86: SKIPPED" "$1" || return 1
+  # The console program, where the release has it: its --info and an update.
+  if "$PY" -c 'import sys, zipfile; sys.exit(not any(n.endswith("x64/lumaris-update.exe") for n in zipfile.ZipFile(sys.argv[1]).namelist()))' "$4"; then
+    grep -q "x64/lumaris-update.exe: --info names firmware $3, type $2, .*updated a device: ok" "$1" || return 1
+  fi
 }
 
 # ---------------------------------------------------------------- releases
@@ -204,7 +213,7 @@ if release "$T/first.log" --firmware "$T/demo.hex" --sign "$CERT"; then
   sed 's/^/    /' "$T/first.log"
   cp "$zip_demo" "$T/first.zip"
   check_release "$T/first.log" "$zip_demo" "$T/demo.hex" 1.00 0x83
-  check "smoke test passed" smoke_passed "$T/first.log" 0x83
+  check "smoke test passed" smoke_passed "$T/first.log" 0x83 1.00 "$zip_demo"
 
   began=$SECONDS
   if release "$T/second.log" --firmware "$T/demo.hex" --sign "$CERT"; then
@@ -226,7 +235,7 @@ if release "$T/other.log" --firmware "$T/other.hex" --sign "$CERT"; then
   check "every program holds the other firmware's image" holds_image "$dir" "$T/other.hex"
   check "no program holds the demo firmware's image" eval '! holds_image "$dir" "$T/demo.hex"'
   check "README.txt names no other firmware" eval '! grep -q -i -E "(firmware|version) 1\.00|type 0x83|$(image_sha256 "$T/demo.hex")" "$dir/README.txt"'
-  check "smoke test programmed a device of type 0x86 with it" smoke_passed "$T/other.log" 0x86
+  check "smoke test programmed a device of type 0x86 with it" smoke_passed "$T/other.log" 0x86 2.05 "$zip_other"
 else
   failed "signed release with another firmware"; cat "$T/other.log"
 fi

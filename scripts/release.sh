@@ -267,6 +267,36 @@ EOF
 # runs the Wine tests' update-ok scenario against the stand-in library of
 # the build it was made from (scripts/wine-tests.sh checks the device's
 # flash against the firmware file that build's facts name).
+# The console program, as packed, in the Wine prefix the window program's
+# scenario left: --info must name this firmware, and an update of a device
+# of its type must leave the firmware file's image in the device's flash.
+console_smoke() {  # arch preset
+  local arch=$1 preset=$2 began=$SECONDS dir=$WORK/smoke-console/$1 wine=/usr/lib/wine/wine64 code=0
+  [ "$preset" = win32 ] && wine=/usr/lib/wine/wine
+  mkdir -p "$dir"
+  cp "$smoke/$name/$arch/lumaris-update.exe" "$WORK/$preset/bin/SiUSBXp.dll" "$dir/"
+  printf 'device\nmode application\ntype %s\ninstalled 0x00 0x00 valid\nflash pattern\n' "$fw_type" >"$dir/scenario.txt"
+  (
+    export WINEPREFIX=$ROOT/build/wine/$preset WINEARCH=$preset WINELOADER=$wine WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" LUMARIS_STANDIN_SCENARIO="Z:${dir//\//\\}\\scenario.txt"
+    unset DISPLAY
+    cd "$dir" && timeout 60 $wine ./lumaris-update.exe --info --json </dev/null >info.json 2>info.err &&
+      timeout 120 $wine ./lumaris-update.exe --yes --json </dev/null >update.json 2>update.err
+    code=$?
+    timeout 30 wineserver -k 2>/dev/null
+    exit $code
+  ) || fail "smoke: $arch/lumaris-update.exe failed (exit $?; see $dir)"
+  "$PY" - "$dir/info.json" "$fw_version" "$fw_type" "$fw_sha256" <<'PYEOF' || fail "smoke: $arch/lumaris-update.exe --info names another firmware (see $dir/info.json)"
+import json, sys
+info = [e for e in map(json.loads, open(sys.argv[1]).read().splitlines()) if e.get("event") == "info"][0]
+sys.exit((info["image_version"], info["image_type"], info["sha256"]) != tuple(sys.argv[2:5]))
+PYEOF
+  grep -q '"outcome":"updated","exit_code":0' "$dir/update.json" || fail "smoke: $arch/lumaris-update.exe did not update (see $dir)"
+  quietly "$dir/check-flash.log" "$PY" sim/standin/check_flash.py programmed "$firmware" \
+    "$dir/standin-flash-0.initial.bin" "$dir/standin-flash-0.bin" "$(fact last_page "$hex_facts")"
+  say "smoke: $arch/lumaris-update.exe: --info names firmware $fw_version, type $fw_type, image SHA-256 ${fw_sha256:0:12}…; updated a device: ok ($((SECONDS - began)) s)"
+}
+
 say "smoke test of the packed programs under Wine…"
 smoke=$WORK/smoke
 "$PY" -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$OUT/$name.zip" "$smoke"
@@ -286,6 +316,7 @@ for triple in x86:win32:i686 x64:win64:x86_64; do
   smoke_started=$SECONDS
   quietly "$WORK/smoke-$arch.log" scripts/wine-tests.sh --build "$WORK/$preset" --programs "$smoke/$name/$arch" "$preset" update-ok about
   say "smoke: $arch/LumarisUpdate.exe: updated a device of type $fw_type; About box fits: ok ($((SECONDS - smoke_started)) s)"
+  [ -f "$smoke/$name/$arch/lumaris-update.exe" ] && console_smoke "$arch" "$preset"
 done
 
 say "$("$PY" -c 'import sys, zipfile; print(" ".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$OUT/$name.zip")"
