@@ -125,6 +125,11 @@ pe_time_stamp() { "$PY" -c '
 import struct, sys
 data = open(sys.argv[1], "rb").read()
 print(struct.unpack_from("<I", data, struct.unpack_from("<I", data, 0x3C)[0] + 8)[0])' "$1"; }
+# Says whether a program's firmware texts are exactly the ones wanted.
+names_only() {  # exe texts
+  local texts; texts=$(firmware_texts "$1")
+  [ "$texts" = "$2" ] || { printf '    found: %s\n' "$texts"; return 1; }
+}
 # The SHA-256 of a HEX file's 64,512-byte flash image, 0xFF where unset.
 image_sha256() { "$PY" -c '
 import hashlib, sys
@@ -174,8 +179,7 @@ sys.exit(any(i.date_time != want for i in zipfile.ZipFile(sys.argv[1]).infolist(
     want="Firmware $fw for Lumaris devices of type $type"
     [ "$(basename "$exe")" = LumarisUpdate.exe ] && want="Firmware $fw (build $version $arch)
 $want"
-    check "$name: ${exe#"$dir/"} names firmware $fw and no other in its resources" \
-      eval '[ "$(firmware_texts "$exe")" = "$want" ]' || firmware_texts "$exe"
+    check "$name: ${exe#"$dir/"} names firmware $fw and no other in its resources" names_only "$exe" "$want"
   done
 }
 
