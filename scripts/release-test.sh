@@ -17,7 +17,8 @@
 #   README.txt ends its lines with CR LF and names the firmware's version,
 #   type and flash image SHA-256 (computed here, independently); the zip's
 #   entries are dated with the commit;
-# - the same release again: a byte-identical zip;
+# - the same release again, from a copy of the snapshot in another folder:
+#   a byte-identical zip;
 # - a release with another firmware file (another type and version): that
 #   firmware, and only it, in every program (its scrambled text is found in
 #   each program and the demo's is not; the About box line and the version
@@ -55,9 +56,11 @@ git_snap() {
 git_snap init -q
 git_snap add -A
 GIT_AUTHOR_DATE="@$commit_time +0000" GIT_COMMITTER_DATE="@$commit_time +0000" git_snap commit -q -m "snapshot for the release test"
-# The Wine prefixes of the smoke test are kept across runs.
-mkdir -p "$ROOT/build/release-wine" "$SNAP/build"
-ln -s "$ROOT/build/release-wine" "$SNAP/build/release-wine"
+# The same commit in another folder, for the repeated release: the
+# programs must not depend on where they were built.
+SNAP2=$T/another/folder/src
+mkdir -p "$(dirname "$SNAP2")"
+cp -a "$SNAP" "$SNAP2"
 version=$(sed -n 's/^project(LumarisUpdate VERSION \([0-9.]*\).*/\1/p' "$SNAP/CMakeLists.txt")
 
 # A throwaway code-signing certificate and its password.
@@ -75,7 +78,7 @@ cp "$SNAP/firmware/demo.hex" "$T/demo.hex"
 
 release() {  # log args...
   local log=$1; shift
-  (cd "$SNAP" && scripts/release.sh "$@") >"$log" 2>&1
+  (cd "${IN:-$SNAP}" && scripts/release.sh "$@") >"$log" 2>&1
 }
 
 # ---------------------------------------------------------------- refusals
@@ -220,11 +223,11 @@ if release "$T/first.log" --firmware "$T/demo.hex" --sign "$CERT"; then
   check "smoke test passed" smoke_passed "$T/first.log" 0x83 1.00 "$zip_demo"
 
   began=$SECONDS
-  if release "$T/second.log" --firmware "$T/demo.hex" --sign "$CERT"; then
-    pass "the same release again ($((SECONDS - began)) s)"
-    check "the two zips are byte-identical" cmp "$T/first.zip" "$zip_demo"
+  if IN=$SNAP2 release "$T/second.log" --firmware "$T/demo.hex" --sign "$CERT"; then
+    pass "the same release again, from another folder ($((SECONDS - began)) s)"
+    check "the two zips are byte-identical" cmp "$T/first.zip" "$SNAP2/build/release/$(basename "$zip_demo")"
   else
-    failed "the same release again"; cat "$T/second.log"
+    failed "the same release again, from another folder"; cat "$T/second.log"
   fi
 else
   failed "signed release with the demo firmware"; cat "$T/first.log"
