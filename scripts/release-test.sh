@@ -7,7 +7,8 @@
 #   scripts/release-test.sh
 #
 # - refusals, before anything is built: an unknown option, a tree with a
-#   changed or a new file, a wrong certificate password, sources without git
+#   changed or a new file, a version tag on the commit other than the
+#   program's version, a wrong certificate password, sources without git
 #   whose VERSION names no commit; a firmware file with a bad record fails
 #   the build and shows the embedding tool's file:line error;
 # - a signed release with the demo firmware: every program verifies with
@@ -99,6 +100,9 @@ git_snap checkout -q README.md
 touch "$SNAP/scripts/notes.txt"
 refused "a new file" "uncommitted changes"
 rm "$SNAP/scripts/notes.txt"
+git_snap tag v9.9.9
+refused "a version tag that is not the program's version" "tagged v9.9.9"
+git_snap tag -d v9.9.9 >/dev/null
 LUMARIS_SIGN_PASSWORD=wrong refused "a wrong certificate password" "cannot open" --sign "$CERT"
 mv "$SNAP/.git" "$T/snapshot.git"
 refused "no git and a VERSION file without a commit" "VERSION names no commit"
