@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build or test needs, only when something is
-# missing. Usage: scripts/install-deps.sh GROUP...  (groups: native, tests, windows, wine)
+# missing. Usage: scripts/install-deps.sh GROUP...  (groups: native, tests, windows, wine, release)
 #
 # A package counts as present when dpkg has it installed (also on hold), or,
 # for a tool, when its command is on PATH however it got there (cmake at
@@ -21,6 +21,7 @@ for group in "$@"; do
     wine)    need_i386=1
              pkgs+=(wine64 wine fonts-wine wine32:i386 libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1
                     libxcomposite1 libxfixes3 libxxf86vm1 xvfb xauth xdotool imagemagick zip unzip) ;;
+    release) pkgs+=(osslsigncode openssl python3 python3-intelhex) ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

@@ -1,43 +1,324 @@
 #!/usr/bin/env bash
-# Builds both Windows programs and packs the release zip:
-#   build/release/LumarisUpdate-<version>.zip
-#     x86/LumarisUpdate.exe   (preset win32)
-#     x64/LumarisUpdate.exe   (preset win64)
-#     README.txt              (app/README-users.txt)
-# Each program must import only Windows' own DLLs.
+# Makes the release zip: every Windows program, x86 and x64, built from one
+# firmware file in fresh build folders, stripped, optionally signed, packed
+# reproducibly with a text for users and checksums, then smoke-tested.
+#
+#   scripts/release.sh [--firmware FILE.hex] [--sign CERT.pfx] [--allow-dirty]
+#
+#   --firmware FILE.hex  the firmware to embed (default: firmware/demo.hex)
+#   --sign CERT.pfx      sign every program with Authenticode (SHA-256); the
+#                        certificate's password comes from the environment
+#                        variable LUMARIS_SIGN_PASSWORD. A time stamp is added
+#                        only when LUMARIS_TIMESTAMP_URL names a time-stamp
+#                        server (the signature then differs from run to run).
+#   --allow-dirty        build from a work tree with uncommitted changes
+#
+# Writes build/release/LumarisUpdate-<program version>-fw<firmware version>.zip
+# and, beside it, the zip's SHA-256 (.zip.sha256). In the zip, under one
+# folder of the zip's name:
+#   x86/*.exe, x64/*.exe  every program the builds install as `program`
+#   README.txt            app/README-users.txt with this release's facts, CR LF
+#   SHA256SUMS            the SHA-256 of every other file of the zip
+# Two runs on the same commit, firmware and certificate give the same bytes:
+# no time in the PE headers, source paths mapped out, debug sections
+# stripped, the signing time and every file date in the zip taken from the
+# commit, the files in a fixed order.
 set -euo pipefail
+CALLER_DIR=$PWD
 cd "$(dirname "$0")/.."
-ROOT=$PWD
+ROOT=$(pwd -P)
+started=$SECONDS
 
-scripts/install-deps.sh windows >/dev/null
-command -v zip >/dev/null || scripts/install-deps.sh wine
+say() { printf 'release: %s\n' "$*"; }
+fail() { printf 'release: %s\n' "$*" >&2; exit 1; }
+usage() { sed -n '6,14s/^# \{0,1\}//p' "$0"; }
+
+# ---------------------------------------------------------------- options
+
+firmware=$ROOT/firmware/demo.hex
+cert=""
+allow_dirty=0
+absolute() { case "$1" in /*) printf '%s' "$1" ;; *) printf '%s/%s' "$CALLER_DIR" "$1" ;; esac; }
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --firmware|--sign)
+      [ $# -ge 2 ] || { echo "release: $1 needs a file" >&2; usage >&2; exit 2; }
+      if [ "$1" = --firmware ]; then firmware=$(absolute "$2"); else cert=$(absolute "$2"); fi
+      shift 2 ;;
+    --firmware=*) firmware=$(absolute "${1#*=}"); shift ;;
+    --sign=*) cert=$(absolute "${1#*=}"); shift ;;
+    --allow-dirty) allow_dirty=1; shift ;;
+    -h|--help) usage; exit 0 ;;
+    *) echo "release: unknown option '$1'" >&2; usage >&2; exit 2 ;;
+  esac
+done
+firmware=$(realpath -s -m -- "$firmware")   # as the build records it
+[ -f "$firmware" ] || fail "no firmware file $firmware"
+if [ -n "$cert" ]; then
+  [ -f "$cert" ] || fail "no certificate file $cert"
+  [ -n "${LUMARIS_SIGN_PASSWORD+set}" ] || fail "--sign needs the certificate's password in LUMARIS_SIGN_PASSWORD"
+fi
+
+# ---------------------------------------------------------------- version and commit
 
 version=$(sed -n 's/^project(LumarisUpdate VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-[ -n "$version" ] || { echo "release: no project version in CMakeLists.txt" >&2; exit 1; }
-name=LumarisUpdate-$version
-stage=$ROOT/build/release/$name
-rm -rf "$stage" "$ROOT/build/release/$name.zip"
-mkdir -p "$stage"
-
-for pair in win32:x86:i686 win64:x64:x86_64; do
-  IFS=: read -r preset folder triplet <<<"$pair"
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" --target LumarisUpdate -- -j2 >/dev/null
-  cmake --install "build/$preset" --component program --prefix "$stage/$folder" >/dev/null
-  # Only Windows' own DLLs: the program is linked statically.
-  imports=$("$triplet-w64-mingw32-objdump" -p "$stage/$folder/LumarisUpdate.exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
-  for dll in $imports; do
-    case "$dll" in
-      kernel32.dll|user32.dll|gdi32.dll|msvcrt.dll|advapi32.dll|shell32.dll|comctl32.dll) ;;
-      *) echo "release: $folder/LumarisUpdate.exe imports $dll" >&2; exit 1 ;;
-    esac
+[ -n "$version" ] || fail "no project version in CMakeLists.txt"
+dirty_note=""
+# Only a repository of these sources counts, not one they happen to lie in.
+if [ "$(git -C "$ROOT" rev-parse --show-toplevel 2>/dev/null)" = "$ROOT" ]; then
+  changes=$(git -C "$ROOT" status --porcelain --untracked-files=normal)
+  if [ -n "$changes" ]; then
+    if [ "$allow_dirty" = 0 ]; then
+      printf 'release: the work tree has uncommitted changes:\n%s\n' "$(head -20 <<<"$changes")" >&2
+      fail "commit them first (or give --allow-dirty for a build that is not a release)"
+    fi
+    dirty_note=" with uncommitted changes"
+    say "building from a work tree with uncommitted changes (--allow-dirty)"
+  fi
+  commit=$(git -C "$ROOT" rev-parse HEAD)
+  commit_time=$(git -C "$ROOT" log -1 --format=%ct HEAD)
+  # A version tag on the commit must name the version the programs carry.
+  for tag in $(git -C "$ROOT" tag --points-at HEAD 'v[0-9]*'); do
+    [ "$tag" = "v$version" ] || fail "the commit is tagged $tag, but CMakeLists.txt says version $version"
   done
-  echo "release: $folder/LumarisUpdate.exe imports $(echo $imports)"
+else
+  # A source archive made by `git archive` carries the commit in VERSION.
+  [ -f VERSION ] || fail "no git repository here and no VERSION file: cannot tell which commit this is"
+  commit=$(sed -n 's/^commit=//p' VERSION)
+  commit_time=$(sed -n 's/^date=//p' VERSION)
+  [[ "$commit" =~ ^[0-9a-f]{40}$ && "$commit_time" =~ ^[0-9]+$ ]] ||
+    fail "VERSION names no commit and date (was it made by git archive?)"
+  say "no git repository: commit and date taken from the VERSION file"
+fi
+commit_date=$(TZ=UTC date -d "@$commit_time" +%Y-%m-%d)
+say "program $version, commit ${commit:0:12} of $commit_date$dirty_note"
+
+# ---------------------------------------------------------------- tools
+
+deps_log=$(mktemp)
+trap 'rm -f "$deps_log"' EXIT
+scripts/install-deps.sh windows wine release >"$deps_log" 2>&1 || { cat "$deps_log" >&2; fail "installing the tools failed"; }
+PY=/usr/bin/python3   # Debian's, with the intelhex module
+
+OUT=$ROOT/build/release
+WORK=$ROOT/build/release-work
+rm -rf "$WORK"
+mkdir -p "$WORK" "$OUT"
+
+# Runs a command with its output in a log; shows the log when it fails.
+quietly() {  # log command...
+  local log=$1; shift
+  if ! "$@" >"$log" 2>&1; then
+    printf 'release: failed: %s\n' "$*" >&2
+    if [ "$(wc -l <"$log")" -gt 200 ]; then
+      printf 'release: ... the last 200 lines of %s:\n' "$log" >&2
+      tail -n 200 "$log" >&2
+    else
+      cat "$log" >&2
+    fi
+    exit 1
+  fi
+}
+
+# ---------------------------------------------------------------- builds
+
+# Windows' own DLLs, the only ones a program may import (it is linked statically).
+allowed_dlls=" kernel32.dll user32.dll gdi32.dll msvcrt.dll advapi32.dll shell32.dll comctl32.dll "
+
+if [ -n "$cert" ]; then
+  signer=$WORK/signer.pem
+  openssl pkcs12 -in "$cert" -nokeys -passin env:LUMARIS_SIGN_PASSWORD -out "$signer" 2>"$WORK/pkcs12.log" ||
+    openssl pkcs12 -legacy -in "$cert" -nokeys -passin env:LUMARIS_SIGN_PASSWORD -out "$signer" 2>>"$WORK/pkcs12.log" ||
+    { cat "$WORK/pkcs12.log" >&2; fail "cannot open $cert with the password in LUMARIS_SIGN_PASSWORD"; }
+  # The signature must chain to the certificates in the .pfx (and, for a
+  # certificate from a public authority, to the system's roots) and be made
+  # by the .pfx's own leaf certificate.
+  cat "$signer" >"$WORK/verify-ca.pem"
+  [ -f /etc/ssl/certs/ca-certificates.crt ] && cat /etc/ssl/certs/ca-certificates.crt >>"$WORK/verify-ca.pem"
+  leaf_hash=$(openssl pkcs12 -in "$cert" -clcerts -nokeys -passin env:LUMARIS_SIGN_PASSWORD 2>/dev/null |
+                openssl x509 -outform DER 2>/dev/null | sha256sum | cut -d' ' -f1)
+  timestamp=()
+  if [ -n "${LUMARIS_TIMESTAMP_URL:-}" ]; then
+    timestamp=(-ts "$LUMARIS_TIMESTAMP_URL")
+    say "signing with a time stamp from $LUMARIS_TIMESTAMP_URL (the zip will not be reproducible)"
+  fi
+fi
+
+for triple in x86:win32:i686 x64:win64:x86_64; do
+  IFS=: read -r arch preset cpu <<<"$triple"
+  dir=$WORK/$preset
+  say "building $arch ($preset)…"
+  build_started=$SECONDS
+  quietly "$WORK/$preset-configure.log" cmake --preset "$preset" -B "$dir" \
+    -DLUMARIS_FIRMWARE_HEX="$firmware" -DLUMARIS_FIRMWARE_CHECK=ON -DLUMARIS_BUILD_TESTS=OFF
+  quietly "$WORK/$preset-build.log" cmake --build "$dir" -j2
+  summary=$(grep -E ': device type 0x[0-9A-F]{2}, version ' "$WORK/$preset-build.log" | tail -1)
+  say "$arch: ${summary:-no summary line from the embedding tool} (built in $((SECONDS - build_started)) s)"
+
+  quietly "$WORK/$preset-install.log" cmake --install "$dir" --component program --prefix "$WORK/programs/$arch"
+  shopt -s nullglob
+  programs=("$WORK/programs/$arch"/*.exe)
+  shopt -u nullglob
+  [ ${#programs[@]} -gt 0 ] || fail "$arch: the build installed no program"
+  for exe in "${programs[@]}"; do
+    rel=$arch/$(basename "$exe")
+    imports=$("$cpu-w64-mingw32-objdump" -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
+    for dll in $imports; do
+      [[ "$allowed_dlls" == *" $dll "* ]] || fail "$rel imports $dll"
+    done
+    before=$(stat -c %s "$exe")
+    # strip would write the current time into the PE header; 0 means none.
+    SOURCE_DATE_EPOCH=0 "$cpu-w64-mingw32-strip" --strip-all "$exe"
+    "$cpu-w64-mingw32-objdump" -h "$exe" | grep -q ' \.debug' && fail "$rel: debug sections left after stripping"
+    stamp=$("$PY" -c 'import sys,struct; d=open(sys.argv[1],"rb").read(); o=struct.unpack_from("<I",d,0x3C)[0]; print(struct.unpack_from("<I",d,o+8)[0])' "$exe")
+    [ "$stamp" = 0 ] || fail "$rel: time stamp $stamp in its PE header"
+    after=$(stat -c %s "$exe")
+    signed=""
+    if [ -n "$cert" ]; then
+      quietly "$WORK/sign-$arch-$(basename "$exe").log" osslsigncode sign -pkcs12 "$cert" -readpass <(printf %s "$LUMARIS_SIGN_PASSWORD") \
+        -h sha256 -n "Lumaris Update" -time "$commit_time" "${timestamp[@]}" -in "$exe" -out "$exe.signed"
+      mv "$exe.signed" "$exe"
+      quietly "$WORK/verify-$arch-$(basename "$exe").log" osslsigncode verify -CAfile "$WORK/verify-ca.pem" \
+        -require-leaf-hash "sha256:$leaf_hash" -in "$exe"
+      signed=", signed and verified ($(stat -c %s "$exe") bytes)"
+    fi
+    say "$rel: $before bytes, $after stripped$signed; imports $(echo $imports)"
+  done
 done
 
-# Text files for Windows users end their lines with CR LF.
-sed 's/$/\r/' app/README-users.txt >"$stage/README.txt"
-(cd "$ROOT/build/release" && TZ=UTC find "$name" -exec touch -d "@$(git -C "$ROOT" log -1 --format=%ct)" {} + &&
-   zip -q -X -r "$name.zip" "$name")
-echo "release: build/release/$name.zip"
-unzip -l "$ROOT/build/release/$name.zip"
+# ---------------------------------------------------------------- the firmware, as read here
+
+# The embedding tool in each build has judged the file; now its facts and the
+# SHA-256 of its flash image (64,512 bytes, 0xFF where the HEX sets nothing),
+# read here with intelhex. Both builds must have embedded this file, and
+# found in it what is found here.
+hex_facts=$WORK/hex-facts.txt
+"$PY" - "$firmware" >"$hex_facts" <<'EOF' || fail "cannot read $firmware as Intel HEX"
+import hashlib, sys
+from intelhex import IntelHex
+hexfile = IntelHex()
+hexfile.padding = 0xFF
+hexfile.loadhex(sys.argv[1])
+image = bytes(hexfile.tobinarray(start=0, size=0xFC00))
+pages = sorted({a >> 9 for a in hexfile.addresses() if a < 0xFC00})
+last = pages[-1]
+hi, lo = image[last * 512 + 0x1FC], image[last * 512 + 0x1FD]
+print(f"type=0x{image[last * 512 + 0x1FB]:02X}")
+print("version=" + ("no version" if (hi, lo) == (0xFF, 0xFF) else f"{hi}.{lo:02d}"))
+print(f"first_page={pages[0]}\nlast_page={last}\npages={len(pages)}")
+print("sha256=" + hashlib.sha256(image).hexdigest())
+EOF
+fact() { sed -n "s/^$1=//p" "$2"; }
+fw_version=$(fact version "$hex_facts")
+fw_type=$(fact type "$hex_facts")
+fw_sha256=$(fact sha256 "$hex_facts")
+for preset in win32 win64; do
+  facts=$WORK/$preset/image/firmware_facts.txt
+  [ -f "$facts" ] || fail "$preset: the build wrote no $facts"
+  [ "$(fact hex "$facts")" = "$firmware" ] || fail "$preset: embedded $(fact hex "$facts"), not $firmware"
+  for key in type version first_page last_page pages; do
+    [ "$(fact $key "$facts")" = "$(fact $key "$hex_facts")" ] ||
+      fail "$preset: the build says $key=$(fact $key "$facts"), the file says $key=$(fact $key "$hex_facts")"
+  done
+done
+[ "$fw_version" != "no version" ] || fail "$firmware carries no version (bytes FF FF): a release needs a versioned firmware"
+
+name=LumarisUpdate-$version-fw$fw_version
+stage=$WORK/zip/$name
+mkdir -p "$stage"
+cp -r "$WORK/programs/x86" "$WORK/programs/x64" "$stage/"
+rm -f "$OUT/$name.zip" "$OUT/$name.zip.sha256"
+
+# ---------------------------------------------------------------- README.txt, SHA256SUMS, the zip
+
+# Text for Windows users: this release's facts filled in, the lines marked
+# @SIGNED@ or @UNSIGNED@ kept as the programs are, lines ending in CR LF.
+if [ -n "$cert" ]; then keep=SIGNED drop=UNSIGNED; else keep=UNSIGNED drop=SIGNED; fi
+sed -e "/^@$drop@ /d" -e "s/^@$keep@ //" -e "s|@PROGRAM_VERSION@|$version|g" -e "s|@FIRMWARE_VERSION@|$fw_version|g" \
+    -e "s|@DEVICE_TYPE@|$fw_type|g" -e "s|@FIRMWARE_SHA256@|$fw_sha256|g" \
+    -e "s|@FIRMWARE_PAGES@|$(fact first_page "$hex_facts")..$(fact last_page "$hex_facts")|g" \
+    -e "s|@COMMIT@|${commit:0:12}$dirty_note|g" -e "s|@COMMIT_DATE@|$commit_date|g" \
+    -e 's/$/\r/' app/README-users.txt >"$stage/README.txt"
+if grep -n '@[A-Z_]*@' "$stage/README.txt" >&2; then fail "app/README-users.txt: a placeholder left unfilled"; fi
+(cd "$stage" && find . -type f ! -name SHA256SUMS -printf '%P\n' | LC_ALL=C sort | xargs -d '\n' sha256sum >SHA256SUMS)
+
+# Every entry dated with the commit, in a fixed order, the same attributes.
+"$PY" - "$WORK/zip" "$name" "$commit_time" "$OUT/$name.zip" <<'EOF'
+import os, sys, time, zipfile
+top, name, when, target = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
+stamp = time.gmtime(max(when, 315532800))[:6]   # a zip's dates start in 1980
+files = sorted(os.path.relpath(os.path.join(d, f), top)
+               for d, _, fs in os.walk(os.path.join(top, name)) for f in fs)
+with zipfile.ZipFile(target + ".part", "w") as z:
+    for path in files:
+        info = zipfile.ZipInfo(path.replace(os.sep, "/"), stamp)
+        info.create_system = 3
+        info.external_attr = 0o100644 << 16
+        info.compress_type = zipfile.ZIP_DEFLATED
+        with open(os.path.join(top, path), "rb") as f:
+            z.writestr(info, f.read(), compresslevel=9)
+os.replace(target + ".part", target)
+EOF
+(cd "$OUT" && sha256sum "$name.zip" >"$name.zip.sha256")
+
+# ---------------------------------------------------------------- smoke test of what was packed
+
+# The zip unpacked into a fresh folder; each window program, as packed,
+# runs the Wine tests' update-ok scenario against the stand-in library of
+# the build it was made from (scripts/wine-tests.sh checks the device's
+# flash against the firmware file that build's facts name).
+# The console program, as packed, in the Wine prefix the window program's
+# scenario left: --info must name this firmware, and an update of a device
+# of its type must leave the firmware file's image in the device's flash.
+console_smoke() {  # arch preset
+  local arch=$1 preset=$2 began=$SECONDS dir=$WORK/smoke-console/$1 wine=/usr/lib/wine/wine64 code=0
+  [ "$preset" = win32 ] && wine=/usr/lib/wine/wine
+  mkdir -p "$dir"
+  cp "$smoke/$name/$arch/lumaris-update.exe" "$WORK/$preset/bin/SiUSBXp.dll" "$dir/"
+  printf 'device\nmode application\ntype %s\ninstalled 0x00 0x00 valid\nflash pattern\n' "$fw_type" >"$dir/scenario.txt"
+  (
+    export WINEPREFIX=$ROOT/build/wine/$preset WINEARCH=$preset WINELOADER=$wine WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" LUMARIS_STANDIN_SCENARIO="Z:${dir//\//\\}\\scenario.txt"
+    unset DISPLAY
+    cd "$dir" && timeout 60 $wine ./lumaris-update.exe --info --json </dev/null >info.json 2>info.err &&
+      timeout 120 $wine ./lumaris-update.exe --yes --json </dev/null >update.json 2>update.err
+    code=$?
+    timeout 30 wineserver -k 2>/dev/null
+    exit $code
+  ) || fail "smoke: $arch/lumaris-update.exe failed (exit $?; see $dir)"
+  "$PY" - "$dir/info.json" "$fw_version" "$fw_type" "$fw_sha256" <<'PYEOF' || fail "smoke: $arch/lumaris-update.exe --info names another firmware (see $dir/info.json)"
+import json, sys
+info = [e for e in map(json.loads, open(sys.argv[1]).read().splitlines()) if e.get("event") == "info"][0]
+sys.exit((info["image_version"], info["image_type"], info["sha256"]) != tuple(sys.argv[2:5]))
+PYEOF
+  grep -q '"outcome":"updated","exit_code":0' "$dir/update.json" || fail "smoke: $arch/lumaris-update.exe did not update (see $dir)"
+  quietly "$dir/check-flash.log" "$PY" sim/standin/check_flash.py programmed "$firmware" \
+    "$dir/standin-flash-0.initial.bin" "$dir/standin-flash-0.bin" "$(fact last_page "$hex_facts")"
+  say "smoke: $arch/lumaris-update.exe: --info names firmware $fw_version, type $fw_type, image SHA-256 ${fw_sha256:0:12}…; updated a device: ok ($((SECONDS - began)) s)"
+}
+
+say "smoke test of the packed programs under Wine…"
+smoke=$WORK/smoke
+"$PY" -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$OUT/$name.zip" "$smoke"
+(cd "$smoke/$name" && sha256sum --quiet -c SHA256SUMS) || fail "the unpacked files do not match SHA256SUMS"
+for triple in x86:win32:i686 x64:win64:x86_64; do
+  IFS=: read -r arch preset cpu <<<"$triple"
+  # Some kernels run no 32-bit programs at all: 32-bit Wine cannot start
+  # there, which says nothing about the program.
+  if [ "$preset" = win32 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    say "smoke: x86: SKIPPED: this machine cannot run 32-bit programs"
+    continue
+  fi
+  # The scenario measures the window with the Wine tests' probe, which only
+  # a build with tests has: compiled here on its own.
+  quietly "$WORK/$preset-probe.log" "$cpu-w64-mingw32-g++" -std=c++20 -O2 -static -static-libgcc -static-libstdc++ \
+    tests/win32/window_probe.cpp -lgdi32 -o "$WORK/$preset/bin/window_probe.exe"
+  smoke_started=$SECONDS
+  quietly "$WORK/smoke-$arch.log" scripts/wine-tests.sh --build "$WORK/$preset" --programs "$smoke/$name/$arch" "$preset" update-ok about
+  say "smoke: $arch/LumarisUpdate.exe: updated a device of type $fw_type; About box fits: ok ($((SECONDS - smoke_started)) s)"
+  [ -f "$smoke/$name/$arch/lumaris-update.exe" ] && console_smoke "$arch" "$preset"
+done
+
+say "$("$PY" -c 'import sys, zipfile; print(" ".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$OUT/$name.zip")"
+say "build/release/$name.zip ($(stat -c %s "$OUT/$name.zip") bytes), SHA-256 $(cut -d' ' -f1 "$OUT/$name.zip.sha256")"
+say "done in $((SECONDS - started)) s"

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds and runs every test: native, under AddressSanitizer and
 # UndefinedBehaviorSanitizer, both Windows cross-builds, the Windows core
-# tests and end-to-end scenarios under Wine, and bounded fuzz runs.
+# tests and end-to-end scenarios under Wine, the release zip, and bounded
+# fuzz runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh native tests windows wine
+scripts/install-deps.sh native tests windows wine release
 
 step() { printf '\n=== %s\n' "$*"; }
 
@@ -30,6 +31,9 @@ scripts/wine-tests.sh
 
 step "Windows console program under Wine"
 scripts/wine-console-tests.sh
+
+step "release: signed, reproducible, one firmware in every program"
+scripts/release-test.sh
 
 step "fuzzing (bounded)"
 scripts/fuzz.sh

@@ -22,7 +22,7 @@
 # Each run makes a fresh, quiet Wine prefix per architecture under
 # build/wine/, starts one Xvfb, and ends every process it started. What
 # the program showed is read from Wine's relay trace, limited to
-# MessageBoxW, DialogBoxParamW, TextOutW and LoadImageW; what the device
+# MessageBoxW, DialogBoxParamW, TextOutW, LoadImageW and DrawTextW; what the device
 # saw, from the stand-in's call log and flash dumps. The devices are set up
 # from the facts of the firmware each build embeds. Artifacts (screenshots,
 # traces, call logs, flash dumps) are kept under build/e2e/<preset>/<step>/.

@@ -80,7 +80,7 @@ make_prefix() {
         timeout 30 $WINE reg add 'HKCU\Software\Wine\X11 Driver' /v ${key% *} /t REG_SZ /d ${key#* } /f >/dev/null 2>&1 || return 1
     done
     timeout 30 $WINE reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
-        /d 'user32.MessageBoxW;user32.DialogBoxParamW;gdi32.TextOutW;user32.LoadImageW' /f >/dev/null 2>&1 || return 1
+        /d 'user32.MessageBoxW;user32.DialogBoxParamW;gdi32.TextOutW;user32.LoadImageW;user32.DrawTextW' /f >/dev/null 2>&1 || return 1
     timeout 60 wineserver -w
     log "Wine prefix $WINEARCH ready in $((SECONDS - started)) s"
 }
@@ -116,6 +116,7 @@ load_facts() {  # facts-file
     if ! [[ $IMAGE_TYPE =~ ^0x[0-9A-Fa-f]{2}$ && $IMAGE_LAST_PAGE =~ ^[0-9]+$ ]] || [ ! -f "$FIRMWARE_HEX" ]; then
         log "  $file: type, last_page or hex missing or wrong (hex: '$FIRMWARE_HEX')"; return 1
     fi
+    IMAGE_VERSION_TEXT=$version   # as the About box shows it
     if [ "$version" = "no version" ]; then
         IMAGE_VERSION_WORD=$((0xFFFF)); UNVERSIONED=1
     elif [[ $version =~ ^([0-9]+)\.([0-9]+)$ ]]; then
@@ -160,6 +161,15 @@ text_call() {
 }
 text_any='Call gdi32\.TextOutW\('
 dialog_call="Call user32\.DialogBoxParamW\($H,0*67,"   # dialog 103
+# The height DrawTextW returned when it first drew a text (the static
+# controls of a dialog draw theirs with it, wrapping at word breaks): one
+# line's height when the text fits the control's width.
+drawn_height() {  # text-prefix
+    awk -v text="L\"$1" '
+        index($0, "Call user32.DrawTextW(") && index($0, text) { split($0, f, ":"); thread[f[1]] = 1; next }
+        index($0, "Ret  user32.DrawTextW()") { split($0, f, ":"); if (thread[f[1]]) { sub(/.*retval=/, ""); sub(/ .*/, ""); print; exit } }
+    ' "$RELAY"
+}
 dialog_ret() { printf 'Ret  user32\\.DialogBoxParamW\\(\\) retval=%s ' "$(int_arg "$1")"; }
 # The class's small icon: icon 108, IMAGE_ICON, width, height, LR_SHARED.
 small_icon_call() { printf 'Call user32\\.LoadImageW\\(%s,%s,%s,%s,%s,%s\\)' "$H" "$(int_arg 6c)" "$(int_arg 1)" "$(int_arg "$1")" "$(int_arg "$2")" "$(int_arg 8000)"; }

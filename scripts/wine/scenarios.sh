@@ -160,6 +160,13 @@ scenario_about() {
     local w
     w=$(timeout 10 xdotool search --sync --onlyvisible --name '^About Lumaris Upgrade$' 2>/dev/null | head -1)
     [ -n "$w" ] && timeout 20 import -window "$w" "$DIR/about.png"
+    # The second line names the firmware and the build within its 114 x 8
+    # dialog units: drawn on one line, as high as the first.
+    local first second
+    first=$(drawn_height 'Lumaris Firmware Update v1.00')
+    second=$(drawn_height "Firmware $IMAGE_VERSION_TEXT ")
+    check "second line drawn on one line (heights ${first:-none} and ${second:-none})" \
+        test -n "$first" -a "$second" = "$first"
     check "Esc closes it" keys_to '^About Lumaris Upgrade$' Escape
     check "About returned IDCANCEL" wait_relay "$(dialog_ret 2)" 1 15
     check "Alt+/ opens About" keys_to '^Lumaris Update$' alt+slash

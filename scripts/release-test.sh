@@ -1,0 +1,255 @@
+#!/usr/bin/env bash
+# Tests scripts/release.sh as a release engineer uses it, on a snapshot of
+# this work tree: its files (committed, changed and new, without ignored
+# ones) committed into a throwaway repository under build/release-test/,
+# dated like HEAD, so that the release's git checks see a clean tree.
+#
+#   scripts/release-test.sh
+#
+# - refusals, before anything is built: an unknown option, a tree with a
+#   changed or a new file, a version tag on the commit other than the
+#   program's version, a wrong certificate password, sources without git
+#   whose VERSION names no commit; a firmware file with a bad record fails
+#   the build and shows the embedding tool's file:line error;
+# - a signed release with the demo firmware: every program verifies with
+#   osslsigncode against the throwaway certificate (made here by openssl,
+#   never kept), and a copy with one byte changed does not; no debug
+#   sections, no PE time stamp; SHA256SUMS covers every other file;
+#   README.txt ends its lines with CR LF and names the firmware's version,
+#   type and flash image SHA-256 (computed here, independently); the zip's
+#   entries are dated with the commit;
+# - the same release again, from a copy of the snapshot in another folder:
+#   a byte-identical zip;
+# - a release with another firmware file (another type and version): that
+#   firmware, and only it, in every program (its scrambled text is found in
+#   each program and the demo's is not; the About box line and the version
+#   resource's comment name it), in README.txt and the zip's name; its smoke
+#   test programmed a device of the other type with it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+PY=/usr/bin/python3
+started=$SECONDS
+
+scripts/install-deps.sh windows wine release >/dev/null
+
+T=$ROOT/build/release-test
+SNAP=$T/src
+rm -rf "$T"
+mkdir -p "$SNAP" "$T/keys"
+
+failures=0
+pass() { printf 'release-test: ok: %s\n' "$*"; }
+failed() { printf 'release-test: FAILED: %s\n' "$*"; failures=$((failures + 1)); }
+check() {  # description command...
+  local what=$1; shift
+  if "$@"; then pass "$what"; else failed "$what"; fi
+}
+
+# ---------------------------------------------------------------- the snapshot
+
+git ls-files -z --cached --others --exclude-standard |
+  tar --null -T - --ignore-failed-read -cf - 2>/dev/null | tar -xf - -C "$SNAP"
+commit_time=$(git log -1 --format=%ct HEAD)
+git_snap() {
+  git -C "$SNAP" -c user.name="release test" -c user.email="release-test@localhost" "$@"
+}
+git_snap init -q
+git_snap add -A
+GIT_AUTHOR_DATE="@$commit_time +0000" GIT_COMMITTER_DATE="@$commit_time +0000" git_snap commit -q -m "snapshot for the release test"
+# The same commit in another folder, for the repeated release: the
+# programs must not depend on where they were built.
+SNAP2=$T/another/folder/src
+mkdir -p "$(dirname "$SNAP2")"
+cp -a "$SNAP" "$SNAP2"
+version=$(sed -n 's/^project(LumarisUpdate VERSION \([0-9.]*\).*/\1/p' "$SNAP/CMakeLists.txt")
+
+# A throwaway code-signing certificate and its password.
+export LUMARIS_SIGN_PASSWORD
+LUMARIS_SIGN_PASSWORD=$(openssl rand -hex 16)
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$T/keys/key.pem" -out "$T/keys/cert.pem" -days 2 \
+  -subj "/CN=Lumaris release test/O=Lumaris" -addext "extendedKeyUsage=codeSigning" 2>/dev/null
+openssl pkcs12 -export -in "$T/keys/cert.pem" -inkey "$T/keys/key.pem" -out "$T/keys/cert.pfx" \
+  -passout env:LUMARIS_SIGN_PASSWORD
+CERT=$T/keys/cert.pfx
+
+# Another firmware: another device type (last page 124) and version.
+"$PY" "$SNAP/firmware/make_demo_hex.py" --type 0x86 --version 2.05 -o "$T/other.hex"
+cp "$SNAP/firmware/demo.hex" "$T/demo.hex"
+
+release() {  # log args...
+  local log=$1; shift
+  (cd "${IN:-$SNAP}" && scripts/release.sh "$@") >"$log" 2>&1
+}
+
+# ---------------------------------------------------------------- refusals
+
+refused() {  # description expected-message args...
+  local what=$1 message=$2 code=0; shift 2
+  release "$T/refusal.log" "$@" || code=$?
+  if [ "$code" -ne 0 ] && grep -q -F -- "$message" "$T/refusal.log" && ! grep -q 'building' "$T/refusal.log"; then
+    pass "refused before building: $what"
+  else
+    failed "refused before building: $what (exit $code)"; cat "$T/refusal.log"
+  fi
+}
+refused "an unknown option" "unknown option '--sing'" --sing "$CERT"
+echo "# a change" >>"$SNAP/README.md"
+refused "a changed file" "uncommitted changes" --sign "$CERT"
+git_snap checkout -q README.md
+touch "$SNAP/scripts/notes.txt"
+refused "a new file" "uncommitted changes"
+rm "$SNAP/scripts/notes.txt"
+git_snap tag v9.9.9
+refused "a version tag that is not the program's version" "tagged v9.9.9"
+git_snap tag -d v9.9.9 >/dev/null
+LUMARIS_SIGN_PASSWORD=wrong refused "a wrong certificate password" "cannot open" --sign "$CERT"
+mv "$SNAP/.git" "$T/snapshot.git"
+refused "no git and a VERSION file without a commit" "VERSION names no commit"
+mv "$T/snapshot.git" "$SNAP/.git"
+
+# A firmware file with a bad record checksum: the build fails and says where.
+sed '3s/..$/00/' "$T/demo.hex" >"$T/bad.hex"
+code=0; release "$T/bad.log" --firmware "$T/bad.hex" || code=$?
+check "a bad firmware file fails the build with the embedding tool's error" \
+  eval '[ $code -ne 0 ] && grep -q -E "bad\.hex:3: error: " "$T/bad.log"'
+[ "$code" -ne 0 ] && grep -q -E 'bad\.hex:3: error: ' "$T/bad.log" || cat "$T/bad.log"
+
+# ---------------------------------------------------------------- checks of one release
+
+# Lists the UTF-16 strings of a program's resources that name a firmware.
+firmware_texts() { "$PY" - "$1" <<'EOF'
+import re, sys
+data = open(sys.argv[1], "rb").read()
+for m in re.finditer(rb"(?:[\x20-\x7e]\x00){8,}", data):
+    text = m.group().decode("utf-16le")
+    if text.startswith("Firmware "):
+        print(text)
+EOF
+}
+# The TimeDateStamp field of a program's PE file header.
+pe_time_stamp() { "$PY" -c '
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+print(struct.unpack_from("<I", data, struct.unpack_from("<I", data, 0x3C)[0] + 8)[0])' "$1"; }
+# Says whether a program's firmware texts are exactly the ones wanted.
+names_only() {  # exe texts
+  local texts; texts=$(firmware_texts "$1")
+  [ "$texts" = "$2" ] || { printf '    found: %s\n' "$texts"; return 1; }
+}
+# The SHA-256 of a HEX file's 64,512-byte flash image, 0xFF where unset.
+image_sha256() { "$PY" -c '
+import hashlib, sys
+from intelhex import IntelHex
+h = IntelHex(); h.padding = 0xFF; h.loadhex(sys.argv[1])
+print(hashlib.sha256(bytes(h.tobinarray(start=0, size=0xFC00))).hexdigest())' "$1"; }
+
+# Checks a finished release: $1 log, $2 zip, $3 firmware file, $4 version, $5 type.
+check_release() {
+  local log=$1 zip=$2 hex=$3 fw=$4 type=$5 name
+  name=$(basename "$zip" .zip)
+  local out=$T/unpacked-$fw
+  rm -rf "$out"; mkdir -p "$out"
+  "$PY" -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$zip" "$out"
+  local dir=$out/$name
+  check "$name: the zip's SHA-256 beside it" eval '(cd "$(dirname "$zip")" && sha256sum --quiet -c "$name.zip.sha256")'
+  check "$name: both window programs packed" test -f "$dir/x86/LumarisUpdate.exe" -a -f "$dir/x64/LumarisUpdate.exe"
+  check "$name: SHA256SUMS lists every other file and matches" eval '
+    [ "$(cd "$dir" && find . -type f ! -name SHA256SUMS -printf "%P\n" | sort)" = "$(cut -c67- "$dir/SHA256SUMS" | sort)" ] &&
+    (cd "$dir" && sha256sum --quiet -c SHA256SUMS)'
+  check "$name: every zip entry dated with the commit" "$PY" -c '
+import sys, time, zipfile
+when = int(sys.argv[2])
+want = time.gmtime(when - when % 2)[:6]   # a zip keeps even seconds
+sys.exit(any(i.date_time != want for i in zipfile.ZipFile(sys.argv[1]).infolist()))' "$zip" "$commit_time"
+  check "$name: README.txt ends every line with CR LF" eval '! grep -q -v $'"'"'\r$'"'"' "$dir/README.txt"'
+  local sha; sha=$(image_sha256 "$hex")
+  check "$name: README.txt names firmware $fw, type $type and its image's SHA-256" eval '
+    grep -q "version $fw, for Lumaris devices of type $type" "$dir/README.txt" && grep -q "$sha" "$dir/README.txt"'
+  local exe cpu
+  for exe in "$dir"/x86/*.exe "$dir"/x64/*.exe; do
+    local rel=${exe#"$dir/"}
+    case "$rel" in x86/*) cpu=i686 ;; *) cpu=x86_64 ;; esac
+    check "$name: $rel verifies with osslsigncode" \
+      eval 'osslsigncode verify -CAfile "$T/keys/cert.pem" -in "$exe" >"$T/verify.log" 2>&1'
+    cp "$exe" "$T/tampered.exe"
+    printf '\x90' | dd of="$T/tampered.exe" bs=1 seek=1200 conv=notrunc 2>/dev/null
+    check "$name: $rel with one byte changed does not verify" \
+      eval '! osslsigncode verify -CAfile "$T/keys/cert.pem" -in "$T/tampered.exe" >"$T/verify.log" 2>&1'
+    check "$name: $rel has no debug sections and no PE time stamp" eval '
+      ! $cpu-w64-mingw32-objdump -h "$exe" | grep -q "\.debug" && [ "$(pe_time_stamp "$exe")" = 0 ]'
+  done
+  # Every program's version resource names the firmware; the window
+  # program's About box too. No program names any other.
+  for exe in "$dir"/x86/*.exe "$dir"/x64/*.exe; do
+    local arch want; arch=$(basename "$(dirname "$exe")")
+    want="Firmware $fw for Lumaris devices of type $type"
+    [ "$(basename "$exe")" = LumarisUpdate.exe ] && want="Firmware $fw (build $version $arch)
+$want"
+    check "$name: ${exe#"$dir/"} names firmware $fw and no other in its resources" names_only "$exe" "$want"
+  done
+}
+
+# Says whether every program in a release's zip holds the scrambled text of
+# one HEX file (as the release's embedding tool scrambles it).
+holds_image() {  # unpacked-dir hex
+  local raw=$T/$(basename "$2").raw
+  "$SNAP/build/release-work/win64/tools-host/lumaris_embed_image" --raw "$raw" "$2" "$T/scratch.cpp" >/dev/null 2>&1 &&
+    "$PY" - "$raw" "$1"/x86/*.exe "$1"/x64/*.exe <<'EOF'
+import sys
+raw = open(sys.argv[1], "rb").read()
+sys.exit(0 if len(raw) > 1000 and all(raw in open(p, "rb").read() for p in sys.argv[2:]) else 1)
+EOF
+}
+
+# The release's smoke test updated a device of the type with each window
+# program, whose About box line fit (x86 only where the machine runs 32-bit
+# programs at all), and with the console program, whose --info named the
+# firmware.
+smoke_passed() {  # log type version zip
+  grep -q "x64/LumarisUpdate.exe: updated a device of type $2; About box fits: ok" "$1" &&
+    grep -q -E "x86/LumarisUpdate.exe: updated a device of type $2; About box fits: ok|smoke: x86: SKIPPED" "$1" || return 1
+  # The console program, where the release has it: its --info and an update.
+  if "$PY" -c 'import sys, zipfile; sys.exit(not any(n.endswith("x64/lumaris-update.exe") for n in zipfile.ZipFile(sys.argv[1]).namelist()))' "$4"; then
+    grep -q "x64/lumaris-update.exe: --info names firmware $3, type $2, .*updated a device: ok" "$1" || return 1
+  fi
+}
+
+# ---------------------------------------------------------------- releases
+
+zip_demo=$SNAP/build/release/LumarisUpdate-$version-fw1.00.zip
+began=$SECONDS
+if release "$T/first.log" --firmware "$T/demo.hex" --sign "$CERT"; then
+  pass "signed release with the demo firmware ($((SECONDS - began)) s)"
+  sed 's/^/    /' "$T/first.log"
+  cp "$zip_demo" "$T/first.zip"
+  check_release "$T/first.log" "$zip_demo" "$T/demo.hex" 1.00 0x83
+  check "smoke test passed" smoke_passed "$T/first.log" 0x83 1.00 "$zip_demo"
+
+  began=$SECONDS
+  if IN=$SNAP2 release "$T/second.log" --firmware "$T/demo.hex" --sign "$CERT"; then
+    pass "the same release again, from another folder ($((SECONDS - began)) s)"
+    check "the two zips are byte-identical" cmp "$T/first.zip" "$SNAP2/build/release/$(basename "$zip_demo")"
+  else
+    failed "the same release again, from another folder"; cat "$T/second.log"
+  fi
+else
+  failed "signed release with the demo firmware"; cat "$T/first.log"
+fi
+
+zip_other=$SNAP/build/release/LumarisUpdate-$version-fw2.05.zip
+began=$SECONDS
+if release "$T/other.log" --firmware "$T/other.hex" --sign "$CERT"; then
+  pass "signed release with another firmware ($((SECONDS - began)) s)"
+  check_release "$T/other.log" "$zip_other" "$T/other.hex" 2.05 0x86
+  dir=$T/unpacked-2.05/LumarisUpdate-$version-fw2.05
+  check "every program holds the other firmware's image" holds_image "$dir" "$T/other.hex"
+  check "no program holds the demo firmware's image" eval '! holds_image "$dir" "$T/demo.hex"'
+  check "README.txt names no other firmware" eval '! grep -q -i -E "(firmware|version) 1\.00|type 0x83|$(image_sha256 "$T/demo.hex")" "$dir/README.txt"'
+  check "smoke test programmed a device of type 0x86 with it" smoke_passed "$T/other.log" 0x86 2.05 "$zip_other"
+else
+  failed "signed release with another firmware"; cat "$T/other.log"
+fi
+
+printf 'release-test: %s in %d s\n' "$([ $failures -eq 0 ] && echo "all passed" || echo "$failures FAILED")" $((SECONDS - started))
+[ "$failures" -eq 0 ]
