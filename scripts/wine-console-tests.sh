@@ -17,10 +17,10 @@ ROOT=$PWD
 OUT=$ROOT/build/e2e-console
 PY=/usr/bin/python3
 CHECK_FLASH="$PY $ROOT/sim/standin/check_flash.py"
-FIRMWARE_HEX=$(sed -n 's/^LUMARIS_FIRMWARE_HEX:FILEPATH=//p' build/win32/CMakeCache.txt 2>/dev/null)
-FIRMWARE_HEX=${FIRMWARE_HEX:-$ROOT/firmware/demo.hex}
-IMAGE_TYPE=0x83       # the device type the embedded image declares
-IMAGE_LAST_PAGE=62    # ... and its last page
+# load_facts (the firmware each build embeds: IMAGE_TYPE, IMAGE_LAST_PAGE,
+# FIRMWARE_HEX) and runs_32bit_programs come from the window program's Wine
+# tests; the functions below replace the rest of what that file defines.
+. "$ROOT/scripts/wine/helpers.sh"
 
 PRESETS=("$@")
 [ ${#PRESETS[@]} -gt 0 ] || PRESETS=(win32 win64)
@@ -130,8 +130,11 @@ json_count() {  # event name
         "$DIR/out.txt" "$1"
 }
 
-DEVICE_APP=(device "mode application" "type $IMAGE_TYPE" "installed 0x00 0x5A valid" "flash pattern"
-            "reply-delay 1" "erase-delay 2" "reboot-delay 300")
+# The device in its application, of the type the build's image declares.
+device_app() {
+    DEVICE_APP=(device "mode application" "type $IMAGE_TYPE" "installed 0x00 0x5A valid" "flash pattern"
+                "reply-delay 1" "erase-delay 2" "reboot-delay 300")
+}
 
 case_update_json() {
     local preset=$1
@@ -227,6 +230,13 @@ for preset in "${PRESETS[@]}"; do
         failed=$((failed + 1)); failures+=("$preset/build"); continue
     fi
     log "== $preset"
+    if [ "$preset" = win32 ] && ! runs_32bit_programs; then
+        log "SKIPPED $preset: this machine cannot execute 32-bit programs (the kernel's ia32 emulation is off),"
+        log "  so 32-bit Wine cannot start; the x86 console program was compiled but not run"
+        continue
+    fi
+    load_facts "build/$preset/image/firmware_facts.txt" || { failed=$((failed + 1)); failures+=("$preset/facts"); continue; }
+    device_app
     make_prefix "$preset" || { failed=$((failed + 1)); failures+=("$preset/prefix"); continue; }
     case_update_json "$preset"
     case_list "$preset"
