@@ -6,8 +6,8 @@
 
 #include "job/update_job.h"
 
-// Counts the devices and looks at the first readable identification
-// string. A bootloader device sets deviceReady and gives true; an
+// Counts the devices (into job.deviceCount) and looks at the first readable
+// identification string. A bootloader device sets deviceReady and gives true; an
 // application-mode device is sent the mode switch (deviceReady stays 0) and
 // gives true; anything else shows the "Error" box and gives false.
 bool DiscoverDevice(UpdateJob& job);
@@ -16,9 +16,11 @@ bool DiscoverDevice(UpdateJob& job);
 constexpr uint32_t RESTART_POLL_MS = 1;
 
 // Looks at the bus every RESTART_POLL_MS, with the device count and the
-// identification strings only (no box, nothing opened), until the first
-// readable device is the bootloader (true) or `limitMs` have passed (false).
-bool WaitForBootloader(uint32_t limitMs);
+// identification strings only (no box, nothing opened), until `deviceCount`
+// devices are attached again and the first readable one is the bootloader
+// (true), or `limitMs` have passed (false). `deviceCount` is what discovery
+// counted before the restart (job.deviceCount).
+bool WaitForBootloader(uint32_t limitMs, uint32_t deviceCount);
 
 // Reports every attached device through gEvents.deviceFound, in bus order;
 // opens none. False when the device count cannot be read. The caller holds

@@ -22,11 +22,13 @@ void SwitchToBootloader(UpdateJob& job) {
     CloseDevice(job);
 }
 
-// True when the first device with a readable identification string runs its
-// bootloader: what discovery needs to set deviceReady.
-bool BootloaderFirst() {
+// True when `deviceCount` devices are attached and the first one with a
+// readable identification string runs its bootloader: what discovery needs
+// to set deviceReady. While the restarted device is off the bus the count
+// is lower, and another device in its bootloader may come first.
+bool BootloaderFirst(uint32_t deviceCount) {
     uint32_t count = 0;
-    if (LockedDeviceCount(&count) != USB_OK) return false;
+    if (LockedDeviceCount(&count) != USB_OK || count != deviceCount) return false;
     const uint32_t searched = DevicesToSearch(count);
     for (uint32_t i = 0; i < searched; ++i) {
         IdString id;
@@ -45,6 +47,7 @@ bool DiscoverDevice(UpdateJob& job) {
         ShowErrorBox();
         return false;
     }
+    job.deviceCount = count;
     const uint32_t searched = DevicesToSearch(count);
     for (uint32_t i = 0; i < searched; ++i) {
         IdString id;
@@ -86,10 +89,10 @@ void CloseDevice(UpdateJob& job) {
     job.lastPage = CLOSED_LAST_PAGE;
 }
 
-bool WaitForBootloader(uint32_t limitMs) {
+bool WaitForBootloader(uint32_t limitMs, uint32_t deviceCount) {
     const uint32_t start = gClock.tickCount();
     for (;;) {
-        if (BootloaderFirst()) return true;
+        if (BootloaderFirst(deviceCount)) return true;
         if (gClock.tickCount() - start >= limitMs) return false;
         gClock.sleep(RESTART_POLL_MS);
     }

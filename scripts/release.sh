@@ -27,6 +27,7 @@ set -euo pipefail
 CALLER_DIR=$PWD
 cd "$(dirname "$0")/.."
 ROOT=$(pwd -P)
+. "$ROOT/scripts/lib/wine32.sh"
 started=$SECONDS
 
 say() { printf 'release: %s\n' "$*"; }
@@ -152,7 +153,7 @@ for triple in x86:win32:i686 x64:win64:x86_64; do
   quietly "$WORK/$preset-configure.log" cmake --preset "$preset" -B "$dir" \
     -DLUMARIS_FIRMWARE_HEX="$firmware" -DLUMARIS_FIRMWARE_CHECK=ON -DLUMARIS_BUILD_TESTS=OFF
   quietly "$WORK/$preset-build.log" cmake --build "$dir" -j2
-  summary=$(grep -E ': device type 0x[0-9A-F]{2}, version ' "$WORK/$preset-build.log" | tail -1)
+  summary=$(grep -E ': device type 0x[0-9A-F]{2}, version ' "$WORK/$preset-build.log" | tail -1 || true)
   say "$arch: ${summary:-no summary line from the embedding tool} (built in $((SECONDS - build_started)) s)"
 
   quietly "$WORK/$preset-install.log" cmake --install "$dir" --component program --prefix "$WORK/programs/$arch"
@@ -160,6 +161,9 @@ for triple in x86:win32:i686 x64:win64:x86_64; do
   programs=("$WORK/programs/$arch"/*.exe)
   shopt -u nullglob
   [ ${#programs[@]} -gt 0 ] || fail "$arch: the build installed no program"
+  for wanted in LumarisUpdate.exe lumaris-update.exe; do
+    [ -f "$WORK/programs/$arch/$wanted" ] || fail "$arch: the build did not install $wanted"
+  done
   for exe in "${programs[@]}"; do
     rel=$arch/$(basename "$exe")
     imports=$("$cpu-w64-mingw32-objdump" -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
@@ -169,7 +173,8 @@ for triple in x86:win32:i686 x64:win64:x86_64; do
     before=$(stat -c %s "$exe")
     # strip would write the current time into the PE header; 0 means none.
     SOURCE_DATE_EPOCH=0 "$cpu-w64-mingw32-strip" --strip-all "$exe"
-    "$cpu-w64-mingw32-objdump" -h "$exe" | grep -q ' \.debug' && fail "$rel: debug sections left after stripping"
+    sections=$("$cpu-w64-mingw32-objdump" -h "$exe")
+    [[ $sections == *" .debug"* ]] && fail "$rel: debug sections left after stripping"
     stamp=$("$PY" -c 'import sys,struct; d=open(sys.argv[1],"rb").read(); o=struct.unpack_from("<I",d,0x3C)[0]; print(struct.unpack_from("<I",d,o+8)[0])' "$exe")
     [ "$stamp" = 0 ] || fail "$rel: time stamp $stamp in its PE header"
     after=$(stat -c %s "$exe")
@@ -305,8 +310,8 @@ for triple in x86:win32:i686 x64:win64:x86_64; do
   IFS=: read -r arch preset cpu <<<"$triple"
   # Some kernels run no 32-bit programs at all: 32-bit Wine cannot start
   # there, which says nothing about the program.
-  if [ "$preset" = win32 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    say "smoke: x86: SKIPPED: this machine cannot run 32-bit programs"
+  if [ "$preset" = win32 ] && ! runs_32bit_programs; then
+    say "smoke: x86: SKIPPED: this machine cannot run 32-bit programs (the kernel's ia32 emulation is off)"
     continue
   fi
   # The scenario measures the window with the Wine tests' probe, which only
@@ -316,7 +321,7 @@ for triple in x86:win32:i686 x64:win64:x86_64; do
   smoke_started=$SECONDS
   quietly "$WORK/smoke-$arch.log" scripts/wine-tests.sh --build "$WORK/$preset" --programs "$smoke/$name/$arch" "$preset" update-ok about
   say "smoke: $arch/LumarisUpdate.exe: updated a device of type $fw_type; About box fits: ok ($((SECONDS - smoke_started)) s)"
-  [ -f "$smoke/$name/$arch/lumaris-update.exe" ] && console_smoke "$arch" "$preset"
+  console_smoke "$arch" "$preset"
 done
 
 say "$("$PY" -c 'import sys, zipfile; print(" ".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$OUT/$name.zip")"

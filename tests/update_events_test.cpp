@@ -285,6 +285,35 @@ TEST_F(UpdateEventsTest, PolledRestartWaitGoesOnWhenTheBootloaderAppears) {
     }
 }
 
+// While the restarted device is off the bus, a second device that already
+// runs its bootloader is the first one on it. The polled wait must not take
+// it for the restarted one: the device that was told to restart is the one
+// updated and started; the other one is not touched.
+TEST_F(UpdateEventsTest, PolledRestartWaitWaitsForTheRestartedDeviceNotAnother) {
+    SimDevice* restarted = Attach(SimMode::Application, 0x83, 0, 90);
+    restarted->rebootDelayMs = 300;
+    SimDevice* other = SimAddDevice();  // in its bootloader from the start
+    SimSetDeviceType(other, 0x83);
+    SimFillOldApplication(other, OLD_FILL);
+    SimSetInstalledApp(other, 0, 80, false);
+    uint8_t otherFlash[sizeof other->flash];
+    std::memcpy(otherFlash, other->flash, sizeof otherFlash);
+
+    RunWorker(UpdateSteps(RestartWait{RESTART_POLL_LIMIT_MS, true}));
+
+    EXPECT_TRUE(SimHasValidApp(restarted));
+    EXPECT_EQ(restarted->checksumsSent, 53u);
+    EXPECT_EQ(restarted->runCommands, 1u);
+    EXPECT_EQ(other->halvesWritten, 0u);
+    EXPECT_EQ(other->pagesErased, 0u);
+    EXPECT_EQ(other->runCommands, 0u);
+    EXPECT_EQ(std::memcmp(other->flash, otherFlash, sizeof otherFlash), 0);
+    const auto awaited = std::find_if(gLog.begin(), gLog.end(),
+                                      [](const std::string& e) { return e.rfind("restart seen ", 0) == 0; });
+    ASSERT_NE(awaited, gLog.end());
+    EXPECT_GE(std::stoul(awaited->substr(std::strlen("restart seen "))), 300u) << "went on before the restart";
+}
+
 TEST_F(UpdateEventsTest, ListReportsEveryDeviceAndOpensNone) {
     InstallTestWorld();
     SimDevice* app = SimAddDevice();

@@ -25,14 +25,14 @@ void Draw(int x, int y, const wchar_t (&text)[N]) {
 
 std::atomic<bool> gWorkerRunning{false};
 
-void AwaitRestart(const RestartWait& wait) {
+void AwaitRestart(const RestartWait& wait, const UpdateJob& job) {
     if (!wait.untilBootloader) {
         gClock.sleep(wait.milliseconds);
         gEvents.restartAwaited(wait.milliseconds, RestartWaitEnd::Waited);
         return;
     }
     const uint32_t start = gClock.tickCount();
-    const bool seen = WaitForBootloader(RESTART_POLL_LIMIT_MS);
+    const bool seen = WaitForBootloader(RESTART_POLL_LIMIT_MS, job.deviceCount);
     gEvents.restartAwaited(gClock.tickCount() - start,
                            seen ? RestartWaitEnd::BootloaderSeen : RestartWaitEnd::TimedOut);
 }
@@ -60,7 +60,7 @@ uint32_t RunWorker(const WorkerSteps& steps) {
         gEvents.finished(false);
         return 1;
     }
-    AwaitRestart(steps.restartWait);
+    AwaitRestart(steps.restartWait, job);
     Draw(10, 10, TEXT_WORKING);
     DiscoverDevice(job);  // finds a device that the first call switched
 

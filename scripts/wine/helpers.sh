@@ -5,6 +5,8 @@
 
 log() { printf '%s\n' "$*"; }
 
+. "$ROOT/scripts/lib/wine32.sh"
+
 cleanup() {
     [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
     for prefix in "${PREFIXES[@]}"; do
@@ -50,16 +52,6 @@ use_prefix() {
         WINE=/usr/lib/wine/wine64; [ -x "$WINE" ] || WINE=wine64
         export WINELOADER=$WINE
     fi
-}
-
-# Whether this machine runs 32-bit Linux programs, which 32-bit Wine is.
-# A kernel may be built or booted without them (ia32 emulation off); then
-# the loader is there but cannot be executed at all.
-runs_32bit_programs() {
-    local loader=/usr/lib/wine/wine
-    [ -e "$loader" ] || return 0   # not installed: let the prefix step fail and say so
-    "$loader" --version >/dev/null 2>&1
-    [ $? -ne 126 ]
 }
 
 make_prefix() {
