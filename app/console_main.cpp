@@ -27,12 +27,6 @@ namespace {
 
 constexpr int EXIT_USAGE = 2;
 
-std::string Hex2(uint8_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", unsigned{value});
-    return text;
-}
-
 // --info and --version: the built-in image, no device.
 int ShowImage(const ConsoleOptions& options) {
     auto image = std::make_unique<UpdateJob>();
@@ -49,18 +43,18 @@ int ShowImage(const ConsoleOptions& options) {
             JsonLine line = JsonEvent("version", ReportElapsedMs());
             JsonAddString(line, "program_version", LUMARIS_VERSION);
             JsonAddString(line, "image_version", version);
-            JsonAddString(line, "image_type", Hex2(summary.type));
+            JsonAddString(line, "image_type", FormatByte(summary.type));
             JsonWrite(line, stdout);
         } else {
             ReportLine("lumaris-update " LUMARIS_VERSION ", built-in firmware " + version + " for device type " +
-                       Hex2(summary.type));
+                       FormatByte(summary.type));
         }
         return 0;
     }
     const std::string sha = Sha256Hex(image->ImageBuffer, sizeof image->ImageBuffer);
     if (options.json) {
         JsonLine line = JsonEvent("info", ReportElapsedMs());
-        JsonAddString(line, "image_type", Hex2(summary.type));
+        JsonAddString(line, "image_type", FormatByte(summary.type));
         JsonAddString(line, "image_version", version);
         JsonAddNumber(line, "first_page", summary.firstPage);
         JsonAddNumber(line, "last_page", summary.lastPage);
@@ -69,7 +63,7 @@ int ShowImage(const ConsoleOptions& options) {
         JsonAddString(line, "sha256", sha);
         JsonWrite(line, stdout);
     } else {
-        ReportLine("image: device type " + Hex2(summary.type) + ", firmware " + version + ", pages " +
+        ReportLine("image: device type " + FormatByte(summary.type) + ", firmware " + version + ", pages " +
                    std::to_string(summary.firstPage) + ".." + std::to_string(summary.lastPage) + " (" +
                    std::to_string(summary.pages) + " with data)");
         ReportLine("sha256 of the " + std::to_string(sizeof image->ImageBuffer) + "-byte flash image: " + sha);

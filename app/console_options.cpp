@@ -128,16 +128,31 @@ bool ParseConsoleVersion(const char* text, uint16_t* out) {
     uint32_t high = 0;
     if (!ParseConsoleNumber(major.c_str(), 0xFF, &high) || major.rfind("0x", 0) == 0 || major.rfind("0X", 0) == 0)
         return false;
+    // The minor in two digits at least, so that "1.5" is neither 1.05 nor
+    // 1.50; three where it needs them (1.255).
     const char* minor = dot + 1;
-    if (!IsDecimal(minor[0]) || !IsDecimal(minor[1]) || minor[2] != '\0') return false;
-    *out = static_cast<uint16_t>(high << 8 | static_cast<uint32_t>((minor[0] - '0') * 10 + (minor[1] - '0')));
+    const size_t digits = std::strlen(minor);
+    if (digits < 2 || digits > 3) return false;
+    uint32_t low = 0;
+    for (size_t i = 0; i < digits; ++i) {
+        if (!IsDecimal(minor[i])) return false;
+        low = low * 10 + static_cast<uint32_t>(minor[i] - '0');
+    }
+    if (low > 0xFF) return false;
+    *out = static_cast<uint16_t>(high << 8 | low);
     return true;
 }
 
 std::string FormatVersion(uint8_t high, uint8_t low) {
-    if (high == 0xFF && low == 0xFF) return "none";
+    if (high == 0xFF && low == 0xFF) return "no version";
     char text[16];
     std::snprintf(text, sizeof text, "%u.%02u", unsigned{high}, unsigned{low});
+    return text;
+}
+
+std::string FormatByte(uint8_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", unsigned{value});
     return text;
 }
 

@@ -25,11 +25,13 @@ constexpr uint32_t RESTART_WAIT_MAX_MS = 60000;
 // Decimal digits, or "0x" and hexadecimal digits; no sign, no blank, no
 // leading zero (so that nothing reads as octal). At most `max`.
 bool ParseConsoleNumber(const char* text, uint32_t max, uint32_t* out);
-// "1.10" (major 0..255 in decimal, a dot, the minor in two decimal digits)
-// or a number 0..0xFFFF, e.g. 0x010A.
+// "1.10" (major 0..255 in decimal, a dot, the minor 0..255 in at least two
+// decimal digits) or a number 0..0xFFFF, e.g. 0x010A.
 bool ParseConsoleVersion(const char* text, uint16_t* out);
-// "1.10" for 0x010A; "none" for 0xFFFF, which marks no version.
+// "1.10" for 0x010A; "no version" for 0xFFFF, which marks no version.
 std::string FormatVersion(uint8_t high, uint8_t low);
+// "0x83": a device type and other single bytes.
+std::string FormatByte(uint8_t value);
 
 // Walks the arguments. Each option's value is the next argument or follows
 // "=" in the same one.

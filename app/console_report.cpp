@@ -45,12 +45,6 @@ const char* VerdictName(CheckVerdict verdict) {
     return "refuse";
 }
 
-std::string Hex2(uint8_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", unsigned{value});
-    return text;
-}
-
 // An identification string for a human: printable ASCII as it is, other
 // bytes as \xNN.
 std::string Printable(const uint8_t* bytes, size_t length) {
@@ -271,12 +265,12 @@ void OnDeviceIdentified(uint8_t type, uint8_t verHi, uint8_t verLo, uint16_t sig
     gRun.installedValid = signature == APP_SIGNATURE;
     if (gSettings.json) {
         JsonLine line = Event("device_identified");
-        JsonAddString(line, "device_type", Hex2(type));
+        JsonAddString(line, "device_type", FormatByte(type));
         JsonAddString(line, "installed_version", FormatVersion(verHi, verLo));
         JsonAddBool(line, "signature_valid", gRun.installedValid);
         Emit(line);
     } else {
-        Say("device type " + Hex2(type) + ", firmware " + FormatVersion(verHi, verLo) + " installed, application " +
+        Say("device type " + FormatByte(type) + ", firmware " + FormatVersion(verHi, verLo) + " installed, application " +
             (gRun.installedValid ? "signature valid" : "signature not valid"));
     }
 }
@@ -293,14 +287,14 @@ void OnImagePrepared(bool loaded, bool accepted, uint8_t type, uint8_t verHi, ui
         JsonLine line = Event("image_prepared");
         JsonAddBool(line, "loaded", loaded);
         JsonAddBool(line, "accepted", accepted);
-        JsonAddString(line, "image_type", Hex2(type));
+        JsonAddString(line, "image_type", FormatByte(type));
         JsonAddString(line, "image_version", FormatVersion(verHi, verLo));
         JsonAddNumber(line, "pages", pages);
         Emit(line);
     } else if (!loaded) {
         Say("image: the built-in image does not load");
     } else {
-        Say("image: device type " + Hex2(type) + ", firmware " + FormatVersion(verHi, verLo) + ", " +
+        Say("image: device type " + FormatByte(type) + ", firmware " + FormatVersion(verHi, verLo) + ", " +
             std::to_string(pages) + " pages" + (accepted ? "" : ": refused for this device"));
     }
 }
@@ -448,86 +442,7 @@ const UpdateEvents REPORT_EVENTS = {OnDeviceFound,    OnRestartRequested, OnRest
                                     OnPageProgrammed, OnSignatureWritten, OnSignatureConfirmed, OnRunSent,
                                     OnCheckVerdict,   OnFinished};
 
-// ---------------------------------------------------------------- result
-
-std::string Installed(const RunRecord& run) { return FormatVersion(run.installedHi, run.installedLo); }
-std::string ImageVersion(const RunRecord& run) { return FormatVersion(run.imageHi, run.imageLo); }
-
-std::string RefusalReason(const RunRecord& run) {
-    if (!run.imageLoaded) return "the built-in image does not load";
-    return "the image is for device type " + Hex2(run.imageType) + ", the device is type " + Hex2(run.deviceType);
-}
-
-// Failures before anything could be written.
-ConsoleResult EarlyFailure(const RunRecord& run) {
-    if (!run.deviceFound) return {"no-device", 1, "none", "no device found: nothing was written"};
-    if (run.firstKind == DeviceKind::Unknown)
-        return {"unknown-device", 1, "unchanged",
-                "the first device (\"" + run.firstId + "\") is not a Lumaris device: nothing was written"};
-    return {"no-bootloader", 1, "unchanged",
-            "the device was not found in its bootloader or could not be identified: nothing was written"};
-}
-
-ConsoleResult RefusedResult(const RunRecord& run, const char* outcome) {
-    if (run.installedValid)
-        return {outcome, 1, "kept-application", "kept firmware " + Installed(run) + ": " + RefusalReason(run)};
-    return {outcome, 1, "no-valid-application", "no valid application on the device, and " + RefusalReason(run)};
-}
-
-ConsoleResult CheckResult(const RunRecord& run) {
-    if (!run.verdictSeen || !run.identified) return EarlyFailure(run);
-    switch (run.verdict) {
-        case CheckVerdict::Program:
-            return {"would-program", 0, run.installedValid ? "kept-application" : "no-valid-application",
-                    "check: an update would program firmware " + ImageVersion(run) + " over " + Installed(run) +
-                        " without a question"};
-        case CheckVerdict::AskOlder:
-            return {"would-ask", 3, run.installedValid ? "kept-application" : "no-valid-application",
-                    "check: an update would ask first: the image " + ImageVersion(run) +
-                        " is older than the installed " + Installed(run)};
-        case CheckVerdict::AskUnversioned:
-            return {"would-ask", 3, run.installedValid ? "kept-application" : "no-valid-application",
-                    "check: an update would ask first: the image has no version"};
-        case CheckVerdict::Refuse: break;
-    }
-    ConsoleResult result = RefusedResult(run, "would-refuse");
-    result.line = "check: an update would refuse the image: " + RefusalReason(run);
-    return result;
-}
-
 }  // namespace
-
-ConsoleResult DecideResult(ConsoleCommand command, const RunRecord& run) {
-    if (command == ConsoleCommand::List) {
-        return {"listed", 0, "unchanged", std::to_string(run.devicesListed) + " device(s) attached"};
-    }
-    if (command == ConsoleCommand::Check) return CheckResult(run);
-
-    const bool everyPageVerified = run.pagesTotal > 0 && run.pagesVerified == run.pagesTotal;
-    if (run.programmingStarted) {
-        if (everyPageVerified && run.signatureConfirmed && run.runSent && run.finished && run.deviceReady)
-            return {"updated", 0, "runs-image", "device runs firmware " + ImageVersion(run) + " (updated)"};
-        if (everyPageVerified && run.signatureConfirmed)
-            return {
-                "not-started", 1, "holds-image",
-                "device holds firmware " + ImageVersion(run) + " but was not told to start it: run the update again"};
-        return {"programming-failed", 1, "no-valid-application",
-                "no valid application on the device: run the update again"};
-    }
-    // The image step runs after a failed identification too (the device type
-    // is then unknown, so the image is refused): the device was never seen.
-    if (!run.identified) return EarlyFailure(run);
-    if (run.answered && !run.answeredYes) {
-        const char* what = run.question == VersionQuestion::OlderImage ? "older" : "unversioned";
-        if (run.installedValid)
-            return {"declined", 3, "kept-application",
-                    "kept firmware " + Installed(run) + ": the " + what + " image was declined"};
-        return {"declined", 1, "no-valid-application", "no valid application on the device: run the update again"};
-    }
-    if (run.imagePrepared && !run.imageAccepted) return RefusedResult(run, "refused");
-    return {"failed", 1, run.installedValid ? "kept-application" : "no-valid-application",
-            "the update did not start programming: nothing was written"};
-}
 
 void ReportInstall(const ReportSettings& settings) {
     gSettings = settings;
@@ -585,14 +500,14 @@ void ReportResult(ConsoleCommand command, const ConsoleResult& result) {
     JsonAddBool(line, "run_sent", run.runSent);
     JsonAddString(line, "device_state", result.deviceState);
     if (run.identified) {
-        JsonAddString(line, "device_type", Hex2(run.deviceType));
-        JsonAddString(line, "installed_version", Installed(run));
+        JsonAddString(line, "device_type", FormatByte(run.deviceType));
+        JsonAddString(line, "installed_version", FormatVersion(run.installedHi, run.installedLo));
     } else {
         JsonAddNull(line, "device_type");
         JsonAddNull(line, "installed_version");
     }
     if (run.imagePrepared && run.imageLoaded) {
-        JsonAddString(line, "image_version", ImageVersion(run));
+        JsonAddString(line, "image_version", FormatVersion(run.imageHi, run.imageLo));
     } else {
         JsonAddNull(line, "image_version");
     }

@@ -55,7 +55,8 @@ TEST(ConsoleOptions, VersionsReadAndWriteOneWay) {
     };
     const Case cases[] = {{"1.10", true, 0x010A}, {"0x010A", true, 0x010A}, {"266", true, 0x010A},
                           {"0.90", true, 0x005A}, {"255.99", true, 0xFF63}, {"2.00", true, 0x0200},
-                          {"1.5", false, 0},      {"1.100", false, 0},      {"256.00", false, 0},
+                          {"1.100", true, 0x0164}, {"1.255", true, 0x01FF}, {"1.256", false, 0},
+                          {"1.0100", false, 0},    {"1.5", false, 0},        {"256.00", false, 0},
                           {"0x01.10", false, 0},  {"1.", false, 0},         {".10", false, 0},
                           {"1.1a", false, 0},     {"0x10000", false, 0},    {"-1.00", false, 0}};
     for (const Case& c : cases) {
@@ -68,11 +69,11 @@ TEST(ConsoleOptions, VersionsReadAndWriteOneWay) {
     EXPECT_EQ(FormatVersion(0x01, 0x0A), "1.10");
     EXPECT_EQ(FormatVersion(0x01, 0x00), "1.00");
     EXPECT_EQ(FormatVersion(0x00, 0x5A), "0.90");
-    EXPECT_EQ(FormatVersion(0xFF, 0xFF), "none");
-    // Every version that prints as major.two digits reads back as itself.
-    for (unsigned v = 0; v < 0x10000; v += 7) {
+    EXPECT_EQ(FormatVersion(0x01, 0xFF), "1.255");
+    EXPECT_EQ(FormatVersion(0xFF, 0xFF), "no version");
+    // Every version reads back as itself from how it prints.
+    for (unsigned v = 0; v < 0xFFFF; ++v) {
         const auto hi = static_cast<uint8_t>(v >> 8), lo = static_cast<uint8_t>(v & 0xFF);
-        if (lo > 99) continue;
         uint16_t back = 0;
         ASSERT_TRUE(ParseConsoleVersion(FormatVersion(hi, lo).c_str(), &back)) << v;
         EXPECT_EQ(back, v);
