@@ -175,7 +175,7 @@ OptionParse ParseBusOption(const std::string& name, const char* inlineValue, Arg
         *error = BadValue(name, value, "a device type in 0..255 (decimal or 0x hex)");
     } else if (name == "--installed") {
         if (ParseConsoleVersion(value, &gSim.installed)) return OptionParse::Matched;
-        *error = BadValue(name, value, "a version 0.00..255.99 written like 1.10, or 0x0000..0xFFFF");
+        *error = BadValue(name, value, "a version 0.00..255.255 written like 1.10, or 0x0000..0xFFFF");
     } else if (name == "--fault") {
         if (ParseFault(value)) return OptionParse::Matched;
         *error = BadValue(name, value,

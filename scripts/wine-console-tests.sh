@@ -17,9 +17,12 @@ ROOT=$PWD
 OUT=$ROOT/build/e2e-console
 PY=/usr/bin/python3
 CHECK_FLASH="$PY $ROOT/sim/standin/check_flash.py"
-# load_facts (the firmware each build embeds: IMAGE_TYPE, IMAGE_LAST_PAGE,
-# FIRMWARE_HEX) and runs_32bit_programs come from the window program's Wine
-# tests; the functions below replace the rest of what that file defines.
+# log, the Wine prefixes (use_prefix, make_prefix), load_facts (the
+# firmware each build embeds: IMAGE_TYPE, IMAGE_LAST_PAGE, FIRMWARE_HEX) and
+# runs_32bit_programs come from the window program's Wine tests; cleanup,
+# check and the cases below are this script's own.
+E2E=$OUT
+WINE_PREFIXES=$ROOT/build/wine-console
 . "$ROOT/scripts/wine/helpers.sh"
 
 PRESETS=("$@")
@@ -33,7 +36,6 @@ passed=0
 failed=0
 failures=()
 PREFIXES=()
-log() { printf '%s\n' "$*"; }
 
 cleanup() {
     for prefix in "${PREFIXES[@]}"; do
@@ -43,31 +45,6 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-
-use_prefix() {
-    local preset=$1
-    export WINEPREFIX=$ROOT/build/wine-console/$preset
-    if [ "$preset" = win32 ]; then
-        export WINEARCH=win32; WINE=wine
-    else
-        export WINEARCH=win64
-        WINE=/usr/lib/wine/wine64; [ -x "$WINE" ] || WINE=wine64
-        export WINELOADER=$WINE
-    fi
-}
-
-make_prefix() {
-    local preset=$1 started=$SECONDS
-    use_prefix "$preset"
-    PREFIXES+=("$WINEPREFIX")
-    timeout 20 wineserver -k 2>/dev/null
-    rm -rf "$WINEPREFIX"
-    mkdir -p "$(dirname "$WINEPREFIX")"
-    # Through the preset's own loader: the wineboot script would take the
-    # 32-bit one.
-    timeout 120 $WINE wineboot --init >/dev/null 2>&1 && timeout 60 wineserver -w || { log "wineboot failed"; return 1; }
-    log "Wine prefix $WINEARCH ready in $((SECONDS - started)) s"
-}
 
 CASE_OK=1
 DIR=""

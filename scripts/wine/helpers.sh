@@ -42,9 +42,10 @@ start_xvfb() {
 # once per run, without Mono or Gecko, unmanaged windows (no window manager
 # here; managed windows make Wine stall on every close), and a relay trace
 # limited to the calls the scenarios look at.
+# The prefixes go under WINE_PREFIXES (default build/wine/).
 use_prefix() {
     local preset=$1
-    export WINEPREFIX=$ROOT/build/wine/$preset
+    export WINEPREFIX=${WINE_PREFIXES:-$ROOT/build/wine}/$preset
     if [ "$preset" = win32 ]; then
         export WINEARCH=win32; WINE=wine
     else
@@ -63,6 +64,7 @@ make_prefix() {
     mkdir -p "$(dirname "$WINEPREFIX")"
     # Through the preset's own loader: the wineboot script takes 32-bit
     # Wine whenever it is installed.
+    mkdir -p "$E2E/$preset"
     local boot_log=$E2E/$preset/wineboot.log
     if ! { timeout 120 $WINE wineboot --init >"$boot_log" 2>&1 && timeout 60 wineserver -w; }; then
         log "wineboot failed:"; tail -5 "$boot_log"; return 1
