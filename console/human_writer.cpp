@@ -37,7 +37,13 @@ std::string Seconds() {
 
 void OnDeviceFound(uint32_t index, DeviceKind kind, const uint8_t* id, size_t length) {
     std::string line = "device " + std::to_string(index) + ": ";
-    line += id ? "\"" + Printable(id, length) + "\"" : "(identification not readable)";
+    if (id) {
+        line += '"';
+        line += Printable(id, length);
+        line += '"';
+    } else {
+        line += "(identification not readable)";
+    }
     Say(line + " (" + KindName(kind) + ")");
 }
 
