@@ -1,15 +1,17 @@
 // The whole update, start to end, against the simulated device on the
 // virtual clock: the device's flash afterwards, the texts, the boxes.
+#include "worker/update_worker.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
+#include "bootloader/commands.h"
 #include "image/image_signature.h"
+#include "job/update_job.h"
 #include "platform/seams.h"
 #include "tests/test_support.h"
-#include "job/update_job.h"
-#include "worker/update_worker.h"
 
 namespace {
 
@@ -96,14 +98,21 @@ TEST(UpdateWorker, OutcomeByScenario) {
         {"already in its bootloader", {SimMode::Bootloader}, {}, true, TEXTS_OK, {L"OK| "}},
         {"same version", {SimMode::Application, 0x83, 0x01, 0x00}, {}, true, TEXTS_OK, {L"OK| "}},
         {"installed version 0xFFFF", {SimMode::Application, 0x83, 0xFF, 0xFF}, {}, true, TEXTS_OK, {L"OK| "}},
-        {"older image, answered yes", {SimMode::Application, 0x83, 0x01, 0x01}, {ANSWER_YES}, true, TEXTS_OK,
+        {"older image, answered yes",
+         {SimMode::Application, 0x83, 0x01, 0x01},
+         {ANSWER_YES},
+         true,
+         TEXTS_OK,
          {L"Error|Error", L"OK| "}},
-        {"older image, answered no", {SimMode::Application, 0x83, 0x02, 0x00}, {ANSWER_NO}, false, TEXTS_OK,
+        {"older image, answered no",
+         {SimMode::Application, 0x83, 0x02, 0x00},
+         {ANSWER_NO},
+         false,
+         TEXTS_OK,
          {L"Error|Error"}},
         {"device of type 0x81", {SimMode::Bootloader, 0x81}, {}, false, TEXTS_ERROR, {L"Error| "}},
         {"device of type 0x84", {SimMode::Application, 0x84}, {}, false, TEXTS_ERROR, {L"Error| "}},
-        {"device of type 0x85 (same last page)", {SimMode::Application, 0x85}, {}, false, TEXTS_ERROR,
-         {L"Error| "}},
+        {"device of type 0x85 (same last page)", {SimMode::Application, 0x85}, {}, false, TEXTS_ERROR, {L"Error| "}},
     };
     for (const auto& c : cases) {
         SimDevice* d = AttachDevice(c.device);
@@ -196,6 +205,31 @@ TEST(UpdateWorker, WholeUpdateUpToTheLastPageOfEachType) {
     }
 }
 
+// An image that sets the bytes where the device writes its signature (one
+// embedded with the embedding tool's check off) would have the device
+// erased and then fail at the signature on every run. It is refused as any
+// other image the device cannot take, before flash writing is unlocked.
+TEST(UpdateWorker, ImageOverTheDevicesSignatureBytesIsRefusedBeforeTheFlashKey) {
+    const TestImage image = MakeTestImage(0x83, 0x0100, 10, 62, PatternAt);
+    const std::string text = ImageHexText(image);
+    const std::string signatureBytes = HexRecord(62 * PAGE_SIZE + DEVICE_SIGNATURE_OFFSET, 0x00, {0x00, 0x00}) + "\n";
+    gTestImageText = text.substr(0, text.rfind(':')) + signatureBytes + text.substr(text.rfind(':'));
+    SimDevice* d = AttachDevice({});
+    static uint8_t before[SIM_FLASH_SIZE];
+    std::memcpy(before, d->flash, sizeof before);
+
+    EXPECT_EQ(UpdateWorkerWith(TestImageStep), 0u);
+
+    EXPECT_EQ(Texts(), TEXTS_ERROR);
+    std::vector<std::wstring> boxes;
+    for (const auto& b : FakeBoxes()) boxes.push_back(b.text + L"|" + b.caption);
+    EXPECT_EQ(boxes, std::vector<std::wstring>{L"Error| "}) << "the box of a refused image";
+    for (const auto& packet : WrittenPackets()) EXPECT_NE(packet[0], CMD_SET_FLASH_KEY);
+    EXPECT_EQ(0, std::memcmp(before, d->flash, sizeof before)) << "flash untouched";
+    EXPECT_TRUE(SimHasValidApp(d));
+    EXPECT_EQ(d->runCommands, 0u);
+}
+
 // A No keeps the device as it is. Only a device whose identification showed
 // a valid application may then be told to run: version bytes without the
 // signature are what an update that stopped after its pages leaves behind.
@@ -209,16 +243,36 @@ TEST(UpdateWorker, DeclinedImageOverADeviceWithoutAValidApplicationEndsInError) 
         bool programmed;
     };
     const Case cases[] = {
-        {"older image, No, no valid application", {SimMode::Bootloader, 0x83, 0x02, 0x00, false}, false, ANSWER_NO,
-         false, false},
-        {"older image, No, valid application", {SimMode::Bootloader, 0x83, 0x02, 0x00, true}, false, ANSWER_NO,
-         true, false},
-        {"unversioned image, No, no valid application", {SimMode::Bootloader, 0x83, 0x00, 0x90, false}, true,
-         ANSWER_NO, false, false},
-        {"unversioned image, No, valid application", {SimMode::Application, 0x83, 0x00, 0x90, true}, true,
-         ANSWER_NO, true, false},
-        {"older image, Yes, no valid application", {SimMode::Bootloader, 0x83, 0x02, 0x00, false}, false,
-         ANSWER_YES, true, true},
+        {"older image, No, no valid application",
+         {SimMode::Bootloader, 0x83, 0x02, 0x00, false},
+         false,
+         ANSWER_NO,
+         false,
+         false},
+        {"older image, No, valid application",
+         {SimMode::Bootloader, 0x83, 0x02, 0x00, true},
+         false,
+         ANSWER_NO,
+         true,
+         false},
+        {"unversioned image, No, no valid application",
+         {SimMode::Bootloader, 0x83, 0x00, 0x90, false},
+         true,
+         ANSWER_NO,
+         false,
+         false},
+        {"unversioned image, No, valid application",
+         {SimMode::Application, 0x83, 0x00, 0x90, true},
+         true,
+         ANSWER_NO,
+         true,
+         false},
+        {"older image, Yes, no valid application",
+         {SimMode::Bootloader, 0x83, 0x02, 0x00, false},
+         false,
+         ANSWER_YES,
+         true,
+         true},
     };
     static uint8_t before[SIM_FLASH_SIZE];
     for (const auto& c : cases) {
