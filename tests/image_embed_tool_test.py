@@ -115,11 +115,29 @@ class Refusals(unittest.TestCase):
              "{input}:2 (bytes of this record that differ from earlier records: 1)"),
             ("lone carriage return in a line", [b, s[:9] + "\r" + s[9:], END], 2,
              "a carriage return (0x0D) without a line feed at column 10: lines end with LF or CR LF"),
+            # The program takes these two, but they cannot update a device.
+            ("signature page below the type's last page", [b, signature(29, 0x84), END], 2,
+             "the highest used page 29 is not page 124, where a device of type 0x84 keeps its signature and "
+             "version: the device's pages 30..123 would keep their old content, and page 124 would get the "
+             "signature without a version"),
+            ("device signature bytes covered", [b, demo.record(62 * 512 + 0x1FB, 0, b"\x83\x01\x00\x12\x34"), END], 2,
+             "byte 0x12 at 0x7DFE: the device writes its application signature into the last two bytes of page 62, "
+             "which an image must leave out (or set to 0xFF): the updater refuses it"),
+            ("the signature's own value", [b, signature(124, 0x86), demo.record(124 * 512 + 0x1FE, 0, b"\x3D\xC2"), END],
+             3, "byte 0x3D at 0xF9FE"),
+            ("the second signature byte alone", [b, signature(29, 0x82), demo.record(29 * 512 + 0x1FF, 0, b"\x00"), END],
+             3, "byte 0x00 at 0x3BFF"),
         ]
         for name, lines, line_number, reason in cases:
             with self.subTest(name):
                 self.refuse(lines, line_number, reason)
 
+
+    def test_the_generator_makes_images_that_end_below_their_types_last_page(self):
+        # The generator's --last-page makes such images for tests; the tool
+        # names the record that ends the highest page.
+        lines = demo.hex_lines(demo.make_image(0x83, last_page=29))
+        self.refuse(lines, len(lines) - 1, "the highest used page 29 is not page 62")
 
     def test_text_encoding_and_line_ends_have_their_own_message(self):
         lines = small_image()
@@ -142,6 +160,11 @@ class Refusals(unittest.TestCase):
     def test_an_exact_repeat_is_accepted(self):
         b, s = body(), signature(29, 0x81)
         run = Run(lines_text([b, s, b, demo.record(0x1408, 0, bytes(range(0x28, 0x2C))), END]))
+        self.assertEqual(run.code, 0, run.stderr)
+        self.assertEqual(run.stderr, "")
+
+    def test_device_signature_bytes_set_to_ff_are_accepted(self):
+        run = Run(lines_text([body(), demo.record(29 * 512 + 0x1FB, 0, b"\x81\x01\x00\xFF\xFF"), END]))
         self.assertEqual(run.code, 0, run.stderr)
         self.assertEqual(run.stderr, "")
 
@@ -328,10 +351,6 @@ class WarningsAndSummary(unittest.TestCase):
         b = body()
         cases = [
             ("version not covered", [b, demo.record(62 * 512 + 0x1FB, 0, b"\x83"), END], "the version bytes at 0x7DFC, 0x7DFD are not covered"),
-            ("device signature bytes covered", [b, demo.record(62 * 512 + 0x1FB, 0, b"\x83\x01\x00\x12\x34"), END],
-             "byte 0x12 at 0x7DFE"),
-            ("signature page below the type's last page", [b, signature(29, 0x84), END],
-             "the signature page 29 is not page 124"),
             ("version bytes FF FF", [b, signature(62, 0x83, (0xFF, 0xFF)), END],
              "the version bytes at 0x7DFC, 0x7DFD are FF FF, which the updater reads as no version: it will ask "
              "before programming this image"),

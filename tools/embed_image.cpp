@@ -9,10 +9,15 @@
 // a bad record checksum, a record type other than 00 and 01, a data byte
 // outside 0x1400..0xFBFF, a highest used page other than 29, 62 or 124, a
 // type byte outside 0x81..0x86, a highest used page above the last page of
-// that type. It also refuses a byte that two records give different values,
-// a file above 1 MiB (before reading it), a byte-order mark, and lines that
-// end with a carriage return alone. Each refusal names the file, the line
-// and the reason; after 20 errors the rest are only counted.
+// that type, a byte other than 0xFF in the last two bytes of that page
+// (where the device writes its signature). It also refuses what the program
+// takes but a release must not ship: a highest used page below the last
+// page of the image's type, which leaves the device's pages above it with
+// their old content and its version unset. And it refuses a byte that two
+// records give different values, a file above 1 MiB (before reading it), a
+// byte-order mark, and lines that end with a carriage return alone. Each
+// refusal names the file, the line and the reason; after 20 errors the rest
+// are only counted.
 // It embeds the text normalised to what the program reads: upper-case
 // digits, one LF between records, no extended address records of value 0.
 //
