@@ -262,6 +262,44 @@ class FileNames(unittest.TestCase):
                          f"0x0A at position {len(run.dir.name) + 11}: rename the file\n")
         self.assertFalse(os.path.exists(run.output))
 
+    def test_an_output_that_is_the_input_or_another_output_is_refused(self):
+        # name, arguments ({d}: the folder, which holds ok.hex, its hard link
+        # link.hex, a copy o.cpp.part and a folder sub), the clash named
+        cases = [
+            ("the output", ["{d}/ok.hex", "{d}/ok.hex"],
+             "OUTPUT.cpp {d}/ok.hex would overwrite the input file {d}/ok.hex"),
+            ("--facts", ["{d}/ok.hex", "{d}/o.cpp", "--facts", "{d}/ok.hex"],
+             "--facts {d}/ok.hex would overwrite the input file {d}/ok.hex"),
+            ("another spelling", ["--raw", "{d}/sub/../ok.hex", "{d}/ok.hex", "{d}/o.cpp"],
+             "--raw {d}/sub/../ok.hex would overwrite the input file {d}/ok.hex"),
+            ("a hard link", ["{d}/ok.hex", "{d}/o.cpp", "--version-header", "{d}/link.hex"],
+             "--version-header {d}/link.hex would overwrite the input file {d}/ok.hex"),
+            ("the output's temporary file", ["{d}/o.cpp.part", "{d}/o.cpp"],
+             "OUTPUT.cpp {d}/o.cpp would overwrite the input file {d}/o.cpp.part (its temporary file)"),
+            ("two outputs", ["{d}/ok.hex", "{d}/o.cpp", "--raw", "{d}/x", "--facts", "{d}/./x"],
+             "--raw {d}/x and --facts {d}/./x are the same file"),
+            ("an output and another's temporary file", ["{d}/ok.hex", "{d}/o.cpp", "--facts", "{d}/o.cpp.part"],
+             "OUTPUT.cpp {d}/o.cpp and --facts {d}/o.cpp.part would overwrite each other (one is the other's "
+             "temporary file)"),
+        ]
+        text = lines_text(small_image()).encode()
+        for name, arguments, clash in cases:
+            with self.subTest(name), tempfile.TemporaryDirectory() as d:
+                for file in ("ok.hex", "o.cpp.part"):
+                    with open(os.path.join(d, file), "wb") as f:
+                        f.write(text)
+                os.link(os.path.join(d, "ok.hex"), os.path.join(d, "link.hex"))
+                os.mkdir(os.path.join(d, "sub"))
+                before = sorted(os.listdir(d))
+                done = subprocess.run([TOOL, *(a.format(d=d) for a in arguments)], capture_output=True, text=True)
+                self.assertEqual(done.returncode, 2, done.stderr)
+                self.assertEqual(done.stderr, f"lumaris_embed_image: error: {clash.format(d=d)}: nothing written\n")
+                self.assertEqual(sorted(os.listdir(d)), before, "nothing written")
+                for file in ("ok.hex", "o.cpp.part"):
+                    with open(os.path.join(d, file), "rb") as f:
+                        self.assertEqual(f.read(), text, file)
+
+
 class Normalisation(unittest.TestCase):
     def test_crlf_lower_case_and_zero_extended_addresses_embed_as_the_clean_form(self):
         lines = demo.hex_lines(demo.make_image(0x81, (2, 10)))

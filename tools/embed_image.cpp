@@ -29,13 +29,16 @@
 //   hex=<absolute path of INPUT.hex>
 // --version-header FILE writes LUMARIS_FIRMWARE_VERSION_TEXT and
 // LUMARIS_FIRMWARE_TYPE_TEXT as string macros, for C++ and resource scripts.
+// No output may be the input file or another output, nor the temporary file
+// that it is written through (its name + ".part").
 //
 // A version is written as its two bytes in decimal, the low one with two
 // digits: 01 0A is "1.10"; FF FF (also what uncovered version bytes read) is
 // "no version".
 //
-// Exit status: 0 embedded, 1 refused, 2 bad use, a file name with a control
-// character, a file that cannot be read or is above 1 MiB, or a write error.
+// Exit status: 0 embedded, 1 refused, 2 bad use (outputs that clash with the
+// input or each other among it), a file name with a control character, a
+// file that cannot be read or is above 1 MiB, or a write error.
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -111,6 +114,11 @@ int main(int argc, char** argv) {
     if (paths.size() != 2) return Usage();
     const char* inputPath = paths[0];
     const std::string outputPath = paths[1];
+    std::vector<OutputFile> outputs = {{"OUTPUT.cpp", outputPath}};
+    if (rawPath) outputs.push_back({"--raw", rawPath});
+    if (factsPath) outputs.push_back({"--facts", factsPath});
+    if (headerPath) outputs.push_back({"--version-header", headerPath});
+    if (!OutputsAreSeparate(inputPath, outputs)) return 2;
 
     Scrambler scrambler;
     if (!scrambler.Build()) {
