@@ -4,6 +4,7 @@ summary, and embedding unchecked text.
 
     image_embed_tool_test.py EMBED_TOOL
 """
+import hashlib
 import os
 import subprocess
 import sys
@@ -363,8 +364,12 @@ class WarningsAndSummary(unittest.TestCase):
             with self.subTest(name):
                 run = Run(demo.hex_text(image))
                 self.assertEqual(run.code, 0, run.stderr)
+                flash = bytearray(b"\xFF" * 0xFC00)
+                for address, value in image.items():
+                    flash[address] = value
                 with open(run.facts) as f:
-                    self.assertEqual(f.read().splitlines(), facts + ["hex=" + os.path.realpath(run.input)])
+                    self.assertEqual(f.read().splitlines(), facts + ["sha256=" + hashlib.sha256(flash).hexdigest(),
+                                                                     "hex=" + os.path.realpath(run.input)])
                 with open(run.header) as f:
                     header = f.read()
                 self.assertIn(f'#define LUMARIS_FIRMWARE_VERSION_TEXT "{version}"\n', header)

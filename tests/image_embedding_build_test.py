@@ -9,6 +9,7 @@ leaves the embedded firmware's facts and version header.
 
     image_embedding_build_test.py SOURCE_DIR BUILD_DIR CXX_COMPILER GENERATOR
 """
+import hashlib
 import os
 import subprocess
 import sys
@@ -91,8 +92,11 @@ class EmbeddingBuild(unittest.TestCase):
         self.assertIn("fw image;1.hex: device type 0x83, version 1.10, 3 pages used (60..62)", built.stdout)
         self.assertEqual(self.validate(0x83, 62), "accepted type 0x83 version 0x01 0x0A boxes 0")
         facts, header = self.facts()
+        flash = bytearray(b"\xFF" * 0xFC00)
+        for address, value in self.demo.make_image(0x83, (1, 0x0A), first_page=60).items():
+            flash[address] = value
         self.assertEqual(facts, {"type": "0x83", "version": "1.10", "first_page": "60", "last_page": "62",
-                                 "pages": "3", "hex": odd_hex})
+                                 "pages": "3", "sha256": hashlib.sha256(flash).hexdigest(), "hex": odd_hex})
         self.assertIn('#define LUMARIS_FIRMWARE_VERSION_TEXT "1.10"', header)
         self.assertIn('#define LUMARIS_FIRMWARE_TYPE_TEXT "0x83"', header)
         self.image("fw image;1.hex", 0x83, (1, 0x0B), first_page=61, folder=odd)

@@ -26,6 +26,7 @@
 // --raw FILE also writes the scrambled bytes alone to FILE.
 // --facts FILE writes what the build embeds, one key=value per line:
 //   type=0x83  version=1.00  first_page=10  last_page=62  pages=53
+//   sha256=<of the 64,512-byte flash image, 0xFF where the file sets nothing>
 //   hex=<absolute path of INPUT.hex>
 // --version-header FILE writes LUMARIS_FIRMWARE_VERSION_TEXT and
 // LUMARIS_FIRMWARE_TYPE_TEXT as string macros, for C++ and resource scripts.
@@ -45,6 +46,7 @@
 #include <string>
 #include <vector>
 
+#include "app/sha256.h"
 #include "image/hex_loader.h"
 #include "image/unscramble.h"
 #include "tools/findings.h"
@@ -84,6 +86,7 @@ FirmwareFacts FactsOf(const ParsedImage& parsed, const ImageSignature& signature
     facts.type = signature.type;
     facts.verHi = signature.verHi;
     facts.verLo = signature.verLo;
+    facts.sha256 = Sha256Hex(parsed.bytes.data(), parsed.bytes.size());
     facts.hexPath = AbsolutePath(inputPath);
     return facts;
 }

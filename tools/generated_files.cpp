@@ -34,7 +34,7 @@ std::string FactsText(const FirmwareFacts& facts) {
     std::snprintf(buffer, sizeof buffer, "type=0x%02X\nversion=%s\nfirst_page=%zu\nlast_page=%zu\npages=%zu\n",
                   unsigned{facts.type}, VersionText(facts.verHi, facts.verLo).c_str(), facts.firstPage, facts.lastPage,
                   facts.pages);
-    return buffer + ("hex=" + facts.hexPath + "\n");
+    return buffer + ("sha256=" + facts.sha256 + "\nhex=" + facts.hexPath + "\n");
 }
 
 std::string VersionHeader(const FirmwareFacts& facts) {

@@ -29,10 +29,11 @@ struct FirmwareFacts {
     uint8_t type = 0xFF;
     uint8_t verHi = 0xFF, verLo = 0xFF;
     size_t firstPage = 0, lastPage = 0, pages = 0;
+    std::string sha256;   // of the 64,512-byte flash image, 0xFF where unset
     std::string hexPath;  // absolute
 };
 
-// key=value lines: type, version, first_page, last_page, pages, hex.
+// key=value lines: type, version, first_page, last_page, pages, sha256, hex.
 std::string FactsText(const FirmwareFacts& facts);
 
 // LUMARIS_FIRMWARE_VERSION_TEXT and LUMARIS_FIRMWARE_TYPE_TEXT as string
