@@ -24,7 +24,11 @@
 #   firmware, and only it, in every program (its scrambled text is found in
 #   each program and the demo's is not; the About box line and the version
 #   resource's comment name it), in README.txt and the zip's name; its smoke
-#   test programmed a device of the other type with it.
+#   test programmed a device of the other type with it;
+# - a release whose firmware file is swapped for one of the same type,
+#   version and pages between the x86 and the x64 build: refused by the
+#   byte comparison of the x86 programs' firmware with the file (which needs
+#   no 32-bit Wine), nothing added to build/release/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -230,6 +234,8 @@ if release "$T/first.log" --firmware "$T/demo.hex" --sign "$CERT"; then
   cp "$zip_demo" "$T/first.zip"
   check_release "$T/first.log" "$zip_demo" "$T/demo.hex" 1.00 0x83
   check "smoke test passed" smoke_passed "$T/first.log" 0x83 1.00 "$zip_demo"
+  check "every program's firmware, x86 included, compared byte for byte with the HEX file" eval '
+    [ "$(grep -c -E "release: x(86|64)/(LumarisUpdate|lumaris-update)\.exe: its flash image equals the HEX file.s: 64512 bytes, 53 pages \(10\.\.62\)" "$T/first.log")" = 4 ]'
 
   began=$SECONDS
   if IN=$SNAP2 release "$T/second.log" --firmware "$T/demo.hex" --sign "$CERT"; then
@@ -255,6 +261,35 @@ if release "$T/other.log" --firmware "$T/other.hex" --sign "$CERT"; then
 else
   failed "signed release with another firmware"; cat "$T/other.log"
 fi
+
+# ---------------------------------------------------------------- releases that must not reach build/release/
+
+# The firmware file changes between the two builds: same type, version and
+# pages, other bytes. Only the byte comparison can tell; x86 is compared
+# whether or not this machine runs 32-bit programs.
+"$PY" "$SNAP/firmware/make_demo_hex.py" --version 3.00 -o "$T/swap.hex"
+"$PY" "$SNAP/firmware/make_demo_hex.py" --version 3.00 --seed 2 -o "$T/swap-later.hex"
+released_before=$(ls -A "$SNAP/build/release" 2>/dev/null || true)
+(
+  # Once the x86 build has embedded the file (its facts name it), the
+  # x64 build is tens of seconds away.
+  facts=$SNAP/build/release-work/win32/image/firmware_facts.txt
+  for _ in $(seq 3000); do
+    if grep -q -x -F "hex=$T/swap.hex" "$facts" 2>/dev/null; then cp "$T/swap-later.hex" "$T/swap.hex"; exit 0; fi
+    sleep 0.2
+  done
+  exit 1
+) &
+swapper=$!
+began=$SECONDS
+code=0; release "$T/swap.log" --firmware "$T/swap.hex" || code=$?
+kill "$swapper" 2>/dev/null || true   # still waiting: the release ended before its x86 build embedded the file
+swapped=0; wait "$swapper" && swapped=1
+check "a firmware file swapped between the builds is refused by the byte comparison ($((SECONDS - began)) s)" eval '
+  [ $swapped = 1 ] && [ $code -ne 0 ] &&
+  grep -q -E "^release: x86/(LumarisUpdate|lumaris-update)\.exe: its flash image differs from the HEX file.s in [0-9]+ of 64512 bytes" "$T/swap.log" &&
+  [ "$(ls -A "$SNAP/build/release" 2>/dev/null || true)" = "$released_before" ]'
+[ $swapped = 1 ] && [ $code -ne 0 ] || tail -n 20 "$T/swap.log"
 
 printf 'release-test: %s in %d s\n' "$([ $failures -eq 0 ] && echo "all passed" || echo "$failures FAILED")" $((SECONDS - started))
 [ "$failures" -eq 0 ]

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes the release zip: every Windows program, x86 and x64, built from one
-# firmware file in fresh build folders, stripped, optionally signed, packed
+# firmware file in fresh build folders, stripped, optionally signed, each
+# program's firmware compared byte for byte with the file, packed
 # reproducibly with a text for users and checksums, then smoke-tested.
 #
 #   scripts/release.sh [--firmware FILE.hex] [--sign CERT.pfx] [--allow-dirty]
@@ -171,6 +172,10 @@ for triple in x86:win32:i686 x64:win64:x86_64; do
       [[ "$allowed_dlls" == *" $dll "* ]] || fail "$rel imports $dll"
     done
     before=$(stat -c %s "$exe")
+    # Where the program keeps its firmware, for the comparison with the
+    # HEX file below: stripping drops the names but moves no section.
+    mkdir -p "$WORK/symbols/$arch"
+    "$cpu-w64-mingw32-nm" "$exe" >"$WORK/symbols/$arch/$(basename "$exe").txt"
     # strip would write the current time into the PE header; 0 means none.
     SOURCE_DATE_EPOCH=0 "$cpu-w64-mingw32-strip" --strip-all "$exe"
     sections=$("$cpu-w64-mingw32-objdump" -h "$exe")
@@ -195,8 +200,9 @@ done
 
 # The embedding tool in each build has judged the file; now its facts and the
 # SHA-256 of its flash image (64,512 bytes, 0xFF where the HEX sets nothing),
-# read here with intelhex. Both builds must have embedded this file, and
-# found in it what is found here.
+# read here with intelhex. Every program must carry that flash image, byte
+# for byte, and both builds must have embedded this file and found in it
+# what is found here: x86 included, whether or not this machine can run it.
 hex_facts=$WORK/hex-facts.txt
 "$PY" - "$firmware" >"$hex_facts" <<'EOF' || fail "cannot read $firmware as Intel HEX"
 import hashlib, sys
@@ -217,11 +223,18 @@ fact() { sed -n "s/^$1=//p" "$2"; }
 fw_version=$(fact version "$hex_facts")
 fw_type=$(fact type "$hex_facts")
 fw_sha256=$(fact sha256 "$hex_facts")
-for preset in win32 win64; do
+for triple in x86:win32 x64:win64; do
+  IFS=: read -r arch preset <<<"$triple"
+  for exe in "$WORK/programs/$arch"/*.exe; do
+    rel=$arch/$(basename "$exe")
+    verdict=$("$PY" scripts/lib/embedded_image.py "$WORK/symbols/$arch/$(basename "$exe").txt" "$exe" "$firmware") ||
+      fail "$rel: $verdict"
+    say "$rel: $verdict"
+  done
   facts=$WORK/$preset/image/firmware_facts.txt
   [ -f "$facts" ] || fail "$preset: the build wrote no $facts"
   [ "$(fact hex "$facts")" = "$firmware" ] || fail "$preset: embedded $(fact hex "$facts"), not $firmware"
-  for key in type version first_page last_page pages; do
+  for key in type version first_page last_page pages sha256; do
     [ "$(fact $key "$facts")" = "$(fact $key "$hex_facts")" ] ||
       fail "$preset: the build says $key=$(fact $key "$facts"), the file says $key=$(fact $key "$hex_facts")"
   done
