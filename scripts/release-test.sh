@@ -10,7 +10,8 @@
 #   changed or a new file, a version tag on the commit other than the
 #   program's version, a wrong certificate password, sources without git
 #   whose VERSION names no commit; a firmware file with a bad record fails
-#   the build and shows the embedding tool's file:line error;
+#   the build and shows the embedding tool's file:line error; a firmware file
+#   the tool warns about is refused after one build, with the warning shown;
 # - a signed release with the demo firmware: every program verifies with
 #   osslsigncode against the throwaway certificate (made here by openssl,
 #   never kept), and a copy with one byte changed does not; no debug
@@ -118,6 +119,14 @@ code=0; release "$T/bad.log" --firmware "$T/bad.hex" || code=$?
 check "a bad firmware file fails the build with the embedding tool's error" \
   eval '[ $code -ne 0 ] && grep -q -E "bad\.hex:3: error: " "$T/bad.log"'
 [ "$code" -ne 0 ] && grep -q -E 'bad\.hex:3: error: ' "$T/bad.log" || cat "$T/bad.log"
+
+# A firmware file that the embedding tool only warns about (no version):
+# shown, and refused after the first build without --allow-warnings.
+"$PY" "$SNAP/firmware/make_demo_hex.py" --no-version -o "$T/no-version.hex"
+code=0; release "$T/warned.log" --firmware "$T/no-version.hex" || code=$?
+check "a firmware file the embedding tool warns about is refused with its warning, after the x86 build only" eval '
+  [ $code -ne 0 ] && grep -q "release: x86: $T/no-version.hex:[0-9]*: warning: the version bytes" "$T/warned.log" &&
+  grep -q -- "--allow-warnings" "$T/warned.log" && ! grep -q "building x64" "$T/warned.log"'
 
 # ---------------------------------------------------------------- checks of one release
 

@@ -5,6 +5,7 @@
 # reproducibly with a text for users and checksums, then smoke-tested.
 #
 #   scripts/release.sh [--firmware FILE.hex] [--sign CERT.pfx] [--allow-dirty]
+#                      [--allow-warnings]
 #
 #   --firmware FILE.hex  the firmware to embed (default: firmware/demo.hex)
 #   --sign CERT.pfx      sign every program with Authenticode (SHA-256); the
@@ -13,6 +14,8 @@
 #                        only when LUMARIS_TIMESTAMP_URL names a time-stamp
 #                        server (the signature then differs from run to run).
 #   --allow-dirty        build from a work tree with uncommitted changes
+#   --allow-warnings     release although the embedding tool warns about the
+#                        firmware file (README.txt then lists the warnings)
 #
 # Writes build/release/LumarisUpdate-<program version>-fw<firmware version>.zip
 # and, beside it, the zip's SHA-256 (.zip.sha256). In the zip, under one
@@ -33,13 +36,14 @@ started=$SECONDS
 
 say() { printf 'release: %s\n' "$*"; }
 fail() { printf 'release: %s\n' "$*" >&2; exit 1; }
-usage() { sed -n '6,14s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '7,18s/^# \{0,1\}//p' "$0"; }
 
 # ---------------------------------------------------------------- options
 
 firmware=$ROOT/firmware/demo.hex
 cert=""
 allow_dirty=0
+allow_warnings=0
 absolute() { case "$1" in /*) printf '%s' "$1" ;; *) printf '%s/%s' "$CALLER_DIR" "$1" ;; esac; }
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -50,6 +54,7 @@ while [ $# -gt 0 ]; do
     --firmware=*) firmware=$(absolute "${1#*=}"); shift ;;
     --sign=*) cert=$(absolute "${1#*=}"); shift ;;
     --allow-dirty) allow_dirty=1; shift ;;
+    --allow-warnings) allow_warnings=1; shift ;;
     -h|--help) usage; exit 0 ;;
     *) echo "release: unknown option '$1'" >&2; usage >&2; exit 2 ;;
   esac
@@ -127,6 +132,15 @@ quietly() {  # log command...
 # Windows' own DLLs, the only ones a program may import (it is linked statically).
 allowed_dlls=" kernel32.dll user32.dll gdi32.dll msvcrt.dll advapi32.dll shell32.dll comctl32.dll "
 
+# The embedding tool's warnings in a build's output: its lines
+# "FILE:LINE: warning: ..." and "FILE: warning: ..." about the firmware file.
+tool_warnings() {  # build-log
+  local line
+  while IFS= read -r line; do
+    case $line in "$firmware:"*": warning: "*) printf '%s\n' "$line" ;; esac
+  done <"$1"
+}
+
 if [ -n "$cert" ]; then
   signer=$WORK/signer.pem
   openssl pkcs12 -in "$cert" -nokeys -passin env:LUMARIS_SIGN_PASSWORD -out "$signer" 2>"$WORK/pkcs12.log" ||
@@ -156,6 +170,13 @@ for triple in x86:win32:i686 x64:win64:x86_64; do
   quietly "$WORK/$preset-build.log" cmake --build "$dir" -j2
   summary=$(grep -E ': device type 0x[0-9A-F]{2}, version ' "$WORK/$preset-build.log" | tail -1 || true)
   say "$arch: ${summary:-no summary line from the embedding tool} (built in $((SECONDS - build_started)) s)"
+  # The tool embeds over a warning; a release does not, unless told to.
+  tool_warnings "$WORK/$preset-build.log" >"$WORK/$preset-warnings.txt"
+  if [ -s "$WORK/$preset-warnings.txt" ]; then
+    while IFS= read -r warning; do say "$arch: $warning"; done <"$WORK/$preset-warnings.txt"
+    [ "$allow_warnings" = 1 ] ||
+      fail "the embedding tool warns about $firmware (above): fix the file, or give --allow-warnings to release it as it is"
+  fi
 
   quietly "$WORK/$preset-install.log" cmake --install "$dir" --component program --prefix "$WORK/programs/$arch"
   shopt -s nullglob
@@ -250,9 +271,26 @@ rm -f "$OUT/$name.zip" "$OUT/$name.zip.sha256"
 # ---------------------------------------------------------------- README.txt, SHA256SUMS, the zip
 
 # Text for Windows users: this release's facts filled in, the lines marked
-# @SIGNED@ or @UNSIGNED@ kept as the programs are, lines ending in CR LF.
+# @SIGNED@ or @UNSIGNED@ kept as the programs are, those marked @WARNED@ and
+# the embedding tool's warnings (each as "line N: text", in place of the
+# line @TOOL_WARNINGS@) only when the release was made over them, lines
+# ending in CR LF.
 if [ -n "$cert" ]; then keep=SIGNED drop=UNSIGNED; else keep=UNSIGNED drop=SIGNED; fi
-sed -e "/^@$drop@ /d" -e "s/^@$keep@ //" -e "s|@PROGRAM_VERSION@|$version|g" -e "s|@FIRMWARE_VERSION@|$fw_version|g" \
+warned=$WORK/readme-warnings.txt
+: >"$warned"
+while IFS= read -r warning; do
+  warning=${warning#"$firmware"}
+  if [[ $warning =~ ^:([0-9]+):\ warning:\ (.*)$ ]]; then
+    warning="line ${BASH_REMATCH[1]}: ${BASH_REMATCH[2]}"
+  else
+    warning=${warning#": warning: "}
+  fi
+  printf '                  %s\r\n' "$warning" >>"$warned"
+done <"$WORK/win32-warnings.txt"
+marked=(-e "/^@$drop@ /d" -e "s/^@$keep@ //")
+if [ -s "$warned" ]; then marked+=(-e "s/^@WARNED@ //"); else marked+=(-e "/^@WARNED@ /d"); fi
+sed "${marked[@]}" -e "/^@TOOL_WARNINGS@\$/{r $warned" -e 'd;}' \
+    -e "s|@PROGRAM_VERSION@|$version|g" -e "s|@FIRMWARE_VERSION@|$fw_version|g" \
     -e "s|@DEVICE_TYPE@|$fw_type|g" -e "s|@FIRMWARE_SHA256@|$fw_sha256|g" \
     -e "s|@FIRMWARE_PAGES@|$(fact first_page "$hex_facts")..$(fact last_page "$hex_facts")|g" \
     -e "s|@COMMIT@|${commit:0:12}$dirty_note|g" -e "s|@COMMIT_DATE@|$commit_date|g" \
