@@ -29,7 +29,10 @@
 # - a release whose firmware file is swapped for one of the same type,
 #   version and pages between the x86 and the x64 build: refused by the
 #   byte comparison of the x86 programs' firmware with the file (which needs
-#   no 32-bit Wine), nothing added to build/release/.
+#   no 32-bit Wine), nothing added to build/release/;
+# - a release whose smoke test fails (a copy of the snapshot whose Wine test
+#   script fails at once): the zip was packed, but build/release/ stays
+#   empty.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -67,6 +70,13 @@ GIT_AUTHOR_DATE="@$commit_time +0000" GIT_COMMITTER_DATE="@$commit_time +0000" g
 SNAP2=$T/another/folder/src
 mkdir -p "$(dirname "$SNAP2")"
 cp -a "$SNAP" "$SNAP2"
+# A copy whose smoke test fails at once: its Wine test script, changed in
+# a commit of its own so that the release sees a clean tree.
+SNAP3=$T/smoke-fails/src
+mkdir -p "$(dirname "$SNAP3")"
+cp -a "$SNAP" "$SNAP3"
+sed -i '2i echo "wine-tests.sh: made to fail by the release test" >&2; exit 1' "$SNAP3/scripts/wine-tests.sh"
+git -C "$SNAP3" -c user.name="release test" -c user.email="release-test@localhost" commit -q -a -m "smoke test made to fail"
 version=$(sed -n 's/^project(LumarisUpdate VERSION \([0-9.]*\).*/\1/p' "$SNAP/CMakeLists.txt")
 
 # A throwaway code-signing certificate and its password.
@@ -126,7 +136,7 @@ check "a bad firmware file fails the build with the embedding tool's error" \
 code=0; release "$T/warned.log" --firmware "$T/no-version.hex" || code=$?
 check "a firmware file the embedding tool warns about is refused with its warning, after the x86 build only" eval '
   [ $code -ne 0 ] && grep -q "release: x86: $T/no-version.hex:[0-9]*: warning: the version bytes" "$T/warned.log" &&
-  grep -q -- "--allow-warnings" "$T/warned.log" && ! grep -q "building x64" "$T/warned.log"'
+  grep -q -- "--allow-warnings" "$T/warned.log" && ! grep -q "building x64" "$T/warned.log" && [ ! -e "$SNAP/build/release" ]'
 
 # ---------------------------------------------------------------- checks of one release
 
@@ -299,6 +309,15 @@ check "a firmware file swapped between the builds is refused by the byte compari
   grep -q -E "^release: x86/(LumarisUpdate|lumaris-update)\.exe: its flash image differs from the HEX file.s in [0-9]+ of 64512 bytes" "$T/swap.log" &&
   [ "$(ls -A "$SNAP/build/release" 2>/dev/null || true)" = "$released_before" ]'
 [ $swapped = 1 ] && [ $code -ne 0 ] || tail -n 20 "$T/swap.log"
+
+# The smoke test fails: the zip was packed, signed programs and all, but
+# nothing of it reaches build/release/.
+began=$SECONDS
+code=0; IN=$SNAP3 release "$T/smoke-fails.log" --firmware "$T/demo.hex" --sign "$CERT" || code=$?
+check "a release whose smoke test fails leaves nothing in build/release/ ($((SECONDS - began)) s)" eval '
+  [ $code -ne 0 ] && grep -q "wine-tests.sh: made to fail by the release test" "$T/smoke-fails.log" &&
+  [ -f "$SNAP3/build/release-work/out/$(basename "$zip_demo")" ] && [ -z "$(ls -A "$SNAP3/build/release" 2>/dev/null)" ]'
+[ $code -ne 0 ] || tail -n 20 "$T/smoke-fails.log"
 
 printf 'release-test: %s in %d s\n' "$([ $failures -eq 0 ] && echo "all passed" || echo "$failures FAILED")" $((SECONDS - started))
 [ "$failures" -eq 0 ]

@@ -18,8 +18,9 @@
 #                        firmware file (README.txt then lists the warnings)
 #
 # Writes build/release/LumarisUpdate-<program version>-fw<firmware version>.zip
-# and, beside it, the zip's SHA-256 (.zip.sha256). In the zip, under one
-# folder of the zip's name:
+# and, beside it, the zip's SHA-256 (.zip.sha256), only once every check and
+# the smoke test have passed: until then both lie in build/release-work/out/.
+# In the zip, under one folder of the zip's name:
 #   x86/*.exe, x64/*.exe  every program the builds install as `program`
 #   README.txt            app/README-users.txt with this release's facts, CR LF
 #   SHA256SUMS            the SHA-256 of every other file of the zip
@@ -109,8 +110,9 @@ PY=/usr/bin/python3   # Debian's, with the intelhex module
 
 OUT=$ROOT/build/release
 WORK=$ROOT/build/release-work
+PENDING=$WORK/out   # the zip and its SHA-256 until every check has passed
 rm -rf "$WORK"
-mkdir -p "$WORK" "$OUT"
+mkdir -p "$WORK" "$PENDING"
 
 # Runs a command with its output in a log; shows the log when it fails.
 quietly() {  # log command...
@@ -266,6 +268,8 @@ name=LumarisUpdate-$version-fw$fw_version
 stage=$WORK/zip/$name
 mkdir -p "$stage"
 cp -r "$WORK/programs/x86" "$WORK/programs/x64" "$stage/"
+# A zip of this name from an earlier run goes now: after a failed run,
+# build/release/ holds nothing that could pass for this release.
 rm -f "$OUT/$name.zip" "$OUT/$name.zip.sha256"
 
 # ---------------------------------------------------------------- README.txt, SHA256SUMS, the zip
@@ -299,7 +303,7 @@ if grep -n '@[A-Z_]*@' "$stage/README.txt" >&2; then fail "app/README-users.txt:
 (cd "$stage" && find . -type f ! -name SHA256SUMS -printf '%P\n' | LC_ALL=C sort | xargs -d '\n' sha256sum >SHA256SUMS)
 
 # Every entry dated with the commit, in a fixed order, the same attributes.
-"$PY" - "$WORK/zip" "$name" "$commit_time" "$OUT/$name.zip" <<'EOF'
+"$PY" - "$WORK/zip" "$name" "$commit_time" "$PENDING/$name.zip" <<'EOF'
 import os, sys, time, zipfile
 top, name, when, target = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
 stamp = time.gmtime(max(when, 315532800))[:6]   # a zip's dates start in 1980
@@ -315,7 +319,7 @@ with zipfile.ZipFile(target + ".part", "w") as z:
             z.writestr(info, f.read(), compresslevel=9)
 os.replace(target + ".part", target)
 EOF
-(cd "$OUT" && sha256sum "$name.zip" >"$name.zip.sha256")
+(cd "$PENDING" && sha256sum "$name.zip" >"$name.zip.sha256")
 
 # ---------------------------------------------------------------- smoke test of what was packed
 
@@ -355,7 +359,7 @@ PYEOF
 
 say "smoke test of the packed programs under Wine…"
 smoke=$WORK/smoke
-"$PY" -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$OUT/$name.zip" "$smoke"
+"$PY" -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$PENDING/$name.zip" "$smoke"
 (cd "$smoke/$name" && sha256sum --quiet -c SHA256SUMS) || fail "the unpacked files do not match SHA256SUMS"
 for triple in x86:win32:i686 x64:win64:x86_64; do
   IFS=: read -r arch preset cpu <<<"$triple"
@@ -375,6 +379,11 @@ for triple in x86:win32:i686 x64:win64:x86_64; do
   console_smoke "$arch" "$preset"
 done
 
+# Every check has passed: the zip and its SHA-256 go where a release is
+# looked for.
+mkdir -p "$OUT"
+mv "$PENDING/$name.zip" "$OUT/$name.zip"
+mv "$PENDING/$name.zip.sha256" "$OUT/$name.zip.sha256"
 say "$("$PY" -c 'import sys, zipfile; print(" ".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$OUT/$name.zip")"
 say "build/release/$name.zip ($(stat -c %s "$OUT/$name.zip") bytes), SHA-256 $(cut -d' ' -f1 "$OUT/$name.zip.sha256")"
 say "done in $((SECONDS - started)) s"
