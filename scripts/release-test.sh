@@ -10,8 +10,11 @@
 #   changed or a new file, a version tag on the commit other than the
 #   program's version, a wrong certificate password, sources without git
 #   whose VERSION names no commit; a firmware file with a bad record fails
-#   the build and shows the embedding tool's file:line error; a firmware file
-#   the tool warns about is refused after one build, with the warning shown;
+#   the build and shows the embedding tool's file:line error; a legacy .pfx
+#   (RC2/3DES) signs a test program, or stops the release with one line that
+#   names the reason and the openssl command that converts it (forced with
+#   an osslsigncode that cannot read it); a firmware file the tool warns
+#   about is refused after one build, with the warning shown;
 # - a signed release with the demo firmware: every program verifies with
 #   osslsigncode against the throwaway certificate (made here by openssl,
 #   never kept), and a copy with one byte changed does not; no debug
@@ -87,6 +90,11 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$T/keys/key.pem" -out "$T/key
 openssl pkcs12 -export -in "$T/keys/cert.pem" -inkey "$T/keys/key.pem" -out "$T/keys/cert.pfx" \
   -passout env:LUMARIS_SIGN_PASSWORD
 CERT=$T/keys/cert.pfx
+# The same key and certificate in a .pfx encrypted the way older tools did
+# (RC2-40 and 3DES), which OpenSSL 3 opens only with -legacy.
+openssl pkcs12 -export -legacy -in "$T/keys/cert.pem" -inkey "$T/keys/key.pem" -out "$T/keys/legacy.pfx" \
+  -passout env:LUMARIS_SIGN_PASSWORD
+LEGACY_CERT=$T/keys/legacy.pfx
 
 # Another firmware: another device type (last page 124) and version.
 "$PY" "$SNAP/firmware/make_demo_hex.py" --type 0x86 --version 2.05 -o "$T/other.hex"
@@ -129,6 +137,31 @@ code=0; release "$T/bad.log" --firmware "$T/bad.hex" || code=$?
 check "a bad firmware file fails the build with the embedding tool's error" \
   eval '[ $code -ne 0 ] && grep -q -E "bad\.hex:3: error: " "$T/bad.log"'
 [ "$code" -ne 0 ] && grep -q -E 'bad\.hex:3: error: ' "$T/bad.log" || cat "$T/bad.log"
+
+# A legacy .pfx: signs (a test program, before the builds; the bad firmware
+# file then stops the release cheaply), or stops with one line naming the
+# reason and the conversion.
+legacy_message() {  # log
+  local last; last=$(tail -n 1 "$1")
+  [[ $last == "release: osslsigncode cannot read $LEGACY_CERT: its legacy encryption ("*") needs OpenSSL's legacy provider, which osslsigncode does not load here; convert the file once with: openssl pkcs12 -export -in <(openssl pkcs12 -legacy -in $LEGACY_CERT -nokeys "* ]]
+}
+code=0; release "$T/legacy.log" --firmware "$T/bad.hex" --sign "$LEGACY_CERT" || code=$?
+check "a legacy .pfx signs and verifies a test program, or stops the release with the conversion" eval '
+  [ $code -ne 0 ] && {
+    { grep -q "release: signing with $LEGACY_CERT: a test program signed and verified" "$T/legacy.log" &&
+      grep -q -E "bad\.hex:3: error: " "$T/legacy.log"; } ||
+    legacy_message "$T/legacy.log"; }'
+# An osslsigncode that cannot read it, as on systems without OpenSSL's legacy provider.
+mkdir -p "$T/no-legacy-bin"
+printf '#!/bin/sh\necho "osslsigncode: PKCS12_parse: unsupported" >&2\nexit 1\n' >"$T/no-legacy-bin/osslsigncode"
+chmod +x "$T/no-legacy-bin/osslsigncode"
+code=0; PATH=$T/no-legacy-bin:$PATH release "$T/legacy-unread.log" --sign "$LEGACY_CERT" || code=$?
+check "a legacy .pfx that osslsigncode cannot read stops the release with one line: the reason and the conversion" eval '
+  [ $code -eq 1 ] && legacy_message "$T/legacy-unread.log" && ! grep -q building "$T/legacy-unread.log"'
+# The command it names makes a .pfx that opens without -legacy and signs.
+convert=$(tail -n 1 "$T/legacy-unread.log" | sed -n 's/.*; convert the file once with: //p')
+check "the conversion it names gives a .pfx that opens without -legacy" eval '
+  bash -c "$convert" && openssl pkcs12 -in "${LEGACY_CERT%.pfx}-converted.pfx" -nokeys -passin env:LUMARIS_SIGN_PASSWORD -out /dev/null'
 
 # A firmware file that the embedding tool only warns about (no version):
 # shown, and refused after the first build without --allow-warnings.

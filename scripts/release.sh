@@ -144,22 +144,60 @@ tool_warnings() {  # build-log
 }
 
 if [ -n "$cert" ]; then
+  # A .pfx made by older tools is encrypted with RC2 or 3DES, which OpenSSL 3
+  # reads only with -legacy: then every openssl call on it takes that option.
+  pkcs12=(openssl pkcs12)
+  legacy=""
   signer=$WORK/signer.pem
-  openssl pkcs12 -in "$cert" -nokeys -passin env:LUMARIS_SIGN_PASSWORD -out "$signer" 2>"$WORK/pkcs12.log" ||
-    openssl pkcs12 -legacy -in "$cert" -nokeys -passin env:LUMARIS_SIGN_PASSWORD -out "$signer" 2>>"$WORK/pkcs12.log" ||
-    { cat "$WORK/pkcs12.log" >&2; fail "cannot open $cert with the password in LUMARIS_SIGN_PASSWORD"; }
+  if ! "${pkcs12[@]}" -in "$cert" -nokeys -passin env:LUMARIS_SIGN_PASSWORD -out "$signer" 2>"$WORK/pkcs12.log"; then
+    pkcs12+=(-legacy)
+    "${pkcs12[@]}" -in "$cert" -nokeys -passin env:LUMARIS_SIGN_PASSWORD -out "$signer" 2>>"$WORK/pkcs12.log" ||
+      { cat "$WORK/pkcs12.log" >&2; fail "cannot open $cert with the password in LUMARIS_SIGN_PASSWORD"; }
+    # Its encryption, for the messages only: never a reason to stop.
+    legacy=$({ "${pkcs12[@]}" -info -noout -nokeys -in "$cert" -passin env:LUMARIS_SIGN_PASSWORD 2>&1 || true; } |
+               sed -n 's/^\(PKCS7 Encrypted data\|Shrouded Keybag\): \([^,]*\).*/\2/p' | sort -u | paste -sd ' ' -)
+    legacy=${legacy:-RC2 or 3DES}
+    say "$cert is encrypted the legacy way ($legacy): opened with openssl's -legacy"
+  fi
   # The signature must chain to the certificates in the .pfx (and, for a
   # certificate from a public authority, to the system's roots) and be made
   # by the .pfx's own leaf certificate.
   cat "$signer" >"$WORK/verify-ca.pem"
   [ -f /etc/ssl/certs/ca-certificates.crt ] && cat /etc/ssl/certs/ca-certificates.crt >>"$WORK/verify-ca.pem"
-  leaf_hash=$(openssl pkcs12 -in "$cert" -clcerts -nokeys -passin env:LUMARIS_SIGN_PASSWORD 2>/dev/null |
-                openssl x509 -outform DER 2>/dev/null | sha256sum | cut -d' ' -f1)
+  leaf_hash=$("${pkcs12[@]}" -in "$cert" -clcerts -nokeys -passin env:LUMARIS_SIGN_PASSWORD 2>>"$WORK/pkcs12.log" |
+                openssl x509 -outform DER 2>>"$WORK/pkcs12.log" | sha256sum | cut -d' ' -f1) ||
+    { cat "$WORK/pkcs12.log" >&2; fail "cannot read the signing certificate from $cert"; }
   timestamp=()
   if [ -n "${LUMARIS_TIMESTAMP_URL:-}" ]; then
     timestamp=(-ts "$LUMARIS_TIMESTAMP_URL")
     say "signing with a time stamp from $LUMARIS_TIMESTAMP_URL (the zip will not be reproducible)"
   fi
+fi
+
+sign() {  # program signed-program [osslsigncode options...]
+  local in=$1 out=$2; shift 2
+  osslsigncode sign -pkcs12 "$cert" -readpass <(printf %s "$LUMARIS_SIGN_PASSWORD") \
+    -h sha256 -n "Lumaris Update" -time "$commit_time" "$@" -in "$in" -out "$out"
+}
+verify_signature() {  # program
+  osslsigncode verify -CAfile "$WORK/verify-ca.pem" -require-leaf-hash "sha256:$leaf_hash" -in "$1"
+}
+
+if [ -n "$cert" ]; then
+  # A small program signed and verified first: a certificate that
+  # osslsigncode cannot use stops the release now, not after the builds.
+  printf 'int main() { return 0; }\n' | x86_64-w64-mingw32-g++ -x c++ - -o "$WORK/sign-probe.exe" 2>"$WORK/sign-probe.log" ||
+    { cat "$WORK/sign-probe.log" >&2; fail "cannot build a program to try the signature on"; }
+  if ! sign "$WORK/sign-probe.exe" "$WORK/sign-probe-signed.exe" >"$WORK/sign-probe.log" 2>&1; then
+    if [ -n "$legacy" ]; then
+      q=$(printf %q "$cert")
+      fail "osslsigncode cannot read $cert: its legacy encryption ($legacy) needs OpenSSL's legacy provider, which osslsigncode does not load here; convert the file once with: openssl pkcs12 -export -in <(openssl pkcs12 -legacy -in $q -nokeys -passin env:LUMARIS_SIGN_PASSWORD) -inkey <(openssl pkcs12 -legacy -in $q -nocerts -nodes -passin env:LUMARIS_SIGN_PASSWORD) -passout env:LUMARIS_SIGN_PASSWORD -out $(printf %q "${cert%.*}-converted.pfx")"
+    fi
+    cat "$WORK/sign-probe.log" >&2
+    fail "osslsigncode cannot sign with $cert"
+  fi
+  quietly "$WORK/sign-probe-verify.log" verify_signature "$WORK/sign-probe-signed.exe"
+  say "signing with $cert: a test program signed and verified"
 fi
 
 for triple in x86:win32:i686 x64:win64:x86_64; do
@@ -208,11 +246,9 @@ for triple in x86:win32:i686 x64:win64:x86_64; do
     after=$(stat -c %s "$exe")
     signed=""
     if [ -n "$cert" ]; then
-      quietly "$WORK/sign-$arch-$(basename "$exe").log" osslsigncode sign -pkcs12 "$cert" -readpass <(printf %s "$LUMARIS_SIGN_PASSWORD") \
-        -h sha256 -n "Lumaris Update" -time "$commit_time" "${timestamp[@]}" -in "$exe" -out "$exe.signed"
+      quietly "$WORK/sign-$arch-$(basename "$exe").log" sign "$exe" "$exe.signed" "${timestamp[@]}"
       mv "$exe.signed" "$exe"
-      quietly "$WORK/verify-$arch-$(basename "$exe").log" osslsigncode verify -CAfile "$WORK/verify-ca.pem" \
-        -require-leaf-hash "sha256:$leaf_hash" -in "$exe"
+      quietly "$WORK/verify-$arch-$(basename "$exe").log" verify_signature "$exe"
       signed=", signed and verified ($(stat -c %s "$exe") bytes)"
     fi
     say "$rel: $before bytes, $after stripped$signed; imports $(echo $imports)"
