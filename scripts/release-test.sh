@@ -167,8 +167,9 @@ check "the conversion it names gives a .pfx that opens without -legacy" eval '
 # shown, and refused after the first build without --allow-warnings.
 "$PY" "$SNAP/firmware/make_demo_hex.py" --no-version -o "$T/no-version.hex"
 code=0; release "$T/warned.log" --firmware "$T/no-version.hex" || code=$?
-check "a firmware file the embedding tool warns about is refused with its warning, after the x86 build only" eval '
-  [ $code -ne 0 ] && grep -q "release: x86: $T/no-version.hex:[0-9]*: warning: the version bytes" "$T/warned.log" &&
+check "a firmware file the embedding tool warns about is refused with its summary and warning, after the x86 build only" eval '
+  [ $code -ne 0 ] && grep -q "release: x86: no-version.hex: device type 0x83, no version, 53 pages used" "$T/warned.log" &&
+  grep -q "release: x86: $T/no-version.hex:[0-9]*: warning: the version bytes" "$T/warned.log" &&
   grep -q -- "--allow-warnings" "$T/warned.log" && ! grep -q "building x64" "$T/warned.log" && [ ! -e "$SNAP/build/release" ]'
 
 # ---------------------------------------------------------------- checks of one release

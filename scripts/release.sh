@@ -208,7 +208,7 @@ for triple in x86:win32:i686 x64:win64:x86_64; do
   quietly "$WORK/$preset-configure.log" cmake --preset "$preset" -B "$dir" \
     -DLUMARIS_FIRMWARE_HEX="$firmware" -DLUMARIS_FIRMWARE_CHECK=ON -DLUMARIS_BUILD_TESTS=OFF
   quietly "$WORK/$preset-build.log" cmake --build "$dir" -j2
-  summary=$(grep -E ': device type 0x[0-9A-F]{2}, version ' "$WORK/$preset-build.log" | tail -1 || true)
+  summary=$(grep -E ': device type 0x[0-9A-F]{2}, (version |no version)' "$WORK/$preset-build.log" | tail -1 || true)
   say "$arch: ${summary:-no summary line from the embedding tool} (built in $((SECONDS - build_started)) s)"
   # The tool embeds over a warning; a release does not, unless told to.
   tool_warnings "$WORK/$preset-build.log" >"$WORK/$preset-warnings.txt"
