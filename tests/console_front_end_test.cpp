@@ -137,12 +137,46 @@ TEST(ConsoleResult, ExitZeroOnlyWhenTheDeviceRunsTheImage) {
     };
     const Case cases[] = {
         {"all well", [](RunRecord&) {}, 0, "runs-image"},
-        {"one page not verified", [](RunRecord& r) { r.pagesVerified = 52; }, 1, "no-valid-application"},
-        {"signature not confirmed", [](RunRecord& r) { r.signatureConfirmed = false; }, 1, "no-valid-application"},
+        {"one page not verified", [](RunRecord& r) { r.pagesVerified = 52; }, 4, "no-valid-application"},
+        {"signature not confirmed", [](RunRecord& r) { r.signatureConfirmed = false; }, 4, "no-valid-application"},
         {"run command not sent", [](RunRecord& r) { r.runSent = false; }, 1, "holds-image"},
         {"worker ended not ready", [](RunRecord& r) { r.deviceReady = false; }, 1, "holds-image"},
-        {"no page at all", [](RunRecord& r) { r.pagesTotal = r.pagesWritten = r.pagesVerified = 0; }, 1,
+        {"no page at all", [](RunRecord& r) { r.pagesTotal = r.pagesWritten = r.pagesVerified = 0; }, 4,
          "no-valid-application"},
+        {"declined, run command not sent",
+         [](RunRecord& r) {
+             r.programmingStarted = false;
+             r.answered = true;
+             r.runSent = false;
+         },
+         1, "bootloader-application-kept"},
+        {"refused, run command not sent",
+         [](RunRecord& r) {
+             r.programmingStarted = false;
+             r.imageAccepted = false;
+             r.runSent = false;
+         },
+         1, "bootloader-application-kept"},
+        {"current, skipped and started",
+         [](RunRecord& r) {
+             r.programmingStarted = false;
+             r.alreadyCurrent = true;
+         },
+         0, "runs-image"},
+        {"current, skipped, run command not sent",
+         [](RunRecord& r) {
+             r.programmingStarted = false;
+             r.alreadyCurrent = true;
+             r.runSent = false;
+         },
+         1, "bootloader-application-kept"},
+        {"unknown first device",
+         [](RunRecord& r) {
+             r = RunRecord{};
+             r.deviceFound = true;
+             r.firstKind = DeviceKind::Unknown;
+         },
+         1, "unchanged"},
         {"declined, valid application",
          [](RunRecord& r) {
              r.programmingStarted = false;
@@ -188,18 +222,43 @@ TEST(ConsoleResult, ExitZeroOnlyWhenTheDeviceRunsTheImage) {
 TEST(ConsoleResult, CheckAnswersByVerdict) {
     const struct {
         CheckVerdict verdict;
+        bool installedValid;
+        bool runSent;
         int exitCode;
-    } cases[] = {{CheckVerdict::Program, 0},
-                 {CheckVerdict::AskOlder, 3},
-                 {CheckVerdict::AskUnversioned, 3},
-                 {CheckVerdict::Refuse, 1}};
+        const char* outcome;
+        const char* state;
+    } cases[] = {
+        {CheckVerdict::Program, true, true, 0, "would-program", "kept-application"},
+        {CheckVerdict::Program, false, true, 0, "would-program", "no-valid-application"},
+        {CheckVerdict::Program, true, false, 1, "run-not-sent", "bootloader-application-kept"},
+        {CheckVerdict::AskOlder, true, true, 3, "would-ask", "kept-application"},
+        {CheckVerdict::AskOlder, true, false, 1, "run-not-sent", "bootloader-application-kept"},
+        {CheckVerdict::AskUnversioned, true, true, 3, "would-ask", "kept-application"},
+        {CheckVerdict::Refuse, true, true, 1, "would-refuse", "kept-application"},
+        {CheckVerdict::Current, true, true, 0, "would-program", "kept-application"},
+    };
     for (const auto& c : cases) {
         RunRecord run = GoodRun();
         run.programmingStarted = false;
         run.verdictSeen = true;
         run.verdict = c.verdict;
-        EXPECT_EQ(DecideResult(ConsoleCommand::Check, run).exitCode, c.exitCode) << static_cast<int>(c.verdict);
+        run.installedValid = c.installedValid;
+        run.runSent = c.runSent;
+        const ConsoleResult result = DecideResult(ConsoleCommand::Check, run);
+        const std::string what = std::to_string(static_cast<int>(c.verdict)) + (c.runSent ? "" : " no run");
+        EXPECT_EQ(result.exitCode, c.exitCode) << what;
+        EXPECT_STREQ(result.outcome, c.outcome) << what;
+        EXPECT_STREQ(result.deviceState, c.state) << what;
     }
+    // The same version, with and without --skip-current, is named as such.
+    RunRecord same = GoodRun();
+    same.programmingStarted = false;
+    same.verdictSeen = true;
+    same.verdict = CheckVerdict::Current;
+    EXPECT_NE(DecideResult(ConsoleCommand::Check, same).line.find("same version installed"), std::string::npos);
+    same.skipCurrent = true;
+    EXPECT_STREQ(DecideResult(ConsoleCommand::Check, same).outcome, "would-skip");
+    EXPECT_NE(DecideResult(ConsoleCommand::Check, same).line.find("same version installed"), std::string::npos);
     RunRecord none = GoodRun();
     none.verdictSeen = false;
     EXPECT_EQ(DecideResult(ConsoleCommand::Check, none).exitCode, 1) << "no verdict: the check failed";

@@ -70,6 +70,15 @@ void OnSwitchedDeviceMissing(uint32_t before, uint32_t now) {
 }
 void OnStopped(bool flashOpen) { Log(std::string("stopped ") + (flashOpen ? "flash open" : "before writing")); }
 
+void OnExchangeFailed(const ExchangeFailure& f) {
+    const char* causes[] = {"write-failed", "no-reply", "short-read", "read-failed", "bad-reply", "checksum", "gone"};
+    Log("failed " + N(static_cast<uint32_t>(f.command)) + " page " +
+        (f.page == NO_PAGE ? std::string("-") : N(f.page)) + " #" + N(f.pageIndex) + " " +
+        causes[static_cast<int>(f.fault)] + " " + N(f.detail) + " " + N(f.expected));
+}
+void OnRestartedDeviceAmbiguous(uint32_t fresh, uint32_t earlier) { Log("ambiguous " + N(fresh) + " " + N(earlier)); }
+void OnAlreadyCurrent() { Log("already current"); }
+
 const UpdateEvents RECORDING = {
     .deviceFound = OnDeviceFound,
     .restartRequested = OnRestartRequested,
@@ -84,6 +93,9 @@ const UpdateEvents RECORDING = {
     .signatureWritten = OnSignatureWritten,
     .signatureConfirmed = OnSignatureConfirmed,
     .runSent = OnRunSent,
+    .exchangeFailed = OnExchangeFailed,
+    .restartedDeviceAmbiguous = OnRestartedDeviceAmbiguous,
+    .alreadyCurrent = OnAlreadyCurrent,
     .checkVerdict = OnCheckVerdict,
     .stopped = OnStopped,
     .finished = OnFinished,
