@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bootloader/commands.h"
+#include "console/json.h"
 #include "console/options.h"
 #include "console/report.h"
 #include "console/sha256.h"
@@ -217,6 +218,37 @@ TEST(ConsoleResult, ExitZeroOnlyWhenTheDeviceRunsTheImage) {
         EXPECT_STREQ(result.deviceState, c.state) << c.what;
     }
     EXPECT_EQ(DecideResult(ConsoleCommand::Update, GoodRun()).line, "device runs firmware 1.00 (updated)");
+    RunRecord unknown;
+    unknown.deviceFound = true;
+    unknown.firstKind = DeviceKind::Unknown;
+    EXPECT_STREQ(DecideResult(ConsoleCommand::Update, unknown).outcome, "unknown-device");
+}
+
+// No text the program writes today holds a quote or a control character;
+// the writer must escape them all the same.
+TEST(ConsoleJson, StringsAreEscaped) {
+    JsonLine line = JsonObject();
+    JsonAddString(line, "s", std::string("a\"b\\c\x01\x1F\n\x7F", 9));
+    EXPECT_EQ(line.text, "{\"s\":\"a\\\"b\\\\c\\u0001\\u001F\\n\\u007F\"");
+}
+
+TEST(ConsoleJson, DeviceStringsAsUtf8OrAsBytes) {
+    const struct {
+        std::string bytes;
+        const char* json;
+    } cases[] = {
+        {"2021", "{\"id\":\"2021\""},
+        {"Gr\xC3\xBC\xC3\x9F", "{\"id\":\"Gr\\u00FC\\u00DF\""},                  // valid UTF-8: the text
+        {"\xF0\x9F\x98\x80", "{\"id\":\"\\uD83D\\uDE00\""},                      // beyond U+FFFF
+        {"Gr\xFC\xDF", "{\"id\":\"Gr\\u00FC\\u00DF\",\"id_hex\":\"4772FCDF\""},  // Latin-1 bytes
+        {"\xC0\xAF", "{\"id\":\"\\u00C0\\u00AF\",\"id_hex\":\"C0AF\""},          // overlong
+        {"a\xE2\x82", "{\"id\":\"a\\u00E2\\u0082\",\"id_hex\":\"61E282\""},      // cut short
+    };
+    for (const auto& c : cases) {
+        JsonLine line = JsonObject();
+        JsonAddId(line, "id", reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size());
+        EXPECT_EQ(line.text, c.json);
+    }
 }
 
 TEST(ConsoleResult, CheckAnswersByVerdict) {
