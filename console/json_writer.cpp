@@ -19,8 +19,9 @@ JsonLine Event(const char* name) { return JsonEvent(name, ReportElapsedMs()); }
 
 void Emit(JsonLine& line) {
     JsonClose(line);
-    if (gScreen) JsonPut(line, gScreen);
+    // The log first: a line seen on the screen is in the log already.
     if (gLog) JsonPut(line, gLog);
+    if (gScreen) JsonPut(line, gScreen);
 }
 
 void EmitBare(const char* name) {
