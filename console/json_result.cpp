@@ -90,7 +90,8 @@ void JsonWriteRunStarted(std::FILE* log, const RunContext& context, int argc, ch
         JsonLine item = JsonObject();
         JsonAddString(item, "o", argv[i]);
         // The value part of {"o":"..."}.
-        options += (i > 1 ? "," : "") + item.text.substr(5);
+        if (i > 1) options += ',';
+        options.append(item.text, 5, std::string::npos);
     }
     JsonAddRaw(line, "options", options + "]");
     if (context.label) {
