@@ -162,13 +162,20 @@ int RunDevices(const ConsoleOptions& options, RunContext& context) {
     const uint32_t attempts = options.command == ConsoleCommand::Update ? options.retries + 1 : 1;
     context.attempts = attempts;
     ConsoleResult result{};
+    uint32_t brokenBy = 0;  // the attempt that left the device without a valid application
     for (uint32_t attempt = 1;; ++attempt) {
         context.attempt = attempt;
         ReportSetContext(context);
         uint32_t device = options.device;
         if (device == ANY_DEVICE) {
             if (!SurveyDevices()) {
-                return ReportFailure(options.command, Outcome::NoDeviceCount, "the USB library gave no device count");
+                if (brokenBy == 0) {
+                    return ReportFailure(options.command, Outcome::NoDeviceCount,
+                                         "the USB library gave no device count");
+                }
+                result =
+                    MakeResult(Outcome::NoDeviceCount, DeviceState::Unknown, "the USB library gave no device count");
+                break;
             }
             const auto lumaris = LumarisDevices();
             if (lumaris.size() > 1) return AskForDeviceChoice(options, lumaris.size());
@@ -186,9 +193,17 @@ int RunDevices(const ConsoleOptions& options, RunContext& context) {
         run.skipCurrent = options.skipCurrent;
         run.chosenDevice = options.device;
         result = DecideResult(options.command, run);
+        if (result.exitCode == static_cast<int>(ExitCode::NoApplication)) brokenBy = attempt;
         if (attempt == attempts || !Retryable(result, run)) break;
         ReportAttempt(attempt + 1, attempts, result);
         RecorderReset();
+    }
+    // A later attempt that failed without writing anything leaves the device
+    // as the earlier one did: without a valid application.
+    if (brokenBy != 0 && result.exitCode == static_cast<int>(ExitCode::Failed)) {
+        result = MakeResult(Outcome::ProgrammingFailed, DeviceState::NoValidApplication,
+                            "no valid application on the device since attempt " + std::to_string(brokenBy) +
+                                " (the last attempt: " + result.line + "): run the update again");
     }
     ReportResult(options.command, result);
     return result.exitCode;

@@ -113,7 +113,7 @@ bool DiscoverChosenDevice(UpdateJob& job, uint32_t count) {
 bool DiscoverDevice(UpdateJob& job) {
     deviceReady = 0;
     uint32_t count = 0;
-    if (LockedDeviceCount(&count) != USB_OK || count == 0) {
+    if (LockedDeviceCount(&count) != USB_OK) {
         ShowErrorBox();
         return false;
     }
@@ -121,6 +121,10 @@ bool DiscoverDevice(UpdateJob& job) {
         // The switched device is still off the bus: a bootloader found now
         // would be another device, which must not get this update.
         gEvents.switchedDeviceMissing(job.deviceCount, count);
+        ShowErrorBox();
+        return false;
+    }
+    if (count == 0) {
         ShowErrorBox();
         return false;
     }

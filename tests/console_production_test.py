@@ -134,6 +134,11 @@ def check_retries_and_skip():
           "a refused image is retried")
     code, events, _ = run_json(["--retries", "2", "--fault", "wrong-checksum:21"] + FAST)
     check(code == 4 and events[-1]["attempts"] == 1, "a checksum mismatch is retried")
+    # The device vanishes half-way: the retry finds no device at all, and the result must still say that the
+    # first attempt left it without a valid application (exit 4), not merely that the second one failed.
+    code, events, sims = run_json(["--retries", "1", "--fault", "vanish:40"] + FAST)
+    check(code == 4 and events[-1]["exit_code"] == 4 and events[-1]["device_state"] == "no-valid-application"
+          and not sims[0]["signature_valid"], f"a failed retry hides the broken device: exit {code}, {events[-1:]}")
     code, events, sims = run_json(["--skip-current", "--installed", "1.00"] + FAST)
     check(code == 0 and events[-1]["outcome"] == "current" and written(sims[0]) == 0 and sims[0]["run_commands"] == 1,
           f"--skip-current: {events[-1:]}, {sims}")

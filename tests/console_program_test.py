@@ -177,6 +177,12 @@ def check_restart_waits():
           and events[-1]["outcome"] == "switched-device-missing" and events[-1]["device_state"] == "unknown"
           and not summary["flash_changed"],
           f"auto wait, no return: {awaited}, exit {code}, {events[-1] if events else None}")
+    # A lone device that is not back when a short wait ends: the switched device is missing, its state unknown
+    # (not "unchanged": it was restarted).
+    code, events, summary = run_json(["--restart-delay", "60000", "--restart-wait", "100"] + FAST[:4])
+    check(code == 1 and events[-1]["outcome"] == "switched-device-missing" and events[-1]["device_state"] == "unknown"
+          and any(e["event"] == "switched_device_missing" for e in events) and not summary["flash_changed"],
+          f"lone device not back: exit {code}, {events[-1] if events else None}")
     # A device found in its bootloader restarts nothing: no wait at all.
     code, events, _ = run_json(["--bootloader", "--reply-delay", "0", "--erase-delay", "0"])
     check(code == 0 and not any(e["event"] == "restart_awaited" for e in events) and events[-1]["elapsed_ms"] < 1500,
