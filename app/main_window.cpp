@@ -2,6 +2,7 @@
 
 #include "app/resource.h"
 #include "platform/win32_dpi.h"
+#include "platform/win32_texts.h"
 #include "worker/update_worker.h"
 
 HINSTANCE gInstance = nullptr;
@@ -23,8 +24,12 @@ DWORD WINAPI WorkerThreadProc(LPVOID) {
 
 // Starts one update worker. While one runs, the command is ignored: two
 // workers would share the USB lock, the embedded image and the window.
-void StartUpdate() {
+// A new run starts on an empty window: no text of the last run stays beside
+// its "Working", on the screen or in a repaint.
+void StartUpdate(HWND window) {
     if (!ClaimWorkerSlot()) return;
+    ForgetWindowTexts();
+    InvalidateRect(window, nullptr, TRUE);
     HANDLE thread = CreateThread(nullptr, 0, WorkerThreadProc, nullptr, 0, nullptr);
     if (!thread) {
         ReleaseWorkerSlot();
@@ -80,19 +85,15 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
                 case IDM_ABOUT:
                     DialogBoxParamW(gInstance, MAKEINTRESOURCEW(IDD_ABOUTBOX), window, AboutProc, 0);
                     return 0;
-                case IDM_EXIT:
-                    DestroyWindow(window);
-                    return 0;
-                case IDM_UPDATE:
-                    StartUpdate();
-                    return 0;
-                default:
-                    return DefWindowProcW(window, message, wParam, lParam);
+                case IDM_EXIT: DestroyWindow(window); return 0;
+                case IDM_UPDATE: StartUpdate(window); return 0;
+                default: return DefWindowProcW(window, message, wParam, lParam);
             }
         case WM_PAINT: {
-            // The worker's texts are not remembered: painting draws nothing.
+            // The worker's texts again, as it last drew them at each place.
             PAINTSTRUCT ps;
-            BeginPaint(window, &ps);
+            HDC dc = BeginPaint(window, &ps);
+            if (dc) PaintWindowTexts(window, dc);
             EndPaint(window, &ps);
             return 0;
         }
@@ -104,26 +105,21 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
                          suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
             return 0;
         }
-        case WM_DESTROY:
-            PostQuitMessage(0);
-            return 0;
-        default:
-            return DefWindowProcW(window, message, wParam, lParam);
+        case WM_DESTROY: PostQuitMessage(0); return 0;
+        default: return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
 INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
-        case WM_INITDIALOG:
-            return TRUE;  // focus goes to the default button
+        case WM_INITDIALOG: return TRUE;  // focus goes to the default button
         case WM_COMMAND:
             if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
                 EndDialog(dialog, LOWORD(wParam));
                 return TRUE;
             }
             break;
-        default:
-            break;
+        default: break;
     }
     return FALSE;
 }
