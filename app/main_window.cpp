@@ -1,9 +1,9 @@
 #include "app/main_window.h"
 
 #include "app/resource.h"
+#include "app/update_run.h"
 #include "platform/win32_dpi.h"
 #include "platform/win32_texts.h"
-#include "worker/update_worker.h"
 
 HINSTANCE gInstance = nullptr;
 HWND gMainWindow = nullptr;
@@ -15,28 +15,6 @@ namespace {
 // The window's size at 96 DPI, frame included; scaled to the window's DPI.
 constexpr int WINDOW_WIDTH = 250;
 constexpr int WINDOW_HEIGHT = 200;
-
-DWORD WINAPI WorkerThreadProc(LPVOID) {
-    const DWORD exitCode = UpdateWorker();
-    ReleaseWorkerSlot();
-    return exitCode;
-}
-
-// Starts one update worker. While one runs, the command is ignored: two
-// workers would share the USB lock, the embedded image and the window.
-// A new run starts on an empty window: no text of the last run stays beside
-// its "Working", on the screen or in a repaint.
-void StartUpdate(HWND window) {
-    if (!ClaimWorkerSlot()) return;
-    ForgetWindowTexts();
-    InvalidateRect(window, nullptr, TRUE);
-    HANDLE thread = CreateThread(nullptr, 0, WorkerThreadProc, nullptr, 0, nullptr);
-    if (!thread) {
-        ReleaseWorkerSlot();
-        return;
-    }
-    CloseHandle(thread);  // the thread runs on; its handle is not needed
-}
 
 }  // namespace
 
@@ -85,8 +63,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
                 case IDM_ABOUT:
                     DialogBoxParamW(gInstance, MAKEINTRESOURCEW(IDD_ABOUTBOX), window, AboutProc, 0);
                     return 0;
-                case IDM_EXIT: DestroyWindow(window); return 0;
-                case IDM_UPDATE: StartUpdate(window); return 0;
+                case IDM_EXIT: RequestClose(window); return 0;
+                case IDM_UPDATE: StartUpdateRun(window); return 0;
                 default: return DefWindowProcW(window, message, wParam, lParam);
             }
         case WM_PAINT: {
@@ -105,6 +83,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
                          suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
             return 0;
         }
+        case WM_CLOSE: RequestClose(window); return 0;  // close box, Alt+F4
+        case WM_APP_WORKER_ENDED: WorkerEnded(window); return 0;
         case WM_DESTROY: PostQuitMessage(0); return 0;
         default: return DefWindowProcW(window, message, wParam, lParam);
     }

@@ -1,0 +1,27 @@
+// The update run as the main window sees it: starting the worker, the
+// window's state while it runs, and closing. Main thread only, except where
+// noted.
+#pragma once
+
+#include <windows.h>
+
+// Posted to the main window by the worker thread as its last action, once
+// the worker slot is free again.
+constexpr UINT WM_APP_WORKER_ENDED = WM_APP + 1;
+
+// The Update Firmware command: starts a worker thread, unless one runs.
+void StartUpdateRun(HWND window);
+
+// From the command that started a worker until its thread has ended.
+bool UpdateRunning();
+
+// A request to close the window (close box, Alt+F4, File > Exit). With no
+// worker running the window is destroyed at once. While one runs, the
+// request is remembered and the window is destroyed once the worker has
+// ended: closing must not cut off an update that is writing the device's
+// flash. Further requests meanwhile change nothing.
+void RequestClose(HWND window);
+
+// WM_APP_WORKER_ENDED: the window returns to rest, and a close request
+// made during the run is carried out.
+void WorkerEnded(HWND window);
