@@ -84,6 +84,11 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return 0;
         }
         case WM_CLOSE: RequestClose(window); return 0;  // close box, Alt+F4
+        case WM_QUERYENDSESSION:
+            // A shutdown or log-off would cut the update off while it writes
+            // the device's flash.
+            if (UpdateRunning()) return FALSE;
+            return DefWindowProcW(window, message, wParam, lParam);
         case WM_APP_WORKER_ENDED: WorkerEnded(window); return 0;
         case WM_DESTROY: PostQuitMessage(0); return 0;
         default: return DefWindowProcW(window, message, wParam, lParam);

@@ -1,9 +1,13 @@
 #include "app/update_run.h"
 
+#include "platform/win32_session.h"
 #include "platform/win32_texts.h"
 #include "worker/update_worker.h"
 
 namespace {
+
+// What Windows shows when a shutdown or log-off waits for the update.
+constexpr wchar_t SHUTDOWN_REASON[] = L"Updating the firmware of a Lumaris device. Please wait.";
 
 // Main thread only.
 bool gRunning = false;
@@ -33,6 +37,7 @@ void StartUpdateRun(HWND window) {
     }
     CloseHandle(thread);  // the thread reports its end with a message
     gRunning = true;
+    HoldSession(window, SHUTDOWN_REASON);
 }
 
 bool UpdateRunning() { return gRunning; }
@@ -47,6 +52,7 @@ void RequestClose(HWND window) {
 
 void WorkerEnded(HWND window) {
     gRunning = false;
+    ReleaseSession(window);
     if (gClosePending) {
         gClosePending = false;
         DestroyWindow(window);

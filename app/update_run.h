@@ -13,6 +13,9 @@ constexpr UINT WM_APP_WORKER_ENDED = WM_APP + 1;
 void StartUpdateRun(HWND window);
 
 // From the command that started a worker until its thread has ended.
+// Meanwhile Windows is asked not to end the session (with a reason the user
+// sees) and not to go to sleep (platform/win32_session.h), and the window
+// answers WM_QUERYENDSESSION with FALSE.
 bool UpdateRunning();
 
 // A request to close the window (close box, Alt+F4, File > Exit). With no

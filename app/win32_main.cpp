@@ -4,11 +4,13 @@
 
 #include "app/main_window.h"
 #include "app/resource.h"
-#include "usb/usb_library_win32.h"
 #include "platform/win32_platform.h"
+#include "platform/win32_session.h"
+#include "usb/usb_library_win32.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     Win32PlatformInstall(&gMainWindow);
+    LoadSessionCalls();
     // Without the library every operation fails, and the update reports
     // "Error" where it meets the first failure.
     BindUsbLibrary();

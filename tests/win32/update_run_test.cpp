@@ -1,13 +1,18 @@
-// Closing the main window while an update runs: the close box, Alt+F4 and
-// File > Exit wait for the worker, and the window closes by itself once the
-// worker has ended, with the device fully updated. The worker runs on its
-// own thread as Update Firmware starts it, against the simulated device.
+// The main window while an update runs. Closing it (the close box, Alt+F4,
+// File > Exit) waits for the worker, and the window closes by itself once
+// the worker has ended, with the device fully updated; Windows is asked not
+// to end the session nor to sleep meanwhile. The worker runs on its own
+// thread as Update Firmware starts it, against the simulated device.
 #include "app/update_run.h"
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "app/resource.h"
 #include "platform/seams.h"
+#include "platform/win32_session.h"
 #include "tests/test_support.h"
 #include "tests/win32/hidden_main_window.h"
 #include "tests/win32/window_run_rig.h"
@@ -86,6 +91,89 @@ TEST_F(UpdateRunTest, ACloseWithNoRunClosesAtOnce) {
             EXPECT_EQ(gQuitsSeen.exitCode, 0u) << what;
         }
     }
+}
+
+// The session calls as Windows would receive them, one line each, with
+// whether they came from the window's own thread.
+std::vector<std::string> gSessionLog;
+DWORD gWindowThread = 0;
+
+std::string Caller() { return GetCurrentThreadId() == gWindowThread ? "" : " (from another thread)"; }
+BOOL WINAPI RecordBlockCreate(HWND window, LPCWSTR reason) {
+    const std::wstring text = reason ? reason : L"(none)";
+    gSessionLog.push_back(std::string(window == gMainWindow ? "block" : "block another window") + " '" +
+                          std::string(text.begin(), text.end()) + "'" + Caller());
+    return TRUE;
+}
+BOOL WINAPI RecordBlockDestroy(HWND window) {
+    gSessionLog.push_back(std::string(window == gMainWindow ? "unblock" : "unblock another window") + Caller());
+    return TRUE;
+}
+EXECUTION_STATE WINAPI RecordExecutionState(EXECUTION_STATE flags) {
+    const char* what = flags == (ES_CONTINUOUS | ES_SYSTEM_REQUIRED) ? "stay awake"
+                       : flags == ES_CONTINUOUS                      ? "may sleep"
+                                                                     : "other state";
+    gSessionLog.push_back(what + Caller());
+    return ES_CONTINUOUS;
+}
+const SessionCalls RECORDING_SESSION_CALLS = {
+    .shutdownBlockReasonCreate = RecordBlockCreate,
+    .shutdownBlockReasonDestroy = RecordBlockDestroy,
+    .setThreadExecutionState = RecordExecutionState,
+};
+
+// As a shutdown asks (lParam 0; a log-off sets ENDSESSION_LOGOFF).
+LRESULT QueryEndSession() { return SendMessageW(gMainWindow, WM_QUERYENDSESSION, 0, 0); }
+
+TEST_F(UpdateRunTest, WindowsIsKeptFromEndingTheSessionAndSleepingDuringARun) {
+    struct Case {
+        const char* what;
+        SessionCalls calls;
+        std::vector<std::string> duringRun;
+        std::vector<std::string> afterRun;
+    };
+    const std::vector<std::string> during = {"block 'Updating the firmware of a Lumaris device. Please wait.'",
+                                             "stay awake"};
+    const std::vector<std::string> after = {"unblock", "may sleep"};
+    const Case cases[] = {
+        {"a Windows with every call", RECORDING_SESSION_CALLS, during, after},
+        // A Windows older than Vista: no shutdown block reason.
+        {"no ShutdownBlockReason calls", {nullptr, nullptr, RecordExecutionState}, {"stay awake"}, {"may sleep"}},
+        {"none of the calls", {nullptr, nullptr, nullptr}, {}, {}},
+    };
+    const SessionCalls saved = gSessionCalls;
+    gWindowThread = GetCurrentThreadId();
+    for (const Case& c : cases) {
+        gSessionCalls = c.calls;
+        gSessionLog.clear();
+        SimDevice* device = AttachOlderDevice();
+        HoldWorkers();
+        HiddenMainWindow main;
+        ASSERT_TRUE(main.created);
+        EXPECT_NE(QueryEndSession(), FALSE) << c.what << ": no run, the session may end";
+        EXPECT_TRUE(gSessionLog.empty()) << c.what;
+        UpdateFirmware();
+        ASSERT_TRUE(WorkerHeld()) << c.what;
+        EXPECT_EQ(QueryEndSession(), FALSE) << c.what;
+        EXPECT_EQ(gSessionLog, c.duringRun) << c.what;
+        gSessionLog.clear();
+        ReleaseWorker();
+        ASSERT_TRUE(PumpUntilWorkerEnded()) << c.what;
+        EXPECT_EQ(gSessionLog, c.afterRun) << c.what;
+        EXPECT_NE(QueryEndSession(), FALSE) << c.what << ": the run has ended";
+        EXPECT_TRUE(DeviceHoldsImage(device, DemoImage(), RIG_OLD_FILL)) << c.what;
+    }
+    gSessionCalls = saved;
+}
+
+// Windows has every call the program looks for, under the names it uses.
+TEST(SessionCalls, AreFoundInWindows) {
+    const SessionCalls saved = gSessionCalls;
+    LoadSessionCalls();
+    EXPECT_NE(gSessionCalls.shutdownBlockReasonCreate, nullptr);
+    EXPECT_NE(gSessionCalls.shutdownBlockReasonDestroy, nullptr);
+    EXPECT_NE(gSessionCalls.setThreadExecutionState, nullptr);
+    gSessionCalls = saved;
 }
 
 }  // namespace
