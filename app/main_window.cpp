@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/resource.h"
+#include "app/taskbar_progress.h"
 #include "app/update_run.h"
 #include "platform/win32_dpi.h"
 #include "platform/win32_texts.h"
@@ -15,6 +16,10 @@ namespace {
 // The window's size at 96 DPI, frame included; scaled to the window's DPI.
 constexpr int WINDOW_WIDTH = 250;
 constexpr int WINDOW_HEIGHT = 200;
+
+// Sent by the taskbar once the window's button exists, and again when
+// Explorer has restarted; 0 when it could not be registered.
+UINT gTaskbarButtonCreated = 0;
 
 }  // namespace
 
@@ -41,6 +46,7 @@ ATOM RegisterMainWindowClass(HINSTANCE instance) {
 
 bool CreateMainWindow(HINSTANCE instance, int showCommand) {
     gInstance = instance;
+    gTaskbarButtonCreated = RegisterWindowMessageW(L"TaskbarButtonCreated");
     gMainWindow = CreateWindowExW(0, gWindowClass, gTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, WINDOW_WIDTH,
                                   WINDOW_HEIGHT, nullptr, nullptr, instance, nullptr);
     if (!gMainWindow) return false;
@@ -57,6 +63,11 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand) {
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == gTaskbarButtonCreated && gTaskbarButtonCreated != 0) {
+        TaskbarButtonCreated(window);
+        return 0;
+    }
+    if (ShowRunEvent(message, wParam)) return 0;
     switch (message) {
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
@@ -77,7 +88,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         }
         case WM_DPICHANGED: {
             // Moved to a monitor of another DPI: take the size and place
-            // Windows suggests for it. Texts drawn later use the new DPI.
+            // Windows suggests for it. The resized window paints its texts
+            // again at the new DPI, and texts drawn later use it too.
             const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
             SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                          suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -89,8 +101,14 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             // the device's flash.
             if (UpdateRunning()) return FALSE;
             return DefWindowProcW(window, message, wParam, lParam);
+        case WM_SETCURSOR:
+            if (SetRunCursor(lParam)) return TRUE;
+            return DefWindowProcW(window, message, wParam, lParam);
         case WM_APP_WORKER_ENDED: WorkerEnded(window); return 0;
-        case WM_DESTROY: PostQuitMessage(0); return 0;
+        case WM_DESTROY:
+            TaskbarUse(window, nullptr);
+            PostQuitMessage(0);
+            return 0;
         default: return DefWindowProcW(window, message, wParam, lParam);
     }
 }

@@ -1,5 +1,8 @@
 #include "app/update_run.h"
 
+#include "app/resource.h"
+#include "app/taskbar_progress.h"
+#include "app/window_events.h"
 #include "platform/win32_session.h"
 #include "platform/win32_texts.h"
 #include "worker/update_worker.h"
@@ -12,12 +15,29 @@ constexpr wchar_t SHUTDOWN_REASON[] = L"Updating the firmware of a Lumaris devic
 // Main thread only.
 bool gRunning = false;
 bool gClosePending = false;
+// The worker has waited for the restart, so its run ends with a text.
+bool gAwaited = false;
 
 DWORD WINAPI WorkerThreadProc(LPVOID parameter) {
     const DWORD exitCode = UpdateWorker();
     ReleaseWorkerSlot();
     PostMessageW(static_cast<HWND>(parameter), WM_APP_WORKER_ENDED, 0, 0);
     return exitCode;
+}
+
+// The cursor changes at once when the run starts or ends under it, not
+// only when the mouse next moves.
+void RefreshCursor(HWND window) {
+    POINT at;
+    if (!GetCursorPos(&at) || WindowFromPoint(at) != window) return;
+    const LRESULT hit = SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(at.x, at.y));
+    SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), MAKELPARAM(hit, WM_MOUSEMOVE));
+}
+
+// Greyed while a worker runs; the command would be ignored anyway.
+void EnableUpdateCommand(HWND window, bool enable) {
+    const UINT state = enable ? MF_ENABLED : MF_GRAYED;
+    EnableMenuItem(GetMenu(window), IDM_UPDATE, MF_BYCOMMAND | state);
 }
 
 }  // namespace
@@ -37,7 +57,11 @@ void StartUpdateRun(HWND window) {
     }
     CloseHandle(thread);  // the thread reports its end with a message
     gRunning = true;
+    gAwaited = false;
     HoldSession(window, SHUTDOWN_REASON);
+    EnableUpdateCommand(window, false);
+    TaskbarRunStarted();
+    RefreshCursor(window);
 }
 
 bool UpdateRunning() { return gRunning; }
@@ -53,8 +77,30 @@ void RequestClose(HWND window) {
 void WorkerEnded(HWND window) {
     gRunning = false;
     ReleaseSession(window);
+    EnableUpdateCommand(window, true);
+    RefreshCursor(window);
     if (gClosePending) {
         gClosePending = false;
         DestroyWindow(window);
     }
+}
+
+bool ShowRunEvent(UINT message, WPARAM wParam) {
+    switch (message) {
+        case WM_APP_RUN_AWAITED: gAwaited = true; return true;
+        case WM_APP_RUN_PROGRAMMING: TaskbarProgrammingStarted(static_cast<uint32_t>(wParam)); return true;
+        case WM_APP_RUN_PAGE: TaskbarPageProgrammed(wParam != 0); return true;
+        // deviceReady 0 after the wait is "ERROR"; a run whose first
+        // discovery failed has drawn nothing (its box said "Error").
+        case WM_APP_RUN_FINISHED: TaskbarRunEnded(wParam == 0 && gAwaited); return true;
+        default: return false;
+    }
+}
+
+bool SetRunCursor(LPARAM lParam) {
+    const int hit = static_cast<short>(LOWORD(lParam));
+    const bool sizingBorder = (hit >= HTSIZEFIRST && hit <= HTSIZELAST) || hit == HTBORDER;
+    if (!gRunning || hit == HTERROR || hit == HTNOWHERE || sizingBorder) return false;
+    SetCursor(LoadCursorW(nullptr, IDC_APPSTARTING));
+    return true;
 }

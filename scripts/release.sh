@@ -124,7 +124,7 @@ quietly() {  # log command...
 # ---------------------------------------------------------------- builds
 
 # Windows' own DLLs, the only ones a program may import (it is linked statically).
-allowed_dlls=" kernel32.dll user32.dll gdi32.dll msvcrt.dll advapi32.dll shell32.dll comctl32.dll "
+allowed_dlls=" kernel32.dll user32.dll gdi32.dll msvcrt.dll advapi32.dll shell32.dll comctl32.dll ole32.dll "
 
 if [ -n "$cert" ]; then
   signer=$WORK/signer.pem

@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "app/main_window.h"
+#include "app/resource.h"
 
 struct HiddenMainWindow {
     HiddenMainWindow() {
@@ -14,6 +15,16 @@ struct HiddenMainWindow {
         const HINSTANCE instance = GetModuleHandleW(nullptr);
         RegisterMainWindowClass(instance);
         created = CreateMainWindow(instance, SW_HIDE);
+        // The test program has no resources: the window gets a File menu
+        // with the program's commands instead of menu 109.
+        if (created && !GetMenu(gMainWindow)) {
+            HMENU file = CreatePopupMenu();
+            AppendMenuW(file, MF_STRING, IDM_UPDATE, L"U&pdate Firmware");
+            AppendMenuW(file, MF_STRING, IDM_EXIT, L"E&xit");
+            HMENU bar = CreateMenu();
+            AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), L"&File");
+            SetMenu(gMainWindow, bar);
+        }
     }
     ~HiddenMainWindow() {
         if (created && IsWindow(gMainWindow)) DestroyWindow(gMainWindow);

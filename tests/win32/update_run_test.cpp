@@ -93,6 +93,62 @@ TEST_F(UpdateRunTest, ACloseWithNoRunClosesAtOnce) {
     }
 }
 
+bool UpdateCommandGreyed() {
+    return (GetMenuState(GetMenu(gMainWindow), IDM_UPDATE, MF_BYCOMMAND) & (MF_GRAYED | MF_DISABLED)) != 0;
+}
+
+// The cursor the window sets when the mouse moves over the part `hit`.
+HCURSOR CursorOver(int hit) {
+    SetCursor(nullptr);
+    SendMessageW(gMainWindow, WM_SETCURSOR, reinterpret_cast<WPARAM>(gMainWindow), MAKELPARAM(hit, WM_MOUSEMOVE));
+    return GetCursor();
+}
+
+TEST_F(UpdateRunTest, WhileARunsTheCommandIsGreyedAndTheCursorSaysBusy) {
+    const HCURSOR busy = LoadCursorW(nullptr, IDC_APPSTARTING);
+    const HCURSOR arrow = LoadCursorW(nullptr, IDC_ARROW);
+    struct Part {
+        const char* what;
+        int hit;
+        bool busyDuringRun;
+    };
+    const Part parts[] = {
+        {"client area", HTCLIENT, true},
+        {"caption", HTCAPTION, true},
+        {"menu bar", HTMENU, true},
+        {"left border", HTLEFT, false},
+        {"bottom-right corner", HTBOTTOMRIGHT, false},
+    };
+    AttachOlderDevice();
+    HoldWorkers();
+    HiddenMainWindow main;
+    ASSERT_TRUE(main.created);
+    EXPECT_FALSE(UpdateCommandGreyed());
+    EXPECT_EQ(CursorOver(HTCLIENT), arrow);
+
+    UpdateFirmware();
+    ASSERT_TRUE(WorkerHeld());
+    EXPECT_TRUE(UpdateCommandGreyed());
+    for (const Part& part : parts) {
+        const HCURSOR cursor = CursorOver(part.hit);
+        if (part.busyDuringRun) {
+            EXPECT_EQ(cursor, busy) << part.what;
+        } else {
+            EXPECT_NE(cursor, busy) << part.what << ": a border keeps its sizing cursor";
+            EXPECT_NE(cursor, nullptr) << part.what;
+        }
+    }
+    UpdateFirmware();  // sent anyway, as by a script: still ignored
+
+    ReleaseWorker();
+    ASSERT_TRUE(PumpUntilWorkerEnded());
+    PumpMessages(50);
+    EXPECT_FALSE(UpdateRunning()) << "the second command started no worker";
+    EXPECT_EQ(gFake.lockInits, 1) << "one worker ran";
+    EXPECT_FALSE(UpdateCommandGreyed());
+    EXPECT_EQ(CursorOver(HTCLIENT), arrow);
+}
+
 // The session calls as Windows would receive them, one line each, with
 // whether they came from the window's own thread.
 std::vector<std::string> gSessionLog;

@@ -1,0 +1,48 @@
+#include "app/window_events.h"
+
+#include "app/main_window.h"
+#include "platform/update_events.h"
+
+namespace {
+
+// Posting is all a worker does to the window besides drawing its texts.
+void Post(UINT message, WPARAM wParam) {
+    if (gMainWindow) PostMessageW(gMainWindow, message, wParam, 0);
+}
+
+void OnRestartAwaited(uint32_t, RestartWaitEnd) { Post(WM_APP_RUN_AWAITED, 0); }
+void OnProgrammingStarted(uint32_t pages) { Post(WM_APP_RUN_PROGRAMMING, pages); }
+void OnPageProgrammed(uint8_t, uint32_t, uint32_t, bool, bool verified) { Post(WM_APP_RUN_PAGE, verified ? 1 : 0); }
+void OnFinished(bool deviceReady) { Post(WM_APP_RUN_FINISHED, deviceReady ? 1 : 0); }
+
+// What the window does not show.
+void Ignore(uint32_t, DeviceKind, const uint8_t*, size_t) {}
+void Ignore() {}
+void Ignore(uint8_t, uint8_t, uint8_t, uint16_t) {}
+void Ignore(bool, bool, uint8_t, uint8_t, uint8_t, uint32_t) {}
+void Ignore(VersionQuestion) {}
+void Ignore(VersionQuestion, bool) {}
+void Ignore(bool) {}
+void Ignore(bool, uint16_t) {}
+void Ignore(CheckVerdict) {}
+
+const UpdateEvents WINDOW_EVENTS = {
+    .deviceFound = Ignore,
+    .restartRequested = Ignore,
+    .restartAwaited = OnRestartAwaited,
+    .deviceIdentified = Ignore,
+    .imagePrepared = Ignore,
+    .questionAsked = Ignore,
+    .questionAnswered = Ignore,
+    .programmingStarted = OnProgrammingStarted,
+    .pageProgrammed = OnPageProgrammed,
+    .signatureWritten = Ignore,
+    .signatureConfirmed = Ignore,
+    .runSent = Ignore,
+    .checkVerdict = Ignore,
+    .finished = OnFinished,
+};
+
+}  // namespace
+
+void InstallWindowEvents() { gEvents = WINDOW_EVENTS; }
