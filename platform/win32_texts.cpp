@@ -10,7 +10,7 @@ struct PlacedText {
     int x;
     int y;
     int count;
-    wchar_t text[WINDOW_TEXT_LENGTH];
+    wchar_t text[WINDOW_TEXT_LENGTH + 1];  // ends with a NUL, for traces and debuggers
 };
 
 // The record, oldest drawing first. The lock also spans each drawing, so a
@@ -70,6 +70,7 @@ void Remember(int x, int y, const wchar_t* text, int count) {
     placed.y = y;
     placed.count = count < 0 ? 0 : (count > WINDOW_TEXT_LENGTH ? WINDOW_TEXT_LENGTH : count);
     std::wmemcpy(placed.text, text, static_cast<size_t>(placed.count));
+    placed.text[placed.count] = L'\0';
 }
 
 }  // namespace
