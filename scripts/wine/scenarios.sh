@@ -225,6 +225,119 @@ scenario_partial_library() {
     finish_scenario
 }
 
+# A device whose update lasts some 4 s (each reply 10 ms late): long enough
+# to act in the middle of its programming.
+slow_app_device() { printf '%s\nreply-delay 10' "$(app_device)"; }
+# Half pages written so far (two per page).
+halves_written() { count 'write .* length=258 \[03 ' "$DIR/standin-calls.log"; }
+
+# The library calls of a plain update of a slow device (File > Update
+# Firmware, its boxes answered, File > Exit afterwards), run once per preset
+# and kept in PLAIN_UPDATE_CALLS: what a scenario that does something else in
+# the middle of an update compares its own calls with.
+PLAIN_UPDATE_CALLS=""
+plain_update_calls() {
+    local file=$E2E/$PRESET/plain-update.calls
+    [ "$PLAIN_UPDATE_CALLS" = "$file" ] && return 0
+    start_scenario plain-update standin "$(slow_app_device)" || { stop_program; return 1; }
+    run_update 1
+    check "\"REBOOT\" drawn" wait_relay "$TEXT_REBOOT" 1 30
+    stop_program
+    check "device switched, programmed and started" state_has "$(updated_state 1)"
+    [ "$SCENARIO_OK" = 1 ] || { log "    the plain update failed"; return 1; }
+    library_calls "$DIR/standin-calls.log" >"$file" && PLAIN_UPDATE_CALLS=$file
+}
+same_calls_as_plain_update() {
+    local own=$DIR/library.calls
+    library_calls "$DIR/standin-calls.log" >"$own"
+    diff -q "$own" "$PLAIN_UPDATE_CALLS" >/dev/null && return 0
+    log "    first differences from a plain update ($PLAIN_UPDATE_CALLS):"
+    diff "$PLAIN_UPDATE_CALLS" "$own" | head -6 | cut -c1-160 | sed 's/^/      /'
+    return 1
+}
+
+# A close request while the device's flash is being written (the close box,
+# or File > Exit): the program keeps running, the update goes on to its end
+# exactly as a plain update does, and then the program ends by itself with
+# exit code 0.
+scenario_close_during_programming() {  # name close-box|file-exit
+    local name=$1 how=$2 before
+    if ! plain_update_calls; then
+        failed=$((failed + 1)); failures+=("$PRESET $name (no plain update to compare with)"); return
+    fi
+    start_scenario "$name" standin "$(slow_app_device)" || { finish_scenario; return; }
+    check "Update Firmware" menu_update
+    check "no-version question answered Yes" answer_unversioned 1
+    check "programming under way (10 pages written)" wait_for "$DIR/standin-calls.log" 'write .* length=258 \[03 ' 20 60
+    case $how in
+        close-box) check "close box (WM_CLOSE) during programming" window_message close ;;
+        file-exit) check "File > Exit during programming" keys_to '^Lumaris Update$' alt+f x ;;
+    esac
+    before=$(halves_written)
+    sleep 0.5
+    check "the program runs on after the request" kill -0 "$APP_PID"
+    check "its window stays" main_window_shown
+    check "programming goes on (past $before halves)" wait_for "$DIR/standin-calls.log" 'write .* length=258 \[03 ' \
+        $((before + 4)) 30
+    check "\"OK\" result box" wait_relay "$OK_BOX" 1 60
+    check "OK box answered" keys_to '^ $' Return
+    check "\"REBOOT\" drawn" wait_relay "$TEXT_REBOOT" 1 30
+    check "the program ends by itself, exit code 0" ends_by_itself 30
+    [ -n "$APP_PID" ] && { kill "$APP_PID" 2>/dev/null; wait "$APP_PID" 2>/dev/null; APP_PID=""; }
+    timeout 20 wineserver -k 2>/dev/null; timeout 20 wineserver -w 2>/dev/null
+    check "texts in order" eq "$(drawn_texts)" "Working|OK|REBOOT|"
+    check "one box per update" eq "$(count "$box_any" "$RELAY")" "$((1 + UNVERSIONED))"
+    check "device switched, programmed and started" state_has "$(updated_state 1)"
+    check "flash equals the embedded image" flash_is_image
+    check "the library was called as in a plain update" same_calls_as_plain_update
+    check "all library calls from one thread" one_thread
+    check "no call broke the library's rules" no_violation
+    record_result
+}
+
+# The window paints the worker's texts again: after a run, a repaint shows
+# "OK" and "REBOOT" exactly as the worker drew them. In the next run a
+# repaint after its "Working" shows that alone: nothing of the last run.
+scenario_repaint() {
+    # The device is back in its application 10 ms after it starts it, ready
+    # for the second run.
+    start_scenario repaint standin "$(slow_app_device)
+reboot-delay 10" || { finish_scenario; return; }
+    run_update 1
+    check "\"REBOOT\" drawn" wait_relay "$TEXT_REBOOT" 1 30
+    check "window probed" probe_window
+    check "the worker's texts shot" screenshot "$DIR/drawn.png"
+    local first
+    first=$(($(wc -l <"$RELAY") + 1))
+    check "repaint asked for" window_message redraw
+    check "\"REBOOT\" painted again at (10, 40)" wait_relay "$(painted_call a 28 'REBOOT                       ' 1d)" 1 15
+    check "painted: \"OK\" and \"REBOOT\", once each" eq "$(painted_texts "$first")" "OK|REBOOT|"
+    check "the repaint shot" screenshot "$DIR/repainted.png"
+    check "the repaint shows the texts" has_text_pixels "$DIR/repainted.png"
+    check "it shows them as the worker drew them (pixels that differ)" \
+        eq "$(differing_pixels "$DIR/drawn.png" "$DIR/repainted.png")" 0
+    [ -n "$PROBE_CLIENT" ] && check "both texts inside the client area" texts_inside_client "$DIR/repainted.png" 10 40
+
+    check "Update Firmware again" menu_update
+    check "no-version question answered Yes" answer_unversioned 2
+    check "second \"Working\"" wait_relay "$TEXT_WORKING" 2 30
+    first=$(($(wc -l <"$RELAY") + 1))
+    check "repaint asked for during the second run" window_message redraw
+    check "\"Working\" painted again" wait_relay "$(painted_call a a 'Working                ' 17)" 1 15
+    sleep 0.3
+    check "painted: \"Working\" alone" eq "$(painted_texts "$first")" "Working|"
+    check "the second run's repaint shot" screenshot "$DIR/second-run.png"
+    if [ -n "$PROBE_CLIENT" ]; then
+        local ch=${PROBE_CLIENT#* }
+        check "no glyph below \"Working\" (rows 30 and down)" eq "$(glyph_box "$DIR/second-run.png" 30 $((ch - 30)))" ""
+    fi
+    check "second \"OK\" result box" wait_relay "$OK_BOX" 2 60
+    check "OK box answered" keys_to '^ $' Return
+    check "second \"REBOOT\" drawn" wait_relay "$TEXT_REBOOT" 2 30
+    check "device started twice" state_has 'runs=2 switches=2'
+    finish_scenario
+}
+
 core_tests() {
     local exe=$BIN/lumaris_tests.exe out=$E2E/$PRESET/core-tests.log
     if [ ! -f "$exe" ]; then
@@ -242,7 +355,7 @@ core_tests() {
 
 # Every step a run can take, in the order of a full run.
 ALL_STEPS=(core-tests update-ok no-device refused-image older-image about second-command
-           library-in-cwd-only partial-library high-dpi)
+           library-in-cwd-only partial-library high-dpi close-box file-exit repaint)
 
 run_step() {  # step name
     case $1 in
@@ -256,6 +369,9 @@ run_step() {  # step name
         library-in-cwd-only) scenario_library_in_cwd_only ;;
         partial-library) scenario_partial_library ;;
         high-dpi) scenario_high_dpi ;;
+        close-box) scenario_close_during_programming close-box close-box ;;
+        file-exit) scenario_close_during_programming file-exit file-exit ;;
+        repaint) scenario_repaint ;;
         *) return 1 ;;
     esac
 }
