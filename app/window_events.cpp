@@ -18,6 +18,7 @@ void OnFinished(bool deviceReady) { Post(WM_APP_RUN_FINISHED, deviceReady ? 1 : 
 // What the window does not show.
 void Ignore(uint32_t, DeviceKind, const uint8_t*, size_t) {}
 void Ignore() {}
+void Ignore(uint32_t, uint32_t) {}
 void Ignore(uint8_t, uint8_t, uint8_t, uint16_t) {}
 void Ignore(bool, bool, uint8_t, uint8_t, uint8_t, uint32_t) {}
 void Ignore(VersionQuestion) {}
@@ -26,9 +27,14 @@ void Ignore(bool) {}
 void Ignore(bool, uint16_t) {}
 void Ignore(CheckVerdict) {}
 
+// Every event has its entry below: an event added to UpdateEvents breaks the
+// build here until it has one, rather than calling a null pointer.
+static_assert(sizeof(UpdateEvents) == 16 * sizeof(void (*)()), "an event without an entry in WINDOW_EVENTS");
+
 const UpdateEvents WINDOW_EVENTS = {
     .deviceFound = Ignore,
     .restartRequested = Ignore,
+    .switchedDeviceMissing = Ignore,
     .restartAwaited = OnRestartAwaited,
     .deviceIdentified = Ignore,
     .imagePrepared = Ignore,
@@ -40,6 +46,7 @@ const UpdateEvents WINDOW_EVENTS = {
     .signatureConfirmed = Ignore,
     .runSent = Ignore,
     .checkVerdict = Ignore,
+    .stopped = Ignore,
     .finished = OnFinished,
 };
 

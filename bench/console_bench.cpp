@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "console_report.h"
+#include "console/report.h"
 #include "platform/console_platform.h"
 #include "platform/fake_platform.h"
 #include "platform/seams.h"

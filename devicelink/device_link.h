@@ -8,8 +8,10 @@
 
 // Counts the devices (into job.deviceCount) and looks at the first readable
 // identification string. A bootloader device sets deviceReady and gives true; an
-// application-mode device is sent the mode switch (deviceReady stays 0) and
-// gives true; anything else shows the "Error" box and gives false.
+// application-mode device is sent the mode switch (deviceReady stays 0, and
+// job.switchedToBootloader is set) and gives true; anything else shows the
+// "Error" box and gives false. After a mode switch, fewer devices than were
+// counted then also end in the box and false: the switched device is not back.
 bool DiscoverDevice(UpdateJob& job);
 
 // How often WaitForBootloader looks at the bus.

@@ -1,9 +1,9 @@
 #include "bootloader/commands.h"
 #include "devicelink/device_link.h"
 #include "devicelink/identifiers.h"
-#include "usb/usb_access.h"
 #include "platform/seams.h"
 #include "platform/update_events.h"
+#include "usb/usb_access.h"
 
 namespace {
 
@@ -17,6 +17,7 @@ void SwitchToBootloader(UpdateJob& job) {
         if (job.handle != NO_DEVICE) CloseDevice(job);
         return;
     }
+    job.switchedToBootloader = true;
     SendModeSwitch(job, MODE_SWITCH_PACKET);
     gEvents.restartRequested();
     CloseDevice(job);
@@ -44,6 +45,13 @@ bool DiscoverDevice(UpdateJob& job) {
     deviceReady = 0;
     uint32_t count = 0;
     if (LockedDeviceCount(&count) != USB_OK || count == 0) {
+        ShowErrorBox();
+        return false;
+    }
+    if (job.switchedToBootloader && count < job.deviceCount) {
+        // The switched device is still off the bus: a bootloader found now
+        // would be another device, which must not get this update.
+        gEvents.switchedDeviceMissing(job.deviceCount, count);
         ShowErrorBox();
         return false;
     }

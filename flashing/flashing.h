@@ -18,8 +18,16 @@ uint16_t PageCrc(const UpdateJob& job, uint8_t page);
 
 // Unlocks flash, erases the signature page, writes and proves every page of
 // 10..lastPage that the image carries, writes the signature, reads it back
-// and locks flash again. Shows one "Error" box on the first failure.
+// and locks flash again. Shows one "Error" box on the first failure. Asks
+// gStop before the flash key (StopBeforeWriting), before every page and
+// before the signature; a stop gives false with no box and job.stopped set.
 bool ProgramFlash(UpdateJob& job);
+
+// Asks gStop whether to end the run before anything is written. On a stop a
+// device that discovery switched into its bootloader, and that holds a valid
+// application, is told to run it again; deviceReady is cleared, job.stopped
+// set and gEvents.stopped(false) reported. True when the run stops here.
+bool StopBeforeWriting(UpdateJob& job);
 
 // The question an update asks before it programs: none, or the one for an
 // image without a version (bytes 0xFF, 0xFF), or the one for an image older

@@ -11,16 +11,39 @@ bool Fail() {
     return false;
 }
 
+// A stop once flash writing is unlocked: the device holds no valid
+// application.
+bool Stopped(UpdateJob& job) {
+    deviceReady = 0;
+    job.stopped = true;
+    gEvents.stopped(true);
+    return false;
+}
+
 uint32_t PagesToWrite(const UpdateJob& job) {
     uint32_t pages = 0;
-    for (unsigned page = FIRST_APP_PAGE; page <= job.lastPage && page < PAGE_COUNT; ++page) pages += job.PageMap[page] != 0;
+    for (unsigned page = FIRST_APP_PAGE; page <= job.lastPage && page < PAGE_COUNT; ++page)
+        pages += job.PageMap[page] != 0;
     return pages;
 }
 
 }  // namespace
 
+bool StopBeforeWriting(UpdateJob& job) {
+    if (!gStop.requested()) return false;
+    if (job.switchedToBootloader && deviceReady == 1 && job.handle != NO_DEVICE &&
+        job.info.signature == APP_SIGNATURE) {
+        RunApplication(job);
+    }
+    deviceReady = 0;
+    job.stopped = true;
+    gEvents.stopped(false);
+    return true;
+}
+
 bool ProgramFlash(UpdateJob& job) {
     if (job.handle == NO_DEVICE) return Fail();
+    if (StopBeforeWriting(job)) return false;
     if (!SetFlashKey(job, FLASH_KEY_FIRST, FLASH_KEY_SECOND)) return Fail();
     const uint32_t total = PagesToWrite(job);
     gEvents.programmingStarted(total);
@@ -31,6 +54,7 @@ bool ProgramFlash(UpdateJob& job) {
     uint32_t index = 0;
     for (unsigned page = FIRST_APP_PAGE; page <= job.lastPage && page < PAGE_COUNT; ++page) {
         if (!job.PageMap[page]) continue;  // the device keeps its old content there
+        if (gStop.requested()) return Stopped(job);
         uint32_t checksum = 0;
         const auto p = static_cast<uint8_t>(page);
         const bool written = ProgramPage(job, job.ImageBuffer, p, checksum);
@@ -39,13 +63,16 @@ bool ProgramFlash(UpdateJob& job) {
         if (!verified) return Fail();
     }
 
+    if (gStop.requested()) return Stopped(job);
     const bool signatureAcknowledged = WriteSignature(job);
     gEvents.signatureWritten(signatureAcknowledged);
     if (!signatureAcknowledged) return Fail();
     // Only a signature read after the write may pass: forget the one read
     // before programming.
+    // A read-back whose identification failed (its box shown) confirms
+    // nothing, whatever its reply held.
     job.info.signature = 0;
-    IdentifyDevice(job);
+    if (!IdentifyDevice(job)) job.info.signature = 0;
     gEvents.signatureConfirmed(job.info.signature == APP_SIGNATURE, static_cast<uint16_t>(job.info.signature));
     if (job.info.signature != APP_SIGNATURE) return Fail();
     if (!SetFlashKey(job, 0x00, 0x00)) return Fail();

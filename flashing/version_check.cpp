@@ -38,6 +38,7 @@ void VersionCheckAndProgram(UpdateJob& job) {
     const VersionQuestion question = QuestionBeforeProgramming(job);
     if (question != VersionQuestion::None && AskedAndDeclined(question)) return Declined(job);
     const bool programmed = ProgramFlash(job);
+    if (job.stopped) return;  // stopped on request: deviceReady is cleared, no box
     gUi.messageBox(programmed ? L"OK" : L"Error", L" ", BOX_OK | BOX_ICONWARNING);
     // A device whose flash was partly rewritten must not be told to run.
     if (!programmed) deviceReady = 0;

@@ -14,6 +14,8 @@ void CreateUpdateJob(UpdateJob& job) {
     job.imageType = 0;
     job.imageVerHi = 0;
     job.imageVerLo = 0;
+    job.switchedToBootloader = false;
+    job.stopped = false;
     // ImageBuffer and PageMap are prepared by the image step before every
     // load; they start out as zeros so that nothing reads indeterminate bytes.
     std::memset(job.ImageBuffer, 0, sizeof job.ImageBuffer);

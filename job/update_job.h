@@ -8,10 +8,10 @@
 #include "job/device_handle.h"
 
 constexpr size_t PAGE_SIZE = 512;
-constexpr size_t PAGE_COUNT = 126;                   // pages 0..125
+constexpr size_t PAGE_COUNT = 126;                     // pages 0..125
 constexpr size_t IMAGE_SIZE = PAGE_SIZE * PAGE_COUNT;  // 0xFC00 bytes
-constexpr uint8_t FIRST_APP_PAGE = 10;               // address 0x1400
-constexpr uint8_t CLOSED_LAST_PAGE = 10;             // lastPage while no device is open
+constexpr uint8_t FIRST_APP_PAGE = 10;                 // address 0x1400
+constexpr uint8_t CLOSED_LAST_PAGE = 10;               // lastPage while no device is open
 
 // What the bootloader reports in reply to CMD_GET_INFO.
 struct DeviceInfo {
@@ -38,6 +38,11 @@ struct UpdateJob {
     uint8_t imageType;
     uint8_t imageVerHi;
     uint8_t imageVerLo;
+    // Discovery sent the mode switch to an application-mode device; it
+    // counted deviceCount devices then.
+    bool switchedToBootloader;
+    // The run ended early at a stop request.
+    bool stopped;
 };
 
 // Puts a fresh record in place: no device open, lastPage 10, empty target,

@@ -1,5 +1,6 @@
 #include "platform/console_platform.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,11 +16,17 @@ ConsoleAnswers gAnswers = ConsoleAnswers::AskStdin;
 std::FILE* gOut = stdout;
 std::mutex gLock;
 const auto gStart = std::chrono::steady_clock::now();
+volatile sig_atomic_t gInterrupts = 0;
+
+void CountInterrupt(int) {
+    if (gInterrupts < 100) gInterrupts = gInterrupts + 1;
+}
 
 // The program's texts are plain ASCII; anything else is shown as '?'.
 std::string Narrow(const wchar_t* text, size_t count) {
     std::string out;
-    for (size_t i = 0; i < count && text[i]; ++i) out += (text[i] >= 0x20 && text[i] < 0x7F) ? static_cast<char>(text[i]) : '?';
+    for (size_t i = 0; i < count && text[i]; ++i)
+        out += (text[i] >= 0x20 && text[i] < 0x7F) ? static_cast<char>(text[i]) : '?';
     return out;
 }
 
@@ -78,6 +85,24 @@ void ConsoleSystemInstall() {
     gClock = ClockSeam{ConsoleTickCount, ConsoleSleep};
     gUsbLock = LockSeam{LockNothing, LockEnter, LockLeave, LockNothing};
 }
+
+void ConsoleInterruptsInstall() {
+    struct sigaction action = {};
+    action.sa_handler = CountInterrupt;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a read of the answer to a question returns, so that
+    // Ctrl+C at the prompt is not held up until the Enter key.
+    action.sa_flags = 0;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+unsigned ConsoleInterruptCount() { return static_cast<unsigned>(gInterrupts); }
+
+bool ConsoleClosing() { return false; }
+
+void ConsoleRunEnded() {}
 
 bool ConsoleIsTerminal(std::FILE* file) { return isatty(fileno(file)) == 1; }
 

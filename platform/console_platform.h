@@ -13,6 +13,18 @@ void ConsoleSystemInstall();
 // Whether `file` is a terminal.
 bool ConsoleIsTerminal(std::FILE* file);
 
+// Counts the requests to stop: Ctrl+C and SIGINT, SIGTERM, and on Windows
+// Ctrl+Break and the console window's close. The handlers only count. A
+// closed pipe on standard output is not a reason to end the program: SIGPIPE
+// is ignored, and the write fails instead.
+void ConsoleInterruptsInstall();
+unsigned ConsoleInterruptCount();
+// Whether the console window is being closed (Windows): the system ends the
+// process about 5 s after the close, whatever it is doing.
+bool ConsoleClosing();
+// The program has written its result: a pending close may end it now.
+void ConsoleRunEnded();
+
 enum class ConsoleAnswers { AskStdin, Yes, No };
 
 // ConsoleSystemInstall, and a gUi that prints every box and every text as

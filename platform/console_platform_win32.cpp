@@ -9,6 +9,25 @@
 namespace {
 
 CRITICAL_SECTION gUsbSection;
+volatile LONG gInterrupts = 0;
+volatile LONG gClosing = 0;
+volatile LONG gRunEnded = 0;
+
+// Runs on a thread of its own that the system starts for the event.
+BOOL WINAPI CountInterrupt(DWORD event) {
+    switch (event) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT: InterlockedIncrement(&gInterrupts); return TRUE;
+        case CTRL_CLOSE_EVENT:
+            // The process ends when this returns, or about 5 s after the
+            // close: a stop at once, and time for the result to be written.
+            InterlockedExchange(&gClosing, 1);
+            InterlockedExchangeAdd(&gInterrupts, 2);
+            for (int waited = 0; waited < 4500 && !gRunEnded; waited += 50) Sleep(50);
+            return TRUE;
+        default: return FALSE;
+    }
+}
 
 uint32_t TickCount() { return GetTickCount(); }
 void SleepFor(uint32_t milliseconds) { Sleep(milliseconds); }
@@ -24,5 +43,13 @@ void ConsoleSystemInstall() {
     gClock = ClockSeam{TickCount, SleepFor};
     gUsbLock = LockSeam{LockInitialise, LockEnter, LockLeave, LockRemove};
 }
+
+void ConsoleInterruptsInstall() { SetConsoleCtrlHandler(CountInterrupt, TRUE); }
+
+unsigned ConsoleInterruptCount() { return static_cast<unsigned>(gInterrupts); }
+
+bool ConsoleClosing() { return gClosing != 0; }
+
+void ConsoleRunEnded() { InterlockedExchange(&gRunEnded, 1); }
 
 bool ConsoleIsTerminal(std::FILE* file) { return _isatty(_fileno(file)) != 0; }

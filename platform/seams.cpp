@@ -12,6 +12,7 @@ uint32_t NoTicks() {
 }
 void NoSleep(uint32_t) {}
 void NoLock() {}
+bool NeverStop() { return false; }
 void StandardOutputLine(const char* line) {
     std::fputs(line, stdout);
     std::fputc('\n', stdout);
@@ -25,5 +26,7 @@ ClockSeam gClock = {NoTicks, NoSleep};
 LockSeam gUsbLock = {NoLock, NoLock, NoLock, NoLock};
 // Standard output itself unless a front end takes the line over.
 OutputSeam gOutput = {StandardOutputLine};
+// The window program has no way to ask for a stop: its runs always end.
+StopSeam gStop = {NeverStop};
 
 void ShowErrorBox() { gUi.messageBox(L"Error", L" ", BOX_OK | BOX_ICONWARNING); }

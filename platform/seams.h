@@ -44,10 +44,19 @@ struct OutputSeam {
     void (*writeLine)(const char* line);
 };
 
+// A request to end the run early (the console program's Ctrl+C). The core
+// asks at the points where it can stop cleanly: before anything is written,
+// and between the pages and before the signature once flash writing is
+// unlocked. What a request means in each phase is the front end's choice.
+struct StopSeam {
+    bool (*requested)();
+};
+
 extern UiSeam gUi;
 extern ClockSeam gClock;
 extern LockSeam gUsbLock;
 extern OutputSeam gOutput;
+extern StopSeam gStop;
 
 // The "Error" box that every step shows on failure: text "Error", caption
 // one blank, OK button with the warning icon. Its answer is not used.

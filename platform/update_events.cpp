@@ -3,6 +3,7 @@
 namespace {
 void NoDeviceFound(uint32_t, DeviceKind, const uint8_t*, size_t) {}
 void NoRestartRequested() {}
+void NoSwitchedDeviceMissing(uint32_t, uint32_t) {}
 void NoRestartAwaited(uint32_t, RestartWaitEnd) {}
 void NoDeviceIdentified(uint8_t, uint8_t, uint8_t, uint16_t) {}
 void NoImagePrepared(bool, bool, uint8_t, uint8_t, uint8_t, uint32_t) {}
@@ -14,12 +15,27 @@ void NoSignatureWritten(bool) {}
 void NoSignatureConfirmed(bool, uint16_t) {}
 void NoRunSent(bool) {}
 void NoCheckVerdict(CheckVerdict) {}
+void NoStopped(bool) {}
 void NoFinished(bool) {}
 }  // namespace
 
-const UpdateEvents NO_UPDATE_EVENTS = {NoDeviceFound,    NoRestartRequested, NoRestartAwaited,     NoDeviceIdentified,
-                                       NoImagePrepared,  NoQuestionAsked,    NoQuestionAnswered,   NoProgrammingStarted,
-                                       NoPageProgrammed, NoSignatureWritten, NoSignatureConfirmed, NoRunSent,
-                                       NoCheckVerdict,   NoFinished};
+const UpdateEvents NO_UPDATE_EVENTS = {
+    .deviceFound = NoDeviceFound,
+    .restartRequested = NoRestartRequested,
+    .switchedDeviceMissing = NoSwitchedDeviceMissing,
+    .restartAwaited = NoRestartAwaited,
+    .deviceIdentified = NoDeviceIdentified,
+    .imagePrepared = NoImagePrepared,
+    .questionAsked = NoQuestionAsked,
+    .questionAnswered = NoQuestionAnswered,
+    .programmingStarted = NoProgrammingStarted,
+    .pageProgrammed = NoPageProgrammed,
+    .signatureWritten = NoSignatureWritten,
+    .signatureConfirmed = NoSignatureConfirmed,
+    .runSent = NoRunSent,
+    .checkVerdict = NoCheckVerdict,
+    .stopped = NoStopped,
+    .finished = NoFinished,
+};
 
 UpdateEvents gEvents = NO_UPDATE_EVENTS;

@@ -26,6 +26,10 @@ struct UpdateEvents {
     void (*deviceFound)(uint32_t index, DeviceKind kind, const uint8_t* id, size_t length);
     // The mode-switch packet went to an application-mode device.
     void (*restartRequested)();
+    // After the mode switch fewer devices are attached (`now`) than before it
+    // (`before`): the switched device is not back, so a bootloader on the bus
+    // is another device. Nothing is opened or written.
+    void (*switchedDeviceMissing)(uint32_t before, uint32_t now);
     // The worker waited `waitedMs` before it looked for the bootloader again.
     void (*restartAwaited)(uint32_t waitedMs, RestartWaitEnd end);
     // The bootloader device was opened and identified: its type, installed
@@ -49,6 +53,9 @@ struct UpdateEvents {
     void (*runSent)(bool written);
     // The pre-flight check's finding (it programs nothing).
     void (*checkVerdict)(CheckVerdict verdict);
+    // The run stopped at a stop request (gStop); `flashOpen` when flash
+    // writing was unlocked, so that the device holds no valid application.
+    void (*stopped)(bool flashOpen);
     // The worker ended; `deviceReady` as it chose its final text.
     void (*finished)(bool deviceReady);
 };

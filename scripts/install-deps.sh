@@ -1,37 +1,56 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build or test needs, only when something is
-# missing. Usage: scripts/install-deps.sh GROUP...  (groups: native, tests, windows, wine, release)
+# missing.
 #
-# A package counts as present when dpkg has it installed (also on hold), or,
-# for a tool, when its command is on PATH however it got there (cmake at
-# least 3.25, which the presets need). Python modules count when
-# /usr/bin/python3 imports them: the tests run that interpreter.
+#   scripts/install-deps.sh GROUP...           install what is missing
+#   scripts/install-deps.sh --verify GROUP...  check that every command the
+#                                              scripts call answers as itself
+#
+# Groups: native, tests, windows, wine, release.
+#
+# A package counts as present when dpkg has it installed (also on hold), or
+# when every command the scripts call from it is on PATH and answers as that
+# tool: its version text names it (ImageMagick's `convert -version` says
+# "ImageMagick"; cmake must be at least 3.25, which the presets need). A
+# command of the right name that is some other program does not count.
+# Python modules count when /usr/bin/python3 imports them: the tests run that
+# interpreter. Libraries and fonts count only through dpkg.
+#
 # Run as root, or as a user with sudo. Without either, it prints the missing
-# packages and the one command to run as root, and exits 1.
+# packages and the one command to run as root, and exits 1. --verify installs
+# nothing: it prints one line naming the first command that is missing or is
+# another program, and the package it comes from, and exits 1.
 set -euo pipefail
+
+verify=0
+if [ "${1:-}" = --verify ]; then
+  verify=1
+  shift
+fi
 
 pkgs=()
 need_i386=0
 for group in "$@"; do
   case "$group" in
-    native)  pkgs+=(g++ cmake ninja-build make) ;;
-    tests)   pkgs+=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-                    srecord python3 python3-intelhex valgrind) ;;
-    windows) pkgs+=(g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 mingw-w64-tools binutils-mingw-w64-i686 binutils-mingw-w64-x86-64) ;;
-    wine)    need_i386=1
-             pkgs+=(wine64 wine fonts-wine wine32:i386 libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1
-                    libxcomposite1 libxfixes3 libxxf86vm1 xvfb xauth xdotool imagemagick zip unzip) ;;
+    native) pkgs+=(g++ cmake ninja-build make) ;;
+    tests) pkgs+=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+      srecord python3 python3-intelhex valgrind) ;;
+    windows) pkgs+=(g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 mingw-w64-tools binutils-mingw-w64-i686
+      binutils-mingw-w64-x86-64) ;;
+    wine)
+      need_i386=1
+      pkgs+=(wine64 wine fonts-wine wine32:i386 libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1
+        libxcomposite1 libxfixes3 libxxf86vm1 xvfb xauth xdotool imagemagick zip unzip)
+      ;;
     release) pkgs+=(osslsigncode openssl python3 python3-intelhex) ;;
-    *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
+    *)
+      echo "install-deps: unknown group '$group'" >&2
+      exit 2
+      ;;
   esac
 done
 
 have() { command -v "$1" >/dev/null 2>&1; }
-
-dpkg_installed() {
-  # "install ok installed", "hold ok installed", ...: the files are there.
-  dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null | grep -qE '^[a-z]+ ok installed$'
-}
 
 cmake_new_enough() {
   local text
@@ -41,33 +60,101 @@ cmake_new_enough() {
   [ "$major" -gt 3 ] || { [ "$major" -eq 3 ] && [ "$minor" -ge 25 ]; }
 }
 
-present() {
-  dpkg_installed "$1" && return 0
+dpkg_installed() {
+  # "install ok installed", "hold ok installed", ...: the files are there.
+  dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null | grep -qE '^[a-z]+ ok installed$'
+}
+
+# probes PACKAGE: one line per command the scripts call from PACKAGE,
+# "PATTERN :: COMMAND ARG...": the command answers as that tool when what it
+# prints (standard output and error) matches the extended regular expression
+# PATTERN. No lines: the package counts only through dpkg.
+probes() {
   case "$1" in
-    g++)                       have g++ ;;
-    cmake)                     have cmake && cmake_new_enough ;;
-    ninja-build)               have ninja ;;
-    make)                      have make ;;
-    clang)                     have clang++ ;;
-    srecord)                   have srec_cat ;;
-    valgrind)                  have valgrind ;;
-    python3)                   [ -x /usr/bin/python3 ] ;;
-    python3-intelhex)          [ -x /usr/bin/python3 ] && /usr/bin/python3 -c 'import intelhex' 2>/dev/null ;;
-    binutils-mingw-w64-i686)   have i686-w64-mingw32-windres && have i686-w64-mingw32-objdump ;;
-    binutils-mingw-w64-x86-64) have x86_64-w64-mingw32-windres && have x86_64-w64-mingw32-objdump ;;
-    wine64)                    have wine64 ;;
-    wine)                      have wine ;;
-    xvfb)                      have Xvfb ;;
-    xauth)                     have xauth ;;
-    xdotool)                   have xdotool ;;
-    imagemagick)               have convert ;;
-    zip)                       have zip ;;
-    unzip)                     have unzip ;;
-    # Libraries, fonts and the MinGW compilers (their win32 thread model
-    # matters): the Debian package itself.
-    *) return 1 ;;
+    g++) echo 'Free Software Foundation :: g++ --version' ;;
+    cmake) echo '^cmake version :: cmake --version' ;; # and at least 3.25: cmake_new_enough
+    ninja-build) echo '^1\.[0-9]+\.[0-9]+ :: ninja --version' ;;
+    make) echo '^GNU Make :: make --version' ;;
+    clang) echo 'clang version :: clang++ --version' ;;
+    srecord) echo 'srec_cat version :: srec_cat -version' ;;
+    valgrind) echo '^valgrind- :: valgrind --version' ;;
+    python3) echo '^Python 3\. :: /usr/bin/python3 --version' ;;
+    python3-intelhex) echo '^intelhex$ :: /usr/bin/python3 -c import__intelhex;print("intelhex")' ;;
+    g++-mingw-w64-i686-win32) echo 'Thread model: win32 :: i686-w64-mingw32-g++ -v' ;;
+    g++-mingw-w64-x86-64-win32) echo 'Thread model: win32 :: x86_64-w64-mingw32-g++ -v' ;;
+    binutils-mingw-w64-i686)
+      echo 'GNU windres :: i686-w64-mingw32-windres --version'
+      echo 'GNU objdump :: i686-w64-mingw32-objdump --version'
+      ;;
+    binutils-mingw-w64-x86-64)
+      echo 'GNU windres :: x86_64-w64-mingw32-windres --version'
+      echo 'GNU objdump :: x86_64-w64-mingw32-objdump --version'
+      ;;
+    wine64) echo '^wine-[0-9] :: /usr/lib/wine/wine64 --version' ;;
+    wine) echo '^wine-[0-9] :: wine --version' ;;
+    xvfb) echo '^-fbdir  :: Xvfb -help' ;; # Xvfb has no version option; its own option
+    xauth) echo '^[0-9]+\.[0-9]+ :: xauth -V' ;;
+    xdotool) echo '^xdotool version :: xdotool --version' ;;
+    imagemagick)
+      echo 'ImageMagick :: convert -version'
+      echo 'ImageMagick :: import -version'
+      ;;
+    zip) echo 'This is Zip :: zip -v' ;;
+    unzip) echo '^UnZip :: unzip -v' ;;
+    osslsigncode) echo '^osslsigncode :: osslsigncode --version' ;;
+    openssl) echo '^OpenSSL :: openssl version' ;;
   esac
 }
+
+# answers PATTERN COMMAND ARG...: COMMAND is on PATH and its output matches.
+# "__" in an argument stands for a space (the probe table splits on spaces).
+answers() {
+  local pattern=$1 out
+  shift
+  have "$1" || return 1
+  out=$(timeout 20 "${@//__/ }" </dev/null 2>&1) || true
+  grep -qE "$pattern" <<<"$out"
+}
+
+# Each probe of PACKAGE answers; prints the first one that does not.
+tools_answer() {
+  local line pattern command
+  while IFS= read -r line; do
+    [ -n "$line" ] || continue
+    pattern=${line%% :: *}
+    command=${line#* :: }
+    # shellcheck disable=SC2086 # the probe's words
+    answers "$pattern" $command || {
+      echo "${command//__/ }"
+      return 1
+    }
+  done < <(probes "$1")
+  if [ "$1" = cmake ] && ! cmake_new_enough; then
+    echo "cmake --version (at least 3.25)"
+    return 1
+  fi
+}
+
+present() {
+  dpkg_installed "$1" && return 0
+  [ -n "$(probes "$1")" ] && tools_answer "$1" >/dev/null
+}
+
+if [ "$verify" = 1 ]; then
+  for p in "${pkgs[@]}"; do
+    if [ -z "$(probes "$p")" ]; then
+      dpkg_installed "$p" || {
+        echo "install-deps: the Debian package $p is not installed: run scripts/install-deps.sh" >&2
+        exit 1
+      }
+    elif ! failed=$(tools_answer "$p"); then
+      echo "install-deps: '$failed' is missing or is not the tool from the Debian package $p" \
+        "(the first '${failed%% *}' on PATH: $(command -v "${failed%% *}" || echo none))" >&2
+      exit 1
+    fi
+  done
+  exit 0
+fi
 
 add_i386=0
 if [ "$need_i386" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then add_i386=1; fi

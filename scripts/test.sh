@@ -7,6 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh native tests windows wine release
+# Every command the steps call answers as its tool, or the run stops here
+# with one line naming it, rather than minutes later in the step that needs it.
+scripts/install-deps.sh --verify native tests windows wine release
 
 step() { printf '\n=== %s\n' "$*"; }
 

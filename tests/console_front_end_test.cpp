@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "bootloader/commands.h"
-#include "console_options.h"
-#include "console_report.h"
-#include "sha256.h"
+#include "console/options.h"
+#include "console/report.h"
+#include "console/sha256.h"
 
 namespace {
 
@@ -53,12 +53,12 @@ TEST(ConsoleOptions, VersionsReadAndWriteOneWay) {
         bool ok;
         uint16_t value;
     };
-    const Case cases[] = {{"1.10", true, 0x010A}, {"0x010A", true, 0x010A}, {"266", true, 0x010A},
-                          {"0.90", true, 0x005A}, {"255.99", true, 0xFF63}, {"2.00", true, 0x0200},
-                          {"1.100", true, 0x0164}, {"1.255", true, 0x01FF}, {"1.256", false, 0},
+    const Case cases[] = {{"1.10", true, 0x010A},  {"0x010A", true, 0x010A}, {"266", true, 0x010A},
+                          {"0.90", true, 0x005A},  {"255.99", true, 0xFF63}, {"2.00", true, 0x0200},
+                          {"1.100", true, 0x0164}, {"1.255", true, 0x01FF},  {"1.256", false, 0},
                           {"1.0100", false, 0},    {"1.5", false, 0},        {"256.00", false, 0},
-                          {"0x01.10", false, 0},  {"1.", false, 0},         {".10", false, 0},
-                          {"1.1a", false, 0},     {"0x10000", false, 0},    {"-1.00", false, 0}};
+                          {"0x01.10", false, 0},   {"1.", false, 0},         {".10", false, 0},
+                          {"1.1a", false, 0},      {"0x10000", false, 0},    {"-1.00", false, 0}};
     for (const Case& c : cases) {
         uint16_t value = 0xBEEF;
         EXPECT_EQ(ParseConsoleVersion(c.text, &value), c.ok) << c.text;
@@ -121,7 +121,6 @@ RunRecord GoodRun() {
     run.imageType = 0x83;
     run.imageHi = 1;
     run.imageLo = 0;
-    run.imagePages = 53;
     run.programmingStarted = true;
     run.pagesTotal = run.pagesWritten = run.pagesVerified = 53;
     run.signatureWritten = run.signatureConfirmed = run.runSent = true;

@@ -162,12 +162,29 @@ def check_restart_waits():
     before = events[:events.index(awaited[0])] if awaited else []
     check(not any(e["event"] == "box" for e in before), "auto wait: a box while polling")
     check([e["event"] for e in events].count("device_found") == 2, "auto wait: polls reported as devices found")
-    # One that never comes back: the wait ends after 10,000 ms and the update fails without writing.
+    # One that never comes back: the wait ends after 10,000 ms and the update fails without writing, the
+    # switched device's state unknown.
     code, events, summary = run_json(["--restart-delay", "60000"] + FAST)
     awaited = [e for e in events if e["event"] == "restart_awaited"]
     check(code == 1 and awaited and awaited[0]["end"] == "timed-out" and 10000 <= awaited[0]["waited_ms"] <= 10100
-          and events[-1]["outcome"] == "no-bootloader" and not summary["flash_changed"],
+          and events[-1]["outcome"] == "switched-device-missing" and events[-1]["device_state"] == "unknown"
+          and not summary["flash_changed"],
           f"auto wait, no return: {awaited}, exit {code}, {events[-1] if events else None}")
+    # A device found in its bootloader restarts nothing: no wait at all.
+    code, events, _ = run_json(["--bootloader", "--reply-delay", "0", "--erase-delay", "0"])
+    check(code == 0 and not any(e["event"] == "restart_awaited" for e in events) and events[-1]["elapsed_ms"] < 1500,
+          f"no wait for a device already in its bootloader: exit {code}, {events[-1] if events else None}")
+    # A bystander in its bootloader while the switched device is still restarting when the wait ends: it is
+    # not taken for the switched one, and nothing is written to any device.
+    for wait in (["--restart-wait", "2000"], ["--restart-wait", "auto"]):
+        code, events, summary = run_json(wait + ["--more-devices", "bootloader", "--restart-delay", "60000",
+                                                 "--reply-delay", "0", "--erase-delay", "0"])
+        result = events[-1] if events else {}
+        check(code == 1 and result.get("outcome") == "switched-device-missing"
+              and result.get("device_state") == "unknown"
+              and summary["flash_key_packets"] == summary["erase_packets"] == summary["halves_written"] == 0
+              and not any(e["event"] == "box" and e["text"] == "OK" for e in events),
+              f"bystander with {wait}: exit {code}, {result}, {summary}")
     # The fixed wait: its time is the option's.
     code, events, _ = run_json(["--restart-wait", "700", "--reply-delay", "0", "--erase-delay", "0"])
     awaited = [e for e in events if e["event"] == "restart_awaited"]

@@ -3,7 +3,8 @@
 
 The layers, bottom first: the seams and the job record; the USB access layer;
 the bootloader commands; discovery/open/identification and the image; the
-programming sequence; the worker; the front ends. A folder may include its
+programming sequence; the worker; the front ends (app/, the window program,
+and console/, the console program, beside each other). A folder may include its
 own headers and those of lower layers only. The simulated device stands
 beside the USB access layer (it fills its table); tools, tests, benchmarks
 and fuzz targets are outside the program and may include anything.
@@ -24,6 +25,7 @@ LAYERS = {
     "flashing": 4,
     "worker": 5,
     "app": 6,
+    "console": 6,
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/[^"]+"', re.M)
 

@@ -1,9 +1,11 @@
 #!/usr/bin/python3
 """scripts/install-deps.sh on a machine made of stand-ins: a dpkg database
 given per case, tools on PATH or not, root or not, sudo or not. It finds
-what is missing, counts a package as present however it was installed, and
-as a user without sudo prints the missing packages and the one command to
-run as root instead of failing on "sudo: command not found".
+what is missing, counts a package as present however it was installed (but
+not a command that merely has the tool's name), and as a user without sudo
+prints the missing packages and the one command to run as root instead of
+failing on "sudo: command not found". --verify names the first command that
+is missing or is another program.
 
     install_deps_test.py SOURCE_DIR
 """
@@ -19,11 +21,29 @@ import weakref
 SCRIPT = None
 NATIVE = ["g++", "cmake", "ninja-build", "make"]
 # Real programs the script itself runs.
-REAL = ["bash", "env", "grep", "head", "cut"]
+REAL = ["bash", "env", "grep", "head", "cut", "timeout"]
+
+# What each genuine tool prints when asked for its version (as Debian 12's do).
+GENUINE = {
+    "g++": "g++ (Debian 12.2.0-14) 12.2.0\nCopyright (C) 2022 Free Software Foundation, Inc.",
+    "ninja": "1.11.1",
+    "make": "GNU Make 4.3",
+    "wine64": "wine-8.0 (Debian 8.0~repack-4)",
+    "wine": "wine-8.0 (Debian 8.0~repack-4)",
+    "Xvfb": "use: X [:<display>] [option]\\n-fbdir directory       put framebuffers in files",
+    "xauth": "1.1.2",
+    "xdotool": "xdotool version 3.20160805.1",
+    "convert": "Version: ImageMagick 6.9.11-60 Q16 x86_64 2021-01-25",
+    "import": "Version: ImageMagick 6.9.11-60 Q16 x86_64 2021-01-25",
+    "zip": "Copyright (c) 1990-2008 Info-ZIP\nThis is Zip 3.0 (July 5th 2008), by Info-ZIP.",
+    "unzip": "UnZip 6.00 of 20 April 2009, by Debian.",
+}
 
 
 class Machine:
-    def __init__(self, installed, uid=1000, sudo=False, commands=(), cmake_version=None, i386=False):
+    def __init__(self, installed, uid=1000, sudo=False, commands=(), cmake_version=None, i386=False, impostors=None):
+        """commands: tools on PATH that answer as themselves; impostors: name ->
+        what an unrelated program of that name prints."""
         self.dir = tempfile.TemporaryDirectory()
         weakref.finalize(self, self.dir.cleanup)
         self.bin = os.path.join(self.dir.name, "bin")
@@ -49,7 +69,9 @@ exit 1""")
         if sudo:
             self.tool("sudo", f'echo "sudo $1" >>{self.log}; "$@"')
         for command in commands:
-            self.tool(command, "true")
+            self.tool(command, f"printf '%b\\n' '{GENUINE[command]}'")
+        for command, text in (impostors or {}).items():
+            self.tool(command, f"echo '{text}'")
         if cmake_version:
             self.tool("cmake", f'echo "cmake version {cmake_version}"')
 
@@ -60,6 +82,7 @@ exit 1""")
         os.chmod(path, stat.S_IRWXU)
 
     def run(self, *groups):
+        """The script with GROUPS (and any option among them)."""
         done = subprocess.run([shutil.which("bash"), SCRIPT, *groups], capture_output=True, text=True,
                               env={"PATH": self.bin, "HOME": self.dir.name})
         calls = []
@@ -75,7 +98,7 @@ def all_installed(state="install ok installed", **changes):
     return installed
 
 
-WINE_TOOLS = ["wine64", "wine", "Xvfb", "xauth", "xdotool", "convert", "zip", "unzip"]
+WINE_TOOLS = ["wine64", "wine", "Xvfb", "xauth", "xdotool", "convert", "import", "zip", "unzip"]
 
 
 class InstallDeps(unittest.TestCase):
@@ -133,6 +156,42 @@ class InstallDeps(unittest.TestCase):
                 self.assertEqual([c for c in calls if c.startswith("sudo")], sudo_calls)
                 self.assertEqual([c for c in calls if c.startswith("apt-get")],
                                  ["apt-get update -qq", "apt-get install -y -qq --no-install-recommends make"])
+
+    def test_a_command_of_the_same_name_is_not_the_tool(self):
+        # An unrelated `convert` (and `xdotool`) first on PATH, the real
+        # packages not installed: both still count as missing.
+        impostors = {"convert": "convert: converts units, not pictures", "xdotool": "usage: xdotool [-v]"}
+        machine = Machine({}, commands=[c for c in WINE_TOOLS if c not in impostors], i386=True,
+                          impostors=impostors)
+        code, out, err, calls = machine.run("wine")
+        self.assertEqual(code, 1)
+        self.assertIn("install-deps: missing Debian packages: fonts-wine ", err)
+        missing = err.splitlines()[0].split(": ", 1)[1].split()
+        self.assertIn("imagemagick", missing)
+        self.assertIn("xdotool", missing)
+        self.assertNotIn("wine", missing)  # the genuine tools still count
+        self.assertNotIn("zip", missing)
+
+    def test_verify_names_the_command_and_its_package(self):
+        cases = [
+            ("all genuine", Machine({}, commands=["g++", "ninja", "make"], cmake_version="3.25.1"), 0, ""),
+            ("an impostor", Machine({}, commands=["g++", "ninja"], cmake_version="3.25.1",
+                                    impostors={"make": "make: a cake recipe tool"}), 1,
+             "'make --version' is missing or is not the tool from the Debian package make"),
+            ("missing", Machine({}, commands=["g++", "make"], cmake_version="3.25.1"), 1,
+             "'ninja --version' is missing or is not the tool from the Debian package ninja-build"),
+            ("cmake too old", Machine({}, commands=["g++", "ninja", "make"], cmake_version="3.16.3"), 1,
+             "'cmake --version (at least 3.25)' is missing or is not the tool from the Debian package cmake"),
+            ("installed by dpkg is not enough", Machine(all_installed()), 1,
+             "'g++ --version' is missing or is not the tool from the Debian package g++"),
+        ]
+        for name, machine, status, message in cases:
+            with self.subTest(name):
+                code, out, err, calls = machine.run("--verify", "native")
+                self.assertEqual(code, status, err)
+                self.assertEqual(len(err.splitlines()), 1 if message else 0, err)
+                self.assertIn(message, err)
+                self.assertEqual(calls, [], "--verify installs nothing")
 
     def test_unknown_group(self):
         code, out, err, calls = Machine({}).run("native", "gui")

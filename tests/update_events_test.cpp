@@ -65,10 +65,29 @@ void OnCheckVerdict(CheckVerdict v) {
 }
 void OnFinished(bool ready) { Log(std::string("finished ") + (ready ? "ready" : "not ready")); }
 
-const UpdateEvents RECORDING = {OnDeviceFound,    OnRestartRequested, OnRestartAwaited,     OnDeviceIdentified,
-                                OnImagePrepared,  OnQuestionAsked,    OnQuestionAnswered,   OnProgrammingStarted,
-                                OnPageProgrammed, OnSignatureWritten, OnSignatureConfirmed, OnRunSent,
-                                OnCheckVerdict,   OnFinished};
+void OnSwitchedDeviceMissing(uint32_t before, uint32_t now) {
+    Log("switched device missing " + N(before) + " " + N(now));
+}
+void OnStopped(bool flashOpen) { Log(std::string("stopped ") + (flashOpen ? "flash open" : "before writing")); }
+
+const UpdateEvents RECORDING = {
+    .deviceFound = OnDeviceFound,
+    .restartRequested = OnRestartRequested,
+    .switchedDeviceMissing = OnSwitchedDeviceMissing,
+    .restartAwaited = OnRestartAwaited,
+    .deviceIdentified = OnDeviceIdentified,
+    .imagePrepared = OnImagePrepared,
+    .questionAsked = OnQuestionAsked,
+    .questionAnswered = OnQuestionAnswered,
+    .programmingStarted = OnProgrammingStarted,
+    .pageProgrammed = OnPageProgrammed,
+    .signatureWritten = OnSignatureWritten,
+    .signatureConfirmed = OnSignatureConfirmed,
+    .runSent = OnRunSent,
+    .checkVerdict = OnCheckVerdict,
+    .stopped = OnStopped,
+    .finished = OnFinished,
+};
 
 void RecordLine(const char* line) { gOutputLines.push_back(line); }
 
@@ -260,7 +279,7 @@ TEST_F(UpdateEventsTest, PolledRestartWaitGoesOnWhenTheBootloaderAppears) {
         gLog.clear();
         SimDevice* d = Attach(SimMode::Application, 0x83, 0, 90);
         d->rebootDelayMs = c.restartMs;
-        RunWorker(UpdateSteps(RestartWait{RESTART_POLL_LIMIT_MS, true}));
+        RunWorker(UpdateSteps(RestartWait{RESTART_POLL_LIMIT_MS, true, false}));
         const auto awaited = std::find_if(gLog.begin(), gLog.end(), [](const std::string& e) {
             return e.rfind("restart ", 0) == 0 && e != "restart requested";
         });
@@ -299,7 +318,7 @@ TEST_F(UpdateEventsTest, PolledRestartWaitWaitsForTheRestartedDeviceNotAnother) 
     uint8_t otherFlash[sizeof other->flash];
     std::memcpy(otherFlash, other->flash, sizeof otherFlash);
 
-    RunWorker(UpdateSteps(RestartWait{RESTART_POLL_LIMIT_MS, true}));
+    RunWorker(UpdateSteps(RestartWait{RESTART_POLL_LIMIT_MS, true, false}));
 
     EXPECT_TRUE(SimHasValidApp(restarted));
     EXPECT_EQ(restarted->checksumsSent, 53u);
@@ -308,8 +327,8 @@ TEST_F(UpdateEventsTest, PolledRestartWaitWaitsForTheRestartedDeviceNotAnother) 
     EXPECT_EQ(other->pagesErased, 0u);
     EXPECT_EQ(other->runCommands, 0u);
     EXPECT_EQ(std::memcmp(other->flash, otherFlash, sizeof otherFlash), 0);
-    const auto awaited = std::find_if(gLog.begin(), gLog.end(),
-                                      [](const std::string& e) { return e.rfind("restart seen ", 0) == 0; });
+    const auto awaited =
+        std::find_if(gLog.begin(), gLog.end(), [](const std::string& e) { return e.rfind("restart seen ", 0) == 0; });
     ASSERT_NE(awaited, gLog.end());
     EXPECT_GE(std::stoul(awaited->substr(std::strlen("restart seen "))), 300u) << "went on before the restart";
 }

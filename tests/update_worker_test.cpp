@@ -1,15 +1,16 @@
 // The whole update, start to end, against the simulated device on the
 // virtual clock: the device's flash afterwards, the texts, the boxes.
+#include "worker/update_worker.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
 #include "image/image_signature.h"
+#include "job/update_job.h"
 #include "platform/seams.h"
 #include "tests/test_support.h"
-#include "job/update_job.h"
-#include "worker/update_worker.h"
 
 namespace {
 
@@ -96,14 +97,21 @@ TEST(UpdateWorker, OutcomeByScenario) {
         {"already in its bootloader", {SimMode::Bootloader}, {}, true, TEXTS_OK, {L"OK| "}},
         {"same version", {SimMode::Application, 0x83, 0x01, 0x00}, {}, true, TEXTS_OK, {L"OK| "}},
         {"installed version 0xFFFF", {SimMode::Application, 0x83, 0xFF, 0xFF}, {}, true, TEXTS_OK, {L"OK| "}},
-        {"older image, answered yes", {SimMode::Application, 0x83, 0x01, 0x01}, {ANSWER_YES}, true, TEXTS_OK,
+        {"older image, answered yes",
+         {SimMode::Application, 0x83, 0x01, 0x01},
+         {ANSWER_YES},
+         true,
+         TEXTS_OK,
          {L"Error|Error", L"OK| "}},
-        {"older image, answered no", {SimMode::Application, 0x83, 0x02, 0x00}, {ANSWER_NO}, false, TEXTS_OK,
+        {"older image, answered no",
+         {SimMode::Application, 0x83, 0x02, 0x00},
+         {ANSWER_NO},
+         false,
+         TEXTS_OK,
          {L"Error|Error"}},
         {"device of type 0x81", {SimMode::Bootloader, 0x81}, {}, false, TEXTS_ERROR, {L"Error| "}},
         {"device of type 0x84", {SimMode::Application, 0x84}, {}, false, TEXTS_ERROR, {L"Error| "}},
-        {"device of type 0x85 (same last page)", {SimMode::Application, 0x85}, {}, false, TEXTS_ERROR,
-         {L"Error| "}},
+        {"device of type 0x85 (same last page)", {SimMode::Application, 0x85}, {}, false, TEXTS_ERROR, {L"Error| "}},
     };
     for (const auto& c : cases) {
         SimDevice* d = AttachDevice(c.device);
@@ -209,16 +217,36 @@ TEST(UpdateWorker, DeclinedImageOverADeviceWithoutAValidApplicationEndsInError) 
         bool programmed;
     };
     const Case cases[] = {
-        {"older image, No, no valid application", {SimMode::Bootloader, 0x83, 0x02, 0x00, false}, false, ANSWER_NO,
-         false, false},
-        {"older image, No, valid application", {SimMode::Bootloader, 0x83, 0x02, 0x00, true}, false, ANSWER_NO,
-         true, false},
-        {"unversioned image, No, no valid application", {SimMode::Bootloader, 0x83, 0x00, 0x90, false}, true,
-         ANSWER_NO, false, false},
-        {"unversioned image, No, valid application", {SimMode::Application, 0x83, 0x00, 0x90, true}, true,
-         ANSWER_NO, true, false},
-        {"older image, Yes, no valid application", {SimMode::Bootloader, 0x83, 0x02, 0x00, false}, false,
-         ANSWER_YES, true, true},
+        {"older image, No, no valid application",
+         {SimMode::Bootloader, 0x83, 0x02, 0x00, false},
+         false,
+         ANSWER_NO,
+         false,
+         false},
+        {"older image, No, valid application",
+         {SimMode::Bootloader, 0x83, 0x02, 0x00, true},
+         false,
+         ANSWER_NO,
+         true,
+         false},
+        {"unversioned image, No, no valid application",
+         {SimMode::Bootloader, 0x83, 0x00, 0x90, false},
+         true,
+         ANSWER_NO,
+         false,
+         false},
+        {"unversioned image, No, valid application",
+         {SimMode::Application, 0x83, 0x00, 0x90, true},
+         true,
+         ANSWER_NO,
+         true,
+         false},
+        {"older image, Yes, no valid application",
+         {SimMode::Bootloader, 0x83, 0x02, 0x00, false},
+         false,
+         ANSWER_YES,
+         true,
+         true},
     };
     static uint8_t before[SIM_FLASH_SIZE];
     for (const auto& c : cases) {
@@ -390,3 +418,123 @@ TEST(WorkerSlot, OnlyOneWorkerAtATime) {
 }
 
 }  // namespace
+
+namespace {
+
+// The packet number (counting writes from 1) of the signature write in a
+// plain update of `spec`.
+uint32_t SignaturePacket(const Device& spec) {
+    AttachDevice(spec);
+    UpdateWorker();
+    uint32_t packet = 0;
+    for (const auto& p : WrittenPackets()) {
+        ++packet;
+        if (p[0] == 0x07) return packet;
+    }
+    ADD_FAILURE() << "no signature write";
+    return 0;
+}
+
+std::vector<std::wstring> BoxTexts() {
+    std::vector<std::wstring> out;
+    for (const auto& b : FakeBoxes()) out.push_back(b.text);
+    return out;
+}
+
+// Counts the stop queries and answers yes from query `gStopFrom` on.
+uint32_t gStopQueries = 0;
+uint32_t gStopFrom = 0;
+bool StopFromQuery() { return ++gStopQueries >= gStopFrom; }
+
+}  // namespace
+
+// The identification that reads the signature back gets a corrupted reply
+// (device type 0x00) whose signature bytes are right: it shows its box, and
+// a failed identification confirms nothing. No "OK", and no run command.
+TEST(UpdateWorker, SignatureFromAFailedIdentificationIsNotConfirmed) {
+    const uint32_t signaturePacket = SignaturePacket({});
+    SimDevice* d = AttachDevice({});
+    SimSetFault(SimFaultKind::BadAck, signaturePacket + 1);
+    gSimBus.faultCountsWrites = true;
+    UpdateWorker();
+    EXPECT_EQ(WrittenPackets().at(signaturePacket), std::vector<uint8_t>{0x00}) << "the read-back identification";
+    EXPECT_EQ(Texts(), TEXTS_ERROR);
+    EXPECT_EQ(BoxTexts(), (std::vector<std::wstring>{L"Error", L"Error", L"Error"}))
+        << "the identification's box, programming's, and the result box";
+    EXPECT_EQ(d->runCommands, 0u);
+}
+
+// A second device sits in its bootloader while the switched one is still
+// restarting when the wait ends (or never comes back to a polled wait). The
+// bootloader on the bus then is the bystander: it must not get the update,
+// and the run must not end in "OK".
+TEST(UpdateWorker, BystanderInItsBootloaderIsNotTakenForTheSwitchedDevice) {
+    struct Case {
+        const char* what;
+        RestartWait wait;
+        uint32_t restartMs;
+    };
+    const Case cases[] = {
+        {"fixed wait, back 500 ms after it", FIXED_RESTART_WAIT, RESTART_WAIT_MS + 500},
+        {"polled wait, never back", RestartWait{RESTART_POLL_LIMIT_MS, true, false}, 0x7FFFFFFF},
+    };
+    for (const Case& c : cases) {
+        SimDevice* switched = AttachDevice({});
+        switched->rebootDelayMs = c.restartMs;
+        SimDevice* bystander = SimAddDevice();  // in its bootloader from the start
+        SimSetDeviceType(bystander, 0x83);
+        SimFillOldApplication(bystander, OLD_FILL);
+        SimSetInstalledApp(bystander, 0x00, 0x80, false);
+        std::vector<uint8_t> before(bystander->flash, bystander->flash + sizeof bystander->flash);
+
+        RunWorker(UpdateSteps(c.wait));
+
+        EXPECT_EQ(Texts(), TEXTS_ERROR) << c.what;
+        EXPECT_EQ(BoxTexts(), std::vector<std::wstring>{L"Error"}) << c.what;
+        EXPECT_EQ(bystander->pagesErased + bystander->halvesWritten + bystander->runCommands, 0u) << c.what;
+        EXPECT_EQ(std::vector<uint8_t>(bystander->flash, bystander->flash + sizeof bystander->flash), before) << c.what;
+        EXPECT_EQ(Count(SimOp::Open), 1u) << c.what << ": only the switch's open";
+        EXPECT_EQ(switched->modeSwitches, 1u) << c.what;
+        EXPECT_EQ(switched->pagesErased, 0u) << c.what;
+    }
+}
+
+// A stop request (the console program's Ctrl+C) at each point the core asks.
+// Before flash writing is unlocked nothing is written, and a device that was
+// switched into its bootloader with a valid application is told to run it
+// again. Once it is unlocked, the run ends between two pages: no signature,
+// no run command, no result box.
+TEST(UpdateWorker, StopRequestEndsTheRunAtItsNextSafePoint) {
+    struct Case {
+        const char* what;
+        Device device;
+        uint32_t stopFrom;  // the stop query that answers yes
+        uint32_t pagesWritten;
+        uint32_t runCommands;
+    };
+    const Case cases[] = {
+        {"already in its bootloader, at once", {SimMode::Bootloader}, 1, 0, 0},
+        {"switched, at once: sent back to its application", {}, 1, 0, 1},
+        {"switched, before the flash key", {}, 3, 0, 1},
+        {"switched, invalid application: left in its bootloader", {.validApp = false}, 1, 0, 0},
+        {"after the flash key, before page 10", {}, 4, 0, 0},
+        {"after ten pages", {}, 14, 10, 0},
+        {"before the signature", {}, 4 + 53, 53, 0},
+    };
+    for (const Case& c : cases) {
+        SimDevice* d = AttachDevice(c.device);
+        gStopQueries = 0;
+        gStopFrom = c.stopFrom;
+        gStop = StopSeam{StopFromQuery};
+        UpdateWorker();
+        gStop = StopSeam{[] { return false; }};
+
+        EXPECT_EQ(d->checksumsSent, c.pagesWritten) << c.what;
+        EXPECT_EQ(d->runCommands, c.runCommands) << c.what;
+        EXPECT_EQ(Texts(), TEXTS_ERROR) << c.what;
+        EXPECT_TRUE(BoxTexts().empty()) << c.what << ": a stop on request is no failure";
+        const bool flashOpened = c.stopFrom >= 4;  // the key is sent after the third query
+        EXPECT_EQ(d->pagesErased > 0, flashOpened) << c.what;
+        EXPECT_EQ(SimHasValidApp(d), !flashOpened && c.device.validApp) << c.what;
+    }
+}

@@ -6,9 +6,9 @@
 #include "devicelink/device_link.h"
 #include "flashing/flashing.h"
 #include "image/image_validation.h"
+#include "job/update_job.h"
 #include "platform/seams.h"
 #include "platform/update_events.h"
-#include "job/update_job.h"
 
 namespace {
 
@@ -25,16 +25,20 @@ void Draw(int x, int y, const wchar_t (&text)[N]) {
 
 std::atomic<bool> gWorkerRunning{false};
 
-void AwaitRestart(const RestartWait& wait, const UpdateJob& job) {
+// Waits for a switched device to come back; false when a polled wait ended
+// without seeing it.
+bool AwaitRestart(const RestartWait& wait, const UpdateJob& job) {
+    if (wait.onlyAfterSwitch && !job.switchedToBootloader) return true;
     if (!wait.untilBootloader) {
         gClock.sleep(wait.milliseconds);
         gEvents.restartAwaited(wait.milliseconds, RestartWaitEnd::Waited);
-        return;
+        return true;
     }
     const uint32_t start = gClock.tickCount();
     const bool seen = WaitForBootloader(RESTART_POLL_LIMIT_MS, job.deviceCount);
     gEvents.restartAwaited(gClock.tickCount() - start,
                            seen ? RestartWaitEnd::BootloaderSeen : RestartWaitEnd::TimedOut);
+    return seen;
 }
 
 }  // namespace
@@ -60,13 +64,22 @@ uint32_t RunWorker(const WorkerSteps& steps) {
         gEvents.finished(false);
         return 1;
     }
-    AwaitRestart(steps.restartWait, job);
+    // A device that was switched is on its way to its bootloader: it is
+    // found, opened and identified before a stop, so that it can be told to
+    // run its application again.
+    if (!job.switchedToBootloader) StopBeforeWriting(job);
+    const bool back = job.stopped || AwaitRestart(steps.restartWait, job);
     Draw(10, 10, TEXT_WORKING);
-    DiscoverDevice(job);  // finds a device that the first call switched
+    if (!back) {
+        deviceReady = 0;  // the switched device did not come back in time
+        ShowErrorBox();
+    } else if (!job.stopped) {
+        DiscoverDevice(job);  // finds a device that the first call switched
+    }
 
     if (deviceReady == 1) OpenDevice(job);
-    if (deviceReady == 1) steps.prepareImage(job);
-    if (deviceReady == 1) steps.program(job);
+    if (deviceReady == 1 && !StopBeforeWriting(job)) steps.prepareImage(job);
+    if (deviceReady == 1 && !StopBeforeWriting(job)) steps.program(job);
     if (deviceReady == 1) RunApplication(job);
     CloseDevice(job);
     gUsbLock.remove();

@@ -15,11 +15,15 @@ constexpr uint32_t RESTART_POLL_LIMIT_MS = 10000;
 // How the worker waits between the two discoveries: `milliseconds` of sleep,
 // or, when `untilBootloader`, a silent look at the bus every few
 // milliseconds until the bootloader appears, RESTART_POLL_LIMIT_MS at most.
+// A polled wait that ends without the bootloader ends the run as a failed
+// discovery. With `onlyAfterSwitch` there is no wait when the first discovery
+// found the device already in its bootloader.
 struct RestartWait {
     uint32_t milliseconds;
     bool untilBootloader;
+    bool onlyAfterSwitch;
 };
-constexpr RestartWait FIXED_RESTART_WAIT = {RESTART_WAIT_MS, false};
+constexpr RestartWait FIXED_RESTART_WAIT = {RESTART_WAIT_MS, false, false};
 
 using ImageStep = void (*)(UpdateJob& job);
 using ProgramStep = void (*)(UpdateJob& job);

@@ -1,5 +1,5 @@
-#include "console_bus.h"
-#include "console_report.h"
+#include "console/bus.h"
+#include "console/report.h"
 #include "usb/usb_library.h"
 
 namespace {

@@ -1,4 +1,6 @@
-#include "console_json.h"
+#include "console/json.h"
+
+#include "console/output_errors.h"
 
 namespace {
 
@@ -73,5 +75,5 @@ void JsonAddNull(JsonLine& line, const char* key) {
 void JsonWrite(JsonLine& line, std::FILE* out) {
     line.text += "}\n";
     std::fputs(line.text.c_str(), out);
-    std::fflush(out);
+    FlushChecked(out);
 }

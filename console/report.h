@@ -1,16 +1,15 @@
-// What the console program tells while the core runs, and what it decides
-// at the end: it sees the run only through the core's events (gEvents), its
-// boxes and texts (gUi) and the loader's line (gOutput), and keeps in a
-// RunRecord what they said.
+// What the console program tells while the core runs. It sees the run only
+// through the core's events (gEvents, kept by the recorder), its boxes and
+// texts (gUi) and the loader's line (gOutput), and hands each to the writer
+// of the output form chosen: lines for a person, or JSON lines.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
-#include "console_options.h"
-#include "console_result.h"
-#include "platform/update_events.h"
+#include "console/options.h"
+#include "console/result.h"
+#include "console/run_record.h"
 
 struct ReportSettings {
     bool json;
@@ -22,16 +21,20 @@ struct ReportSettings {
 
 // Installs the report's gUi, gEvents and gOutput and starts its clock.
 void ReportInstall(const ReportSettings& settings);
+const ReportSettings& ReportSettingsInUse();
 const RunRecord& ReportedRun();
 uint32_t ReportElapsedMs();
 
 // One packet sent to the device or one reply read from it (-v).
 void ReportPacket(bool sent, const uint8_t* bytes, uint32_t length);
+// A stop request that waits for the programming to finish.
+void ReportStopDeferred(uint32_t pagesLeft);
 // The final result: the JSON result object, or the last line.
 void ReportResult(ConsoleCommand command, const ConsoleResult& result);
 // An error of the program itself (e.g. the USB library is missing): one line
-// on standard error, and in JSON mode the result object too.
-void ReportFailure(ConsoleCommand command, const char* outcome, const std::string& message);
+// on standard error, and in JSON mode the result object too. Returns the
+// outcome's exit code.
+int ReportFailure(ConsoleCommand command, Outcome outcome, const std::string& message);
 // A plain line of a command's output (human mode), or a JSON object made by
 // the caller.
 void ReportLine(const std::string& line);

@@ -1,4 +1,4 @@
-#include "console_options.h"
+#include "console/options.h"
 
 #include <cstdio>
 #include <cstring>
@@ -42,12 +42,12 @@ const CommonOption COMMON_OPTIONS[] = {
 
 bool ParseRestartWait(const char* value, RestartWait* wait) {
     if (std::strcmp(value, "auto") == 0) {
-        *wait = RestartWait{RESTART_POLL_LIMIT_MS, true};
+        *wait = RestartWait{RESTART_POLL_LIMIT_MS, true, true};
         return true;
     }
     uint32_t ms = 0;
     if (!ParseConsoleNumber(value, RESTART_WAIT_MAX_MS, &ms)) return false;
-    *wait = RestartWait{ms, false};
+    *wait = RestartWait{ms, false, true};
     return true;
 }
 
@@ -79,7 +79,10 @@ const char CONSOLE_USAGE[] =
     "  -q, --quiet           print only the final line and errors\n"
     "  -v, --verbose         also print each packet sent and each reply read\n"
     "  --restart-wait MS|auto  wait after the restart request, 0..60000 ms (default 2000); auto: look\n"
-    "                        for the bootloader every millisecond and go on when it appears, 10000 ms at most\n"
+    "                        for the bootloader every millisecond and go on when it appears, 10000 ms at most.\n"
+    "                        No wait when the device is found in its bootloader. When fewer devices are\n"
+    "                        attached after the wait than before it, the restarted device is not back:\n"
+    "                        nothing is written to any device (switched-device-missing, exit 1)\n"
     "Numbers are decimal or 0x hexadecimal; versions are written 1.10 (major.minor) or 0x010A.\n"
     "\n"
     "Exit codes:\n"
@@ -89,7 +92,14 @@ const char CONSOLE_USAGE[] =
     "     without a valid application\n"
     "  2  usage error\n"
     "  3  nothing programmed and the device still holds its valid application (a question answered No)\n"
-    "     (--check: an update would ask a question first)\n";
+    "     (--check: an update would ask a question first)\n"
+    "  130  stopped by Ctrl+C, Ctrl+Break, SIGINT, SIGTERM or the console window's close\n"
+    "\n"
+    "Stopping: before flash writing is unlocked, Ctrl+C stops after the current exchange and sends a\n"
+    "device that was switched into its bootloader back to its application. While pages are written a\n"
+    "stop would leave the device without firmware: the first Ctrl+C says so and the update finishes;\n"
+    "a second one stops at once (no valid application: run the update again). A closed standard output\n"
+    "does not stop an update: it is noted once on standard error.\n";
 
 bool ParseConsoleNumber(const char* text, uint32_t max, uint32_t* out) {
     if (!text || !*text) return false;

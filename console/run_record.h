@@ -1,12 +1,10 @@
-// What the console program decides at the end of a run: the outcome, the
-// exit code, the device's state and the last line, from what the core
-// reported (kept in a RunRecord by the report).
+// What the core's events said about one run, kept by the recorder for the
+// writers and for the result.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "console_options.h"
 #include "platform/update_events.h"
 
 struct RunRecord {
@@ -17,6 +15,8 @@ struct RunRecord {
     bool restartAwaited = false;
     RestartWaitEnd restartEnd = RestartWaitEnd::Waited;
     uint32_t restartWaitedMs = 0;
+    bool switchedDeviceMissing = false;
+    uint32_t devicesBefore = 0, devicesAfter = 0;
     bool identified = false;
     uint8_t deviceType = 0;
     uint8_t installedHi = 0, installedLo = 0;
@@ -26,7 +26,6 @@ struct RunRecord {
     bool imageAccepted = false;
     uint8_t imageType = 0;
     uint8_t imageHi = 0, imageLo = 0;
-    uint32_t imagePages = 0;
     VersionQuestion question = VersionQuestion::None;
     bool answered = false;
     bool answeredYes = false;
@@ -39,20 +38,10 @@ struct RunRecord {
     bool runSent = false;
     bool verdictSeen = false;
     CheckVerdict verdict = CheckVerdict::Refuse;
+    bool stopped = false;
+    bool stoppedWithFlashOpen = false;
+    bool stopRequested = false;  // set by the caller: a stop request came at any time
     bool finished = false;
     bool deviceReady = false;
     uint32_t devicesListed = 0;
-    uint32_t errorBoxes = 0;
 };
-
-struct ConsoleResult {
-    const char* outcome;      // one word, e.g. "updated", "declined", "would-program"
-    int exitCode;             // 0, 1 or 3
-    const char* deviceState;  // "runs-image", "holds-image", "kept-application", "no-valid-application",
-                              // "unchanged", "none"
-    std::string line;         // the last line in words
-};
-
-// The result of a run of `command` (Update, Check or List) from what the
-// core reported.
-ConsoleResult DecideResult(ConsoleCommand command, const RunRecord& run);

@@ -1,7 +1,7 @@
 // The Windows bus: SiUSBXp.dll from the program's folder or the system
 // folder, bound by ordinal as the window program binds it.
-#include "console_bus.h"
-#include "console_options.h"
+#include "console/bus.h"
+#include "console/options.h"
 #include "usb/usb_library_win32.h"
 
 const char BUS_USAGE[] =

@@ -1,6 +1,6 @@
 // The console program's command line: one command, the answers, the output
-// form and the restart wait, plus the options of the device bus in use
-// (the simulated device on Linux, none on Windows).
+// form and the restart wait. The options of the device bus in use (the
+// simulated device on Linux, none on Windows) are handed to the bus.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +17,8 @@ struct ConsoleOptions {
     ConsoleAnswerMode answers = ConsoleAnswerMode::Unset;
     bool json = false;
     ConsoleVerbosity verbosity = ConsoleVerbosity::Normal;
-    RestartWait restartWait = FIXED_RESTART_WAIT;
+    // No wait when the device is found in its bootloader: nothing restarts.
+    RestartWait restartWait = {RESTART_WAIT_MS, false, true};
 };
 
 constexpr uint32_t RESTART_WAIT_MAX_MS = 60000;
@@ -43,13 +44,10 @@ struct ArgCursor {
 
 enum class OptionParse { Matched, NotMine, Error };
 
-// The bus's own options (app/console_bus_*.cpp). On Error `error` holds the
-// one line to print.
-OptionParse ParseBusOption(const std::string& name, const char* inlineValue, ArgCursor& args, std::string* error);
+// Parses one option of the bus's own (console/bus.h). On Error `error`
+// holds the one line to print.
 using BusOptionParser = OptionParse (*)(const std::string& name, const char* inlineValue, ArgCursor& args,
                                         std::string* error);
-// The bus's part of --help.
-extern const char BUS_USAGE[];
 
 // Parses the whole command line into `options`, handing the options it does
 // not know to `parseBus`. Returns false with the one line to print in

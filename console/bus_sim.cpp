@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "bootloader/commands.h"
-#include "console_bus.h"
-#include "console_options.h"
+#include "console/bus.h"
+#include "console/options.h"
 #include "image/image_validation.h"
 #include "job/update_job.h"
 #include "platform/seams.h"

@@ -7,16 +7,17 @@
 #include <memory>
 #include <string>
 
-#include "console_bus.h"
-#include "console_json.h"
-#include "console_options.h"
-#include "console_report.h"
+#include "console/bus.h"
+#include "console/interrupt.h"
+#include "console/json.h"
+#include "console/options.h"
+#include "console/report.h"
+#include "console/sha256.h"
 #include "devicelink/device_link.h"
 #include "image/image_validation.h"
 #include "job/update_job.h"
 #include "platform/console_platform.h"
 #include "platform/seams.h"
-#include "sha256.h"
 #include "worker/update_worker.h"
 
 #ifndef LUMARIS_VERSION
@@ -24,8 +25,6 @@
 #endif
 
 namespace {
-
-constexpr int EXIT_USAGE = 2;
 
 // --info and --version: the built-in image, no device.
 int ShowImage(const ConsoleOptions& options) {
@@ -35,8 +34,7 @@ int ShowImage(const ConsoleOptions& options) {
     const ImageSummary summary = SummariseImage(*image);
     const std::string version = FormatVersion(summary.verHi, summary.verLo);
     if (!loaded) {
-        ReportFailure(options.command, "image-not-loaded", "the built-in image does not load");
-        return 1;
+        return ReportFailure(options.command, Outcome::ImageNotLoaded, "the built-in image does not load");
     }
     if (options.command == ConsoleCommand::Version) {
         if (options.json) {
@@ -74,8 +72,7 @@ int ShowImage(const ConsoleOptions& options) {
 int RunOnDevice(const ConsoleOptions& options) {
     std::string error;
     if (!InstallBus(&error)) {
-        ReportFailure(options.command, "no-library", error);
-        return 1;
+        return ReportFailure(options.command, Outcome::NoLibrary, error);
     }
     if (options.verbosity == ConsoleVerbosity::Verbose) InstallPacketTrace();
 
@@ -84,19 +81,21 @@ int RunOnDevice(const ConsoleOptions& options) {
             gUsbLock.initialise();
             if (!ListDevices()) {
                 gUsbLock.remove();
-                ReportFailure(options.command, "no-device-count", "the USB library gave no device count");
                 FinishBus();
-                return 1;
+                return ReportFailure(options.command, Outcome::NoDeviceCount, "the USB library gave no device count");
             }
             gUsbLock.remove();
             break;
         case ConsoleCommand::Check: RunWorker(CheckSteps(options.restartWait)); break;
         default: RunWorker(UpdateSteps(options.restartWait)); break;
     }
-    const ConsoleResult result = DecideResult(options.command, ReportedRun());
+    RunRecord run = ReportedRun();
+    run.stopRequested = InterruptRequested();
+    const ConsoleResult result = DecideResult(options.command, run);
     // --list prints its devices, not a count, as its human output.
     if (options.command != ConsoleCommand::List || options.json) ReportResult(options.command, result);
     FinishBus();
+    ConsoleRunEnded();
     return result.exitCode;
 }
 
@@ -107,7 +106,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (!ParseConsoleOptions(argc, argv, ParseBusOption, &options, &error) || !BusOptionsAgree(&error)) {
         std::fprintf(stderr, "lumaris-update: %s\n", error.c_str());
-        return EXIT_USAGE;
+        return static_cast<int>(ExitCode::Usage);
     }
     if (options.command == ConsoleCommand::Help) {
         std::fputs(CONSOLE_USAGE, stdout);
@@ -116,6 +115,7 @@ int main(int argc, char** argv) {
     }
 
     ConsoleSystemInstall();
+    InterruptInstall();
     ReportInstall(ReportSettings{options.json, options.verbosity, options.answers, ConsoleIsTerminal(stdin),
                                  ConsoleIsTerminal(stdout)});
     if (options.command == ConsoleCommand::Info || options.command == ConsoleCommand::Version) {

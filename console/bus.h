@@ -5,6 +5,14 @@
 
 #include <string>
 
+#include "console/options.h"
+
+// The bus's own options (console/bus_sim.cpp, console/bus_win32.cpp): Matched,
+// NotMine, or Error with the one line to print in `error`.
+OptionParse ParseBusOption(const std::string& name, const char* inlineValue, ArgCursor& args, std::string* error);
+// The bus's part of --help.
+extern const char BUS_USAGE[];
+
 // Whether the bus's options agree with each other; if not, the line to
 // print in `error` (a usage error).
 bool BusOptionsAgree(std::string* error);
@@ -18,5 +26,5 @@ bool InstallBus(std::string* error);
 void FinishBus();
 
 // Wraps the table's write and read rows so that every packet sent and every
-// reply read reaches ReportPacket (-v).
+// reply read reaches ReportPacket (-v; console/packet_trace.cpp).
 void InstallPacketTrace();

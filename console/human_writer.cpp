@@ -1,0 +1,209 @@
+// The run in lines for a person, on standard output; the progress line is
+// the terminal's.
+#include <cstdio>
+
+#include "console/recorder.h"
+#include "console/report.h"
+#include "console/terminal.h"
+#include "console/text.h"
+#include "console/writer.h"
+#include "platform/seams.h"
+
+namespace {
+
+uint32_t gLastTenth = 0;
+
+bool Normal() { return ReportSettingsInUse().verbosity != ConsoleVerbosity::Quiet; }
+bool Verbose() { return ReportSettingsInUse().verbosity == ConsoleVerbosity::Verbose; }
+
+// One line of human output (not in quiet mode).
+void Say(const std::string& line) {
+    if (Normal()) StdoutTerminal().PrintLine(line);
+}
+
+// A line that even quiet mode shows, on standard error there.
+void Insist(const std::string& line) {
+    if (Normal()) return StdoutTerminal().PrintLine(line);
+    StdoutTerminal().EndProgress();
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+}
+
+std::string Seconds() {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(ReportElapsedMs()) / 1000.0);
+    return text;
+}
+
+void OnDeviceFound(uint32_t index, DeviceKind kind, const uint8_t* id, size_t length) {
+    std::string line = "device " + std::to_string(index) + ": ";
+    if (id) {
+        line += '"';
+        line += Printable(id, length);
+        line += '"';
+    } else {
+        line += "(identification not readable)";
+    }
+    Say(line + " (" + KindName(kind) + ")");
+}
+
+void OnRestartRequested() { Say("asked the device to restart into its bootloader"); }
+
+void OnSwitchedDeviceMissing(uint32_t before, uint32_t now) {
+    Say("the device asked to restart is not back: " + std::to_string(before) + " device(s) attached before, " +
+        std::to_string(now) + " now; no other device is taken for it");
+}
+
+void OnRestartAwaited(uint32_t waitedMs, RestartWaitEnd end) {
+    switch (end) {
+        case RestartWaitEnd::Waited: Say("waited " + std::to_string(waitedMs) + " ms for the restart"); break;
+        case RestartWaitEnd::BootloaderSeen: Say("bootloader there after " + std::to_string(waitedMs) + " ms"); break;
+        case RestartWaitEnd::TimedOut: Say("no bootloader after " + std::to_string(waitedMs) + " ms"); break;
+    }
+}
+
+void OnDeviceIdentified(uint8_t type, uint8_t verHi, uint8_t verLo, uint16_t) {
+    Say("device type " + FormatByte(type) + ", firmware " + FormatVersion(verHi, verLo) + " installed, application " +
+        (RecordedRun().installedValid ? "signature valid" : "signature not valid"));
+}
+
+void OnImagePrepared(bool loaded, bool accepted, uint8_t type, uint8_t verHi, uint8_t verLo, uint32_t pages) {
+    if (!loaded) return Say("image: the built-in image does not load");
+    Say("image: device type " + FormatByte(type) + ", firmware " + FormatVersion(verHi, verLo) + ", " +
+        std::to_string(pages) + " pages" + (accepted ? "" : ": refused for this device"));
+}
+
+void OnQuestionAsked(VersionQuestion question) {
+    const RunRecord& run = RecordedRun();
+    if (question == VersionQuestion::OlderImage) {
+        Say("question: the image (firmware " + FormatVersion(run.imageHi, run.imageLo) +
+            ") is older than the installed firmware " + FormatVersion(run.installedHi, run.installedLo) +
+            "; program it?");
+    } else {
+        Say("question: the image has no version; program it?");
+    }
+}
+
+void OnQuestionAnswered(VersionQuestion, bool) {}
+
+void OnProgrammingStarted(uint32_t pages) {
+    gLastTenth = 0;
+    Say("programming " + std::to_string(pages) + " pages");
+}
+
+void ShowProgress(uint32_t index, uint32_t total) {
+    if (!Normal() || total == 0) return;
+    const unsigned percent = static_cast<unsigned>(uint64_t{index} * 100 / total);
+    Terminal& terminal = StdoutTerminal();
+    if (terminal.smart()) {
+        constexpr unsigned WIDTH = 30;
+        const auto filled = static_cast<unsigned>(uint64_t{index} * WIDTH / total);
+        std::string bar(filled, '#');
+        bar.append(WIDTH - filled, '.');
+        char text[160];
+        std::snprintf(text, sizeof text, "[%s] page %u of %u %3u%% %s ", bar.c_str(), index, total, percent,
+                      Seconds().c_str());
+        terminal.PrintProgress(text);
+        if (index == total) terminal.EndProgress();
+        return;
+    }
+    // Not a terminal: a line at every tenth of the pages.
+    const auto tenth = static_cast<uint32_t>(uint64_t{index} * 10 / total);
+    if (tenth == gLastTenth) return;
+    gLastTenth = tenth;
+    terminal.PrintProgress("page " + std::to_string(index) + " of " + std::to_string(total) + " (" +
+                           std::to_string(percent) + "%), " + Seconds());
+}
+
+void OnPageProgrammed(uint8_t page, uint32_t index, uint32_t total, bool written, bool verified) {
+    if (verified) return ShowProgress(index, total);
+    Say("page " + std::to_string(page) + " (" + std::to_string(index) + " of " + std::to_string(total) + ") " +
+        (written ? "does not match the image" : "was not written"));
+}
+
+void OnSignatureWritten(bool acknowledged) {
+    if (!acknowledged) Say("the signature write was not acknowledged");
+}
+
+void OnSignatureConfirmed(bool valid, uint16_t) {
+    Say(valid ? "signature written and read back" : "the signature read back is not valid");
+}
+
+void OnRunSent(bool written) { Say(written ? "run command sent" : "the run command could not be sent"); }
+
+void OnCheckVerdict(CheckVerdict) {}
+
+void OnStopped(bool flashOpen) {
+    Say(flashOpen ? "stopped while programming, as asked" : "stopped before anything was written, as asked");
+}
+
+void OnFinished(bool) {}
+
+void Box(const BoxShown& box) {
+    if (box.error && !Normal()) {
+        StdoutTerminal().EndProgress();
+        std::fprintf(stderr, "box \"Error\"\n");
+        return;
+    }
+    std::string line =
+        "box \"" + Narrow(box.text, box.textLength) + "\" caption \"" + Narrow(box.caption, box.captionLength) + "\"";
+    if (box.question) line += std::string(": answered ") + (box.answer == ANSWER_YES ? "yes" : "no") + box.answeredBy;
+    Say(line);
+}
+
+void Text(int x, int y, const wchar_t* text, size_t length) {
+    if (Verbose())
+        Say("window text (" + std::to_string(x) + "," + std::to_string(y) + ") \"" + Narrow(text, length) + "\"");
+}
+
+void LoaderLine(const char* text) {
+    if (Verbose()) Say(std::string("loader: ") + text);
+}
+
+void Packet(bool sent, const std::string& hex) { Say(std::string(sent ? "  > " : "  < ") + hex); }
+
+void StopDeferred(uint32_t pagesLeft) {
+    Insist("stopping now would leave the device without firmware: the update finishes first (" +
+           std::to_string(pagesLeft) + " page(s) left); press Ctrl+C again to stop at once");
+}
+
+void Result(ConsoleCommand, const ConsoleResult& result, const RunRecord&) {
+    StdoutTerminal().EndProgress();
+    StdoutTerminal().PrintLine(result.line);
+}
+
+void Failure(ConsoleCommand, const ConsoleResult& result) {
+    std::fprintf(stderr, "lumaris-update: %s\n", result.line.c_str());
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+const ConsoleWriter HUMAN_WRITER = {
+    .events =
+        {
+            .deviceFound = OnDeviceFound,
+            .restartRequested = OnRestartRequested,
+            .switchedDeviceMissing = OnSwitchedDeviceMissing,
+            .restartAwaited = OnRestartAwaited,
+            .deviceIdentified = OnDeviceIdentified,
+            .imagePrepared = OnImagePrepared,
+            .questionAsked = OnQuestionAsked,
+            .questionAnswered = OnQuestionAnswered,
+            .programmingStarted = OnProgrammingStarted,
+            .pageProgrammed = OnPageProgrammed,
+            .signatureWritten = OnSignatureWritten,
+            .signatureConfirmed = OnSignatureConfirmed,
+            .runSent = OnRunSent,
+            .checkVerdict = OnCheckVerdict,
+            .stopped = OnStopped,
+            .finished = OnFinished,
+        },
+    .box = Box,
+    .text = Text,
+    .loaderLine = LoaderLine,
+    .packet = Packet,
+    .stopDeferred = StopDeferred,
+    .result = Result,
+    .failure = Failure,
+};

@@ -1,0 +1,33 @@
+#include "console/interrupt.h"
+
+#include "console/recorder.h"
+#include "console/report.h"
+#include "platform/console_platform.h"
+#include "platform/seams.h"
+
+namespace {
+
+bool gDeferralTold = false;
+
+bool StopRequested() {
+    const unsigned requests = ConsoleInterruptCount();
+    if (requests == 0) return false;
+    const RunRecord& run = RecordedRun();
+    const bool flashOpen = run.programmingStarted;
+    if (!flashOpen || requests >= 2 || ConsoleClosing()) return true;
+    if (!gDeferralTold) {
+        gDeferralTold = true;
+        const uint32_t done = run.pagesWritten;
+        ReportStopDeferred(run.pagesTotal > done ? run.pagesTotal - done : 0);
+    }
+    return false;
+}
+
+}  // namespace
+
+void InterruptInstall() {
+    ConsoleInterruptsInstall();
+    gStop = StopSeam{StopRequested};
+}
+
+bool InterruptRequested() { return ConsoleInterruptCount() > 0; }

@@ -1,0 +1,51 @@
+// The console program's exit codes, run outcomes and device states, each
+// named once with its text (and, for an outcome, its exit code) in one table.
+#pragma once
+
+#include <cstdint>
+
+enum class ExitCode : int {
+    Ok = 0,             // the device runs the image; --check: it would program without a question
+    Failed = 1,         // failed, or the device was left without a valid application
+    Usage = 2,          // a usage error
+    NotProgrammed = 3,  // a question answered No over a valid application; --check: it would ask
+    Interrupted = 130,  // stopped by Ctrl+C, Ctrl+Break, SIGINT, SIGTERM or a closed console
+};
+
+enum class Outcome : uint8_t {
+    Updated,
+    NotStarted,
+    ProgrammingFailed,
+    Declined,               // over a valid application
+    DeclinedNoApplication,  // over a device that holds no valid application
+    Refused,
+    Failed,
+    NoDevice,
+    UnknownDevice,
+    NoBootloader,
+    SwitchedDeviceMissing,
+    Interrupted,
+    WouldProgram,
+    WouldAsk,
+    WouldRefuse,
+    Listed,
+    NoLibrary,
+    NoDeviceCount,
+    ImageNotLoaded,
+};
+
+enum class DeviceState : uint8_t {
+    RunsImage,
+    HoldsImage,
+    KeptApplication,
+    NoValidApplication,
+    Unchanged,
+    None,
+    Unknown,
+};
+
+// The outcome's word in the output ("updated", "would-program", ...).
+const char* OutcomeText(Outcome outcome);
+ExitCode OutcomeExitCode(Outcome outcome);
+// The state's word in the output ("runs-image", ...).
+const char* DeviceStateText(DeviceState state);

@@ -1,0 +1,114 @@
+#include "console/report.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cwchar>
+
+#include "console/output_errors.h"
+#include "console/recorder.h"
+#include "console/terminal.h"
+#include "console/text.h"
+#include "console/writer.h"
+#include "platform/seams.h"
+
+namespace {
+
+ReportSettings gSettings{};
+const ConsoleWriter* gWriter = &HUMAN_WRITER;
+std::chrono::steady_clock::time_point gStart;
+
+// Asks on standard input; anything but y or Y (an empty line, the end of
+// the input, an interrupted read) is No.
+int AskTerminal() {
+    std::FILE* prompt = gSettings.json ? stderr : stdout;
+    StdoutTerminal().EndProgress();
+    std::fputs("answer [y/N]: ", prompt);
+    std::fflush(prompt);
+    int c = std::getchar();
+    while (c == ' ' || c == '\t') c = std::getchar();
+    const bool yes = c == 'y' || c == 'Y';
+    while (c != '\n' && c != EOF) c = std::getchar();
+    if (c == EOF) std::clearerr(stdin);
+    return yes ? ANSWER_YES : ANSWER_NO;
+}
+
+int ReportBox(const wchar_t* text, const wchar_t* caption, unsigned style) {
+    BoxShown box{text,  WideLength(text), caption, WideLength(caption), style, (style & 0x0F) == BOX_YESNO,
+                 false, ANSWER_OK,        ""};
+    box.error = !box.question && box.textLength == 5 && std::wcsncmp(text, L"Error", 5) == 0;
+    if (box.question) {
+        switch (gSettings.answers) {
+            case ConsoleAnswerMode::Yes:
+                box.answer = ANSWER_YES;
+                box.answeredBy = " (--yes)";
+                break;
+            case ConsoleAnswerMode::No:
+                box.answer = ANSWER_NO;
+                box.answeredBy = " (--no)";
+                break;
+            case ConsoleAnswerMode::Unset:
+                if (gSettings.stdinIsTerminal) {
+                    box.answer = AskTerminal();
+                } else {
+                    box.answer = ANSWER_NO;
+                    box.answeredBy = " (no terminal to ask)";
+                }
+                break;
+        }
+    }
+    gWriter->box(box);
+    return box.answer;
+}
+
+void ReportText(int x, int y, const wchar_t* text, int count) {
+    gWriter->text(x, y, text, count > 0 ? static_cast<size_t>(count) : 0);
+}
+
+void ReportLoaderLine(const char* text) { gWriter->loaderLine(text); }
+
+}  // namespace
+
+void ReportInstall(const ReportSettings& settings) {
+    gSettings = settings;
+    gWriter = settings.json ? &JSON_WRITER : &HUMAN_WRITER;
+    gStart = std::chrono::steady_clock::now();
+    StdoutTerminal().Configure(stdout, settings.stdoutIsTerminal && !settings.json);
+    RecorderInstall(*gWriter);
+    gUi = UiSeam{ReportBox, ReportText};
+    gOutput = OutputSeam{ReportLoaderLine};
+}
+
+const ReportSettings& ReportSettingsInUse() { return gSettings; }
+
+const RunRecord& ReportedRun() { return RecordedRun(); }
+
+uint32_t ReportElapsedMs() {
+    const auto elapsed = std::chrono::steady_clock::now() - gStart;
+    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+}
+
+void ReportPacket(bool sent, const uint8_t* bytes, uint32_t length) {
+    if (gSettings.verbosity != ConsoleVerbosity::Verbose) return;
+    std::string hex;
+    for (uint32_t i = 0; i < length; ++i) {
+        char pair[4];
+        std::snprintf(pair, sizeof pair, i ? " %02X" : "%02X", unsigned{bytes[i]});
+        hex += pair;
+    }
+    gWriter->packet(sent, hex);
+}
+
+void ReportStopDeferred(uint32_t pagesLeft) { gWriter->stopDeferred(pagesLeft); }
+
+void ReportResult(ConsoleCommand command, const ConsoleResult& result) {
+    gWriter->result(command, result, RecordedRun());
+}
+
+int ReportFailure(ConsoleCommand command, Outcome outcome, const std::string& message) {
+    StdoutTerminal().EndProgress();
+    const ConsoleResult result = MakeResult(outcome, DeviceState::Unknown, message);
+    gWriter->failure(command, result);
+    return result.exitCode;
+}
+
+void ReportLine(const std::string& line) { StdoutTerminal().PrintLine(line); }

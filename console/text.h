@@ -1,0 +1,21 @@
+// Small text helpers of the console program's output.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/update_events.h"
+
+// An identification string for a person: printable ASCII as it is, other
+// bytes (and \ and ") as \xNN.
+std::string Printable(const uint8_t* bytes, size_t length);
+// A box or window text in ASCII: anything else as '?'.
+std::string Narrow(const wchar_t* text, size_t count);
+size_t WideLength(const wchar_t* text);
+
+// The words the output uses for the core's values.
+const char* KindName(DeviceKind kind);
+const char* QuestionName(VersionQuestion question);
+const char* VerdictName(CheckVerdict verdict);
+const char* RestartEndName(RestartWaitEnd end);
