@@ -15,8 +15,8 @@ constexpr wchar_t SHUTDOWN_REASON[] = L"Updating the firmware of a Lumaris devic
 // Main thread only.
 bool gRunning = false;
 bool gClosePending = false;
-// The worker has waited for the restart, so its run ends with a text.
-bool gAwaited = false;
+// The run is past its first discovery, so it ends with a text.
+bool gDeviceFound = false;
 
 DWORD WINAPI WorkerThreadProc(LPVOID parameter) {
     const DWORD exitCode = UpdateWorker();
@@ -57,7 +57,7 @@ void StartUpdateRun(HWND window) {
     }
     CloseHandle(thread);  // the thread reports its end with a message
     gRunning = true;
-    gAwaited = false;
+    gDeviceFound = false;
     HoldSession(window, SHUTDOWN_REASON);
     EnableUpdateCommand(window, false);
     TaskbarRunStarted();
@@ -87,12 +87,12 @@ void WorkerEnded(HWND window) {
 
 bool ShowRunEvent(UINT message, WPARAM wParam) {
     switch (message) {
-        case WM_APP_RUN_AWAITED: gAwaited = true; return true;
+        case WM_APP_RUN_DEVICE_FOUND: gDeviceFound = true; return true;
         case WM_APP_RUN_PROGRAMMING: TaskbarProgrammingStarted(static_cast<uint32_t>(wParam)); return true;
         case WM_APP_RUN_PAGE: TaskbarPageProgrammed(wParam != 0); return true;
-        // deviceReady 0 after the wait is "ERROR"; a run whose first
-        // discovery failed has drawn nothing (its box said "Error").
-        case WM_APP_RUN_FINISHED: TaskbarRunEnded(wParam == 0 && gAwaited); return true;
+        // deviceReady 0 past the first discovery is "ERROR"; a run whose
+        // first discovery failed has drawn nothing (its box said "Error").
+        case WM_APP_RUN_FINISHED: TaskbarRunEnded(wParam == 0 && gDeviceFound); return true;
         default: return false;
     }
 }

@@ -10,15 +10,17 @@ void Post(UINT message, WPARAM wParam) {
     if (gMainWindow) PostMessageW(gMainWindow, message, wParam, 0);
 }
 
-void OnRestartAwaited(uint32_t, RestartWaitEnd) { Post(WM_APP_RUN_AWAITED, 0); }
+void OnDeviceFound(uint32_t, DeviceKind kind, const uint8_t*, size_t) {
+    if (kind == DeviceKind::Application || kind == DeviceKind::Bootloader) Post(WM_APP_RUN_DEVICE_FOUND, 0);
+}
 void OnProgrammingStarted(uint32_t pages) { Post(WM_APP_RUN_PROGRAMMING, pages); }
 void OnPageProgrammed(uint8_t, uint32_t, uint32_t, bool, bool verified) { Post(WM_APP_RUN_PAGE, verified ? 1 : 0); }
 void OnFinished(bool deviceReady) { Post(WM_APP_RUN_FINISHED, deviceReady ? 1 : 0); }
 
 // What the window does not show.
-void Ignore(uint32_t, DeviceKind, const uint8_t*, size_t) {}
 void Ignore() {}
 void Ignore(uint32_t, uint32_t) {}
+void Ignore(uint32_t, RestartWaitEnd) {}
 void Ignore(uint8_t, uint8_t, uint8_t, uint16_t) {}
 void Ignore(bool, bool, uint8_t, uint8_t, uint8_t, uint32_t) {}
 void Ignore(VersionQuestion) {}
@@ -32,10 +34,10 @@ void Ignore(CheckVerdict) {}
 static_assert(sizeof(UpdateEvents) == 16 * sizeof(void (*)()), "an event without an entry in WINDOW_EVENTS");
 
 const UpdateEvents WINDOW_EVENTS = {
-    .deviceFound = Ignore,
+    .deviceFound = OnDeviceFound,
     .restartRequested = Ignore,
     .switchedDeviceMissing = Ignore,
-    .restartAwaited = OnRestartAwaited,
+    .restartAwaited = Ignore,
     .deviceIdentified = Ignore,
     .imagePrepared = Ignore,
     .questionAsked = Ignore,

@@ -5,9 +5,11 @@
 
 #include <windows.h>
 
-// The worker has waited for the restart: from here on its run ends with a
-// text, "OK" and "REBOOT" or "ERROR".
-constexpr UINT WM_APP_RUN_AWAITED = WM_APP + 2;
+// Discovery found the device it acts on (one in its application or its
+// bootloader): the run is past its first discovery, so it ends with a text,
+// "OK" and "REBOOT" or "ERROR". A run whose first discovery fails draws
+// nothing.
+constexpr UINT WM_APP_RUN_DEVICE_FOUND = WM_APP + 2;
 // Programming starts; wParam: the pages to write.
 constexpr UINT WM_APP_RUN_PROGRAMMING = WM_APP + 3;
 // A page was written; wParam: 1 when its checksum matched.

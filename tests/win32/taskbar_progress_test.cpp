@@ -104,7 +104,7 @@ class TaskbarTest : public ::testing::Test {
 // The demo image has 53 pages (10..62). A device that drops the second
 // half of page 20 fails its checksum: the 11th page.
 TEST_F(TaskbarTest, ShowsVerifiedPagesOfPagesToWriteThenTheOutcome) {
-    enum Kind { Update, FailsAtPage20, Refused, AnsweredNo, NoDevice };
+    enum Kind { Update, FailsAtPage20, Refused, RefusedInBootloader, SwitchedDeviceMissing, AnsweredNo, NoDevice };
     struct Case {
         const char* what;
         Kind kind;
@@ -119,6 +119,16 @@ TEST_F(TaskbarTest, ShowsVerifiedPagesOfPagesToWriteThenTheOutcome) {
          Join({none, {"normal"}, Values(0, 10, 53), {"error", "10/53"}}),
          {"error", "10/53"}},
         {"an image refused before programming", Refused, Join({none, {"error", "1/1"}}), {"error", "1/1"}},
+        {"an image refused by a device found in its bootloader",
+         RefusedInBootloader,
+         Join({none, {"error", "1/1"}}),
+         {"error", "1/1"}},
+        // The switched device is not back at the second discovery; another
+        // one waits in its bootloader. Nothing is written: "ERROR".
+        {"the switched device missing, another in its bootloader",
+         SwitchedDeviceMissing,
+         Join({none, {"error", "1/1"}}),
+         {"error", "1/1"}},
         {"an older image declined with No", AnsweredNo, Join({none, none}), none},
         // Its box says "Error"; the window draws nothing, and neither does
         // the button.
@@ -130,6 +140,14 @@ TEST_F(TaskbarTest, ShowsVerifiedPagesOfPagesToWriteThenTheOutcome) {
             case Update: break;
             case FailsAtPage20: device->dropsSecondHalfOfPage = 20; break;
             case Refused: SimSetDeviceType(device, 0x84); break;
+            case RefusedInBootloader:
+                SimSetDeviceType(device, 0x84);
+                device->mode = device->backInMode = SimMode::Bootloader;
+                break;
+            case SwitchedDeviceMissing:
+                device->rebootDelayMs = 3000;
+                SimAddDevice();  // in its bootloader
+                break;
             case AnsweredNo:
                 SimSetInstalledApp(device, 0x02, 0x00, true);
                 gFake.answers = {ANSWER_NO};
