@@ -201,6 +201,34 @@ reboot-delay 10" || { finish_scenario; return; }
     finish_scenario
 }
 
+# Two devices: the first, in its application, is switched and comes back
+# only after the 2,000 ms wait; the second sits in its bootloader all along.
+# The second discovery counts one device fewer than the first: the
+# bootloader it sees is the bystander, which must not get the update.
+# Nothing is written after the mode switch, the run ends in "ERROR", and
+# no "OK" appears.
+scenario_bystander() {
+    start_scenario bystander standin "$(app_device)
+reboot-delay 3000
+device
+mode bootloader
+type $IMAGE_TYPE
+flash pattern" || { finish_scenario; return; }
+    check "Update Firmware" menu_update
+    check "\"Error\" box" wait_relay "$ERROR_BOX" 1 40
+    check "Error box answered" keys_to '^ $' Return
+    check "\"ERROR\" drawn" wait_relay "$TEXT_ERROR" 1 30
+    check "texts in order" eq "$(drawn_texts)" "Working|ERROR|"
+    check "one box only, no \"OK\"" eq "$(count "$box_any" "$RELAY")" 1
+    check "the mode switch is the one packet written" \
+        eq "$(grep -c ' write ' "$DIR/standin-calls.log")|$(count ' write .* length=32 \[00 16 A8 ' "$DIR/standin-calls.log")" "1|1"
+    check "no device opened after the restart wait" eq "$(count ' open ' "$DIR/standin-calls.log")" 1
+    check "switched device untouched" $CHECK_FLASH unchanged "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin"
+    check "bystander untouched" $CHECK_FLASH unchanged "$DIR/standin-flash-1.initial.bin" "$DIR/standin-flash-1.bin"
+    check "the bystander got no command at all" state_has 'device 1 mode=bootloader .* erased=0 halves=0 checksums=0 runs=0 switches=0'
+    finish_scenario
+}
+
 # The library is found only beside the program or in the system folder; one
 # in the current directory is not loaded.
 scenario_library_in_cwd_only() {
@@ -355,7 +383,7 @@ core_tests() {
 
 # Every step a run can take, in the order of a full run.
 ALL_STEPS=(core-tests update-ok no-device refused-image older-image about second-command
-           library-in-cwd-only partial-library high-dpi close-box file-exit repaint)
+           library-in-cwd-only partial-library high-dpi close-box file-exit repaint bystander)
 
 run_step() {  # step name
     case $1 in
@@ -372,6 +400,7 @@ run_step() {  # step name
         close-box) scenario_close_during_programming close-box close-box ;;
         file-exit) scenario_close_during_programming file-exit file-exit ;;
         repaint) scenario_repaint ;;
+        bystander) scenario_bystander ;;
         *) return 1 ;;
     esac
 }
