@@ -30,11 +30,11 @@
 #include "image/embedded_image.h"
 #include "image/image_validation.h"
 #include "image/unscramble.h"
+#include "job/update_job.h"
 #include "platform/console_platform.h"
 #include "platform/fake_platform.h"
 #include "platform/seams.h"
 #include "sim/sim_device.h"
-#include "job/update_job.h"
 #include "worker/update_worker.h"
 
 namespace {
@@ -100,8 +100,8 @@ BenchImage ImagesOfSize(const char* name, unsigned pages) {
     BenchImage image{name, 0x84, pages, {}, {}};
     size_t longest = 0;
     for (unsigned seed = 1; seed <= SEEDS; ++seed) {
-        const std::string path = std::string(LUMARIS_BENCH_IMAGES) + "/type84_pages" + name + "_seed" +
-                                 std::to_string(seed) + ".hex";
+        const std::string path =
+            std::string(LUMARIS_BENCH_IMAGES) + "/type84_pages" + name + "_seed" + std::to_string(seed) + ".hex";
         image.scrambled.push_back(Scramble(ReadFile(path)));
         longest = std::max(longest, image.scrambled.back().size());
     }
@@ -209,9 +209,7 @@ double DeviceOwnMs(const SimDevice* d) {
 #if defined(__x86_64__) || defined(__i386__)
 uint64_t Stamp() { return __builtin_ia32_rdtsc(); }
 #else
-uint64_t Stamp() {
-    return static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-}
+uint64_t Stamp() { return static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()); }
 #endif
 
 uint64_t gDeviceStamps = 0;
@@ -405,7 +403,7 @@ struct Sample {
 
 // Keeps every repetition of every benchmark; the table is made from them.
 class CollectingReporter : public benchmark::BenchmarkReporter {
-public:
+   public:
     std::map<std::string, std::vector<Sample>> samples;
     std::vector<std::string> errors;
     int cpus = 0;
@@ -497,7 +495,8 @@ FirstRun MeasureFirstRuns(BenchImage& demo, BenchImage& large) {
     start = HeapCountNow();
     UpdateWithImage(large);
     out.mirror = HeapCountSince(start).allocations;
-    if (!Updated(d, large.pages)) std::fprintf(stderr, "bench: the first run with the benchmark's image step did not update the device\n");
+    if (!Updated(d, large.pages))
+        std::fprintf(stderr, "bench: the first run with the benchmark's image step did not update the device\n");
     return out;
 }
 
@@ -526,8 +525,7 @@ int main(int argc, char** argv) {
 
     benchmark::Initialize(&argc, argv);
     for (BenchImage& image : sizes) {
-        benchmark::RegisterBenchmark((std::string("virtual/pages:") + image.name).c_str(), UpdateOnVirtualClock,
-                                     &image)
+        benchmark::RegisterBenchmark((std::string("virtual/pages:") + image.name).c_str(), UpdateOnVirtualClock, &image)
             ->Unit(benchmark::kMicrosecond)
             ->MinTime(0.2)
             ->Repetitions(VIRTUAL_REPETITIONS);
@@ -612,9 +610,8 @@ int main(int argc, char** argv) {
     };
 
     row3("CPU time per update, host and simulated device together", each(cpu, median("%.0f us")));
-    row3("... share of it inside the simulated device", each(share, [](const Summary& x) {
-             return Format("%.0f %%", 100 * x.median);
-         }));
+    row3("... share of it inside the simulated device",
+         each(share, [](const Summary& x) { return Format("%.0f %%", 100 * x.median); }));
     row3("**host's own CPU time per update** (the above less the device's share)",
          {Format("%.0f us", own[0]), Format("%.0f us", own[1]), Format("%.0f us", own[2])});
     const double ownSlopeLow = (own[1] - own[0]) / 40.0;
@@ -645,17 +642,19 @@ int main(int argc, char** argv) {
     std::printf("|---|---:|\n");
     std::printf("| descramble, load and validate the embedded image (%zu characters, 53 pages) | %s (%s MB/s) |\n",
                 EMBEDDED_IMAGE_LENGTH, cell(load, "%.0f us").c_str(),
-                Format("%.0f", load.median > 0 ? static_cast<double>(EMBEDDED_IMAGE_LENGTH) / load.median : 0)
-                    .c_str());
+                Format("%.0f", load.median > 0 ? static_cast<double>(EMBEDDED_IMAGE_LENGTH) / load.median : 0).c_str());
     std::printf("| PageCrc of one 512-byte page | %s |\n", cell(crc, "%.0f ns").c_str());
     std::printf("| UpdateWorker itself, 53-page demo image, virtual clock: CPU time | %s |\n",
                 cell(worker, "%.0f us").c_str());
-    std::printf("| ... the same worker with the benchmark's image step, same image, run in turn: CPU time ratio | %s |\n",
-                cell(mirrorPerWorker, "%.3f").c_str());
-    std::printf("| ... library calls, embedded image step / benchmark's image step | %.0f / %.0f |\n", workerCalls.median, mirrorCalls.median);
+    std::printf(
+        "| ... the same worker with the benchmark's image step, same image, run in turn: CPU time ratio | %s |\n",
+        cell(mirrorPerWorker, "%.3f").c_str());
+    std::printf("| ... library calls, embedded image step / benchmark's image step | %.0f / %.0f |\n",
+                workerCalls.median, mirrorCalls.median);
     std::printf("| ... heap allocations from start to end of a worker run (highest) | %.0f |\n", workerAllocs.high);
-    std::printf("| heap allocations in the first run of the process: embedded image step / benchmark's | %llu / %llu |\n",
-                static_cast<unsigned long long>(firstRun.worker), static_cast<unsigned long long>(firstRun.mirror));
+    std::printf(
+        "| heap allocations in the first run of the process: embedded image step / benchmark's | %llu / %llu |\n",
+        static_cast<unsigned long long>(firstRun.worker), static_cast<unsigned long long>(firstRun.mirror));
     std::printf("| linearity: host's own CPU time per added page, 50..115 pages over 10..50 pages | %.3f |\n",
                 ownSlopeLow > 0 ? ownSlopeHigh / ownSlopeLow : 0);
 

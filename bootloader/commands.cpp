@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "bootloader/exchange.h"
-#include "usb/usb_access.h"
 #include "platform/seams.h"
 #include "platform/update_events.h"
+#include "usb/usb_access.h"
 
 namespace {
 
@@ -37,13 +37,9 @@ bool ReadDeviceInfo(UpdateJob& job) {
     uint8_t reply[INFO_REPLY_LENGTH] = {};
     switch (Exchange(job, packet, sizeof packet, reply, sizeof reply, true)) {
         case ExchangeResult::WriteFailed:
-        case ExchangeResult::ReadFailed:
-            ShowErrorBox();
-            return false;
-        case ExchangeResult::NoReply:
-            return false;
-        case ExchangeResult::Ok:
-            break;
+        case ExchangeResult::ReadFailed: ShowErrorBox(); return false;
+        case ExchangeResult::NoReply: return false;
+        case ExchangeResult::Ok: break;
     }
     // Bytes 0..3 are not used; multi-byte values come high byte first.
     job.info.appVerHi = reply[4];

@@ -1,8 +1,8 @@
 #include "bootloader/exchange.h"
 
 #include "bootloader/commands.h"
-#include "usb/usb_access.h"
 #include "platform/seams.h"
+#include "usb/usb_access.h"
 
 bool WaitForReply(UpdateJob& job, uint32_t length, bool stopOnQueryFailure) {
     uint32_t waiting = 0;

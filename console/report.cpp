@@ -9,6 +9,7 @@
 #include "console/terminal.h"
 #include "console/text.h"
 #include "console/writer.h"
+#include "platform/console_platform.h"
 #include "platform/seams.h"
 
 namespace {
@@ -18,18 +19,13 @@ const ConsoleWriter* gWriter = &HUMAN_WRITER;
 std::chrono::steady_clock::time_point gStart;
 
 // Asks on standard input; anything but y or Y (an empty line, the end of
-// the input, an interrupted read) is No.
+// the input, a stop request) is No.
 int AskTerminal() {
     std::FILE* prompt = gSettings.json ? stderr : stdout;
     StdoutTerminal().EndProgress();
     std::fputs("answer [y/N]: ", prompt);
     std::fflush(prompt);
-    int c = std::getchar();
-    while (c == ' ' || c == '\t') c = std::getchar();
-    const bool yes = c == 'y' || c == 'Y';
-    while (c != '\n' && c != EOF) c = std::getchar();
-    if (c == EOF) std::clearerr(stdin);
-    return yes ? ANSWER_YES : ANSWER_NO;
+    return ConsoleReadYes() ? ANSWER_YES : ANSWER_NO;
 }
 
 int ReportBox(const wchar_t* text, const wchar_t* caption, unsigned style) {

@@ -3,7 +3,7 @@
 const char APP_MODE_NAMES[APP_MODE_NAME_COUNT][APP_MODE_NAME_SIZE] = {"2021"};
 
 const uint8_t MODE_SWITCH_PACKET[MODE_SWITCH_PACKET_LENGTH] = {
-    0x00, 0x16, 0xA8, 0x00, 0x00, 0x15,                                              //
+    0x00, 0x16, 0xA8, 0x00, 0x00, 0x15,                                                    //
     'B',  'o',  'o',  't',  'l',  'o',  'a', 'd', ' ', 'e', 'n', 'a', 'b', 'l', 'e', 'd',  //
     // bytes 22..31 stay 0x00
 };

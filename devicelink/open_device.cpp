@@ -4,9 +4,9 @@
 #include "devicelink/device_link.h"
 #include "devicelink/device_types.h"
 #include "devicelink/identifiers.h"
-#include "usb/usb_access.h"
 #include "platform/seams.h"
 #include "platform/update_events.h"
+#include "usb/usb_access.h"
 
 namespace {
 

@@ -10,7 +10,9 @@ application signature there.
     make_demo_hex.py [--type 0x83] [--version 1.00] [--first-page 10]
                      [--last-page N] [--no-version] [--seed N] [-o FILE]
 
-The last page follows from the device type unless given. A version is
+The last page follows from the device type unless given; a last page below
+the type's makes an image that the embedding tool refuses (a device would
+keep its old pages above it), for tests of that refusal. A version is
 written as its two bytes in decimal, the low one with two digits: 1.10 is
 the bytes 01 0A, 2.05 is 02 05; the bytes FF FF mean "no version". The
 functions are also used by the tests to make images of other kinds.

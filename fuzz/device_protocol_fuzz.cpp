@@ -28,16 +28,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-
 #include <string>
 
 #include "image/hex_loader.h"
 #include "image/image_signature.h"
 #include "image/image_validation.h"
+#include "job/update_job.h"
 #include "platform/fake_platform.h"
 #include "platform/seams.h"
 #include "sim/sim_device.h"
-#include "job/update_job.h"
 #include "worker/update_worker.h"
 
 namespace {
@@ -298,9 +297,8 @@ UsbStatus USB_CALL ScriptedQueryRxQueue(DeviceHandle handle, uint32_t* bytesWait
     return status;
 }
 
-const UsbLibrary SCRIPTED_LIBRARY = {ScriptedDeviceCount, ScriptedDeviceString, ScriptedOpen,
-                                     ScriptedClose,       ScriptedRead,         ScriptedWrite,
-                                     ScriptedSetup,       ScriptedQueryRxQueue};
+const UsbLibrary SCRIPTED_LIBRARY = {ScriptedDeviceCount, ScriptedDeviceString, ScriptedOpen,  ScriptedClose,
+                                     ScriptedRead,        ScriptedWrite,        ScriptedSetup, ScriptedQueryRxQueue};
 
 // The image described by the input, written as HEX text by the loader's
 // rules: its type byte, its last page (29, 62, 124 or any byte), its version,

@@ -26,7 +26,17 @@ bool ImageFitsDevice(UpdateJob& job) {
 
     // Programming stops at the device's last page: an image that reaches
     // beyond it would be cut short and still marked valid.
-    return page <= job.lastPage;
+    if (page > job.lastPage) return false;
+    if (page < job.lastPage) return true;  // the device's signature page keeps 0xFF: it is only erased
+
+    // The device writes its application signature into the last two bytes
+    // of its last page after every page is programmed; they must still be
+    // erased then. Any other value there either makes the signature write
+    // fail on every run, after the application was erased, or (the
+    // signature's own value) marks the application valid before its last
+    // page was verified.
+    const size_t signatureAt = base + DEVICE_SIGNATURE_OFFSET;
+    return job.ImageBuffer[signatureAt] == 0xFF && job.ImageBuffer[signatureAt + 1] == 0xFF;
 }
 
 void Decide(UpdateJob& job, bool loaded) {

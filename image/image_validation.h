@@ -9,9 +9,10 @@
 
 // Fills ImageBuffer with 0xFF, clears PageMap and loads the embedded image.
 // Accepts it when its highest used page is the last page of a known device
-// type and not above the device's lastPage, and its type byte (0x81..0x86)
-// equals the device's type; imageType, imageVerHi and imageVerLo then hold
-// its signature. Otherwise clears deviceReady: silently when the text does
+// type and not above the device's lastPage, its type byte (0x81..0x86)
+// equals the device's type, and it leaves the device's signature bytes (the
+// last two of page lastPage) at 0xFF; imageType, imageVerHi and imageVerLo
+// then hold its signature. Otherwise clears deviceReady: silently when the text does
 // not load, after the "Error" box when the image is refused.
 void PrepareAndValidateImage(UpdateJob& job);
 

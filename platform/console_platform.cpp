@@ -1,8 +1,10 @@
 #include "platform/console_platform.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -39,10 +41,7 @@ std::string Narrow(const wchar_t* text) {
 int AskStdin() {
     std::fprintf(gOut, "    answer [y/n]? ");
     std::fflush(gOut);
-    int c = std::getchar();
-    while (c == ' ' || c == '\t') c = std::getchar();
-    const int answer = (c == 'y' || c == 'Y') ? ANSWER_YES : ANSWER_NO;
-    while (c != '\n' && c != EOF) c = std::getchar();
+    const int answer = ConsoleReadYes() ? ANSWER_YES : ANSWER_NO;
     std::fprintf(gOut, "%s\n", answer == ANSWER_YES ? "yes" : "no");
     return answer;
 }
@@ -101,6 +100,26 @@ void ConsoleInterruptsInstall() {
 unsigned ConsoleInterruptCount() { return static_cast<unsigned>(gInterrupts); }
 
 bool ConsoleClosing() { return false; }
+
+bool ConsoleReadYes() {
+    // Polled in short steps, so that a stop request that comes just before
+    // the read (when a signal cannot interrupt it) is still seen.
+    constexpr int STEP_MS = 50;
+    int first = 0;  // the first character other than a blank
+    for (;;) {
+        if (ConsoleInterruptCount() > 0) return false;
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        const int ready = poll(&input, 1, STEP_MS);
+        if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
+        if (ready < 0) return false;
+        char c = 0;
+        const ssize_t got = read(STDIN_FILENO, &c, 1);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0 || c == '\n') break;
+        if (first == 0 && c != ' ' && c != '\t') first = c;
+    }
+    return ConsoleInterruptCount() == 0 && (first == 'y' || first == 'Y');
+}
 
 void ConsoleRunEnded() {}
 

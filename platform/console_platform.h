@@ -25,6 +25,12 @@ bool ConsoleClosing();
 // The program has written its result: a pending close may end it now.
 void ConsoleRunEnded();
 
+// Reads one answer line from standard input: true when its first character
+// other than a blank is y or Y. An empty line, the end of the input and a
+// stop request (before or during the read) all read as No: a Ctrl+C at the
+// question is never held up until the Enter key.
+bool ConsoleReadYes();
+
 enum class ConsoleAnswers { AskStdin, Yes, No };
 
 // ConsoleSystemInstall, and a gUi that prints every box and every text as

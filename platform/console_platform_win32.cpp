@@ -50,6 +50,20 @@ unsigned ConsoleInterruptCount() { return static_cast<unsigned>(gInterrupts); }
 
 bool ConsoleClosing() { return gClosing != 0; }
 
+bool ConsoleReadYes() {
+    // A Ctrl+C ends a console read with nothing read, on the handler's
+    // thread as well as this one.
+    int first = 0;  // the first character other than a blank
+    for (;;) {
+        if (gInterrupts > 0) return false;
+        const int c = std::getchar();
+        if (c == EOF || c == '\n') break;
+        if (first == 0 && c != ' ' && c != '\t') first = c;
+    }
+    std::clearerr(stdin);
+    return gInterrupts == 0 && (first == 'y' || first == 'Y');
+}
+
 void ConsoleRunEnded() { InterlockedExchange(&gRunEnded, 1); }
 
 bool ConsoleIsTerminal(std::FILE* file) { return _isatty(_fileno(file)) != 0; }

@@ -12,8 +12,8 @@ namespace {
 int FakeMessageBox(const wchar_t* text, const wchar_t* caption, unsigned style) {
     int answer = ANSWER_OK;
     if ((style & 0x0F) == BOX_YESNO) {
-        answer = gFake.nextAnswer < gFake.answers.size() ? gFake.answers[gFake.nextAnswer++]
-                                                         : gFake.defaultQuestionAnswer;
+        answer =
+            gFake.nextAnswer < gFake.answers.size() ? gFake.answers[gFake.nextAnswer++] : gFake.defaultQuestionAnswer;
     }
     gFake.events.push_back(FakeEvent{FakeEvent::Box, text, caption, style, answer, 0, 0, gFake.lockDepth});
     return answer;

@@ -18,12 +18,12 @@ struct FakeEvent {
 };
 
 struct FakePlatform {
-    uint32_t now;               // the virtual clock
-    uint32_t stepPerQuery;      // how far one tick query moves it
+    uint32_t now;           // the virtual clock
+    uint32_t stepPerQuery;  // how far one tick query moves it
     uint64_t tickQueries;
     uint64_t sleptMs;
     std::vector<FakeEvent> events;
-    std::vector<int> answers;   // answers for yes/no boxes, used in order
+    std::vector<int> answers;  // answers for yes/no boxes, used in order
     size_t nextAnswer;
     int defaultQuestionAnswer;  // when the script has run out
     int lockDepth;

@@ -6,7 +6,7 @@
 #   scripts/install-deps.sh --verify GROUP...  check that every command the
 #                                              scripts call answers as itself
 #
-# Groups: native, tests, windows, wine, release.
+# Groups: native, tests, windows, wine, release, checks.
 #
 # A package counts as present when dpkg has it installed (also on hold), or
 # when every command the scripts call from it is on PATH and answers as that
@@ -43,6 +43,7 @@ for group in "$@"; do
         libxcomposite1 libxfixes3 libxxf86vm1 xvfb xauth xdotool imagemagick zip unzip)
       ;;
     release) pkgs+=(osslsigncode openssl python3 python3-intelhex) ;;
+    checks) pkgs+=(clang-format shellcheck) ;;
     *)
       echo "install-deps: unknown group '$group'" >&2
       exit 2
@@ -103,6 +104,8 @@ probes() {
     unzip) echo '^UnZip :: unzip -v' ;;
     osslsigncode) echo '^osslsigncode :: osslsigncode --version' ;;
     openssl) echo '^OpenSSL :: openssl version' ;;
+    clang-format) echo 'clang-format version :: clang-format --version' ;;
+    shellcheck) echo '^ShellCheck :: shellcheck --version' ;;
   esac
 }
 

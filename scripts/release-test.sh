@@ -10,7 +10,11 @@
 #   changed or a new file, a version tag on the commit other than the
 #   program's version, a wrong certificate password, sources without git
 #   whose VERSION names no commit; a firmware file with a bad record fails
-#   the build and shows the embedding tool's file:line error;
+#   the build and shows the embedding tool's file:line error; a legacy .pfx
+#   (RC2/3DES) signs a test program, or stops the release with one line that
+#   names the reason and the openssl command that converts it (forced with
+#   an osslsigncode that cannot read it); a firmware file the tool warns
+#   about is refused after one build, with the warning shown;
 # - a signed release with the demo firmware: every program verifies with
 #   osslsigncode against the throwaway certificate (made here by openssl,
 #   never kept), and a copy with one byte changed does not; no debug
@@ -24,7 +28,14 @@
 #   firmware, and only it, in every program (its scrambled text is found in
 #   each program and the demo's is not; the About box line and the version
 #   resource's comment name it), in README.txt and the zip's name; its smoke
-#   test programmed a device of the other type with it.
+#   test programmed a device of the other type with it;
+# - a release whose firmware file is swapped for one of the same type,
+#   version and pages between the x86 and the x64 build: refused by the
+#   byte comparison of the x86 programs' firmware with the file (which needs
+#   no 32-bit Wine), nothing added to build/release/;
+# - a release whose smoke test fails (a copy of the snapshot whose Wine test
+#   script fails at once): the zip was packed, but build/release/ stays
+#   empty.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -62,6 +73,13 @@ GIT_AUTHOR_DATE="@$commit_time +0000" GIT_COMMITTER_DATE="@$commit_time +0000" g
 SNAP2=$T/another/folder/src
 mkdir -p "$(dirname "$SNAP2")"
 cp -a "$SNAP" "$SNAP2"
+# A copy whose smoke test fails at once: its Wine test script, changed in
+# a commit of its own so that the release sees a clean tree.
+SNAP3=$T/smoke-fails/src
+mkdir -p "$(dirname "$SNAP3")"
+cp -a "$SNAP" "$SNAP3"
+sed -i '2i echo "wine-tests.sh: made to fail by the release test" >&2; exit 1' "$SNAP3/scripts/wine-tests.sh"
+git -C "$SNAP3" -c user.name="release test" -c user.email="release-test@localhost" commit -q -a -m "smoke test made to fail"
 version=$(sed -n 's/^project(LumarisUpdate VERSION \([0-9.]*\).*/\1/p' "$SNAP/CMakeLists.txt")
 
 # A throwaway code-signing certificate and its password.
@@ -72,6 +90,11 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$T/keys/key.pem" -out "$T/key
 openssl pkcs12 -export -in "$T/keys/cert.pem" -inkey "$T/keys/key.pem" -out "$T/keys/cert.pfx" \
   -passout env:LUMARIS_SIGN_PASSWORD
 CERT=$T/keys/cert.pfx
+# The same key and certificate in a .pfx encrypted the way older tools did
+# (RC2-40 and 3DES), which OpenSSL 3 opens only with -legacy.
+openssl pkcs12 -export -legacy -in "$T/keys/cert.pem" -inkey "$T/keys/key.pem" -out "$T/keys/legacy.pfx" \
+  -passout env:LUMARIS_SIGN_PASSWORD
+LEGACY_CERT=$T/keys/legacy.pfx
 
 # Another firmware: another device type (last page 124) and version.
 "$PY" "$SNAP/firmware/make_demo_hex.py" --type 0x86 --version 2.05 -o "$T/other.hex"
@@ -114,6 +137,40 @@ code=0; release "$T/bad.log" --firmware "$T/bad.hex" || code=$?
 check "a bad firmware file fails the build with the embedding tool's error" \
   eval '[ $code -ne 0 ] && grep -q -E "bad\.hex:3: error: " "$T/bad.log"'
 [ "$code" -ne 0 ] && grep -q -E 'bad\.hex:3: error: ' "$T/bad.log" || cat "$T/bad.log"
+
+# A legacy .pfx: signs (a test program, before the builds; the bad firmware
+# file then stops the release cheaply), or stops with one line naming the
+# reason and the conversion.
+legacy_message() {  # log
+  local last; last=$(tail -n 1 "$1")
+  [[ $last == "release: osslsigncode cannot read $LEGACY_CERT: its legacy encryption ("*") needs OpenSSL's legacy provider, which osslsigncode does not load here; convert the file once with: openssl pkcs12 -export -in <(openssl pkcs12 -legacy -in $LEGACY_CERT -nokeys "* ]]
+}
+code=0; release "$T/legacy.log" --firmware "$T/bad.hex" --sign "$LEGACY_CERT" || code=$?
+check "a legacy .pfx signs and verifies a test program, or stops the release with the conversion" eval '
+  [ $code -ne 0 ] && {
+    { grep -q "release: signing with $LEGACY_CERT: a test program signed and verified" "$T/legacy.log" &&
+      grep -q -E "bad\.hex:3: error: " "$T/legacy.log"; } ||
+    legacy_message "$T/legacy.log"; }'
+# An osslsigncode that cannot read it, as on systems without OpenSSL's legacy provider.
+mkdir -p "$T/no-legacy-bin"
+printf '#!/bin/sh\necho "osslsigncode: PKCS12_parse: unsupported" >&2\nexit 1\n' >"$T/no-legacy-bin/osslsigncode"
+chmod +x "$T/no-legacy-bin/osslsigncode"
+code=0; PATH=$T/no-legacy-bin:$PATH release "$T/legacy-unread.log" --sign "$LEGACY_CERT" || code=$?
+check "a legacy .pfx that osslsigncode cannot read stops the release with one line: the reason and the conversion" eval '
+  [ $code -eq 1 ] && legacy_message "$T/legacy-unread.log" && ! grep -q building "$T/legacy-unread.log"'
+# The command it names makes a .pfx that opens without -legacy and signs.
+convert=$(tail -n 1 "$T/legacy-unread.log" | sed -n 's/.*; convert the file once with: //p')
+check "the conversion it names gives a .pfx that opens without -legacy" eval '
+  bash -c "$convert" && openssl pkcs12 -in "${LEGACY_CERT%.pfx}-converted.pfx" -nokeys -passin env:LUMARIS_SIGN_PASSWORD -out /dev/null'
+
+# A firmware file that the embedding tool only warns about (no version):
+# shown, and refused after the first build without --allow-warnings.
+"$PY" "$SNAP/firmware/make_demo_hex.py" --no-version -o "$T/no-version.hex"
+code=0; release "$T/warned.log" --firmware "$T/no-version.hex" || code=$?
+check "a firmware file the embedding tool warns about is refused with its summary and warning, after the x86 build only" eval '
+  [ $code -ne 0 ] && grep -q "release: x86: no-version.hex: device type 0x83, no version, 53 pages used" "$T/warned.log" &&
+  grep -q "release: x86: $T/no-version.hex:[0-9]*: warning: the version bytes" "$T/warned.log" &&
+  grep -q -- "--allow-warnings" "$T/warned.log" && ! grep -q "building x64" "$T/warned.log" && [ ! -e "$SNAP/build/release" ]'
 
 # ---------------------------------------------------------------- checks of one release
 
@@ -230,6 +287,8 @@ if release "$T/first.log" --firmware "$T/demo.hex" --sign "$CERT"; then
   cp "$zip_demo" "$T/first.zip"
   check_release "$T/first.log" "$zip_demo" "$T/demo.hex" 1.00 0x83
   check "smoke test passed" smoke_passed "$T/first.log" 0x83 1.00 "$zip_demo"
+  check "every program's firmware, x86 included, compared byte for byte with the HEX file" eval '
+    [ "$(grep -c -E "release: x(86|64)/(LumarisUpdate|lumaris-update)\.exe: its flash image equals the HEX file.s: 64512 bytes, 53 pages \(10\.\.62\)" "$T/first.log")" = 4 ]'
 
   began=$SECONDS
   if IN=$SNAP2 release "$T/second.log" --firmware "$T/demo.hex" --sign "$CERT"; then
@@ -255,6 +314,44 @@ if release "$T/other.log" --firmware "$T/other.hex" --sign "$CERT"; then
 else
   failed "signed release with another firmware"; cat "$T/other.log"
 fi
+
+# ---------------------------------------------------------------- releases that must not reach build/release/
+
+# The firmware file changes between the two builds: same type, version and
+# pages, other bytes. Only the byte comparison can tell; x86 is compared
+# whether or not this machine runs 32-bit programs.
+"$PY" "$SNAP/firmware/make_demo_hex.py" --version 3.00 -o "$T/swap.hex"
+"$PY" "$SNAP/firmware/make_demo_hex.py" --version 3.00 --seed 2 -o "$T/swap-later.hex"
+released_before=$(ls -A "$SNAP/build/release" 2>/dev/null || true)
+(
+  # Once the x86 build has embedded the file (its facts name it), the
+  # x64 build is tens of seconds away.
+  facts=$SNAP/build/release-work/win32/image/firmware_facts.txt
+  for _ in $(seq 3000); do
+    if grep -q -x -F "hex=$T/swap.hex" "$facts" 2>/dev/null; then cp "$T/swap-later.hex" "$T/swap.hex"; exit 0; fi
+    sleep 0.2
+  done
+  exit 1
+) &
+swapper=$!
+began=$SECONDS
+code=0; release "$T/swap.log" --firmware "$T/swap.hex" || code=$?
+kill "$swapper" 2>/dev/null || true   # still waiting: the release ended before its x86 build embedded the file
+swapped=0; wait "$swapper" && swapped=1
+check "a firmware file swapped between the builds is refused by the byte comparison ($((SECONDS - began)) s)" eval '
+  [ $swapped = 1 ] && [ $code -ne 0 ] &&
+  grep -q -E "^release: x86/(LumarisUpdate|lumaris-update)\.exe: its flash image differs from the HEX file.s in [0-9]+ of 64512 bytes" "$T/swap.log" &&
+  [ "$(ls -A "$SNAP/build/release" 2>/dev/null || true)" = "$released_before" ]'
+[ $swapped = 1 ] && [ $code -ne 0 ] || tail -n 20 "$T/swap.log"
+
+# The smoke test fails: the zip was packed, signed programs and all, but
+# nothing of it reaches build/release/.
+began=$SECONDS
+code=0; IN=$SNAP3 release "$T/smoke-fails.log" --firmware "$T/demo.hex" --sign "$CERT" || code=$?
+check "a release whose smoke test fails leaves nothing in build/release/ ($((SECONDS - began)) s)" eval '
+  [ $code -ne 0 ] && grep -q "wine-tests.sh: made to fail by the release test" "$T/smoke-fails.log" &&
+  [ -f "$SNAP3/build/release-work/out/$(basename "$zip_demo")" ] && [ -z "$(ls -A "$SNAP3/build/release" 2>/dev/null)" ]'
+[ $code -ne 0 ] || tail -n 20 "$T/smoke-fails.log"
 
 printf 'release-test: %s in %d s\n' "$([ $failures -eq 0 ] && echo "all passed" || echo "$failures FAILED")" $((SECONDS - started))
 [ "$failures" -eq 0 ]

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Makes the release zip: every Windows program, x86 and x64, built from one
-# firmware file in fresh build folders, stripped, optionally signed, packed
+# firmware file in fresh build folders, stripped, optionally signed, each
+# program's firmware compared byte for byte with the file, packed
 # reproducibly with a text for users and checksums, then smoke-tested.
 #
 #   scripts/release.sh [--firmware FILE.hex] [--sign CERT.pfx] [--allow-dirty]
+#                      [--allow-warnings]
 #
 #   --firmware FILE.hex  the firmware to embed (default: firmware/demo.hex)
 #   --sign CERT.pfx      sign every program with Authenticode (SHA-256); the
@@ -12,10 +14,13 @@
 #                        only when LUMARIS_TIMESTAMP_URL names a time-stamp
 #                        server (the signature then differs from run to run).
 #   --allow-dirty        build from a work tree with uncommitted changes
+#   --allow-warnings     release although the embedding tool warns about the
+#                        firmware file (README.txt then lists the warnings)
 #
 # Writes build/release/LumarisUpdate-<program version>-fw<firmware version>.zip
-# and, beside it, the zip's SHA-256 (.zip.sha256). In the zip, under one
-# folder of the zip's name:
+# and, beside it, the zip's SHA-256 (.zip.sha256), only once every check and
+# the smoke test have passed: until then both lie in build/release-work/out/.
+# In the zip, under one folder of the zip's name:
 #   x86/*.exe, x64/*.exe  every program the builds install as `program`
 #   README.txt            app/README-users.txt with this release's facts, CR LF
 #   SHA256SUMS            the SHA-256 of every other file of the zip
@@ -32,13 +37,14 @@ started=$SECONDS
 
 say() { printf 'release: %s\n' "$*"; }
 fail() { printf 'release: %s\n' "$*" >&2; exit 1; }
-usage() { sed -n '6,14s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '7,18s/^# \{0,1\}//p' "$0"; }
 
 # ---------------------------------------------------------------- options
 
 firmware=$ROOT/firmware/demo.hex
 cert=""
 allow_dirty=0
+allow_warnings=0
 absolute() { case "$1" in /*) printf '%s' "$1" ;; *) printf '%s/%s' "$CALLER_DIR" "$1" ;; esac; }
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -49,6 +55,7 @@ while [ $# -gt 0 ]; do
     --firmware=*) firmware=$(absolute "${1#*=}"); shift ;;
     --sign=*) cert=$(absolute "${1#*=}"); shift ;;
     --allow-dirty) allow_dirty=1; shift ;;
+    --allow-warnings) allow_warnings=1; shift ;;
     -h|--help) usage; exit 0 ;;
     *) echo "release: unknown option '$1'" >&2; usage >&2; exit 2 ;;
   esac
@@ -103,8 +110,9 @@ PY=/usr/bin/python3   # Debian's, with the intelhex module
 
 OUT=$ROOT/build/release
 WORK=$ROOT/build/release-work
+PENDING=$WORK/out   # the zip and its SHA-256 until every check has passed
 rm -rf "$WORK"
-mkdir -p "$WORK" "$OUT"
+mkdir -p "$WORK" "$PENDING"
 
 # Runs a command with its output in a log; shows the log when it fails.
 quietly() {  # log command...
@@ -126,23 +134,70 @@ quietly() {  # log command...
 # Windows' own DLLs, the only ones a program may import (it is linked statically).
 allowed_dlls=" kernel32.dll user32.dll gdi32.dll msvcrt.dll advapi32.dll shell32.dll comctl32.dll ole32.dll "
 
+# The embedding tool's warnings in a build's output: its lines
+# "FILE:LINE: warning: ..." and "FILE: warning: ..." about the firmware file.
+tool_warnings() {  # build-log
+  local line
+  while IFS= read -r line; do
+    case $line in "$firmware:"*": warning: "*) printf '%s\n' "$line" ;; esac
+  done <"$1"
+}
+
 if [ -n "$cert" ]; then
+  # A .pfx made by older tools is encrypted with RC2 or 3DES, which OpenSSL 3
+  # reads only with -legacy: then every openssl call on it takes that option.
+  pkcs12=(openssl pkcs12)
+  legacy=""
   signer=$WORK/signer.pem
-  openssl pkcs12 -in "$cert" -nokeys -passin env:LUMARIS_SIGN_PASSWORD -out "$signer" 2>"$WORK/pkcs12.log" ||
-    openssl pkcs12 -legacy -in "$cert" -nokeys -passin env:LUMARIS_SIGN_PASSWORD -out "$signer" 2>>"$WORK/pkcs12.log" ||
-    { cat "$WORK/pkcs12.log" >&2; fail "cannot open $cert with the password in LUMARIS_SIGN_PASSWORD"; }
+  if ! "${pkcs12[@]}" -in "$cert" -nokeys -passin env:LUMARIS_SIGN_PASSWORD -out "$signer" 2>"$WORK/pkcs12.log"; then
+    pkcs12+=(-legacy)
+    "${pkcs12[@]}" -in "$cert" -nokeys -passin env:LUMARIS_SIGN_PASSWORD -out "$signer" 2>>"$WORK/pkcs12.log" ||
+      { cat "$WORK/pkcs12.log" >&2; fail "cannot open $cert with the password in LUMARIS_SIGN_PASSWORD"; }
+    # Its encryption, for the messages only: never a reason to stop.
+    legacy=$({ "${pkcs12[@]}" -info -noout -nokeys -in "$cert" -passin env:LUMARIS_SIGN_PASSWORD 2>&1 || true; } |
+               sed -n 's/^\(PKCS7 Encrypted data\|Shrouded Keybag\): \([^,]*\).*/\2/p' | sort -u | paste -sd ' ' -)
+    legacy=${legacy:-RC2 or 3DES}
+    say "$cert is encrypted the legacy way ($legacy): opened with openssl's -legacy"
+  fi
   # The signature must chain to the certificates in the .pfx (and, for a
   # certificate from a public authority, to the system's roots) and be made
   # by the .pfx's own leaf certificate.
   cat "$signer" >"$WORK/verify-ca.pem"
   [ -f /etc/ssl/certs/ca-certificates.crt ] && cat /etc/ssl/certs/ca-certificates.crt >>"$WORK/verify-ca.pem"
-  leaf_hash=$(openssl pkcs12 -in "$cert" -clcerts -nokeys -passin env:LUMARIS_SIGN_PASSWORD 2>/dev/null |
-                openssl x509 -outform DER 2>/dev/null | sha256sum | cut -d' ' -f1)
+  leaf_hash=$("${pkcs12[@]}" -in "$cert" -clcerts -nokeys -passin env:LUMARIS_SIGN_PASSWORD 2>>"$WORK/pkcs12.log" |
+                openssl x509 -outform DER 2>>"$WORK/pkcs12.log" | sha256sum | cut -d' ' -f1) ||
+    { cat "$WORK/pkcs12.log" >&2; fail "cannot read the signing certificate from $cert"; }
   timestamp=()
   if [ -n "${LUMARIS_TIMESTAMP_URL:-}" ]; then
     timestamp=(-ts "$LUMARIS_TIMESTAMP_URL")
     say "signing with a time stamp from $LUMARIS_TIMESTAMP_URL (the zip will not be reproducible)"
   fi
+fi
+
+sign() {  # program signed-program [osslsigncode options...]
+  local in=$1 out=$2; shift 2
+  osslsigncode sign -pkcs12 "$cert" -readpass <(printf %s "$LUMARIS_SIGN_PASSWORD") \
+    -h sha256 -n "Lumaris Update" -time "$commit_time" "$@" -in "$in" -out "$out"
+}
+verify_signature() {  # program
+  osslsigncode verify -CAfile "$WORK/verify-ca.pem" -require-leaf-hash "sha256:$leaf_hash" -in "$1"
+}
+
+if [ -n "$cert" ]; then
+  # A small program signed and verified first: a certificate that
+  # osslsigncode cannot use stops the release now, not after the builds.
+  printf 'int main() { return 0; }\n' | x86_64-w64-mingw32-g++ -x c++ - -o "$WORK/sign-probe.exe" 2>"$WORK/sign-probe.log" ||
+    { cat "$WORK/sign-probe.log" >&2; fail "cannot build a program to try the signature on"; }
+  if ! sign "$WORK/sign-probe.exe" "$WORK/sign-probe-signed.exe" >"$WORK/sign-probe.log" 2>&1; then
+    if [ -n "$legacy" ]; then
+      q=$(printf %q "$cert")
+      fail "osslsigncode cannot read $cert: its legacy encryption ($legacy) needs OpenSSL's legacy provider, which osslsigncode does not load here; convert the file once with: openssl pkcs12 -export -in <(openssl pkcs12 -legacy -in $q -nokeys -passin env:LUMARIS_SIGN_PASSWORD) -inkey <(openssl pkcs12 -legacy -in $q -nocerts -nodes -passin env:LUMARIS_SIGN_PASSWORD) -passout env:LUMARIS_SIGN_PASSWORD -out $(printf %q "${cert%.*}-converted.pfx")"
+    fi
+    cat "$WORK/sign-probe.log" >&2
+    fail "osslsigncode cannot sign with $cert"
+  fi
+  quietly "$WORK/sign-probe-verify.log" verify_signature "$WORK/sign-probe-signed.exe"
+  say "signing with $cert: a test program signed and verified"
 fi
 
 for triple in x86:win32:i686 x64:win64:x86_64; do
@@ -153,8 +208,15 @@ for triple in x86:win32:i686 x64:win64:x86_64; do
   quietly "$WORK/$preset-configure.log" cmake --preset "$preset" -B "$dir" \
     -DLUMARIS_FIRMWARE_HEX="$firmware" -DLUMARIS_FIRMWARE_CHECK=ON -DLUMARIS_BUILD_TESTS=OFF
   quietly "$WORK/$preset-build.log" cmake --build "$dir" -j2
-  summary=$(grep -E ': device type 0x[0-9A-F]{2}, version ' "$WORK/$preset-build.log" | tail -1 || true)
+  summary=$(grep -E ': device type 0x[0-9A-F]{2}, (version |no version)' "$WORK/$preset-build.log" | tail -1 || true)
   say "$arch: ${summary:-no summary line from the embedding tool} (built in $((SECONDS - build_started)) s)"
+  # The tool embeds over a warning; a release does not, unless told to.
+  tool_warnings "$WORK/$preset-build.log" >"$WORK/$preset-warnings.txt"
+  if [ -s "$WORK/$preset-warnings.txt" ]; then
+    while IFS= read -r warning; do say "$arch: $warning"; done <"$WORK/$preset-warnings.txt"
+    [ "$allow_warnings" = 1 ] ||
+      fail "the embedding tool warns about $firmware (above): fix the file, or give --allow-warnings to release it as it is"
+  fi
 
   quietly "$WORK/$preset-install.log" cmake --install "$dir" --component program --prefix "$WORK/programs/$arch"
   shopt -s nullglob
@@ -171,6 +233,10 @@ for triple in x86:win32:i686 x64:win64:x86_64; do
       [[ "$allowed_dlls" == *" $dll "* ]] || fail "$rel imports $dll"
     done
     before=$(stat -c %s "$exe")
+    # Where the program keeps its firmware, for the comparison with the
+    # HEX file below: stripping drops the names but moves no section.
+    mkdir -p "$WORK/symbols/$arch"
+    "$cpu-w64-mingw32-nm" "$exe" >"$WORK/symbols/$arch/$(basename "$exe").txt"
     # strip would write the current time into the PE header; 0 means none.
     SOURCE_DATE_EPOCH=0 "$cpu-w64-mingw32-strip" --strip-all "$exe"
     sections=$("$cpu-w64-mingw32-objdump" -h "$exe")
@@ -180,11 +246,9 @@ for triple in x86:win32:i686 x64:win64:x86_64; do
     after=$(stat -c %s "$exe")
     signed=""
     if [ -n "$cert" ]; then
-      quietly "$WORK/sign-$arch-$(basename "$exe").log" osslsigncode sign -pkcs12 "$cert" -readpass <(printf %s "$LUMARIS_SIGN_PASSWORD") \
-        -h sha256 -n "Lumaris Update" -time "$commit_time" "${timestamp[@]}" -in "$exe" -out "$exe.signed"
+      quietly "$WORK/sign-$arch-$(basename "$exe").log" sign "$exe" "$exe.signed" "${timestamp[@]}"
       mv "$exe.signed" "$exe"
-      quietly "$WORK/verify-$arch-$(basename "$exe").log" osslsigncode verify -CAfile "$WORK/verify-ca.pem" \
-        -require-leaf-hash "sha256:$leaf_hash" -in "$exe"
+      quietly "$WORK/verify-$arch-$(basename "$exe").log" verify_signature "$exe"
       signed=", signed and verified ($(stat -c %s "$exe") bytes)"
     fi
     say "$rel: $before bytes, $after stripped$signed; imports $(echo $imports)"
@@ -195,8 +259,9 @@ done
 
 # The embedding tool in each build has judged the file; now its facts and the
 # SHA-256 of its flash image (64,512 bytes, 0xFF where the HEX sets nothing),
-# read here with intelhex. Both builds must have embedded this file, and
-# found in it what is found here.
+# read here with intelhex. Every program must carry that flash image, byte
+# for byte, and both builds must have embedded this file and found in it
+# what is found here: x86 included, whether or not this machine can run it.
 hex_facts=$WORK/hex-facts.txt
 "$PY" - "$firmware" >"$hex_facts" <<'EOF' || fail "cannot read $firmware as Intel HEX"
 import hashlib, sys
@@ -217,11 +282,18 @@ fact() { sed -n "s/^$1=//p" "$2"; }
 fw_version=$(fact version "$hex_facts")
 fw_type=$(fact type "$hex_facts")
 fw_sha256=$(fact sha256 "$hex_facts")
-for preset in win32 win64; do
+for triple in x86:win32 x64:win64; do
+  IFS=: read -r arch preset <<<"$triple"
+  for exe in "$WORK/programs/$arch"/*.exe; do
+    rel=$arch/$(basename "$exe")
+    verdict=$("$PY" scripts/lib/embedded_image.py "$WORK/symbols/$arch/$(basename "$exe").txt" "$exe" "$firmware") ||
+      fail "$rel: $verdict"
+    say "$rel: $verdict"
+  done
   facts=$WORK/$preset/image/firmware_facts.txt
   [ -f "$facts" ] || fail "$preset: the build wrote no $facts"
   [ "$(fact hex "$facts")" = "$firmware" ] || fail "$preset: embedded $(fact hex "$facts"), not $firmware"
-  for key in type version first_page last_page pages; do
+  for key in type version first_page last_page pages sha256; do
     [ "$(fact $key "$facts")" = "$(fact $key "$hex_facts")" ] ||
       fail "$preset: the build says $key=$(fact $key "$facts"), the file says $key=$(fact $key "$hex_facts")"
   done
@@ -232,14 +304,33 @@ name=LumarisUpdate-$version-fw$fw_version
 stage=$WORK/zip/$name
 mkdir -p "$stage"
 cp -r "$WORK/programs/x86" "$WORK/programs/x64" "$stage/"
+# A zip of this name from an earlier run goes now: after a failed run,
+# build/release/ holds nothing that could pass for this release.
 rm -f "$OUT/$name.zip" "$OUT/$name.zip.sha256"
 
 # ---------------------------------------------------------------- README.txt, SHA256SUMS, the zip
 
 # Text for Windows users: this release's facts filled in, the lines marked
-# @SIGNED@ or @UNSIGNED@ kept as the programs are, lines ending in CR LF.
+# @SIGNED@ or @UNSIGNED@ kept as the programs are, those marked @WARNED@ and
+# the embedding tool's warnings (each as "line N: text", in place of the
+# line @TOOL_WARNINGS@) only when the release was made over them, lines
+# ending in CR LF.
 if [ -n "$cert" ]; then keep=SIGNED drop=UNSIGNED; else keep=UNSIGNED drop=SIGNED; fi
-sed -e "/^@$drop@ /d" -e "s/^@$keep@ //" -e "s|@PROGRAM_VERSION@|$version|g" -e "s|@FIRMWARE_VERSION@|$fw_version|g" \
+warned=$WORK/readme-warnings.txt
+: >"$warned"
+while IFS= read -r warning; do
+  warning=${warning#"$firmware"}
+  if [[ $warning =~ ^:([0-9]+):\ warning:\ (.*)$ ]]; then
+    warning="line ${BASH_REMATCH[1]}: ${BASH_REMATCH[2]}"
+  else
+    warning=${warning#": warning: "}
+  fi
+  printf '                  %s\r\n' "$warning" >>"$warned"
+done <"$WORK/win32-warnings.txt"
+marked=(-e "/^@$drop@ /d" -e "s/^@$keep@ //")
+if [ -s "$warned" ]; then marked+=(-e "s/^@WARNED@ //"); else marked+=(-e "/^@WARNED@ /d"); fi
+sed "${marked[@]}" -e "/^@TOOL_WARNINGS@\$/{r $warned" -e 'd;}' \
+    -e "s|@PROGRAM_VERSION@|$version|g" -e "s|@FIRMWARE_VERSION@|$fw_version|g" \
     -e "s|@DEVICE_TYPE@|$fw_type|g" -e "s|@FIRMWARE_SHA256@|$fw_sha256|g" \
     -e "s|@FIRMWARE_PAGES@|$(fact first_page "$hex_facts")..$(fact last_page "$hex_facts")|g" \
     -e "s|@COMMIT@|${commit:0:12}$dirty_note|g" -e "s|@COMMIT_DATE@|$commit_date|g" \
@@ -248,7 +339,7 @@ if grep -n '@[A-Z_]*@' "$stage/README.txt" >&2; then fail "app/README-users.txt:
 (cd "$stage" && find . -type f ! -name SHA256SUMS -printf '%P\n' | LC_ALL=C sort | xargs -d '\n' sha256sum >SHA256SUMS)
 
 # Every entry dated with the commit, in a fixed order, the same attributes.
-"$PY" - "$WORK/zip" "$name" "$commit_time" "$OUT/$name.zip" <<'EOF'
+"$PY" - "$WORK/zip" "$name" "$commit_time" "$PENDING/$name.zip" <<'EOF'
 import os, sys, time, zipfile
 top, name, when, target = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
 stamp = time.gmtime(max(when, 315532800))[:6]   # a zip's dates start in 1980
@@ -264,7 +355,7 @@ with zipfile.ZipFile(target + ".part", "w") as z:
             z.writestr(info, f.read(), compresslevel=9)
 os.replace(target + ".part", target)
 EOF
-(cd "$OUT" && sha256sum "$name.zip" >"$name.zip.sha256")
+(cd "$PENDING" && sha256sum "$name.zip" >"$name.zip.sha256")
 
 # ---------------------------------------------------------------- smoke test of what was packed
 
@@ -304,7 +395,7 @@ PYEOF
 
 say "smoke test of the packed programs under Wine…"
 smoke=$WORK/smoke
-"$PY" -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$OUT/$name.zip" "$smoke"
+"$PY" -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$PENDING/$name.zip" "$smoke"
 (cd "$smoke/$name" && sha256sum --quiet -c SHA256SUMS) || fail "the unpacked files do not match SHA256SUMS"
 for triple in x86:win32:i686 x64:win64:x86_64; do
   IFS=: read -r arch preset cpu <<<"$triple"
@@ -324,6 +415,11 @@ for triple in x86:win32:i686 x64:win64:x86_64; do
   console_smoke "$arch" "$preset"
 done
 
+# Every check has passed: the zip and its SHA-256 go where a release is
+# looked for.
+mkdir -p "$OUT"
+mv "$PENDING/$name.zip" "$OUT/$name.zip"
+mv "$PENDING/$name.zip.sha256" "$OUT/$name.zip.sha256"
 say "$("$PY" -c 'import sys, zipfile; print(" ".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$OUT/$name.zip")"
 say "build/release/$name.zip ($(stat -c %s "$OUT/$name.zip") bytes), SHA-256 $(cut -d' ' -f1 "$OUT/$name.zip.sha256")"
 say "done in $((SECONDS - started)) s"

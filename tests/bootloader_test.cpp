@@ -9,8 +9,8 @@
 
 #include "bootloader/commands.h"
 #include "bootloader/exchange.h"
-#include "usb/usb_access.h"
 #include "tests/test_support.h"
+#include "usb/usb_access.h"
 
 namespace {
 
@@ -53,7 +53,12 @@ TEST(Bootloader, CommandsSendExactlyTheirPackets) {
         {"flash key", [](UpdateJob& j) { return SetFlashKey(j, 0xA5, 0xF1); }, {{0x06, 0xA5, 0xF1}}},
         {"clear key", [](UpdateJob& j) { return SetFlashKey(j, 0x00, 0x00); }, {{0x06, 0x00, 0x00}}},
         {"signature", [](UpdateJob& j) { return WriteSignature(j); }, {{0x07, 0xC2, 0x3D}}},
-        {"run", [](UpdateJob& j) { RunApplication(j); return true; }, {{0x05}}},
+        {"run",
+         [](UpdateJob& j) {
+             RunApplication(j);
+             return true;
+         },
+         {{0x05}}},
     };
     for (const auto& c : cases) {
         Bench& b = OpenBootloader();
@@ -108,10 +113,10 @@ TEST(Bootloader, ProgramPageRunsSelectEraseTwoHalvesAndChecksumInOrder) {
     std::vector<std::pair<SimOp, uint32_t>> exchange;
     for (const auto& call : gSimBus.calls)
         if (call.op == SimOp::Write || call.op == SimOp::Read) exchange.emplace_back(call.op, call.length);
-    const std::vector<std::pair<SimOp, uint32_t>> expected = {
-        {SimOp::Write, 2},   {SimOp::Read, 1}, {SimOp::Write, 1},   {SimOp::Read, 1}, {SimOp::Write, 258},
-        {SimOp::Read, 1},    {SimOp::Read, 1}, {SimOp::Write, 258}, {SimOp::Read, 1}, {SimOp::Read, 1},
-        {SimOp::Read, 2}};
+    const std::vector<std::pair<SimOp, uint32_t>> expected = {{SimOp::Write, 2}, {SimOp::Read, 1},    {SimOp::Write, 1},
+                                                              {SimOp::Read, 1},  {SimOp::Write, 258}, {SimOp::Read, 1},
+                                                              {SimOp::Read, 1},  {SimOp::Write, 258}, {SimOp::Read, 1},
+                                                              {SimOp::Read, 1},  {SimOp::Read, 2}};
     EXPECT_EQ(exchange, expected);
 }
 
@@ -126,9 +131,9 @@ TEST(Bootloader, ReplyWindowIsHundredMillisecondsAcrossTheWrap) {
         bool taken;
     };
     const Case cases[] = {
-        {1000, 0, true},          {1000, 99, true},          {1000, 100, true},        {1000, 101, false},
-        {1000, 400, false},       {0xFFFFFFC0u, 100, true}, {0xFFFFFFC0u, 101, false}, {0xFFFFFFFFu, 100, true},
-        {0xFFFFFFFFu, 101, false},
+        {1000, 0, true},           {1000, 99, true},         {1000, 100, true},
+        {1000, 101, false},        {1000, 400, false},       {0xFFFFFFC0u, 100, true},
+        {0xFFFFFFC0u, 101, false}, {0xFFFFFFFFu, 100, true}, {0xFFFFFFFFu, 101, false},
     };
     for (const auto& c : cases) {
         Bench& b = OpenBootloader(c.start);
@@ -151,20 +156,28 @@ TEST(Bootloader, FailuresGiveFalseAndBoxesOnlyWhereReadDeviceInfoShowsThem) {
         size_t boxes;
     };
     const Case cases[] = {
-        {"info", SimFaultKind::FailStatus, 2, 1},      // write
-        {"info", SimFaultKind::FailStatus, 3, 0},      // query
-        {"info", SimFaultKind::MissingReply, 2, 0},    // no reply within the window
-        {"info", SimFaultKind::PartialReply, 2, 0},    // 8 of 9 bytes
-        {"info", SimFaultKind::FailStatus, 4, 1},      // read
-        {"select", SimFaultKind::FailStatus, 2, 0},    {"select", SimFaultKind::FailStatus, 3, 0},
-        {"select", SimFaultKind::MissingReply, 2, 0},  {"select", SimFaultKind::LateReply, 2, 0},
-        {"select", SimFaultKind::FailStatus, 4, 0},    {"select", SimFaultKind::BadAck, 2, 0},
-        {"erase", SimFaultKind::BadAck, 5, 0},         {"erase", SimFaultKind::MissingReply, 5, 0},
-        {"key", SimFaultKind::MissingReply, 2, 0},     {"key", SimFaultKind::BadAck, 2, 0},
-        {"signature", SimFaultKind::BadAck, 2, 0},     {"signature", SimFaultKind::LateReply, 2, 0},
+        {"info", SimFaultKind::FailStatus, 2, 1},    // write
+        {"info", SimFaultKind::FailStatus, 3, 0},    // query
+        {"info", SimFaultKind::MissingReply, 2, 0},  // no reply within the window
+        {"info", SimFaultKind::PartialReply, 2, 0},  // 8 of 9 bytes
+        {"info", SimFaultKind::FailStatus, 4, 1},    // read
+        {"select", SimFaultKind::FailStatus, 2, 0},
+        {"select", SimFaultKind::FailStatus, 3, 0},
+        {"select", SimFaultKind::MissingReply, 2, 0},
+        {"select", SimFaultKind::LateReply, 2, 0},
+        {"select", SimFaultKind::FailStatus, 4, 0},
+        {"select", SimFaultKind::BadAck, 2, 0},
+        {"erase", SimFaultKind::BadAck, 5, 0},
+        {"erase", SimFaultKind::MissingReply, 5, 0},
+        {"key", SimFaultKind::MissingReply, 2, 0},
+        {"key", SimFaultKind::BadAck, 2, 0},
+        {"signature", SimFaultKind::BadAck, 2, 0},
+        {"signature", SimFaultKind::LateReply, 2, 0},
         // A read that reports success but delivers nothing is a failed read.
-        {"info", SimFaultKind::ShortRead, 4, 1},       {"select", SimFaultKind::ShortRead, 4, 0},
-        {"erase", SimFaultKind::ShortRead, 7, 0},      {"key", SimFaultKind::ShortRead, 4, 0},
+        {"info", SimFaultKind::ShortRead, 4, 1},
+        {"select", SimFaultKind::ShortRead, 4, 0},
+        {"erase", SimFaultKind::ShortRead, 7, 0},
+        {"key", SimFaultKind::ShortRead, 4, 0},
         {"signature", SimFaultKind::ShortRead, 4, 0},
     };
     for (const auto& c : cases) {

@@ -123,7 +123,15 @@ def run_on_terminal(args, keys_after, keys):
             for key in keys:
                 os.write(fd, bytes([key]))
                 time.sleep(0.1)
-    _, status = os.waitpid(pid, 0)
+    # The terminal closes as the program ends; it may take a moment more to exit.
+    done, status = os.waitpid(pid, os.WNOHANG)
+    while done == 0 and time.monotonic() < deadline:
+        time.sleep(0.05)
+        done, status = os.waitpid(pid, os.WNOHANG)
+    if done == 0:  # still running at the deadline: a hang, not a result
+        os.kill(pid, signal.SIGKILL)
+        _, status = os.waitpid(pid, 0)
+        failures.append(f"{args}: still running 60 s after it started; killed")
     os.close(fd)
     return os.waitstatus_to_exitcode(status), output.decode(errors="replace")
 

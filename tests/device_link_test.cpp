@@ -1,11 +1,12 @@
 // Discovery, bootloader entry, open, identification and close against lists
 // of simulated devices.
+#include "devicelink/device_link.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "devicelink/device_link.h"
 #include "devicelink/identifiers.h"
 #include "tests/test_support.h"
 
@@ -116,8 +117,8 @@ TEST(DiscoverDevice, ModeSwitchWaitsHundredMillisecondsAcrossTheWrap) {
         uint32_t waited;   // a byte back ends the wait at the poll that sees it
     };
     const Case cases[] = {
-        {1000, 0, 101},       {0xFFFFFFC0u, 0, 101}, {0xFFFFFFF0u, 0, 101}, {0xFFFFFFFFu, 0, 101},
-        {1000, 40, 40},       {1000, 100, 100},       {0xFFFFFFC0u, 100, 100}, {1000, 101, 101},
+        {1000, 0, 101}, {0xFFFFFFC0u, 0, 101}, {0xFFFFFFF0u, 0, 101},   {0xFFFFFFFFu, 0, 101},
+        {1000, 40, 40}, {1000, 100, 100},      {0xFFFFFFC0u, 100, 100}, {1000, 101, 101},
     };
     for (const auto& c : cases) {
         InstallTestWorld(c.start);
@@ -315,7 +316,7 @@ TEST(OpenDevice, FailuresCloseWhatWasOpenedAndRescan) {
 }
 
 TEST(IdentifyDevice, LastPageByDeviceType) {
-    const std::pair<uint8_t, uint8_t> table[] = {{0x81, 29}, {0x82, 29}, {0x83, 62},
+    const std::pair<uint8_t, uint8_t> table[] = {{0x81, 29},  {0x82, 29}, {0x83, 62},
                                                  {0x84, 124}, {0x85, 62}, {0x86, 124}};
     for (const auto& [type, lastPage] : table) {
         InstallTestWorld();

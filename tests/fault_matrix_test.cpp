@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/test_support.h"
 #include "job/update_job.h"
+#include "tests/test_support.h"
 #include "worker/update_worker.h"
 
 namespace {
@@ -151,9 +151,10 @@ TEST(FaultMatrix, EverySingleFaultAtEveryPlaceLeavesARecoverableDevice) {
 
     std::printf("fault matrix: a clean run makes %u calls, %u of them packets and %zu reads;\n", cleanCalls,
                 cleanPackets, readCalls.size());
-    std::printf("  %zu distinct fault placements, %d runs (each faulted run followed by a retry after a replug\n"
-                "  and, from the same state, by a retry without one)\n",
-                placements.size(), runs);
+    std::printf(
+        "  %zu distinct fault placements, %d runs (each faulted run followed by a retry after a replug\n"
+        "  and, from the same state, by a retry without one)\n",
+        placements.size(), runs);
     std::printf("  %-15s %8s %12s %14s\n", "fault", "placed", "run changed", "replug needed");
     for (SimFaultKind k : SIM_FAULT_KINDS) {
         const std::string kind = SimFaultName(k);

@@ -1,5 +1,7 @@
 // Programming page by page with the page checksum, and the version check
 // that asks before an unversioned or older image.
+#include "flashing/flashing.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,7 +9,6 @@
 
 #include "bootloader/commands.h"
 #include "devicelink/device_link.h"
-#include "flashing/flashing.h"
 #include "platform/seams.h"
 #include "tests/test_support.h"
 
@@ -84,11 +85,10 @@ TEST(PageCrc, KnownValuesAndAgreementWithTheBitwiseForm) {
 TEST(ProgramFlash, WritesExactlyTheCarriedPagesAfterErasingTheSignaturePage) {
     Rig& rig = OpenRig(0x81, {12, 15, 40});  // last page 29; page 40 lies beyond it
     ASSERT_TRUE(ProgramFlash(rig.job));
-    const std::vector<Bytes> expected = {
-        {0x06}, {0x01, 29}, {0x02},                                 // key, signature page erased first
-        {0x01, 12}, {0x02}, {0x03}, {0x03},                         // page 12
-        {0x01, 15}, {0x02}, {0x03}, {0x03},                         // page 15
-        {0x07}, {0x00}, {0x06}};                                    // signature, read back, lock
+    const std::vector<Bytes> expected = {{0x06},     {0x01, 29}, {0x02},          // key, signature page erased first
+                                         {0x01, 12}, {0x02},     {0x03}, {0x03},  // page 12
+                                         {0x01, 15}, {0x02},     {0x03}, {0x03},  // page 15
+                                         {0x07},     {0x00},     {0x06}};         // signature, read back, lock
     EXPECT_EQ(CommandsSent(), expected);
     EXPECT_EQ(WrittenPackets().front(), (Bytes{0x06, FLASH_KEY_FIRST, FLASH_KEY_SECOND}));
     EXPECT_EQ(WrittenPackets().back(), (Bytes{0x06, 0x00, 0x00}));
@@ -241,8 +241,8 @@ TEST(VersionCheck, NoOverADeviceWithoutAValidApplicationClearsDeviceReady) {
         uint8_t ready;
     };
     const Case cases[] = {
-        {0xFFFF, 0x3DC2, ANSWER_NO, 1}, {0xFFFF, 0xFFFF, ANSWER_NO, 0}, {0xFFFF, 0x3DC3, ANSWER_NO, 0},
-        {0x0101, 0x3DC2, ANSWER_NO, 1}, {0x0101, 0xFFFF, ANSWER_NO, 0}, {0x0101, 0x0000, ANSWER_NO, 0},
+        {0xFFFF, 0x3DC2, ANSWER_NO, 1},  {0xFFFF, 0xFFFF, ANSWER_NO, 0}, {0xFFFF, 0x3DC3, ANSWER_NO, 0},
+        {0x0101, 0x3DC2, ANSWER_NO, 1},  {0x0101, 0xFFFF, ANSWER_NO, 0}, {0x0101, 0x0000, ANSWER_NO, 0},
         {0x0101, 0xFFFF, ANSWER_YES, 1},
     };
     for (const auto& c : cases) {

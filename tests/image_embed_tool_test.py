@@ -4,6 +4,7 @@ summary, and embedding unchecked text.
 
     image_embed_tool_test.py EMBED_TOOL
 """
+import hashlib
 import os
 import subprocess
 import sys
@@ -115,11 +116,29 @@ class Refusals(unittest.TestCase):
              "{input}:2 (bytes of this record that differ from earlier records: 1)"),
             ("lone carriage return in a line", [b, s[:9] + "\r" + s[9:], END], 2,
              "a carriage return (0x0D) without a line feed at column 10: lines end with LF or CR LF"),
+            # The program takes these two, but they cannot update a device.
+            ("signature page below the type's last page", [b, signature(29, 0x84), END], 2,
+             "the highest used page 29 is not page 124, where a device of type 0x84 keeps its signature and "
+             "version: the device's pages 30..123 would keep their old content, and page 124 would get the "
+             "signature without a version"),
+            ("device signature bytes covered", [b, demo.record(62 * 512 + 0x1FB, 0, b"\x83\x01\x00\x12\x34"), END], 2,
+             "byte 0x12 at 0x7DFE: the device writes its application signature into the last two bytes of page 62, "
+             "which an image must leave out (or set to 0xFF): the updater refuses it"),
+            ("the signature's own value", [b, signature(124, 0x86), demo.record(124 * 512 + 0x1FE, 0, b"\x3D\xC2"), END],
+             3, "byte 0x3D at 0xF9FE"),
+            ("the second signature byte alone", [b, signature(29, 0x82), demo.record(29 * 512 + 0x1FF, 0, b"\x00"), END],
+             3, "byte 0x00 at 0x3BFF"),
         ]
         for name, lines, line_number, reason in cases:
             with self.subTest(name):
                 self.refuse(lines, line_number, reason)
 
+
+    def test_the_generator_makes_images_that_end_below_their_types_last_page(self):
+        # The generator's --last-page makes such images for tests; the tool
+        # names the record that ends the highest page.
+        lines = demo.hex_lines(demo.make_image(0x83, last_page=29))
+        self.refuse(lines, len(lines) - 1, "the highest used page 29 is not page 62")
 
     def test_text_encoding_and_line_ends_have_their_own_message(self):
         lines = small_image()
@@ -142,6 +161,11 @@ class Refusals(unittest.TestCase):
     def test_an_exact_repeat_is_accepted(self):
         b, s = body(), signature(29, 0x81)
         run = Run(lines_text([b, s, b, demo.record(0x1408, 0, bytes(range(0x28, 0x2C))), END]))
+        self.assertEqual(run.code, 0, run.stderr)
+        self.assertEqual(run.stderr, "")
+
+    def test_device_signature_bytes_set_to_ff_are_accepted(self):
+        run = Run(lines_text([body(), demo.record(29 * 512 + 0x1FB, 0, b"\x81\x01\x00\xFF\xFF"), END]))
         self.assertEqual(run.code, 0, run.stderr)
         self.assertEqual(run.stderr, "")
 
@@ -239,6 +263,44 @@ class FileNames(unittest.TestCase):
                          f"0x0A at position {len(run.dir.name) + 11}: rename the file\n")
         self.assertFalse(os.path.exists(run.output))
 
+    def test_an_output_that_is_the_input_or_another_output_is_refused(self):
+        # name, arguments ({d}: the folder, which holds ok.hex, its hard link
+        # link.hex, a copy o.cpp.part and a folder sub), the clash named
+        cases = [
+            ("the output", ["{d}/ok.hex", "{d}/ok.hex"],
+             "OUTPUT.cpp {d}/ok.hex would overwrite the input file {d}/ok.hex"),
+            ("--facts", ["{d}/ok.hex", "{d}/o.cpp", "--facts", "{d}/ok.hex"],
+             "--facts {d}/ok.hex would overwrite the input file {d}/ok.hex"),
+            ("another spelling", ["--raw", "{d}/sub/../ok.hex", "{d}/ok.hex", "{d}/o.cpp"],
+             "--raw {d}/sub/../ok.hex would overwrite the input file {d}/ok.hex"),
+            ("a hard link", ["{d}/ok.hex", "{d}/o.cpp", "--version-header", "{d}/link.hex"],
+             "--version-header {d}/link.hex would overwrite the input file {d}/ok.hex"),
+            ("the output's temporary file", ["{d}/o.cpp.part", "{d}/o.cpp"],
+             "OUTPUT.cpp {d}/o.cpp would overwrite the input file {d}/o.cpp.part (its temporary file)"),
+            ("two outputs", ["{d}/ok.hex", "{d}/o.cpp", "--raw", "{d}/x", "--facts", "{d}/./x"],
+             "--raw {d}/x and --facts {d}/./x are the same file"),
+            ("an output and another's temporary file", ["{d}/ok.hex", "{d}/o.cpp", "--facts", "{d}/o.cpp.part"],
+             "OUTPUT.cpp {d}/o.cpp and --facts {d}/o.cpp.part would overwrite each other (one is the other's "
+             "temporary file)"),
+        ]
+        text = lines_text(small_image()).encode()
+        for name, arguments, clash in cases:
+            with self.subTest(name), tempfile.TemporaryDirectory() as d:
+                for file in ("ok.hex", "o.cpp.part"):
+                    with open(os.path.join(d, file), "wb") as f:
+                        f.write(text)
+                os.link(os.path.join(d, "ok.hex"), os.path.join(d, "link.hex"))
+                os.mkdir(os.path.join(d, "sub"))
+                before = sorted(os.listdir(d))
+                done = subprocess.run([TOOL, *(a.format(d=d) for a in arguments)], capture_output=True, text=True)
+                self.assertEqual(done.returncode, 2, done.stderr)
+                self.assertEqual(done.stderr, f"lumaris_embed_image: error: {clash.format(d=d)}: nothing written\n")
+                self.assertEqual(sorted(os.listdir(d)), before, "nothing written")
+                for file in ("ok.hex", "o.cpp.part"):
+                    with open(os.path.join(d, file), "rb") as f:
+                        self.assertEqual(f.read(), text, file)
+
+
 class Normalisation(unittest.TestCase):
     def test_crlf_lower_case_and_zero_extended_addresses_embed_as_the_clean_form(self):
         lines = demo.hex_lines(demo.make_image(0x81, (2, 10)))
@@ -302,8 +364,12 @@ class WarningsAndSummary(unittest.TestCase):
             with self.subTest(name):
                 run = Run(demo.hex_text(image))
                 self.assertEqual(run.code, 0, run.stderr)
+                flash = bytearray(b"\xFF" * 0xFC00)
+                for address, value in image.items():
+                    flash[address] = value
                 with open(run.facts) as f:
-                    self.assertEqual(f.read().splitlines(), facts + ["hex=" + os.path.realpath(run.input)])
+                    self.assertEqual(f.read().splitlines(), facts + ["sha256=" + hashlib.sha256(flash).hexdigest(),
+                                                                     "hex=" + os.path.realpath(run.input)])
                 with open(run.header) as f:
                     header = f.read()
                 self.assertIn(f'#define LUMARIS_FIRMWARE_VERSION_TEXT "{version}"\n', header)
@@ -328,10 +394,6 @@ class WarningsAndSummary(unittest.TestCase):
         b = body()
         cases = [
             ("version not covered", [b, demo.record(62 * 512 + 0x1FB, 0, b"\x83"), END], "the version bytes at 0x7DFC, 0x7DFD are not covered"),
-            ("device signature bytes covered", [b, demo.record(62 * 512 + 0x1FB, 0, b"\x83\x01\x00\x12\x34"), END],
-             "byte 0x12 at 0x7DFE"),
-            ("signature page below the type's last page", [b, signature(29, 0x84), END],
-             "the signature page 29 is not page 124"),
             ("version bytes FF FF", [b, signature(62, 0x83, (0xFF, 0xFF)), END],
              "the version bytes at 0x7DFC, 0x7DFD are FF FF, which the updater reads as no version: it will ask "
              "before programming this image"),

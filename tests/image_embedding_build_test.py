@@ -2,12 +2,14 @@
 """The build embeds the HEX file that LUMARIS_FIRMWARE_HEX names: in a build
 of its own, a swapped image is the one the program loads and validates, an
 edited file is embedded again, a bad image fails the build with its reason,
-and with LUMARIS_FIRMWARE_CHECK off the program refuses it at run time. The
+and with LUMARIS_FIRMWARE_CHECK off the program refuses it at run time (a
+wrong type byte, or bytes where the device writes its signature). The
 file may lie in a folder whose name holds a blank and a ';'. The build also
 leaves the embedded firmware's facts and version header.
 
     image_embedding_build_test.py SOURCE_DIR BUILD_DIR CXX_COMPILER GENERATOR
 """
+import hashlib
 import os
 import subprocess
 import sys
@@ -90,8 +92,11 @@ class EmbeddingBuild(unittest.TestCase):
         self.assertIn("fw image;1.hex: device type 0x83, version 1.10, 3 pages used (60..62)", built.stdout)
         self.assertEqual(self.validate(0x83, 62), "accepted type 0x83 version 0x01 0x0A boxes 0")
         facts, header = self.facts()
+        flash = bytearray(b"\xFF" * 0xFC00)
+        for address, value in self.demo.make_image(0x83, (1, 0x0A), first_page=60).items():
+            flash[address] = value
         self.assertEqual(facts, {"type": "0x83", "version": "1.10", "first_page": "60", "last_page": "62",
-                                 "pages": "3", "hex": odd_hex})
+                                 "pages": "3", "sha256": hashlib.sha256(flash).hexdigest(), "hex": odd_hex})
         self.assertIn('#define LUMARIS_FIRMWARE_VERSION_TEXT "1.10"', header)
         self.assertIn('#define LUMARIS_FIRMWARE_TYPE_TEXT "0x83"', header)
         self.image("fw image;1.hex", 0x83, (1, 0x0B), first_page=61, folder=odd)
@@ -121,6 +126,20 @@ class EmbeddingBuild(unittest.TestCase):
         self.assertEqual(built.returncode, 0, built.stdout + built.stderr)
         self.assertIn(f"bad_type.hex:{signature_line + 1}: warning: device type byte 0x87", built.stdout + built.stderr)
         self.assertEqual(self.validate(0x87, 124), "refused type 0x87 version 0x01 0x00 boxes 1")
+
+        # An image over the bytes where the device writes its signature: the
+        # build refuses it; built unchecked, the program refuses it.
+        lines = self.demo.hex_lines(self.demo.make_image(0x83, (1, 0), first_page=61))
+        lines.insert(-1, self.demo.record(62 * 512 + 0x1FE, 0x00, b"\x00\x00"))
+        covered = self.write("covered_signature.hex", lines)
+        self.configure(covered)
+        built = self.build()
+        self.assertNotEqual(built.returncode, 0)
+        self.assertIn(f"covered_signature.hex:{len(lines) - 1}: error: byte 0x00 at 0x7DFE", built.stdout + built.stderr)
+        self.configure(covered, check=False)
+        built = self.build()
+        self.assertEqual(built.returncode, 0, built.stdout + built.stderr)
+        self.assertEqual(self.validate(0x83, 62), "refused type 0x83 version 0x01 0x00 boxes 1")
 
         # An unchecked text that does not load stops the run without a box.
         lines[0] = lines[0][:-2] + "%02X" % ((int(lines[0][-2:], 16) + 1) & 0xFF)

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/test_support.h"
 #include "job/update_job.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -94,7 +94,25 @@ INSTANTIATE_TEST_SUITE_P(
         ValidationCase{"ImageAboveTheDevicesLastPage", BODY + Signature(124, 0x81) + END, {0x81, 29}, false, 1, 0,
                        0, 0},
         ValidationCase{"NoDeviceIdentified", BODY + Signature(62, 0x83) + END, {DEVICE_TYPE_UNKNOWN, CLOSED_LAST_PAGE},
-                       false, 1, 0, 0, 0}),
+                       false, 1, 0, 0, 0},
+        // The last two bytes of the device's last page are where it writes
+        // its signature: an image may leave them out or set them to 0xFF,
+        // nothing else, not even the signature itself.
+        ValidationCase{"DeviceSignatureBytesSet", BODY + Signature(62, 0x83) + Rec(Base(62) + 0x1FE, {0x00, 0x00}) + END,
+                       {0x83, 62}, false, 1, 0, 0, 0},
+        ValidationCase{"DeviceSignatureValueInTheImage",
+                       BODY + Signature(62, 0x83) + Rec(Base(62) + 0x1FE, {0x3D, 0xC2}) + END, {0x83, 62}, false, 1,
+                       0, 0, 0},
+        ValidationCase{"SecondDeviceSignatureByteSet", BODY + Signature(124, 0x86) + Rec(Base(124) + 0x1FF, {0xFE}) + END,
+                       {0x86, 124}, false, 1, 0, 0, 0},
+        ValidationCase{"DeviceSignatureBytesFF", BODY + Signature(29, 0x81) + Rec(Base(29) + 0x1FE, {0xFF, 0xFF}) + END,
+                       {0x81, 29}, true, 0, 0x81, 2, 5},
+        // An image whose highest page lies below the device's last page does
+        // not reach its signature bytes: the same offsets of its own highest
+        // page are ordinary application bytes.
+        ValidationCase{"SignaturePageBelowTheDevicesLastPage",
+                       BODY + Signature(29, 0x83) + Rec(Base(29) + 0x1FE, {0x00, 0x00}) + END, {0x83, 62}, true, 0,
+                       0x83, 2, 5}),
     [](const testing::TestParamInfo<ValidationCase>& param) { return std::string(param.param.name); });
 // clang-format on
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "bootloader/commands.h"
 #include "image/image_signature.h"
 #include "job/update_job.h"
 #include "platform/seams.h"
@@ -202,6 +203,31 @@ TEST(UpdateWorker, WholeUpdateUpToTheLastPageOfEachType) {
         EXPECT_EQ(d->checksumsSent, lastPage - 9) << what << ": pages 10.." << lastPage;
         EXPECT_EQ(d->runCommands, 1u) << what;
     }
+}
+
+// An image that sets the bytes where the device writes its signature (one
+// embedded with the embedding tool's check off) would have the device
+// erased and then fail at the signature on every run. It is refused as any
+// other image the device cannot take, before flash writing is unlocked.
+TEST(UpdateWorker, ImageOverTheDevicesSignatureBytesIsRefusedBeforeTheFlashKey) {
+    const TestImage image = MakeTestImage(0x83, 0x0100, 10, 62, PatternAt);
+    const std::string text = ImageHexText(image);
+    const std::string signatureBytes = HexRecord(62 * PAGE_SIZE + DEVICE_SIGNATURE_OFFSET, 0x00, {0x00, 0x00}) + "\n";
+    gTestImageText = text.substr(0, text.rfind(':')) + signatureBytes + text.substr(text.rfind(':'));
+    SimDevice* d = AttachDevice({});
+    static uint8_t before[SIM_FLASH_SIZE];
+    std::memcpy(before, d->flash, sizeof before);
+
+    EXPECT_EQ(UpdateWorkerWith(TestImageStep), 0u);
+
+    EXPECT_EQ(Texts(), TEXTS_ERROR);
+    std::vector<std::wstring> boxes;
+    for (const auto& b : FakeBoxes()) boxes.push_back(b.text + L"|" + b.caption);
+    EXPECT_EQ(boxes, std::vector<std::wstring>{L"Error| "}) << "the box of a refused image";
+    for (const auto& packet : WrittenPackets()) EXPECT_NE(packet[0], CMD_SET_FLASH_KEY);
+    EXPECT_EQ(0, std::memcmp(before, d->flash, sizeof before)) << "flash untouched";
+    EXPECT_TRUE(SimHasValidApp(d));
+    EXPECT_EQ(d->runCommands, 0u);
 }
 
 // A No keeps the device as it is. Only a device whose identification showed

@@ -1,10 +1,11 @@
 // The USB access layer: one library call per bracket of UsbLock, and the
 // identification string bounded by its buffer.
+#include "usb/usb_access.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "usb/usb_access.h"
 #include "tests/test_support.h"
 
 namespace {

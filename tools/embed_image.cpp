@@ -9,10 +9,15 @@
 // a bad record checksum, a record type other than 00 and 01, a data byte
 // outside 0x1400..0xFBFF, a highest used page other than 29, 62 or 124, a
 // type byte outside 0x81..0x86, a highest used page above the last page of
-// that type. It also refuses a byte that two records give different values,
-// a file above 1 MiB (before reading it), a byte-order mark, and lines that
-// end with a carriage return alone. Each refusal names the file, the line
-// and the reason; after 20 errors the rest are only counted.
+// that type, a byte other than 0xFF in the last two bytes of that page
+// (where the device writes its signature). It also refuses what the program
+// takes but a release must not ship: a highest used page below the last
+// page of the image's type, which leaves the device's pages above it with
+// their old content and its version unset. And it refuses a byte that two
+// records give different values, a file above 1 MiB (before reading it), a
+// byte-order mark, and lines that end with a carriage return alone. Each
+// refusal names the file, the line and the reason; after 20 errors the rest
+// are only counted.
 // It embeds the text normalised to what the program reads: upper-case
 // digits, one LF between records, no extended address records of value 0.
 //
@@ -21,22 +26,27 @@
 // --raw FILE also writes the scrambled bytes alone to FILE.
 // --facts FILE writes what the build embeds, one key=value per line:
 //   type=0x83  version=1.00  first_page=10  last_page=62  pages=53
+//   sha256=<of the 64,512-byte flash image, 0xFF where the file sets nothing>
 //   hex=<absolute path of INPUT.hex>
 // --version-header FILE writes LUMARIS_FIRMWARE_VERSION_TEXT and
 // LUMARIS_FIRMWARE_TYPE_TEXT as string macros, for C++ and resource scripts.
+// No output may be the input file or another output, nor the temporary file
+// that it is written through (its name + ".part").
 //
 // A version is written as its two bytes in decimal, the low one with two
 // digits: 01 0A is "1.10"; FF FF (also what uncovered version bytes read) is
 // "no version".
 //
-// Exit status: 0 embedded, 1 refused, 2 bad use, a file name with a control
-// character, a file that cannot be read or is above 1 MiB, or a write error.
+// Exit status: 0 embedded, 1 refused, 2 bad use (outputs that clash with the
+// input or each other among it), a file name with a control character, a
+// file that cannot be read or is above 1 MiB, or a write error.
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/sha256.h"
 #include "image/hex_loader.h"
 #include "image/unscramble.h"
 #include "tools/findings.h"
@@ -76,6 +86,7 @@ FirmwareFacts FactsOf(const ParsedImage& parsed, const ImageSignature& signature
     facts.type = signature.type;
     facts.verHi = signature.verHi;
     facts.verLo = signature.verLo;
+    facts.sha256 = Sha256Hex(parsed.bytes.data(), parsed.bytes.size());
     facts.hexPath = AbsolutePath(inputPath);
     return facts;
 }
@@ -106,6 +117,11 @@ int main(int argc, char** argv) {
     if (paths.size() != 2) return Usage();
     const char* inputPath = paths[0];
     const std::string outputPath = paths[1];
+    std::vector<OutputFile> outputs = {{"OUTPUT.cpp", outputPath}};
+    if (rawPath) outputs.push_back({"--raw", rawPath});
+    if (factsPath) outputs.push_back({"--facts", factsPath});
+    if (headerPath) outputs.push_back({"--version-header", headerPath});
+    if (!OutputsAreSeparate(inputPath, outputs)) return 2;
 
     Scrambler scrambler;
     if (!scrambler.Build()) {

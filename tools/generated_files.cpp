@@ -34,7 +34,7 @@ std::string FactsText(const FirmwareFacts& facts) {
     std::snprintf(buffer, sizeof buffer, "type=0x%02X\nversion=%s\nfirst_page=%zu\nlast_page=%zu\npages=%zu\n",
                   unsigned{facts.type}, VersionText(facts.verHi, facts.verLo).c_str(), facts.firstPage, facts.lastPage,
                   facts.pages);
-    return buffer + ("hex=" + facts.hexPath + "\n");
+    return buffer + ("sha256=" + facts.sha256 + "\nhex=" + facts.hexPath + "\n");
 }
 
 std::string VersionHeader(const FirmwareFacts& facts) {
@@ -54,6 +54,9 @@ std::string VersionHeader(const FirmwareFacts& facts) {
 }
 
 namespace {
+
+// The file that WriteFile writes before it renames it to path.
+std::string TemporaryOf(const std::string& path) { return path + ".part"; }
 
 // Printable ASCII stays, except the backslash (which would join the next
 // line to a // comment when it ends the line); every other byte becomes \xNN.
@@ -105,7 +108,7 @@ std::string AbsolutePath(const char* path) {
 }
 
 bool WriteFile(const std::string& path, const std::string& content) {
-    const std::string temporary = path + ".part";
+    const std::string temporary = TemporaryOf(path);
     int error = 0;
     errno = 0;
     std::FILE* f = std::fopen(temporary.c_str(), "wb");
@@ -122,4 +125,45 @@ bool WriteFile(const std::string& path, const std::string& content) {
     }
     if (error != 0) std::fprintf(stderr, "%s: error: cannot write: %s\n", path.c_str(), std::strerror(error));
     return error == 0;
+}
+
+namespace {
+
+// Two paths name the same file: one that exists by its device and inode
+// (so also through a link), one that does not yet by its path with ".",
+// ".." and symbolic links resolved.
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    if (std::filesystem::equivalent(a, b, error)) return true;
+    std::error_code errorA, errorB;
+    const auto canonicalA = std::filesystem::weakly_canonical(std::filesystem::absolute(a, errorA), errorA);
+    const auto canonicalB = std::filesystem::weakly_canonical(std::filesystem::absolute(b, errorB), errorB);
+    return !errorA && !errorB && canonicalA == canonicalB;
+}
+
+}  // namespace
+
+bool OutputsAreSeparate(const char* inputPath, const std::vector<OutputFile>& outputs) {
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        const OutputFile& out = outputs[i];
+        const bool itself = SameFile(out.path, inputPath);
+        if (itself || SameFile(TemporaryOf(out.path), inputPath)) {
+            std::fprintf(stderr,
+                         "lumaris_embed_image: error: %s %s would overwrite the input file %s%s: nothing written\n",
+                         out.option, out.path.c_str(), inputPath, itself ? "" : " (its temporary file)");
+            return false;
+        }
+        for (size_t j = 0; j < i; ++j) {
+            const OutputFile& other = outputs[j];
+            const bool same = SameFile(out.path, other.path);
+            if (same || SameFile(out.path, TemporaryOf(other.path)) || SameFile(TemporaryOf(out.path), other.path)) {
+                std::fprintf(
+                    stderr, "lumaris_embed_image: error: %s %s and %s %s %s: nothing written\n", other.option,
+                    other.path.c_str(), out.option, out.path.c_str(),
+                    same ? "are the same file" : "would overwrite each other (one is the other's temporary file)");
+                return false;
+            }
+        }
+    }
+    return true;
 }

@@ -29,10 +29,11 @@ struct FirmwareFacts {
     uint8_t type = 0xFF;
     uint8_t verHi = 0xFF, verLo = 0xFF;
     size_t firstPage = 0, lastPage = 0, pages = 0;
+    std::string sha256;   // of the 64,512-byte flash image, 0xFF where unset
     std::string hexPath;  // absolute
 };
 
-// key=value lines: type, version, first_page, last_page, pages, hex.
+// key=value lines: type, version, first_page, last_page, pages, sha256, hex.
 std::string FactsText(const FirmwareFacts& facts);
 
 // LUMARIS_FIRMWARE_VERSION_TEXT and LUMARIS_FIRMWARE_TYPE_TEXT as string
@@ -48,6 +49,18 @@ const char* BaseName(const char* path);
 // The absolute form of path (path itself when it has none).
 std::string AbsolutePath(const char* path);
 
-// Writes through a temporary file, so that a failed run leaves no half file.
-// On failure prints why and returns false.
+// Writes through a temporary file (path + ".part"), so that a failed run
+// leaves no half file. On failure prints why and returns false.
 bool WriteFile(const std::string& path, const std::string& content);
+
+// One file the tool is asked to write, and the option that named it.
+struct OutputFile {
+    const char* option;  // "OUTPUT.cpp", "--raw", ...
+    std::string path;
+};
+
+// Whether writing the outputs leaves the input and each other alone: no
+// output, nor the temporary file it is written through, may be the input
+// file or another output, whatever the spelling of their paths (".", "..",
+// symbolic and hard links). Prints the first clash and returns false.
+bool OutputsAreSeparate(const char* inputPath, const std::vector<OutputFile>& outputs);

@@ -31,6 +31,7 @@ ImageSignature CheckSignature(const ParsedImage& image, Findings& findings) {
                         s.page, base, base + PAGE_SIZE - 1);
         return s;
     }
+    bool typesLastPage = false;  // the page where the device keeps its signature
     const size_t typeAt = base + SIGNATURE_TYPE_OFFSET;
     s.type = image.bytes[typeAt];
     if (image.lineOf[typeAt] == 0) {
@@ -41,16 +42,18 @@ ImageSignature CheckSignature(const ParsedImage& image, Findings& findings) {
                         s.type, typeAt, IMAGE_TYPE_FIRST, IMAGE_TYPE_LAST);
     } else {
         const size_t typeLastPage = TYPE_LAST_PAGE[s.type - IMAGE_TYPE_FIRST];
+        typesLastPage = s.page == typeLastPage;
         if (s.page > typeLastPage)
             findings.Report(true, highestLine,
                             "the highest used page %zu lies above page %zu, the last page of device type 0x%02X: "
                             "the updater refuses it",
                             s.page, typeLastPage, s.type);
         else if (s.page < typeLastPage)
-            findings.Report(false, highestLine,
-                            "the signature page %zu is not page %zu, where a device of type 0x%02X keeps its "
-                            "signature and version",
-                            s.page, typeLastPage, s.type);
+            findings.Report(true, highestLine,
+                            "the highest used page %zu is not page %zu, where a device of type 0x%02X keeps its "
+                            "signature and version: the device's pages %zu..%zu would keep their old content, and "
+                            "page %zu would get the signature without a version",
+                            s.page, typeLastPage, s.type, s.page + 1, typeLastPage - 1, typeLastPage);
     }
     const size_t hiAt = base + SIGNATURE_VERSION_HI_OFFSET, loAt = base + SIGNATURE_VERSION_LO_OFFSET;
     s.verHi = image.bytes[hiAt];
@@ -65,11 +68,13 @@ ImageSignature CheckSignature(const ParsedImage& image, Findings& findings) {
                         "the version bytes at 0x%04zX, 0x%04zX are FF FF, which the updater reads as no version: it "
                         "will ask before programming this image",
                         hiAt, loAt);
-    for (size_t a = base + DEVICE_SIGNATURE_OFFSET; a < base + PAGE_SIZE; ++a)
-        if (image.lineOf[a] != 0 && image.bytes[a] != 0xFF)
-            findings.Report(false, image.lineOf[a],
-                            "byte 0x%02X at 0x%04zX: the device keeps its application signature in the last two "
-                            "bytes of page %zu",
+    // The device writes its signature there after every page: they must
+    // still be erased then, or the update can never complete.
+    for (size_t a = base + DEVICE_SIGNATURE_OFFSET; typesLastPage && a < base + PAGE_SIZE; ++a)
+        if (image.bytes[a] != 0xFF)
+            findings.Report(true, image.lineOf[a],
+                            "byte 0x%02X at 0x%04zX: the device writes its application signature into the last two "
+                            "bytes of page %zu, which an image must leave out (or set to 0xFF): the updater refuses it",
                             image.bytes[a], a, s.page);
     return s;
 }

@@ -17,6 +17,8 @@ struct ImageSignature {
 
 // Refuses what the program would refuse (no data, a highest used page other
 // than 29, 62 or 124, a type byte uncovered or outside 0x81..0x86, a page
-// above the type's last page) and warns about what makes it ask or behave
-// unexpectedly (no version, the device's own signature bytes covered).
+// above the type's last page, a byte other than 0xFF where the device writes
+// its signature) and a highest used page below the type's last page, which
+// the program takes but which leaves the device with its old pages above the
+// image and no version. Warns about what makes the program ask (no version).
 ImageSignature CheckSignature(const ParsedImage& image, Findings& findings);

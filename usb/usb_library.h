@@ -26,17 +26,17 @@ constexpr uint32_t STRING_SELECTOR_ID = 0;
 constexpr uint32_t STRING_SELECTOR_PROBE = 2;
 
 struct UsbLibrary {
-    UsbStatus(USB_CALL* getDeviceCount)(uint32_t* count);                                     // 1
-    UsbStatus(USB_CALL* getDeviceString)(uint32_t index, void* buffer, uint32_t selector);   // 2
-    UsbStatus(USB_CALL* open)(uint32_t index, DeviceHandle* handle);                          // 3
-    UsbStatus(USB_CALL* close)(DeviceHandle handle);                                          // 4
-    UsbStatus(USB_CALL* read)(DeviceHandle handle, void* buffer, uint32_t length,
-                              uint32_t* bytesRead, void* overlapped);                          // 6
-    UsbStatus(USB_CALL* write)(DeviceHandle handle, void* buffer, uint32_t length,
-                               uint32_t* bytesWritten, void* overlapped);                      // 7
-    UsbStatus(USB_CALL* setup)(DeviceHandle handle, uint32_t first, uint32_t second);        // 9
+    UsbStatus(USB_CALL* getDeviceCount)(uint32_t* count);                                   // 1
+    UsbStatus(USB_CALL* getDeviceString)(uint32_t index, void* buffer, uint32_t selector);  // 2
+    UsbStatus(USB_CALL* open)(uint32_t index, DeviceHandle* handle);                        // 3
+    UsbStatus(USB_CALL* close)(DeviceHandle handle);                                        // 4
+    UsbStatus(USB_CALL* read)(DeviceHandle handle, void* buffer, uint32_t length, uint32_t* bytesRead,
+                              void* overlapped);  // 6
+    UsbStatus(USB_CALL* write)(DeviceHandle handle, void* buffer, uint32_t length, uint32_t* bytesWritten,
+                               void* overlapped);                                      // 7
+    UsbStatus(USB_CALL* setup)(DeviceHandle handle, uint32_t first, uint32_t second);  // 9
     UsbStatus(USB_CALL* queryRxQueue)(DeviceHandle handle, uint32_t* bytesWaiting,
-                                      uint32_t* queueStatus);                                 // 12
+                                      uint32_t* queueStatus);  // 12
 };
 
 // Ordinals of the rows above, in the same order.

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts that build: build steps run with their output kept
 # aside, and that output is shown only when a step fails, so that a failing
 # build says why (the compiler's or the embedding tool's file:line: error

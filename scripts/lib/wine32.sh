@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts that run Windows programs under Wine.
 # Whether this machine runs 32-bit Linux programs, which 32-bit Wine is.
 # A kernel may be built or booted without them (ia32 emulation off); then
