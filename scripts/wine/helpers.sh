@@ -234,7 +234,7 @@ painted_texts() {  # [first]
 # close box sends it (close) or makes it paint itself at once as uncovering
 # it does (redraw).
 window_message() {  # close|redraw
-    timeout 30 $WINE "$BIN/window_message.exe" "$1" 'Lumaris Update' >>"$DIR/window-message.log" 2>&1
+    timeout 30 "$WINE" "$BIN/window_message.exe" "$1" 'Lumaris Update' >>"$DIR/window-message.log" 2>&1
 }
 main_window_shown() { [ -n "$(timeout 5 xdotool search --onlyvisible --name '^Lumaris Update$' 2>/dev/null)" ]; }
 # Pixels that differ between two pictures of the same size (ImageMagick's
