@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "job/update_job.h"
+#include "platform/update_events.h"
 
 constexpr uint8_t CMD_GET_INFO = 0x00;
 constexpr uint8_t CMD_SET_PAGE = 0x01;
@@ -25,6 +26,12 @@ constexpr uint16_t APP_SIGNATURE = 0x3DC2;
 // How long a reply may take to be waiting in the receive queue, counted
 // afresh for every reply.
 constexpr uint32_t REPLY_WINDOW_MS = 100;
+
+// Reports a failed exchange through gEvents.exchangeFailed. A write or
+// read that failed outright is reported as DeviceGone when the bus no
+// longer counts job.deviceCount devices (or gives no count).
+void ReportExchangeFailure(UpdateJob& job, DeviceCommand command, uint32_t page, ExchangeFault fault, uint32_t detail,
+                           uint32_t expected);
 
 // Sends CMD_GET_INFO and decodes the 9-byte reply into job.info. Shows the
 // "Error" box when no device is open, when the write fails and when the read

@@ -4,26 +4,26 @@
 #include "platform/seams.h"
 #include "usb/usb_access.h"
 
-bool WaitForReply(UpdateJob& job, uint32_t length, bool stopOnQueryFailure) {
+ReplyWait WaitForReply(UpdateJob& job, uint32_t length, bool stopOnQueryFailure) {
     uint32_t waiting = 0;
     bool queryFailed = false;
     const uint32_t start = gClock.tickCount();
     while (waiting < length) {
         // Unsigned difference: correct across the wrap of the tick counter.
         if (gClock.tickCount() - start >= REPLY_WINDOW_MS) {
-            return false;
+            return queryFailed ? ReplyWait::QueryFailed : ReplyWait::TimedOut;
         }
         uint32_t polled = 0;
         if (LockedQueryRxQueue(job.handle, &polled) != USB_OK) {
             queryFailed = true;
             if (stopOnQueryFailure) {
-                return false;
+                return ReplyWait::QueryFailed;
             }
             continue;
         }
         waiting = polled;
     }
-    return !queryFailed;
+    return queryFailed ? ReplyWait::QueryFailed : ReplyWait::Ready;
 }
 
 ExchangeResult Exchange(UpdateJob& job, const uint8_t* packet, uint32_t packetLength, uint8_t* reply,
@@ -32,14 +32,15 @@ ExchangeResult Exchange(UpdateJob& job, const uint8_t* packet, uint32_t packetLe
     if (LockedWrite(job.handle, packet, packetLength, &written) != USB_OK) {
         return ExchangeResult::WriteFailed;
     }
-    if (!WaitForReply(job, replyLength, stopOnQueryFailure)) {
-        return ExchangeResult::NoReply;
+    switch (WaitForReply(job, replyLength, stopOnQueryFailure)) {
+        case ReplyWait::TimedOut: return ExchangeResult::NoReply;
+        case ReplyWait::QueryFailed: return ExchangeResult::QueryFailed;
+        case ReplyWait::Ready: break;
     }
     // A read that delivers fewer bytes than asked failed as surely as one
     // with a non-zero status: the rest of the buffer holds no reply.
     uint32_t read = 0;
-    if (LockedRead(job.handle, reply, replyLength, &read) != USB_OK || read != replyLength) {
-        return ExchangeResult::ReadFailed;
-    }
+    if (LockedRead(job.handle, reply, replyLength, &read) != USB_OK) return ExchangeResult::ReadFailed;
+    if (read != replyLength) return ExchangeResult::ShortRead;
     return ExchangeResult::Ok;
 }

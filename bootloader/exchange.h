@@ -5,15 +5,18 @@
 
 #include "job/update_job.h"
 
-// Polls the receive queue until `length` bytes are waiting. False when the
-// reply window closes first or when a query failed; with
-// `stopOnQueryFailure` a failed query ends the wait at once, otherwise
-// polling goes on until the window closes or the bytes are there.
-bool WaitForReply(UpdateJob& job, uint32_t length, bool stopOnQueryFailure);
+enum class ReplyWait { Ready, TimedOut, QueryFailed };
 
-enum class ExchangeResult { Ok, WriteFailed, NoReply, ReadFailed };
+// Polls the receive queue until `length` bytes are waiting. TimedOut when
+// the reply window closes first; QueryFailed when a query failed. With
+// `stopOnQueryFailure` a failed query ends the wait at once, otherwise
+// polling goes on until the window closes or the bytes are there (and the
+// wait still counts as QueryFailed).
+ReplyWait WaitForReply(UpdateJob& job, uint32_t length, bool stopOnQueryFailure);
+
+enum class ExchangeResult { Ok, WriteFailed, NoReply, QueryFailed, ReadFailed, ShortRead };
 
 // Writes `packet`, waits for `replyLength` bytes and reads them into `reply`.
-// A read that delivers fewer than `replyLength` bytes is ReadFailed.
+// A read that delivers fewer than `replyLength` bytes is ShortRead.
 ExchangeResult Exchange(UpdateJob& job, const uint8_t* packet, uint32_t packetLength, uint8_t* reply,
                         uint32_t replyLength, bool stopOnQueryFailure);

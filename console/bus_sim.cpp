@@ -16,6 +16,14 @@ namespace {
 
 enum class ExtraKind : uint8_t { Application, Bootloader, Unknown };
 
+// One more device: what it runs, and its own type and installed version
+// (the first device's when not given).
+struct ExtraDevice {
+    ExtraKind kind;
+    int deviceType;  // -1: as the first device
+    int installed;   // -1: as the first device
+};
+
 struct SimOptions {
     int deviceType = -1;  // -1: the image's own type
     bool bootloader = false;
@@ -27,14 +35,15 @@ struct SimOptions {
     uint32_t replyDelayMs = 1;
     uint32_t eraseDelayMs = 20;
     uint32_t restartDelayMs = 500;
-    std::vector<ExtraKind> more;
+    std::vector<ExtraDevice> more;
     bool summary = false;
+    std::vector<std::string> shaping;  // the options given that shape the first device
 };
 
 SimOptions gSim;
-std::unique_ptr<UpdateJob> gImage;   // the built-in image, to compare the device with
-std::vector<uint8_t> gInitialFlash;  // the first device's flash before the run
-SimDevice* gDevice = nullptr;
+std::unique_ptr<UpdateJob> gImage;  // the built-in image, to compare the device with
+std::vector<SimDevice*> gDevices;
+std::vector<std::vector<uint8_t>> gInitialFlashes;
 
 constexpr uint32_t DELAY_MAX_MS = 10000;
 constexpr uint32_t RESTART_DELAY_MAX_MS = 600000;
@@ -56,21 +65,41 @@ bool ParseFault(const char* text) {
     return false;
 }
 
+// KIND[:TYPE[:VERSION]], e.g. "bootloader:0x84:2.00".
+bool ParseExtra(const std::string& item) {
+    const size_t colon = item.find(':');
+    const std::string kind = item.substr(0, colon);
+    ExtraDevice extra{ExtraKind::Application, -1, -1};
+    if (kind == "bootloader") {
+        extra.kind = ExtraKind::Bootloader;
+    } else if (kind == "unknown") {
+        extra.kind = ExtraKind::Unknown;
+    } else if (kind != "application") {
+        return false;
+    }
+    if (colon != std::string::npos) {
+        const std::string rest = item.substr(colon + 1);
+        const size_t second = rest.find(':');
+        uint32_t type = 0;
+        if (!ParseConsoleNumber(rest.substr(0, second).c_str(), 0xFF, &type)) return false;
+        extra.deviceType = static_cast<int>(type);
+        if (second != std::string::npos) {
+            uint16_t version = 0;
+            if (!ParseConsoleVersion(rest.substr(second + 1).c_str(), &version)) return false;
+            extra.installed = version;
+        }
+    }
+    gSim.more.push_back(extra);
+    return true;
+}
+
 bool ParseMore(const char* text) {
     std::string list = text;
     size_t start = 0;
     while (start <= list.size()) {
         const size_t comma = list.find(',', start);
-        const std::string kind = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        if (kind == "application") {
-            gSim.more.push_back(ExtraKind::Application);
-        } else if (kind == "bootloader") {
-            gSim.more.push_back(ExtraKind::Bootloader);
-        } else if (kind == "unknown") {
-            gSim.more.push_back(ExtraKind::Unknown);
-        } else {
+        if (!ParseExtra(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start)))
             return false;
-        }
         if (comma == std::string::npos) break;
         start = comma + 1;
     }
@@ -89,40 +118,23 @@ void LoadImage() {
     gOutput = saved;
 }
 
-// Packets written with success, by their first byte (commands only: not the
-// page halves or the mode switch).
-uint32_t gPacketsByCommand[256];
+// Packets written with success to each device, by their first byte
+// (commands only: not the page halves or the mode switch).
+uint32_t gPacketsByCommand[SIM_MAX_DEVICES][256];
 UsbLibrary gSimTable;
 
 UsbStatus USB_CALL CountingWrite(DeviceHandle handle, void* buffer, uint32_t length, uint32_t* written,
                                  void* overlapped) {
     const UsbStatus status = gSimTable.write(handle, buffer, length, written, overlapped);
-    if (status == USB_OK && length > 0 && length < 32) ++gPacketsByCommand[static_cast<const uint8_t*>(buffer)[0]];
+    if (status != USB_OK || length == 0 || length >= 32) return status;
+    for (size_t i = 0; i < gSimBus.deviceCount; ++i) {
+        const SimDevice& d = gSimBus.devices[i];
+        if (d.open && d.handle == handle) ++gPacketsByCommand[i][static_cast<const uint8_t*>(buffer)[0]];
+    }
     return status;
 }
 
-uint32_t CountPackets(uint8_t command) { return gPacketsByCommand[command]; }
-
 }  // namespace
-
-const char BUS_USAGE[] =
-    "\n"
-    "The simulated device (Linux):\n"
-    "  --type 0xNN           device type, 0..255 (default: the image's type; 0x81..0x86 are known)\n"
-    "  --bootloader          the device starts in its bootloader (default: in its application)\n"
-    "  --installed VERSION   installed application version (default 0.90)\n"
-    "  --no-valid-app        the device holds no valid application\n"
-    "  --no-device           no device attached\n"
-    "  --fault KIND:N        one fault at the Nth packet sent; KIND is one of fail-status missing-reply\n"
-    "                        late-reply partial-reply bad-ack wrong-checksum vanish short-read\n"
-    "                        flipped-bit\n"
-    "  --reply-delay MS      the device's time to answer a command, 0..10000 (default 1)\n"
-    "  --erase-delay MS      added time to erase a page, 0..10000 (default 20)\n"
-    "  --restart-delay MS    its time off the bus when it restarts, 0..600000 (default 500)\n"
-    "  --more-devices LIST   more devices after the first, comma-separated: application, bootloader,\n"
-    "                        unknown (at most 3)\n"
-    "  --sim-summary         at the end, one JSON line on standard error: what the first device's flash\n"
-    "                        holds and which packets it was sent\n";
 
 OptionParse ParseBusOption(const std::string& name, const char* inlineValue, ArgCursor& args, std::string* error) {
     struct Flag {
@@ -140,6 +152,7 @@ OptionParse ParseBusOption(const std::string& name, const char* inlineValue, Arg
             return OptionParse::Error;
         }
         *flag.target = true;
+        if (name != "--sim-summary" && name != "--no-device") gSim.shaping.push_back(name);
         return OptionParse::Matched;
     }
     struct Delay {
@@ -160,6 +173,8 @@ OptionParse ParseBusOption(const std::string& name, const char* inlineValue, Arg
     if (!takesValue) return OptionParse::NotMine;
     const char* value = nullptr;
     if (!TakeOptionValue(name, inlineValue, args, &value, error)) return OptionParse::Error;
+    // The delays are the bus's timing, whatever is attached.
+    if (name.find("-delay") == std::string::npos) gSim.shaping.push_back(name);
     for (const Delay& delay : delays) {
         if (name != delay.name) continue;
         if (ParseConsoleNumber(value, delay.max, delay.target)) return OptionParse::Matched;
@@ -183,21 +198,38 @@ OptionParse ParseBusOption(const std::string& name, const char* inlineValue, Arg
                           "late-reply partial-reply bad-ack wrong-checksum vanish short-read flipped-bit");
     } else {
         if (ParseMore(value)) return OptionParse::Matched;
-        *error = BadValue(name, value, "a list of 1..3 of application, bootloader, unknown");
+        *error = BadValue(name, value,
+                          "a list of 1..7 of application, bootloader, unknown, each optionally with :TYPE and "
+                          ":TYPE:VERSION (e.g. bootloader:0x84:2.00)");
     }
     return OptionParse::Error;
 }
 
 bool BusOptionsAgree(std::string* error) {
-    if (gSim.noDevice &&
-        (gSim.deviceType >= 0 || gSim.bootloader || gSim.invalidApp || gSim.fault != SimFaultKind::None)) {
-        *error =
-            "--no-device conflicts with the options that shape the device (--type, --bootloader, "
-            "--no-valid-app, --fault)";
+    if (gSim.noDevice && !gSim.shaping.empty()) {
+        *error = "--no-device conflicts with " + gSim.shaping.front() + " (no device to shape)";
         return false;
     }
     return true;
 }
+
+namespace {
+
+// A device with the run's delays, an old application of `installed` with a
+// valid signature, and the rest of its flash filled.
+SimDevice* AddDevice(uint8_t type, uint16_t installed) {
+    SimDevice* d = SimAddDevice();
+    SimSetDeviceType(d, type);
+    d->replyDelayMs = gSim.replyDelayMs;
+    d->eraseDelayMs = gSim.eraseDelayMs;
+    d->rebootDelayMs = gSim.restartDelayMs;
+    std::memset(d->flash + 10 * SIM_PAGE_SIZE, OLD_FILL, SIM_FLASH_SIZE - 10 * SIM_PAGE_SIZE);
+    SimSetInstalledApp(d, static_cast<uint8_t>(installed >> 8), static_cast<uint8_t>(installed & 0xFF), true);
+    gDevices.push_back(d);
+    return d;
+}
+
+}  // namespace
 
 bool InstallBus(std::string*) {
     LoadImage();
@@ -208,23 +240,20 @@ bool InstallBus(std::string*) {
         gSimTable = gUsb;
         gUsb.write = CountingWrite;
     }
+    const uint8_t firstType = static_cast<uint8_t>(gSim.deviceType >= 0 ? gSim.deviceType : image.type);
     if (!gSim.noDevice) {
-        gDevice = SimAddDevice();
-        SimSetDeviceType(gDevice, static_cast<uint8_t>(gSim.deviceType >= 0 ? gSim.deviceType : image.type));
-        gDevice->mode = gDevice->backInMode = gSim.bootloader ? SimMode::Bootloader : SimMode::Application;
-        gDevice->replyDelayMs = gSim.replyDelayMs;
-        gDevice->eraseDelayMs = gSim.eraseDelayMs;
-        gDevice->rebootDelayMs = gSim.restartDelayMs;
-        std::memset(gDevice->flash + 10 * SIM_PAGE_SIZE, OLD_FILL, SIM_FLASH_SIZE - 10 * SIM_PAGE_SIZE);
-        SimSetInstalledApp(gDevice, static_cast<uint8_t>(gSim.installed >> 8),
+        SimDevice* first = AddDevice(firstType, gSim.installed);
+        first->mode = first->backInMode = gSim.bootloader ? SimMode::Bootloader : SimMode::Application;
+        SimSetInstalledApp(first, static_cast<uint8_t>(gSim.installed >> 8),
                            static_cast<uint8_t>(gSim.installed & 0xFF), !gSim.invalidApp);
-        gInitialFlash.assign(gDevice->flash, gDevice->flash + SIM_FLASH_SIZE);
     }
-    for (ExtraKind kind : gSim.more) {
-        SimDevice* extra = SimAddDevice();
-        extra->mode = extra->backInMode = kind == ExtraKind::Bootloader ? SimMode::Bootloader : SimMode::Application;
-        if (kind == ExtraKind::Unknown) SimSetAppName(extra, "LX-7 sensor");
+    for (const ExtraDevice& extra : gSim.more) {
+        SimDevice* d = AddDevice(extra.deviceType >= 0 ? static_cast<uint8_t>(extra.deviceType) : firstType,
+                                 extra.installed >= 0 ? static_cast<uint16_t>(extra.installed) : gSim.installed);
+        d->mode = d->backInMode = extra.kind == ExtraKind::Bootloader ? SimMode::Bootloader : SimMode::Application;
+        if (extra.kind == ExtraKind::Unknown) SimSetAppName(d, "LX-7 sensor");
     }
+    for (SimDevice* d : gDevices) gInitialFlashes.emplace_back(d->flash, d->flash + SIM_FLASH_SIZE);
     if (gSim.fault != SimFaultKind::None) {
         // Counted in packets: the number of receive-queue polls depends on
         // the real clock.
@@ -236,25 +265,29 @@ bool InstallBus(std::string*) {
 
 void FinishBus() {
     if (!gSim.summary) return;
-    if (!gDevice) {
+    if (gDevices.empty()) {
         std::fprintf(stderr, "{\"sim_device\":null}\n");
         return;
     }
-    uint32_t pages = 0, matching = 0;
-    for (size_t page = FIRST_APP_PAGE; page <= gDevice->lastPage && page < PAGE_COUNT; ++page) {
-        if (!gImage->PageMap[page]) continue;
-        ++pages;
-        const size_t base = page * PAGE_SIZE;
-        // The device keeps its signature in the last two bytes of its last page.
-        const size_t compared = page == gDevice->lastPage ? SIM_SIGNATURE_OFFSET : PAGE_SIZE;
-        matching += std::memcmp(gDevice->flash + base, gImage->ImageBuffer + base, compared) == 0;
+    for (size_t i = 0; i < gDevices.size(); ++i) {
+        const SimDevice* d = gDevices[i];
+        uint32_t pages = 0, matching = 0;
+        for (size_t page = FIRST_APP_PAGE; page <= d->lastPage && page < PAGE_COUNT; ++page) {
+            if (!gImage->PageMap[page]) continue;
+            ++pages;
+            const size_t base = page * PAGE_SIZE;
+            // The device keeps its signature in the last two bytes of its last page.
+            const size_t compared = page == d->lastPage ? SIM_SIGNATURE_OFFSET : PAGE_SIZE;
+            matching += std::memcmp(d->flash + base, gImage->ImageBuffer + base, compared) == 0;
+        }
+        const bool changed = std::memcmp(d->flash, gInitialFlashes[i].data(), SIM_FLASH_SIZE) != 0;
+        const uint32_t* packets = gPacketsByCommand[i];
+        std::fprintf(stderr,
+                     "{\"sim_device\":%zu,\"image_pages\":%u,\"pages_matching_image\":%u,\"signature_valid\":%s,"
+                     "\"flash_changed\":%s,\"flash_key_packets\":%u,\"erase_packets\":%u,\"halves_written\":%u,"
+                     "\"signature_packets\":%u,\"run_commands\":%u,\"mode_switches\":%u}\n",
+                     i, pages, matching, SimHasValidApp(d) ? "true" : "false", changed ? "true" : "false",
+                     packets[CMD_SET_FLASH_KEY], packets[CMD_ERASE_PAGE], d->halvesWritten,
+                     packets[CMD_WRITE_SIGNATURE], d->runCommands, d->modeSwitches);
     }
-    const bool changed = std::memcmp(gDevice->flash, gInitialFlash.data(), SIM_FLASH_SIZE) != 0;
-    std::fprintf(stderr,
-                 "{\"sim_device\":0,\"image_pages\":%u,\"pages_matching_image\":%u,\"signature_valid\":%s,"
-                 "\"flash_changed\":%s,\"flash_key_packets\":%u,\"erase_packets\":%u,\"halves_written\":%u,"
-                 "\"signature_packets\":%u,\"run_commands\":%u,\"mode_switches\":%u}\n",
-                 pages, matching, SimHasValidApp(gDevice) ? "true" : "false", changed ? "true" : "false",
-                 CountPackets(CMD_SET_FLASH_KEY), CountPackets(CMD_ERASE_PAGE), gDevice->halvesWritten,
-                 CountPackets(CMD_WRITE_SIGNATURE), gDevice->runCommands, gDevice->modeSwitches);
 }

@@ -117,9 +117,20 @@ void ShowProgress(uint32_t index, uint32_t total) {
 
 void OnPageProgrammed(uint8_t page, uint32_t index, uint32_t total, bool written, bool verified) {
     if (verified) return ShowProgress(index, total);
-    Say("page " + std::to_string(page) + " (" + std::to_string(index) + " of " + std::to_string(total) + ") " +
-        (written ? "does not match the image" : "was not written"));
+    // The cause came as a failure line already.
+    if (RecordedRun().failures == 0)
+        Insist("page " + std::to_string(page) + " (" + std::to_string(index) + " of " + std::to_string(total) + ") " +
+               (written ? "does not match the image" : "was not written"));
 }
+
+void OnExchangeFailed(const ExchangeFailure& failure) { Insist(FailureWords(failure, RecordedRun().pagesTotal)); }
+
+void OnRestartedDeviceAmbiguous(uint32_t fresh, uint32_t earlier) {
+    Say("after the restart: " + std::to_string(fresh) + " new bootloader(s), " + std::to_string(earlier) +
+        " that were there before; the device to program cannot be told");
+}
+
+void OnAlreadyCurrent() { Say("same version installed: nothing to program (--skip-current)"); }
 
 void OnSignatureWritten(bool acknowledged) {
     if (!acknowledged) Say("the signature write was not acknowledged");
@@ -139,16 +150,21 @@ void OnStopped(bool flashOpen) {
 
 void OnFinished(bool) {}
 
+// The window program's boxes: in words only where they add something (an
+// answer, or an error no failure line explained); as they are with -v.
 void Box(const BoxShown& box) {
-    if (box.error && !Normal()) {
-        StdoutTerminal().EndProgress();
-        std::fprintf(stderr, "box \"Error\"\n");
-        return;
+    const std::string text = Narrow(box.text, box.textLength);
+    if (Verbose()) {
+        std::string line = "box \"" + text + "\" caption \"" + Narrow(box.caption, box.captionLength) + "\"";
+        if (box.count > 1) line += " (" + std::to_string(box.count) + " times)";
+        Say(line);
     }
-    std::string line =
-        "box \"" + Narrow(box.text, box.textLength) + "\" caption \"" + Narrow(box.caption, box.captionLength) + "\"";
-    if (box.question) line += std::string(": answered ") + (box.answer == ANSWER_YES ? "yes" : "no") + box.answeredBy;
-    Say(line);
+    if (box.question) {
+        Say(std::string("answered ") + (box.answer == ANSWER_YES ? "yes" : "no") + box.answeredBy);
+    } else if (box.error && RecordedRun().failures == 0) {
+        Insist("the window program would show: " + text +
+               (box.count > 1 ? " (" + std::to_string(box.count) + " times)" : ""));
+    }
 }
 
 void Text(int x, int y, const wchar_t* text, size_t length) {
@@ -177,6 +193,10 @@ void Failure(ConsoleCommand, const ConsoleResult& result) {
     std::fflush(stderr);
 }
 
+void Attempt(uint32_t attempt, uint32_t attempts, const ConsoleResult& after) {
+    Insist("attempt " + std::to_string(attempt) + " of " + std::to_string(attempts) + ", after: " + after.line);
+}
+
 }  // namespace
 
 const ConsoleWriter HUMAN_WRITER = {
@@ -195,6 +215,9 @@ const ConsoleWriter HUMAN_WRITER = {
             .signatureWritten = OnSignatureWritten,
             .signatureConfirmed = OnSignatureConfirmed,
             .runSent = OnRunSent,
+            .exchangeFailed = OnExchangeFailed,
+            .restartedDeviceAmbiguous = OnRestartedDeviceAmbiguous,
+            .alreadyCurrent = OnAlreadyCurrent,
             .checkVerdict = OnCheckVerdict,
             .stopped = OnStopped,
             .finished = OnFinished,
@@ -206,4 +229,5 @@ const ConsoleWriter HUMAN_WRITER = {
     .stopDeferred = StopDeferred,
     .result = Result,
     .failure = Failure,
+    .attempt = Attempt,
 };

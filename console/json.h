@@ -14,10 +14,22 @@ JsonLine JsonEvent(const char* event, uint32_t elapsedMs);
 void JsonAddString(JsonLine& line, const char* key, const std::string& value);
 // Bytes as a string: printable ASCII as it is, everything else escaped.
 void JsonAddBytes(JsonLine& line, const char* key, const uint8_t* bytes, size_t length);
+// A device's identification string: its text when the bytes are well-formed
+// UTF-8; otherwise as JsonAddBytes (non-ASCII bytes as \u00XX), followed by
+// `key`_hex with the raw bytes in hexadecimal.
+void JsonAddId(JsonLine& line, const char* key, const uint8_t* bytes, size_t length);
 // A wide string: ASCII as it is, everything else as \uXXXX.
 void JsonAddWide(JsonLine& line, const char* key, const wchar_t* text, size_t length);
 void JsonAddNumber(JsonLine& line, const char* key, int64_t value);
 void JsonAddBool(JsonLine& line, const char* key, bool value);
 void JsonAddNull(JsonLine& line, const char* key);
+// `raw` as the value, already in JSON.
+void JsonAddRaw(JsonLine& line, const char* key, const std::string& raw);
+// An object to nest in a line (JsonAddObject), without event or time.
+JsonLine JsonObject();
+void JsonAddObject(JsonLine& line, const char* key, const JsonLine& object);
+// Ends the object and the line; JsonPut then writes it to `out`, flushed.
+void JsonClose(JsonLine& line);
+void JsonPut(const JsonLine& line, std::FILE* out);
 // Closes the object and writes it with a line end to `out`, flushed.
 void JsonWrite(JsonLine& line, std::FILE* out);

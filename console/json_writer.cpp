@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "console/json.h"
+#include "console/json_result.h"
 #include "console/recorder.h"
 #include "console/report.h"
 #include "console/text.h"
@@ -11,16 +12,21 @@
 
 namespace {
 
+std::FILE* gScreen = stdout;
+std::FILE* gLog = nullptr;
+
 JsonLine Event(const char* name) { return JsonEvent(name, ReportElapsedMs()); }
-void Emit(JsonLine& line) { JsonWrite(line, stdout); }
+
+void Emit(JsonLine& line) {
+    JsonClose(line);
+    // The log first: a line seen on the screen is in the log already.
+    if (gLog) JsonPut(line, gLog);
+    if (gScreen) JsonPut(line, gScreen);
+}
 
 void EmitBare(const char* name) {
     JsonLine line = Event(name);
     Emit(line);
-}
-
-const char* CommandName(ConsoleCommand command) {
-    return command == ConsoleCommand::Check ? "check" : command == ConsoleCommand::List ? "list" : "update";
 }
 
 void OnDeviceFound(uint32_t index, DeviceKind kind, const uint8_t* id, size_t length) {
@@ -28,7 +34,7 @@ void OnDeviceFound(uint32_t index, DeviceKind kind, const uint8_t* id, size_t le
     JsonAddNumber(line, "index", index);
     JsonAddString(line, "kind", KindName(kind));
     if (id) {
-        JsonAddBytes(line, "id", id, length);
+        JsonAddId(line, "id", id, length);
     } else {
         JsonAddNull(line, "id");
     }
@@ -119,6 +125,21 @@ void OnRunSent(bool written) {
     Emit(line);
 }
 
+void OnExchangeFailed(const ExchangeFailure& failure) {
+    JsonLine line = Event("failure");
+    JsonAddFailureFields(line, failure);
+    Emit(line);
+}
+
+void OnRestartedDeviceAmbiguous(uint32_t fresh, uint32_t earlier) {
+    JsonLine line = Event("restarted_device_ambiguous");
+    JsonAddNumber(line, "new_bootloaders", fresh);
+    JsonAddNumber(line, "earlier_bootloaders", earlier);
+    Emit(line);
+}
+
+void OnAlreadyCurrent() { EmitBare("already_current"); }
+
 void OnCheckVerdict(CheckVerdict verdict) {
     JsonLine line = Event("check_verdict");
     JsonAddString(line, "verdict", VerdictName(verdict));
@@ -152,6 +173,7 @@ void Box(const BoxShown& box) {
     JsonAddWide(line, "caption", box.caption, box.captionLength);
     JsonAddNumber(line, "style", box.style);
     JsonAddString(line, "answer", AnswerName(box.answer));
+    JsonAddNumber(line, "count", box.count);
     Emit(line);
 }
 
@@ -179,6 +201,7 @@ void StopDeferred(uint32_t pagesLeft) {
     JsonLine line = Event("stop_deferred");
     JsonAddNumber(line, "pages_left", pagesLeft);
     Emit(line);
+    if (!gScreen) return;  // the screen's writer says it
     std::fprintf(stderr,
                  "lumaris-update: stopping now would leave the device without firmware: the update finishes first "
                  "(%u page(s) left); press Ctrl+C again to stop at once\n",
@@ -188,50 +211,27 @@ void StopDeferred(uint32_t pagesLeft) {
 
 void Result(ConsoleCommand command, const ConsoleResult& result, const RunRecord& run) {
     JsonLine line = Event("result");
-    JsonAddString(line, "command", CommandName(command));
-    JsonAddString(line, "outcome", result.outcome);
-    JsonAddNumber(line, "exit_code", result.exitCode);
-    JsonAddNumber(line, "pages_total", run.pagesTotal);
-    JsonAddNumber(line, "pages_programmed", run.pagesWritten);
-    JsonAddNumber(line, "pages_verified", run.pagesVerified);
-    JsonAddBool(line, "signature_confirmed", run.signatureConfirmed);
-    JsonAddBool(line, "run_sent", run.runSent);
-    JsonAddString(line, "device_state", result.deviceState);
-    if (run.identified) {
-        JsonAddString(line, "device_type", FormatByte(run.deviceType));
-        JsonAddString(line, "installed_version", FormatVersion(run.installedHi, run.installedLo));
-    } else {
-        JsonAddNull(line, "device_type");
-        JsonAddNull(line, "installed_version");
-    }
-    if (run.imagePrepared && run.imageLoaded) {
-        JsonAddString(line, "image_version", FormatVersion(run.imageHi, run.imageLo));
-    } else {
-        JsonAddNull(line, "image_version");
-    }
-    JsonAddNumber(line, "elapsed_ms", ReportElapsedMs());
-    JsonAddString(line, "message", result.line);
+    JsonAddResultFields(line, command, result, run);
     Emit(line);
 }
 
 void Failure(ConsoleCommand command, const ConsoleResult& result) {
-    std::fprintf(stderr, "lumaris-update: %s\n", result.line.c_str());
-    std::fflush(stderr);
+    if (gScreen) {
+        std::fprintf(stderr, "lumaris-update: %s\n", result.line.c_str());
+        std::fflush(stderr);
+    }
+    const RunRecord none;
     JsonLine line = Event("result");
-    JsonAddString(line, "command", CommandName(command));
-    JsonAddString(line, "outcome", result.outcome);
-    JsonAddNumber(line, "exit_code", result.exitCode);
-    JsonAddNumber(line, "pages_total", 0);
-    JsonAddNumber(line, "pages_programmed", 0);
-    JsonAddNumber(line, "pages_verified", 0);
-    JsonAddBool(line, "signature_confirmed", false);
-    JsonAddBool(line, "run_sent", false);
-    JsonAddString(line, "device_state", result.deviceState);
-    JsonAddNull(line, "device_type");
-    JsonAddNull(line, "installed_version");
-    JsonAddNull(line, "image_version");
-    JsonAddNumber(line, "elapsed_ms", ReportElapsedMs());
-    JsonAddString(line, "message", result.line);
+    JsonAddResultFields(line, command, result, none);
+    Emit(line);
+}
+
+void Attempt(uint32_t attempt, uint32_t attempts, const ConsoleResult& after) {
+    JsonLine line = Event("attempt");
+    JsonAddNumber(line, "attempt", attempt);
+    JsonAddNumber(line, "of", attempts);
+    JsonAddString(line, "after", after.outcome);
+    JsonAddString(line, "cause", RecordedRun().failures ? FaultName(RecordedRun().failure.fault) : "none");
     Emit(line);
 }
 
@@ -253,6 +253,9 @@ const ConsoleWriter JSON_WRITER = {
             .signatureWritten = OnSignatureWritten,
             .signatureConfirmed = OnSignatureConfirmed,
             .runSent = OnRunSent,
+            .exchangeFailed = OnExchangeFailed,
+            .restartedDeviceAmbiguous = OnRestartedDeviceAmbiguous,
+            .alreadyCurrent = OnAlreadyCurrent,
             .checkVerdict = OnCheckVerdict,
             .stopped = OnStopped,
             .finished = OnFinished,
@@ -264,4 +267,10 @@ const ConsoleWriter JSON_WRITER = {
     .stopDeferred = StopDeferred,
     .result = Result,
     .failure = Failure,
+    .attempt = Attempt,
 };
+
+void JsonWriterTargets(std::FILE* screen, std::FILE* log) {
+    gScreen = screen;
+    gLog = log;
+}

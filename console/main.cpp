@@ -2,22 +2,29 @@
 // production lines. It says what the core does while it does it (through the
 // core's events), answers the questions from its options, and ends with an
 // exit code that tells what the device holds. The bus it talks to comes from
-// console_bus_sim.cpp (Linux) or console_bus_win32.cpp (Windows).
+// console/bus_sim.cpp (Linux) or console/bus_win32.cpp (Windows).
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "console/bus.h"
 #include "console/interrupt.h"
 #include "console/json.h"
+#include "console/json_result.h"
 #include "console/options.h"
+#include "console/recorder.h"
 #include "console/report.h"
 #include "console/sha256.h"
 #include "devicelink/device_link.h"
+#include "flashing/flashing.h"
 #include "image/image_validation.h"
 #include "job/update_job.h"
 #include "platform/console_platform.h"
 #include "platform/seams.h"
+#include "platform/update_events.h"
 #include "worker/update_worker.h"
 
 #ifndef LUMARIS_VERSION
@@ -26,14 +33,30 @@
 
 namespace {
 
-// --info and --version: the built-in image, no device.
-int ShowImage(const ConsoleOptions& options) {
+struct ImageFacts {
+    bool loaded;
+    ImageSummary summary;
+    std::string sha256;
+};
+
+void NoLine(const char*) {}
+
+// The built-in image, loaded without its loader line.
+ImageFacts LoadImageFacts() {
     auto image = std::make_unique<UpdateJob>();
     CreateUpdateJob(*image);
+    const OutputSeam saved = gOutput;
+    gOutput = OutputSeam{NoLine};
     const bool loaded = LoadEmbeddedImage(*image);
-    const ImageSummary summary = SummariseImage(*image);
+    gOutput = saved;
+    return ImageFacts{loaded, SummariseImage(*image), Sha256Hex(image->ImageBuffer, sizeof image->ImageBuffer)};
+}
+
+// --info and --version: the built-in image, no device.
+int ShowImage(const ConsoleOptions& options, const ImageFacts& image) {
+    const ImageSummary& summary = image.summary;
     const std::string version = FormatVersion(summary.verHi, summary.verLo);
-    if (!loaded) {
+    if (!image.loaded) {
         return ReportFailure(options.command, Outcome::ImageNotLoaded, "the built-in image does not load");
     }
     if (options.command == ConsoleCommand::Version) {
@@ -49,7 +72,6 @@ int ShowImage(const ConsoleOptions& options) {
         }
         return 0;
     }
-    const std::string sha = Sha256Hex(image->ImageBuffer, sizeof image->ImageBuffer);
     if (options.json) {
         JsonLine line = JsonEvent("info", ReportElapsedMs());
         JsonAddString(line, "image_type", FormatByte(summary.type));
@@ -57,46 +79,146 @@ int ShowImage(const ConsoleOptions& options) {
         JsonAddNumber(line, "first_page", summary.firstPage);
         JsonAddNumber(line, "last_page", summary.lastPage);
         JsonAddNumber(line, "pages", summary.pages);
-        JsonAddNumber(line, "flash_image_bytes", sizeof image->ImageBuffer);
-        JsonAddString(line, "sha256", sha);
+        JsonAddNumber(line, "flash_image_bytes", static_cast<int64_t>(IMAGE_SIZE));
+        JsonAddString(line, "sha256", image.sha256);
         JsonWrite(line, stdout);
     } else {
         ReportLine("image: device type " + FormatByte(summary.type) + ", firmware " + version + ", pages " +
                    std::to_string(summary.firstPage) + ".." + std::to_string(summary.lastPage) + " (" +
                    std::to_string(summary.pages) + " with data)");
-        ReportLine("sha256 of the " + std::to_string(sizeof image->ImageBuffer) + "-byte flash image: " + sha);
+        ReportLine("sha256 of the " + std::to_string(IMAGE_SIZE) + "-byte flash image: " + image.sha256);
     }
     return 0;
 }
 
-int RunOnDevice(const ConsoleOptions& options) {
+struct SeenDevice {
+    uint32_t index;
+    DeviceKind kind;
+    std::vector<uint8_t> id;
+    bool readable;
+};
+std::vector<SeenDevice> gSurvey;
+
+void Survey(uint32_t index, DeviceKind kind, const uint8_t* id, size_t length) {
+    gSurvey.push_back(
+        SeenDevice{index, kind, id ? std::vector<uint8_t>(id, id + length) : std::vector<uint8_t>{}, id != nullptr});
+}
+
+// The Lumaris devices attached (application or bootloader), looked at
+// without a word to the output; false when the bus gives no count.
+bool SurveyDevices() {
+    gSurvey.clear();
+    const UpdateEvents saved = gEvents;
+    UpdateEvents survey = NO_UPDATE_EVENTS;
+    survey.deviceFound = Survey;
+    gEvents = survey;
+    gUsbLock.initialise();
+    const bool counted = ListDevices();
+    gUsbLock.remove();
+    gEvents = saved;
+    return counted;
+}
+
+std::vector<const SeenDevice*> LumarisDevices() {
+    std::vector<const SeenDevice*> found;
+    for (const SeenDevice& device : gSurvey)
+        if (device.kind == DeviceKind::Application || device.kind == DeviceKind::Bootloader) found.push_back(&device);
+    return found;
+}
+
+// More than one Lumaris device and no --device: list them, write nothing.
+int AskForDeviceChoice(const ConsoleOptions& options, size_t lumaris) {
+    for (const SeenDevice& device : gSurvey) {
+        ForEachWriter([&](const ConsoleWriter& w) {
+            w.events.deviceFound(device.index, device.kind, device.readable ? device.id.data() : nullptr,
+                                 device.id.size());
+        });
+    }
+    const ConsoleResult result =
+        MakeResult(Outcome::DeviceChoiceNeeded, DeviceState::Unchanged,
+                   std::to_string(lumaris) + " Lumaris devices are attached: choose one with --device N (N as listed " +
+                       "above); nothing was written");
+    ReportResult(options.command, result);
+    return result.exitCode;
+}
+
+// A failure that another attempt may mend: the device did not answer, or
+// answered short, or left the bus.
+bool Retryable(const ConsoleResult& result, const RunRecord& run) {
+    if (result.exitCode != static_cast<int>(ExitCode::Failed) &&
+        result.exitCode != static_cast<int>(ExitCode::NoApplication))
+        return false;
+    if (run.failures == 0 || run.stopped || run.stopRequested || run.answered) return false;
+    switch (run.failure.fault) {
+        case ExchangeFault::NoReply:
+        case ExchangeFault::ShortRead:
+        case ExchangeFault::ReadFailed:
+        case ExchangeFault::DeviceGone: return true;
+        default: return false;
+    }
+}
+
+int RunDevices(const ConsoleOptions& options, RunContext& context) {
+    const uint32_t attempts = options.command == ConsoleCommand::Update ? options.retries + 1 : 1;
+    context.attempts = attempts;
+    ConsoleResult result{};
+    for (uint32_t attempt = 1;; ++attempt) {
+        context.attempt = attempt;
+        ReportSetContext(context);
+        uint32_t device = options.device;
+        if (device == ANY_DEVICE) {
+            if (!SurveyDevices()) {
+                return ReportFailure(options.command, Outcome::NoDeviceCount, "the USB library gave no device count");
+            }
+            const auto lumaris = LumarisDevices();
+            if (lumaris.size() > 1) return AskForDeviceChoice(options, lumaris.size());
+            // One device: that one, so that a bootloader that turns up during
+            // its restart is not taken for it.
+            if (lumaris.size() == 1 && gSurvey.front().kind != DeviceKind::Unknown) device = lumaris.front()->index;
+        }
+        WorkerSteps steps = options.command == ConsoleCommand::Check ? CheckSteps(options.restartWait)
+                                                                     : UpdateSteps(options.restartWait);
+        if (options.skipCurrent && options.command == ConsoleCommand::Update) steps.program = SkipCurrentOrProgram;
+        steps.device = device;
+        RunWorker(steps);
+        RunRecord run = ReportedRun();
+        run.stopRequested = InterruptRequested();
+        run.skipCurrent = options.skipCurrent;
+        run.chosenDevice = options.device;
+        result = DecideResult(options.command, run);
+        if (attempt == attempts || !Retryable(result, run)) break;
+        ReportAttempt(attempt + 1, attempts, result);
+        RecorderReset();
+    }
+    ReportResult(options.command, result);
+    return result.exitCode;
+}
+
+int RunOnDevice(const ConsoleOptions& options, RunContext& context) {
     std::string error;
     if (!InstallBus(&error)) {
         return ReportFailure(options.command, Outcome::NoLibrary, error);
     }
     if (options.verbosity == ConsoleVerbosity::Verbose) InstallPacketTrace();
-
-    switch (options.command) {
-        case ConsoleCommand::List:
-            gUsbLock.initialise();
-            if (!ListDevices()) {
-                gUsbLock.remove();
-                FinishBus();
-                return ReportFailure(options.command, Outcome::NoDeviceCount, "the USB library gave no device count");
-            }
-            gUsbLock.remove();
-            break;
-        case ConsoleCommand::Check: RunWorker(CheckSteps(options.restartWait)); break;
-        default: RunWorker(UpdateSteps(options.restartWait)); break;
+    int exitCode = 0;
+    if (options.command == ConsoleCommand::List) {
+        gUsbLock.initialise();
+        const bool counted = ListDevices();
+        gUsbLock.remove();
+        if (!counted) {
+            exitCode = ReportFailure(options.command, Outcome::NoDeviceCount, "the USB library gave no device count");
+        } else {
+            const ConsoleResult result = DecideResult(options.command, ReportedRun());
+            // --list prints its devices, not a count, as its human output.
+            if (options.json || ReportedRun().devicesListed == 0) ReportResult(options.command, result);
+            exitCode = result.exitCode;
+        }
+    } else {
+        exitCode = RunDevices(options, context);
     }
-    RunRecord run = ReportedRun();
-    run.stopRequested = InterruptRequested();
-    const ConsoleResult result = DecideResult(options.command, run);
-    // --list prints its devices, not a count, as its human output.
-    if (options.command != ConsoleCommand::List || options.json) ReportResult(options.command, result);
     FinishBus();
     ConsoleRunEnded();
-    return result.exitCode;
+    return exitCode;
 }
 
 }  // namespace
@@ -113,13 +235,33 @@ int main(int argc, char** argv) {
         std::fputs(BUS_USAGE, stdout);
         return 0;
     }
+    // The log is opened before anything reaches a device.
+    std::FILE* log = nullptr;
+    if (options.logPath) {
+        log = std::fopen(options.logPath, "a");
+        if (!log) {
+            std::fprintf(stderr, "lumaris-update: --log: \"%s\" cannot be opened: %s\n", options.logPath,
+                         std::strerror(errno));
+            return static_cast<int>(ExitCode::Usage);
+        }
+    }
 
     ConsoleSystemInstall();
     InterruptInstall();
     ReportInstall(ReportSettings{options.json, options.verbosity, options.answers, ConsoleIsTerminal(stdin),
-                                 ConsoleIsTerminal(stdout)});
+                                 ConsoleIsTerminal(stdout), log});
+    const ImageFacts image = LoadImageFacts();
+    RunContext context;
+    context.programVersion = LUMARIS_VERSION;
+    context.imageVersion = FormatVersion(image.summary.verHi, image.summary.verLo);
+    context.imageSha256 = image.sha256;
+    context.label = options.label;
+    ReportSetContext(context);
     if (options.command == ConsoleCommand::Info || options.command == ConsoleCommand::Version) {
-        return ShowImage(options);
+        return ShowImage(options, image);
     }
-    return RunOnDevice(options);
+    if (log) JsonWriteRunStarted(log, context, argc, argv);
+    const int exitCode = RunOnDevice(options, context);
+    if (log) std::fclose(log);
+    return exitCode;
 }

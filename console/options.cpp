@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <set>
 
 namespace {
@@ -38,7 +39,31 @@ const CommonOption COMMON_OPTIONS[] = {
     {"-v", Kind::Verbosity, static_cast<int>(ConsoleVerbosity::Verbose)},
     {"--verbose", Kind::Verbosity, static_cast<int>(ConsoleVerbosity::Verbose)},
     {"--restart-wait", Kind::Value, 0},
+    {"--device", Kind::Value, 0},
+    {"--log", Kind::Value, 0},
+    {"--label", Kind::Value, 0},
+    {"--retries", Kind::Value, 0},
+    {"--skip-current", Kind::Flag, 1},
 };
+
+constexpr uint32_t RETRIES_MAX = 5;
+
+// The value of a Kind::Value option other than --restart-wait.
+bool ParseValue(const std::string& name, const char* value, ConsoleOptions* options, std::string* error) {
+    if (name == "--device") {
+        if (ParseConsoleNumber(value, JOB_DEVICE_SLOTS - 1, &options->device)) return true;
+        *error = BadValue(name, value, "a device index in 0..127 as --list shows it (decimal or 0x hex)");
+    } else if (name == "--retries") {
+        if (ParseConsoleNumber(value, RETRIES_MAX, &options->retries)) return true;
+        *error = BadValue(name, value, "a number of retries in 0..5");
+    } else if (*value == '\0') {
+        *error = name + " needs a value that is not empty";
+    } else {
+        (name == "--log" ? options->logPath : options->label) = value;
+        return true;
+    }
+    return false;
+}
 
 bool ParseRestartWait(const char* value, RestartWait* wait) {
     if (std::strcmp(value, "auto") == 0) {
@@ -59,47 +84,6 @@ bool Conflicts(const char* kind, const std::string& earlier, const std::string& 
 }
 
 }  // namespace
-
-const char CONSOLE_USAGE[] =
-    "usage: lumaris-update [command] [options]\n"
-    "Brings the firmware of a Lumaris device up to date with the image built into the program.\n"
-    "\n"
-    "Commands (at most one; none: update the first device found):\n"
-    "  --check               pre-flight: find, restart and identify the device, check the image against\n"
-    "                        it and say what an update would do; writes nothing, then starts the device\n"
-    "  --list                list every attached device: index, identification string, what it runs\n"
-    "  --info                the built-in image: device type, version, pages, SHA-256 of its flash image\n"
-    "  --version             program version and built-in image version\n"
-    "  --help, -h            this text\n"
-    "\n"
-    "Options:\n"
-    "  --yes | --no          answer the questions before an older or unversioned image (default: ask\n"
-    "                        when standard input is a terminal, else No)\n"
-    "  --json                one JSON object per line on standard output, and nothing else there\n"
-    "  -q, --quiet           print only the final line and errors\n"
-    "  -v, --verbose         also print each packet sent and each reply read\n"
-    "  --restart-wait MS|auto  wait after the restart request, 0..60000 ms (default 2000); auto: look\n"
-    "                        for the bootloader every millisecond and go on when it appears, 10000 ms at most.\n"
-    "                        No wait when the device is found in its bootloader. When fewer devices are\n"
-    "                        attached after the wait than before it, the restarted device is not back:\n"
-    "                        nothing is written to any device (switched-device-missing, exit 1)\n"
-    "Numbers are decimal or 0x hexadecimal; versions are written 1.10 (major.minor) or 0x010A.\n"
-    "\n"
-    "Exit codes:\n"
-    "  0  the device runs the image: every page verified, signature confirmed\n"
-    "     (--check: an update would program without a question; --list, --info: done)\n"
-    "  1  failure: no device, image refused, programming failed, or the device was left\n"
-    "     without a valid application\n"
-    "  2  usage error\n"
-    "  3  nothing programmed and the device still holds its valid application (a question answered No)\n"
-    "     (--check: an update would ask a question first)\n"
-    "  130  stopped by Ctrl+C, Ctrl+Break, SIGINT, SIGTERM or the console window's close\n"
-    "\n"
-    "Stopping: before flash writing is unlocked, Ctrl+C stops after the current exchange and sends a\n"
-    "device that was switched into its bootloader back to its application. While pages are written a\n"
-    "stop would leave the device without firmware: the first Ctrl+C says so and the update finishes;\n"
-    "a second one stops at once (no valid application: run the update again). A closed standard output\n"
-    "does not stop an update: it is noted once on standard error.\n";
 
 bool ParseConsoleNumber(const char* text, uint32_t max, uint32_t* out) {
     if (!text || !*text) return false;
@@ -235,11 +219,13 @@ bool ParseConsoleOptions(int argc, char** argv, BusOptionParser parseBus, Consol
                 verbosity = name;
                 options->verbosity = static_cast<ConsoleVerbosity>(common->value);
                 break;
-            case Kind::Flag: options->json = true; break;
+            case Kind::Flag: (common->value ? options->skipCurrent : options->json) = true; break;
             case Kind::Value: {
                 const char* value = nullptr;
                 if (!TakeOptionValue(name, inlineValue, args, &value, error)) return false;
-                if (!ParseRestartWait(value, &options->restartWait)) {
+                if (name != "--restart-wait") {
+                    if (!ParseValue(name, value, options, error)) return false;
+                } else if (!ParseRestartWait(value, &options->restartWait)) {
                     *error = BadValue(name, value, "auto or a number of milliseconds in 0..60000 (decimal or 0x hex)");
                     return false;
                 }
@@ -255,8 +241,13 @@ bool ParseConsoleOptions(int argc, char** argv, BusOptionParser parseBus, Consol
         *error = answer + " conflicts with " + command + " (it asks no question)";
         return false;
     }
-    if (!waits && seen.count("--restart-wait")) {
-        *error = "--restart-wait conflicts with " + command + " (it restarts no device)";
+    for (const char* option : {"--restart-wait", "--device", "--log", "--label", "--skip-current"}) {
+        if (waits || !seen.count(option)) continue;
+        *error = std::string(option) + " conflicts with " + command + " (it updates and checks no device)";
+        return false;
+    }
+    if (!asks && seen.count("--retries")) {
+        *error = "--retries conflicts with " + command + " (only an update is retried)";
         return false;
     }
     if (c == ConsoleCommand::Help && seen.size() > 1) {

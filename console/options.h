@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "job/update_job.h"
 #include "worker/update_worker.h"
 
 enum class ConsoleCommand { Update, Check, List, Info, Version, Help };
@@ -19,6 +20,11 @@ struct ConsoleOptions {
     ConsoleVerbosity verbosity = ConsoleVerbosity::Normal;
     // No wait when the device is found in its bootloader: nothing restarts.
     RestartWait restartWait = {RESTART_WAIT_MS, false, true};
+    uint32_t device = ANY_DEVICE;   // --device
+    const char* logPath = nullptr;  // --log
+    const char* label = nullptr;    // --label
+    uint32_t retries = 0;           // --retries
+    bool skipCurrent = false;       // --skip-current
 };
 
 constexpr uint32_t RESTART_WAIT_MAX_MS = 60000;

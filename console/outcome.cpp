@@ -12,8 +12,9 @@ struct OutcomeRow {
 
 constexpr OutcomeRow OUTCOMES[] = {
     {Outcome::Updated, "updated", ExitCode::Ok},
+    {Outcome::Current, "current", ExitCode::Ok},
     {Outcome::NotStarted, "not-started", ExitCode::Failed},
-    {Outcome::ProgrammingFailed, "programming-failed", ExitCode::Failed},
+    {Outcome::ProgrammingFailed, "programming-failed", ExitCode::NoApplication},
     {Outcome::Declined, "declined", ExitCode::NotProgrammed},
     {Outcome::DeclinedNoApplication, "declined", ExitCode::Failed},
     {Outcome::Refused, "refused", ExitCode::Failed},
@@ -23,7 +24,11 @@ constexpr OutcomeRow OUTCOMES[] = {
     {Outcome::NoBootloader, "no-bootloader", ExitCode::Failed},
     {Outcome::SwitchedDeviceMissing, "switched-device-missing", ExitCode::Failed},
     {Outcome::Interrupted, "interrupted", ExitCode::Interrupted},
+    {Outcome::RunNotSent, "run-not-sent", ExitCode::Failed},
+    {Outcome::DeviceChoiceNeeded, "device-choice-needed", ExitCode::Usage},
+    {Outcome::RestartedDeviceAmbiguous, "restarted-device-ambiguous", ExitCode::Failed},
     {Outcome::WouldProgram, "would-program", ExitCode::Ok},
+    {Outcome::WouldSkip, "would-skip", ExitCode::Ok},
     {Outcome::WouldAsk, "would-ask", ExitCode::NotProgrammed},
     {Outcome::WouldRefuse, "would-refuse", ExitCode::Failed},
     {Outcome::Listed, "listed", ExitCode::Ok},
@@ -42,7 +47,8 @@ constexpr bool RowsInOrder() {
 static_assert(RowsInOrder(), "the rows follow the enumeration");
 
 constexpr const char* DEVICE_STATES[] = {
-    "runs-image", "holds-image", "kept-application", "no-valid-application", "unchanged", "none", "unknown",
+    "runs-image", "holds-image", "kept-application", "bootloader-application-kept", "no-valid-application",
+    "unchanged",  "none",        "unknown",
 };
 static_assert(std::size(DEVICE_STATES) == static_cast<size_t>(DeviceState::Unknown) + 1, "one text per state");
 

@@ -6,14 +6,16 @@
 
 enum class ExitCode : int {
     Ok = 0,             // the device runs the image; --check: it would program without a question
-    Failed = 1,         // failed, or the device was left without a valid application
-    Usage = 2,          // a usage error
+    Failed = 1,         // failed; the device holds what it held (its valid application, or none)
+    Usage = 2,          // a usage error, or a device must be chosen with --device
     NotProgrammed = 3,  // a question answered No over a valid application; --check: it would ask
+    NoApplication = 4,  // this run left the device without a valid application: run the update again
     Interrupted = 130,  // stopped by Ctrl+C, Ctrl+Break, SIGINT, SIGTERM or a closed console
 };
 
 enum class Outcome : uint8_t {
     Updated,
+    Current,  // --skip-current: the image's version was installed; nothing programmed
     NotStarted,
     ProgrammingFailed,
     Declined,               // over a valid application
@@ -25,7 +27,11 @@ enum class Outcome : uint8_t {
     NoBootloader,
     SwitchedDeviceMissing,
     Interrupted,
+    RunNotSent,  // the device holds its valid application but waits in its bootloader
+    DeviceChoiceNeeded,
+    RestartedDeviceAmbiguous,
     WouldProgram,
+    WouldSkip,
     WouldAsk,
     WouldRefuse,
     Listed,
@@ -38,6 +44,7 @@ enum class DeviceState : uint8_t {
     RunsImage,
     HoldsImage,
     KeptApplication,
+    BootloaderApplicationKept,
     NoValidApplication,
     Unchanged,
     None,

@@ -1,40 +1,55 @@
 #include "console/recorder.h"
 
+#include <cwchar>
+
 #include "bootloader/commands.h"
 #include "console/text.h"
 
 namespace {
 
+constexpr size_t MAX_WRITERS = 2;
+
 RunRecord gRun;
-const ConsoleWriter* gWriter = &HUMAN_WRITER;
+const ConsoleWriter* gWriters[MAX_WRITERS] = {&HUMAN_WRITER};
+size_t gWriterCount = 1;
+bool gBoxHeld = false;
+BoxShown gHeldBox{};
+
+bool SameBox(const BoxShown& a, const BoxShown& b) {
+    return !a.question && !b.question && a.style == b.style && a.textLength == b.textLength &&
+           a.captionLength == b.captionLength && std::wmemcmp(a.text, b.text, a.textLength) == 0 &&
+           std::wmemcmp(a.caption, b.caption, a.captionLength) == 0;
+}
 
 void OnDeviceFound(uint32_t index, DeviceKind kind, const uint8_t* id, size_t length) {
+    gRun.deviceIndexKnown = true;
+    gRun.deviceIndex = index;
     if (!gRun.deviceFound) {
         gRun.deviceFound = true;
         gRun.firstKind = kind;
         gRun.firstId = Printable(id, length);
     }
     ++gRun.devicesListed;
-    gWriter->events.deviceFound(index, kind, id, length);
+    ForEachWriter([&](const ConsoleWriter& w) { w.events.deviceFound(index, kind, id, length); });
 }
 
 void OnRestartRequested() {
     gRun.restartRequested = true;
-    gWriter->events.restartRequested();
+    ForEachWriter([&](const ConsoleWriter& w) { w.events.restartRequested(); });
 }
 
 void OnSwitchedDeviceMissing(uint32_t before, uint32_t now) {
     gRun.switchedDeviceMissing = true;
     gRun.devicesBefore = before;
     gRun.devicesAfter = now;
-    gWriter->events.switchedDeviceMissing(before, now);
+    ForEachWriter([&](const ConsoleWriter& w) { w.events.switchedDeviceMissing(before, now); });
 }
 
 void OnRestartAwaited(uint32_t waitedMs, RestartWaitEnd end) {
     gRun.restartAwaited = true;
     gRun.restartEnd = end;
     gRun.restartWaitedMs = waitedMs;
-    gWriter->events.restartAwaited(waitedMs, end);
+    ForEachWriter([&](const ConsoleWriter& w) { w.events.restartAwaited(waitedMs, end); });
 }
 
 void OnDeviceIdentified(uint8_t type, uint8_t verHi, uint8_t verLo, uint16_t signature) {
@@ -43,7 +58,7 @@ void OnDeviceIdentified(uint8_t type, uint8_t verHi, uint8_t verLo, uint16_t sig
     gRun.installedHi = verHi;
     gRun.installedLo = verLo;
     gRun.installedValid = signature == APP_SIGNATURE;
-    gWriter->events.deviceIdentified(type, verHi, verLo, signature);
+    ForEachWriter([&](const ConsoleWriter& w) { w.events.deviceIdentified(type, verHi, verLo, signature); });
 }
 
 void OnImagePrepared(bool loaded, bool accepted, uint8_t type, uint8_t verHi, uint8_t verLo, uint32_t pages) {
@@ -53,63 +68,80 @@ void OnImagePrepared(bool loaded, bool accepted, uint8_t type, uint8_t verHi, ui
     gRun.imageType = type;
     gRun.imageHi = verHi;
     gRun.imageLo = verLo;
-    gWriter->events.imagePrepared(loaded, accepted, type, verHi, verLo, pages);
+    ForEachWriter([&](const ConsoleWriter& w) { w.events.imagePrepared(loaded, accepted, type, verHi, verLo, pages); });
 }
 
 void OnQuestionAsked(VersionQuestion question) {
     gRun.question = question;
-    gWriter->events.questionAsked(question);
+    ForEachWriter([&](const ConsoleWriter& w) { w.events.questionAsked(question); });
 }
 
 void OnQuestionAnswered(VersionQuestion question, bool yes) {
     gRun.answered = true;
     gRun.answeredYes = yes;
-    gWriter->events.questionAnswered(question, yes);
+    ForEachWriter([&](const ConsoleWriter& w) { w.events.questionAnswered(question, yes); });
 }
 
 void OnProgrammingStarted(uint32_t pages) {
     gRun.programmingStarted = true;
     gRun.pagesTotal = pages;
-    gWriter->events.programmingStarted(pages);
+    ForEachWriter([&](const ConsoleWriter& w) { w.events.programmingStarted(pages); });
 }
 
 void OnPageProgrammed(uint8_t page, uint32_t index, uint32_t total, bool written, bool verified) {
     gRun.pagesWritten += written;
     gRun.pagesVerified += verified;
-    gWriter->events.pageProgrammed(page, index, total, written, verified);
+    ForEachWriter([&](const ConsoleWriter& w) { w.events.pageProgrammed(page, index, total, written, verified); });
 }
 
 void OnSignatureWritten(bool acknowledged) {
     gRun.signatureWritten = acknowledged;
-    gWriter->events.signatureWritten(acknowledged);
+    ForEachWriter([&](const ConsoleWriter& w) { w.events.signatureWritten(acknowledged); });
 }
 
 void OnSignatureConfirmed(bool valid, uint16_t signature) {
     gRun.signatureConfirmed = valid;
-    gWriter->events.signatureConfirmed(valid, signature);
+    ForEachWriter([&](const ConsoleWriter& w) { w.events.signatureConfirmed(valid, signature); });
 }
 
 void OnRunSent(bool written) {
     gRun.runSent = written;
-    gWriter->events.runSent(written);
+    ForEachWriter([&](const ConsoleWriter& w) { w.events.runSent(written); });
+}
+
+void OnExchangeFailed(const ExchangeFailure& failure) {
+    if (gRun.failures++ == 0) gRun.failure = failure;
+    ForEachWriter([&](const ConsoleWriter& w) { w.events.exchangeFailed(failure); });
+}
+
+void OnRestartedDeviceAmbiguous(uint32_t fresh, uint32_t earlier) {
+    gRun.restartedDeviceAmbiguous = true;
+    gRun.freshBootloaders = fresh;
+    gRun.earlierBootloaders = earlier;
+    ForEachWriter([&](const ConsoleWriter& w) { w.events.restartedDeviceAmbiguous(fresh, earlier); });
+}
+
+void OnAlreadyCurrent() {
+    gRun.alreadyCurrent = true;
+    ForEachWriter([&](const ConsoleWriter& w) { w.events.alreadyCurrent(); });
 }
 
 void OnCheckVerdict(CheckVerdict verdict) {
     gRun.verdictSeen = true;
     gRun.verdict = verdict;
-    gWriter->events.checkVerdict(verdict);
+    ForEachWriter([&](const ConsoleWriter& w) { w.events.checkVerdict(verdict); });
 }
 
 void OnStopped(bool flashOpen) {
     gRun.stopped = true;
     gRun.stoppedWithFlashOpen = flashOpen;
-    gWriter->events.stopped(flashOpen);
+    ForEachWriter([&](const ConsoleWriter& w) { w.events.stopped(flashOpen); });
 }
 
 void OnFinished(bool deviceReady) {
     gRun.finished = true;
     gRun.deviceReady = deviceReady;
-    gWriter->events.finished(deviceReady);
+    ForEachWriter([&](const ConsoleWriter& w) { w.events.finished(deviceReady); });
 }
 
 const UpdateEvents RECORDING_EVENTS = {
@@ -126,6 +158,9 @@ const UpdateEvents RECORDING_EVENTS = {
     .signatureWritten = OnSignatureWritten,
     .signatureConfirmed = OnSignatureConfirmed,
     .runSent = OnRunSent,
+    .exchangeFailed = OnExchangeFailed,
+    .restartedDeviceAmbiguous = OnRestartedDeviceAmbiguous,
+    .alreadyCurrent = OnAlreadyCurrent,
     .checkVerdict = OnCheckVerdict,
     .stopped = OnStopped,
     .finished = OnFinished,
@@ -133,10 +168,43 @@ const UpdateEvents RECORDING_EVENTS = {
 
 }  // namespace
 
-void RecorderInstall(const ConsoleWriter& writer) {
-    gRun = RunRecord{};
-    gWriter = &writer;
+void RecorderInstall(const ConsoleWriter* const* writers, size_t count) {
+    gWriterCount = count < MAX_WRITERS ? count : MAX_WRITERS;
+    for (size_t i = 0; i < gWriterCount; ++i) gWriters[i] = writers[i];
+    gBoxHeld = false;
+    RecorderReset();
     gEvents = RECORDING_EVENTS;
 }
 
+void RecorderReset() {
+    FlushRepeatedBox();
+    const RunRecord fresh;
+    gRun = fresh;
+}
+
 const RunRecord& RecordedRun() { return gRun; }
+
+void RecorderBox(const BoxShown& box) {
+    if (gBoxHeld && SameBox(gHeldBox, box)) {
+        ++gHeldBox.count;
+        return;
+    }
+    FlushRepeatedBox();
+    if (box.question) {
+        for (size_t i = 0; i < gWriterCount; ++i) gWriters[i]->box(box);
+        return;
+    }
+    gHeldBox = box;
+    gHeldBox.count = 1;
+    gBoxHeld = true;
+}
+
+void FlushRepeatedBox() {
+    if (!gBoxHeld) return;
+    gBoxHeld = false;
+    for (size_t i = 0; i < gWriterCount; ++i) gWriters[i]->box(gHeldBox);
+}
+
+size_t WriterCount() { return gWriterCount; }
+
+const ConsoleWriter& WriterAt(size_t index) { return *gWriters[index]; }

@@ -15,7 +15,7 @@
 namespace {
 
 ReportSettings gSettings{};
-const ConsoleWriter* gWriter = &HUMAN_WRITER;
+RunContext gContext;
 std::chrono::steady_clock::time_point gStart;
 
 // Asks on standard input; anything but y or Y (an empty line, the end of
@@ -29,8 +29,9 @@ int AskTerminal() {
 }
 
 int ReportBox(const wchar_t* text, const wchar_t* caption, unsigned style) {
-    BoxShown box{text,  WideLength(text), caption, WideLength(caption), style, (style & 0x0F) == BOX_YESNO,
-                 false, ANSWER_OK,        ""};
+    BoxShown box{
+        text, WideLength(text), caption, WideLength(caption), style, (style & 0x0F) == BOX_YESNO, false, ANSWER_OK, "",
+        1};
     box.error = !box.question && box.textLength == 5 && std::wcsncmp(text, L"Error", 5) == 0;
     if (box.question) {
         switch (gSettings.answers) {
@@ -52,24 +53,29 @@ int ReportBox(const wchar_t* text, const wchar_t* caption, unsigned style) {
                 break;
         }
     }
-    gWriter->box(box);
+    RecorderBox(box);
     return box.answer;
 }
 
 void ReportText(int x, int y, const wchar_t* text, int count) {
-    gWriter->text(x, y, text, count > 0 ? static_cast<size_t>(count) : 0);
+    ForEachWriter([&](const ConsoleWriter& w) { w.text(x, y, text, count > 0 ? static_cast<size_t>(count) : 0); });
 }
 
-void ReportLoaderLine(const char* text) { gWriter->loaderLine(text); }
+void ReportLoaderLine(const char* text) {
+    ForEachWriter([&](const ConsoleWriter& w) { w.loaderLine(text); });
+}
 
 }  // namespace
 
 void ReportInstall(const ReportSettings& settings) {
     gSettings = settings;
-    gWriter = settings.json ? &JSON_WRITER : &HUMAN_WRITER;
     gStart = std::chrono::steady_clock::now();
     StdoutTerminal().Configure(stdout, settings.stdoutIsTerminal && !settings.json);
-    RecorderInstall(*gWriter);
+    // The screen's writer, and the JSON writer for the log when it is not
+    // the screen's already.
+    const ConsoleWriter* writers[2] = {settings.json ? &JSON_WRITER : &HUMAN_WRITER, &JSON_WRITER};
+    JsonWriterTargets(settings.json ? stdout : nullptr, settings.log);
+    RecorderInstall(writers, !settings.json && settings.log ? 2 : 1);
     gUi = UiSeam{ReportBox, ReportText};
     gOutput = OutputSeam{ReportLoaderLine};
 }
@@ -91,19 +97,29 @@ void ReportPacket(bool sent, const uint8_t* bytes, uint32_t length) {
         std::snprintf(pair, sizeof pair, i ? " %02X" : "%02X", unsigned{bytes[i]});
         hex += pair;
     }
-    gWriter->packet(sent, hex);
+    ForEachWriter([&](const ConsoleWriter& w) { w.packet(sent, hex); });
 }
 
-void ReportStopDeferred(uint32_t pagesLeft) { gWriter->stopDeferred(pagesLeft); }
+void ReportStopDeferred(uint32_t pagesLeft) {
+    ForEachWriter([&](const ConsoleWriter& w) { w.stopDeferred(pagesLeft); });
+}
 
 void ReportResult(ConsoleCommand command, const ConsoleResult& result) {
-    gWriter->result(command, result, RecordedRun());
+    ForEachWriter([&](const ConsoleWriter& w) { w.result(command, result, RecordedRun()); });
 }
+
+void ReportAttempt(uint32_t attempt, uint32_t attempts, const ConsoleResult& after) {
+    ForEachWriter([&](const ConsoleWriter& w) { w.attempt(attempt, attempts, after); });
+}
+
+void ReportSetContext(const RunContext& context) { gContext = context; }
+
+const RunContext& ReportContext() { return gContext; }
 
 int ReportFailure(ConsoleCommand command, Outcome outcome, const std::string& message) {
     StdoutTerminal().EndProgress();
     const ConsoleResult result = MakeResult(outcome, DeviceState::Unknown, message);
-    gWriter->failure(command, result);
+    ForEachWriter([&](const ConsoleWriter& w) { w.failure(command, result); });
     return result.exitCode;
 }
 

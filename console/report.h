@@ -5,11 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "console/options.h"
 #include "console/result.h"
 #include "console/run_record.h"
+#include "console/writer.h"
 
 struct ReportSettings {
     bool json;
@@ -17,6 +19,7 @@ struct ReportSettings {
     ConsoleAnswerMode answers;  // Unset: ask on standard input if it is a terminal, else No
     bool stdinIsTerminal;
     bool stdoutIsTerminal;
+    std::FILE* log;  // --log: every event as a JSON line; or null
 };
 
 // Installs the report's gUi, gEvents and gOutput and starts its clock.
@@ -31,6 +34,11 @@ void ReportPacket(bool sent, const uint8_t* bytes, uint32_t length);
 void ReportStopDeferred(uint32_t pagesLeft);
 // The final result: the JSON result object, or the last line.
 void ReportResult(ConsoleCommand command, const ConsoleResult& result);
+// Another attempt (--retries) starts after `after`.
+void ReportAttempt(uint32_t attempt, uint32_t attempts, const ConsoleResult& after);
+// What the result and the log say beside the events.
+void ReportSetContext(const RunContext& context);
+const RunContext& ReportContext();
 // An error of the program itself (e.g. the USB library is missing): one line
 // on standard error, and in JSON mode the result object too. Returns the
 // outcome's exit code.

@@ -44,4 +44,17 @@ struct RunRecord {
     bool finished = false;
     bool deviceReady = false;
     uint32_t devicesListed = 0;
+    // The index of the device the run acted on: the last one discovery
+    // reported (after a mode switch, its bootloader).
+    bool deviceIndexKnown = false;
+    uint32_t deviceIndex = 0;
+    // The first failed exchange, and how many failed.
+    uint32_t failures = 0;
+    ExchangeFailure failure{};
+    bool restartedDeviceAmbiguous = false;
+    uint32_t freshBootloaders = 0, earlierBootloaders = 0;
+    bool alreadyCurrent = false;
+    // Set by the caller from the options.
+    bool skipCurrent = false;
+    uint32_t chosenDevice = 0xFFFFFFFF;  // ANY_DEVICE: none chosen
 };

@@ -1,6 +1,7 @@
 #include "console/text.h"
 
 #include <cstdio>
+#include <ctime>
 
 std::string Printable(const uint8_t* bytes, size_t length) {
     std::string out;
@@ -53,6 +54,7 @@ const char* VerdictName(CheckVerdict verdict) {
         case CheckVerdict::AskUnversioned: return "ask-unversioned-image";
         case CheckVerdict::AskOlder: return "ask-older-image";
         case CheckVerdict::Refuse: return "refuse";
+        case CheckVerdict::Current: return "current";
     }
     return "refuse";
 }
@@ -64,4 +66,94 @@ const char* RestartEndName(RestartWaitEnd end) {
         case RestartWaitEnd::TimedOut: return "timed-out";
     }
     return "waited";
+}
+
+const char* CommandName(DeviceCommand command) {
+    switch (command) {
+        case DeviceCommand::GetInfo: return "get-info";
+        case DeviceCommand::SelectPage: return "select-page";
+        case DeviceCommand::ErasePage: return "erase-page";
+        case DeviceCommand::WriteHalf0: return "write-half 0";
+        case DeviceCommand::WriteHalf1: return "write-half 1";
+        case DeviceCommand::FlashKey: return "flash-key";
+        case DeviceCommand::WriteSignature: return "write-signature";
+        case DeviceCommand::Run: return "run";
+    }
+    return "get-info";
+}
+
+const char* FaultName(ExchangeFault fault) {
+    switch (fault) {
+        case ExchangeFault::WriteFailed: return "write-failed";
+        case ExchangeFault::NoReply: return "no-reply";
+        case ExchangeFault::ShortRead: return "short-read";
+        case ExchangeFault::ReadFailed: return "read-failed";
+        case ExchangeFault::BadReply: return "bad-reply";
+        case ExchangeFault::ChecksumMismatch: return "checksum-mismatch";
+        case ExchangeFault::DeviceGone: return "device-gone";
+    }
+    return "read-failed";
+}
+
+namespace {
+
+const char* CommandWords(DeviceCommand command) {
+    switch (command) {
+        case DeviceCommand::GetInfo: return "the identification request";
+        case DeviceCommand::SelectPage: return "the page selection";
+        case DeviceCommand::ErasePage: return "the erase";
+        case DeviceCommand::WriteHalf0: return "the first half's write";
+        case DeviceCommand::WriteHalf1: return "the second half's write";
+        case DeviceCommand::FlashKey: return "the flash key";
+        case DeviceCommand::WriteSignature: return "the signature write";
+        case DeviceCommand::Run: return "the run command";
+    }
+    return "the command";
+}
+
+std::string Hex(uint32_t value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+    return text;
+}
+
+}  // namespace
+
+std::string HexByte(uint32_t value) { return Hex(value, 2); }
+std::string HexWord(uint32_t value) { return Hex(value, 4); }
+
+std::string FailureWords(const ExchangeFailure& failure, uint32_t pagesTotal) {
+    std::string where;
+    if (failure.page != NO_PAGE) {
+        where = "page " + std::to_string(failure.page);
+        if (failure.pageIndex > 0 && pagesTotal > 0)
+            where += " (" + std::to_string(failure.pageIndex) + " of " + std::to_string(pagesTotal) + ")";
+        where += ": ";
+    }
+    const std::string command = CommandWords(failure.command);
+    switch (failure.fault) {
+        case ExchangeFault::WriteFailed: return where + command + " could not be sent";
+        case ExchangeFault::NoReply:
+            return where + "no reply to " + command + " within " + std::to_string(failure.detail) + " ms";
+        case ExchangeFault::ShortRead: return where + "the reply to " + command + " came short";
+        case ExchangeFault::ReadFailed: return where + "the reply to " + command + " could not be read";
+        case ExchangeFault::BadReply: return where + "reply " + HexByte(failure.detail) + " to " + command;
+        case ExchangeFault::ChecksumMismatch:
+            return where + "checksum " + HexWord(failure.detail) + ", expected " + HexWord(failure.expected);
+        case ExchangeFault::DeviceGone: return where + "the device left the bus at " + command;
+    }
+    return where + command + " failed";
+}
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &now);
+#else
+    gmtime_r(&now, &utc);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
 }

@@ -19,3 +19,13 @@ const char* KindName(DeviceKind kind);
 const char* QuestionName(VersionQuestion question);
 const char* VerdictName(CheckVerdict verdict);
 const char* RestartEndName(RestartWaitEnd end);
+const char* CommandName(DeviceCommand command);
+const char* FaultName(ExchangeFault fault);
+// "0x01", "0xBEEF".
+std::string HexByte(uint32_t value);
+std::string HexWord(uint32_t value);
+// A failed exchange in words, e.g. "page 18 (9 of 53): no reply to the erase
+// within 100 ms"; `pagesTotal` is the run's page count.
+std::string FailureWords(const ExchangeFailure& failure, uint32_t pagesTotal);
+// The time now in UTC, ISO 8601: "2025-03-01T12:34:56Z".
+std::string UtcNow();

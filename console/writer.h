@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "console/options.h"
@@ -23,6 +24,17 @@ struct BoxShown {
     bool error;              // the "Error" box
     int answer;              // ANSWER_OK, ANSWER_YES or ANSWER_NO
     const char* answeredBy;  // " (--yes)", " (--no)", " (no terminal to ask)" or ""
+    uint32_t count;          // identical boxes in a row that this one stands for
+};
+
+// What the result and the log say about the run beside the core's events.
+struct RunContext {
+    std::string programVersion;
+    std::string imageVersion;
+    std::string imageSha256;
+    const char* label = nullptr;  // --label, or none
+    uint32_t attempt = 1;         // this attempt's number (--retries)
+    uint32_t attempts = 1;        // attempts allowed
 };
 
 struct ConsoleWriter {
@@ -39,7 +51,13 @@ struct ConsoleWriter {
     void (*result)(ConsoleCommand command, const ConsoleResult& result, const RunRecord& run);
     // An error of the program itself, before or instead of a run.
     void (*failure)(ConsoleCommand command, const ConsoleResult& result);
+    // Attempt `attempt` starts again from discovery after `after` failed.
+    void (*attempt)(uint32_t attempt, uint32_t attempts, const ConsoleResult& after);
 };
+
+// Where the JSON writer writes: standard output (--json) and the log
+// (--log); either may be null.
+void JsonWriterTargets(std::FILE* screen, std::FILE* log);
 
 extern const ConsoleWriter HUMAN_WRITER;
 extern const ConsoleWriter JSON_WRITER;

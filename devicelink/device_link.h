@@ -12,6 +12,10 @@
 // job.switchedToBootloader is set) and gives true; anything else shows the
 // "Error" box and gives false. After a mode switch, fewer devices than were
 // counted then also end in the box and false: the switched device is not back.
+// With job.chosenDevice set, that device is acted on instead of the first
+// one, and after a mode switch the device is the one bootloader that was
+// not on the bus before; none, or more than one, ends in the box and false
+// (gEvents.restartedDeviceAmbiguous when any bootloader is attached).
 bool DiscoverDevice(UpdateJob& job);
 
 // How often WaitForBootloader looks at the bus.
@@ -23,6 +27,11 @@ constexpr uint32_t RESTART_POLL_MS = 1;
 // (true), or `limitMs` have passed (false). `deviceCount` is what discovery
 // counted before the restart (job.deviceCount).
 bool WaitForBootloader(uint32_t limitMs, uint32_t deviceCount);
+
+// WaitForBootloader for a job with a chosen device: until job.deviceCount
+// devices are attached again and a bootloader is among them that was not on
+// the bus at the first discovery.
+bool WaitForFreshBootloader(uint32_t limitMs, const UpdateJob& job);
 
 // Reports every attached device through gEvents.deviceFound, in bus order;
 // opens none. False when the device count cannot be read. The caller holds

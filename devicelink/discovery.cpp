@@ -39,6 +39,75 @@ bool BootloaderFirst(uint32_t deviceCount) {
     return false;
 }
 
+bool IsBootloader(uint32_t index) {
+    IdString id;
+    return ReadIdString(index, &id) == USB_OK && IdEquals(id, BOOTLOADER_SERIAL);
+}
+
+// Bootloaders on the bus that were not there at the first discovery
+// (`fresh`, the last one's index in `freshIndex`) and those that were.
+void CountBootloaders(const UpdateJob& job, uint32_t count, uint32_t* fresh, uint32_t* earlier, uint32_t* freshIndex) {
+    *fresh = *earlier = 0;
+    const uint32_t searched = DevicesToSearch(count) < JOB_DEVICE_SLOTS ? DevicesToSearch(count) : JOB_DEVICE_SLOTS;
+    for (uint32_t i = 0; i < searched; ++i) {
+        if (!IsBootloader(i)) continue;
+        if (job.bootloaderBefore[i]) {
+            ++*earlier;
+        } else {
+            ++*fresh;
+            *freshIndex = i;
+        }
+    }
+}
+
+// Discovery of the device the job names. The first call acts on that
+// device and notes which devices run their bootloader; after a mode switch
+// the device is the one bootloader that was not on the bus before.
+bool DiscoverChosenDevice(UpdateJob& job, uint32_t count) {
+    const uint32_t searched = DevicesToSearch(count) < JOB_DEVICE_SLOTS ? DevicesToSearch(count) : JOB_DEVICE_SLOTS;
+    if (job.switchedToBootloader) {
+        uint32_t fresh = 0, earlier = 0, index = 0;
+        CountBootloaders(job, count, &fresh, &earlier, &index);
+        if (fresh != 1) {
+            if (fresh > 0 || earlier > 0) gEvents.restartedDeviceAmbiguous(fresh, earlier);
+            ShowErrorBox();
+            return false;
+        }
+        IdString id;
+        if (ReadIdString(index, &id) != USB_OK) {
+            ShowErrorBox();
+            return false;
+        }
+        gEvents.deviceFound(index, ClassifyId(id), id.bytes, id.length);
+        job.targetIndex = index;
+        deviceReady = 1;
+        return true;
+    }
+    if (job.chosenDevice >= searched) {
+        ShowErrorBox();
+        return false;
+    }
+    for (uint32_t i = 0; i < searched; ++i) job.bootloaderBefore[i] = IsBootloader(i);
+    IdString id;
+    if (ReadIdString(job.chosenDevice, &id) != USB_OK) {
+        gEvents.deviceFound(job.chosenDevice, DeviceKind::Unreadable, nullptr, 0);
+        ShowErrorBox();
+        return false;
+    }
+    gEvents.deviceFound(job.chosenDevice, ClassifyId(id), id.bytes, id.length);
+    job.targetIndex = job.chosenDevice;
+    if (IdEquals(id, BOOTLOADER_SERIAL)) {
+        deviceReady = 1;
+        return true;
+    }
+    if (!IsAppModeName(id)) {
+        ShowErrorBox();
+        return false;
+    }
+    SwitchToBootloader(job);
+    return true;
+}
+
 }  // namespace
 
 bool DiscoverDevice(UpdateJob& job) {
@@ -56,6 +125,7 @@ bool DiscoverDevice(UpdateJob& job) {
         return false;
     }
     job.deviceCount = count;
+    if (job.chosenDevice != ANY_DEVICE) return DiscoverChosenDevice(job, count);
     const uint32_t searched = DevicesToSearch(count);
     for (uint32_t i = 0; i < searched; ++i) {
         IdString id;
@@ -101,6 +171,20 @@ bool WaitForBootloader(uint32_t limitMs, uint32_t deviceCount) {
     const uint32_t start = gClock.tickCount();
     for (;;) {
         if (BootloaderFirst(deviceCount)) return true;
+        if (gClock.tickCount() - start >= limitMs) return false;
+        gClock.sleep(RESTART_POLL_MS);
+    }
+}
+
+bool WaitForFreshBootloader(uint32_t limitMs, const UpdateJob& job) {
+    const uint32_t start = gClock.tickCount();
+    for (;;) {
+        uint32_t count = 0;
+        if (LockedDeviceCount(&count) == USB_OK && count == job.deviceCount) {
+            uint32_t fresh = 0, earlier = 0, index = 0;
+            CountBootloaders(job, count, &fresh, &earlier, &index);
+            if (fresh > 0) return true;
+        }
         if (gClock.tickCount() - start >= limitMs) return false;
         gClock.sleep(RESTART_POLL_MS);
     }

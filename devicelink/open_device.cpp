@@ -41,8 +41,14 @@ void OpenDevice(UpdateJob& job) {
     }
     bool found = false;
     uint32_t index = 0;
-    const uint32_t searched = DevicesToSearch(count);
-    for (uint32_t i = 0; i < searched && !found; ++i) {
+    uint32_t first = 0;
+    uint32_t searched = DevicesToSearch(count);
+    if (job.chosenDevice != ANY_DEVICE) {
+        // Only the device discovery settled on.
+        first = job.targetIndex;
+        searched = job.targetIndex < searched ? job.targetIndex + 1 : 0;
+    }
+    for (uint32_t i = first; i < searched && !found; ++i) {
         IdString id;
         if (ReadIdString(i, &id) != USB_OK) {
             // Nothing was read to match: end as for an unknown name.
@@ -94,6 +100,9 @@ bool IdentifyDevice(UpdateJob& job) {
         return false;
     }
     if (!IsKnownDeviceType(job.info.deviceType)) {
+        // Not a type this program knows: the reply's last byte is taken for a bad one.
+        gEvents.exchangeFailed(
+            ExchangeFailure{DeviceCommand::GetInfo, NO_PAGE, 0, ExchangeFault::BadReply, job.info.deviceType, 0});
         ShowErrorBox();
         return false;
     }

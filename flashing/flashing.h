@@ -34,6 +34,16 @@ bool StopBeforeWriting(UpdateJob& job);
 // than the installed application (unless that reports 0xFFFF).
 VersionQuestion QuestionBeforeProgramming(const UpdateJob& job);
 
+// True when the device holds a valid application whose version is the
+// image's (an unversioned image is never current).
+bool ImageIsCurrent(const UpdateJob& job);
+
+// The programming step of an update that skips a current device: such a
+// device is reported (gEvents.alreadyCurrent) and programmed nothing, and
+// deviceReady stays set so that it is told to run; any other device goes
+// through VersionCheckAndProgram.
+void SkipCurrentOrProgram(UpdateJob& job);
+
 // Compares image and device versions, asks before an unversioned or older
 // image, programs and reports the result in a box. A failed programming run
 // clears deviceReady, and so does a declined question over a device whose

@@ -57,12 +57,18 @@ bool ProgramFlash(UpdateJob& job) {
         if (gStop.requested()) return Stopped(job);
         uint32_t checksum = 0;
         const auto p = static_cast<uint8_t>(page);
+        job.pageIndex = ++index;
         const bool written = ProgramPage(job, job.ImageBuffer, p, checksum);
-        const bool verified = written && checksum == PageCrc(job, p);
-        gEvents.pageProgrammed(p, ++index, total, written, verified);
+        const uint16_t expected = PageCrc(job, p);
+        const bool verified = written && checksum == expected;
+        if (written && !verified)
+            gEvents.exchangeFailed(ExchangeFailure{DeviceCommand::WriteHalf1, p, index, ExchangeFault::ChecksumMismatch,
+                                                   checksum, expected});
+        gEvents.pageProgrammed(p, index, total, written, verified);
         if (!verified) return Fail();
     }
 
+    job.pageIndex = 0;
     if (gStop.requested()) return Stopped(job);
     const bool signatureAcknowledged = WriteSignature(job);
     gEvents.signatureWritten(signatureAcknowledged);

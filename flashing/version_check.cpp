@@ -34,6 +34,18 @@ VersionQuestion QuestionBeforeProgramming(const UpdateJob& job) {
     return VersionQuestion::None;
 }
 
+bool ImageIsCurrent(const UpdateJob& job) {
+    const unsigned imageVersion = Version(job.imageVerHi, job.imageVerLo);
+    return imageVersion != UNVERSIONED && imageVersion == Version(job.info.appVerHi, job.info.appVerLo) &&
+           job.info.signature == APP_SIGNATURE;
+}
+
+void SkipCurrentOrProgram(UpdateJob& job) {
+    if (!ImageIsCurrent(job)) return VersionCheckAndProgram(job);
+    // deviceReady stays 1: the worker tells the device to run what it holds.
+    gEvents.alreadyCurrent();
+}
+
 void VersionCheckAndProgram(UpdateJob& job) {
     const VersionQuestion question = QuestionBeforeProgramming(job);
     if (question != VersionQuestion::None && AskedAndDeclined(question)) return Declined(job);

@@ -16,6 +16,10 @@ void CreateUpdateJob(UpdateJob& job) {
     job.imageVerLo = 0;
     job.switchedToBootloader = false;
     job.stopped = false;
+    job.chosenDevice = ANY_DEVICE;
+    job.targetIndex = 0;
+    job.pageIndex = 0;
+    std::memset(job.bootloaderBefore, 0, sizeof job.bootloaderBefore);
     // ImageBuffer and PageMap are prepared by the image step before every
     // load; they start out as zeros so that nothing reads indeterminate bytes.
     std::memset(job.ImageBuffer, 0, sizeof job.ImageBuffer);

@@ -27,6 +27,12 @@ constexpr uint8_t DEVICE_TYPE_UNKNOWN = 0x00;
 
 constexpr size_t TARGET_SERIAL_SIZE = 16;
 
+// No device chosen: discovery acts on the first device, as the window
+// program does.
+constexpr uint32_t ANY_DEVICE = 0xFFFFFFFF;
+// The most devices a chosen-device discovery keeps track of.
+constexpr uint32_t JOB_DEVICE_SLOTS = 128;
+
 struct UpdateJob {
     DeviceHandle handle;
     uint32_t deviceCount;
@@ -43,6 +49,16 @@ struct UpdateJob {
     bool switchedToBootloader;
     // The run ended early at a stop request.
     bool stopped;
+    // The device discovery acts on (ANY_DEVICE: the first one). With a
+    // choice, targetIndex is that device's index now (after a mode switch,
+    // the bootloader that was not on the bus before it), and
+    // bootloaderBefore[i] tells whether device i ran its bootloader at the
+    // first discovery.
+    uint32_t chosenDevice;
+    // 1-based number of the page being programmed; 0 outside the page loop.
+    uint32_t pageIndex;
+    uint32_t targetIndex;
+    bool bootloaderBefore[JOB_DEVICE_SLOTS];
 };
 
 // Puts a fresh record in place: no device open, lastPage 10, empty target,

@@ -14,6 +14,9 @@ void NoPageProgrammed(uint8_t, uint32_t, uint32_t, bool, bool) {}
 void NoSignatureWritten(bool) {}
 void NoSignatureConfirmed(bool, uint16_t) {}
 void NoRunSent(bool) {}
+void NoExchangeFailed(const ExchangeFailure&) {}
+void NoRestartedDeviceAmbiguous(uint32_t, uint32_t) {}
+void NoAlreadyCurrent() {}
 void NoCheckVerdict(CheckVerdict) {}
 void NoStopped(bool) {}
 void NoFinished(bool) {}
@@ -33,6 +36,9 @@ const UpdateEvents NO_UPDATE_EVENTS = {
     .signatureWritten = NoSignatureWritten,
     .signatureConfirmed = NoSignatureConfirmed,
     .runSent = NoRunSent,
+    .exchangeFailed = NoExchangeFailed,
+    .restartedDeviceAmbiguous = NoRestartedDeviceAmbiguous,
+    .alreadyCurrent = NoAlreadyCurrent,
     .checkVerdict = NoCheckVerdict,
     .stopped = NoStopped,
     .finished = NoFinished,

@@ -14,7 +14,45 @@ enum class DeviceKind : uint8_t { Application, Bootloader, Unknown, Unreadable }
 enum class VersionQuestion : uint8_t { None, UnversionedImage, OlderImage };
 
 // What an update would do with the device, as the pre-flight check finds it.
-enum class CheckVerdict : uint8_t { Program, AskUnversioned, AskOlder, Refuse };
+// Current: the image's version is installed with a valid application.
+enum class CheckVerdict : uint8_t { Program, AskUnversioned, AskOlder, Refuse, Current };
+
+// The bootloader command of a failed exchange; the page write's two halves
+// are told apart.
+enum class DeviceCommand : uint8_t {
+    GetInfo,
+    SelectPage,
+    ErasePage,
+    WriteHalf0,
+    WriteHalf1,
+    FlashKey,
+    WriteSignature,
+    Run
+};
+
+// Why an exchange with the device failed.
+enum class ExchangeFault : uint8_t {
+    WriteFailed,       // the library refused the packet
+    NoReply,           // the reply was not complete within its window (detail: the window in ms)
+    ShortRead,         // the read reported success with fewer bytes than asked
+    ReadFailed,        // the read or the queue query returned an error
+    BadReply,          // the device answered with a refusal or a value it must not send (detail: the byte)
+    ChecksumMismatch,  // the page checksum read (detail) is not the image's (expected)
+    DeviceGone,        // a failed call, and the device is no longer counted on the bus
+};
+
+// A page number for a command that names no page.
+constexpr uint32_t NO_PAGE = 0xFFFFFFFF;
+
+// One failed exchange.
+struct ExchangeFailure {
+    DeviceCommand command;
+    uint32_t page;       // NO_PAGE when the command names none
+    uint32_t pageIndex;  // 1-based number of the page among those programmed; 0 outside the page loop
+    ExchangeFault fault;
+    uint32_t detail;    // NoReply: the window in ms; BadReply: the byte; ChecksumMismatch: the checksum read
+    uint32_t expected;  // ChecksumMismatch: the image's checksum
+};
 
 // How the wait for a restarting device ended.
 enum class RestartWaitEnd : uint8_t { Waited, BootloaderSeen, TimedOut };
@@ -51,6 +89,16 @@ struct UpdateEvents {
     // The signature the device reported after the write.
     void (*signatureConfirmed)(bool valid, uint16_t signature);
     void (*runSent)(bool written);
+    // An exchange failed: the command, its page, why, and the fault's values.
+    void (*exchangeFailed)(const ExchangeFailure& failure);
+    // Discovery was told which device to act on, and after the mode switch
+    // it cannot tell which bootloader is that device: `fresh` bootloaders
+    // appeared that were not on the bus before, `earlier` were there
+    // already. Nothing is opened or written.
+    void (*restartedDeviceAmbiguous)(uint32_t fresh, uint32_t earlier);
+    // The device holds a valid application of the image's version, and the
+    // run was told to skip such a device: nothing is programmed.
+    void (*alreadyCurrent)();
     // The pre-flight check's finding (it programs nothing).
     void (*checkVerdict)(CheckVerdict verdict);
     // The run stopped at a stop request (gStop); `flashOpen` when flash

@@ -136,7 +136,7 @@ sed '3s/..$/00/' "$T/demo.hex" >"$T/bad.hex"
 code=0; release "$T/bad.log" --firmware "$T/bad.hex" || code=$?
 check "a bad firmware file fails the build with the embedding tool's error" \
   eval '[ $code -ne 0 ] && grep -q -E "bad\.hex:3: error: " "$T/bad.log"'
-[ "$code" -ne 0 ] && grep -q -E 'bad\.hex:3: error: ' "$T/bad.log" || cat "$T/bad.log"
+if [ "$code" -eq 0 ] || ! grep -q -E 'bad\.hex:3: error: ' "$T/bad.log"; then cat "$T/bad.log"; fi
 
 # A legacy .pfx: signs (a test program, before the builds; the bad firmware
 # file then stops the release cheaply), or stops with one line naming the
@@ -159,6 +159,7 @@ code=0; PATH=$T/no-legacy-bin:$PATH release "$T/legacy-unread.log" --sign "$LEGA
 check "a legacy .pfx that osslsigncode cannot read stops the release with one line: the reason and the conversion" eval '
   [ $code -eq 1 ] && legacy_message "$T/legacy-unread.log" && ! grep -q building "$T/legacy-unread.log"'
 # The command it names makes a .pfx that opens without -legacy and signs.
+# shellcheck disable=SC2034 # read by the check's eval
 convert=$(tail -n 1 "$T/legacy-unread.log" | sed -n 's/.*; convert the file once with: //p')
 check "the conversion it names gives a .pfx that opens without -legacy" eval '
   bash -c "$convert" && openssl pkcs12 -in "${LEGACY_CERT%.pfx}-converted.pfx" -nokeys -passin env:LUMARIS_SIGN_PASSWORD -out /dev/null'
@@ -221,12 +222,15 @@ when = int(sys.argv[2])
 want = time.gmtime(when - when % 2)[:6]   # a zip keeps even seconds
 sys.exit(any(i.date_time != want for i in zipfile.ZipFile(sys.argv[1]).infolist()))' "$zip" "$commit_time"
   check "$name: README.txt ends every line with CR LF" eval '! grep -q -v $'"'"'\r$'"'"' "$dir/README.txt"'
-  local sha; sha=$(image_sha256 "$hex")
+  local sha
+  # shellcheck disable=SC2034 # read by the check's eval
+  sha=$(image_sha256 "$hex")
   check "$name: README.txt names firmware $fw, type $type and its image's SHA-256" eval '
     grep -q "version $fw, for Lumaris devices of type $type" "$dir/README.txt" && grep -q "$sha" "$dir/README.txt"'
   local exe cpu
   for exe in "$dir"/x86/*.exe "$dir"/x64/*.exe; do
     local rel=${exe#"$dir/"}
+    # shellcheck disable=SC2034 # read by the check's eval
     case "$rel" in x86/*) cpu=i686 ;; *) cpu=x86_64 ;; esac
     check "$name: $rel verifies with osslsigncode" \
       eval 'osslsigncode verify -CAfile "$T/keys/cert.pem" -in "$exe" >"$T/verify.log" 2>&1'
@@ -253,7 +257,8 @@ $want"
 # holds_image: every program holds the image of the HEX file (as the
 # embedding tool scrambles it); holds_image_nowhere: no program holds it.
 image_in_programs() {  # all|none unpacked-dir hex
-  local raw=$T/$(basename "$3").raw
+  local raw
+  raw=$T/$(basename "$3").raw
   "$SNAP/build/release-work/win64/tools-host/lumaris_embed_image" --raw "$raw" "$3" "$T/scratch.cpp" >/dev/null 2>&1 &&
     "$PY" - "$1" "$raw" "$2"/x86/*.exe "$2"/x64/*.exe <<'EOF'
 import sys
@@ -322,6 +327,7 @@ fi
 # whether or not this machine runs 32-bit programs.
 "$PY" "$SNAP/firmware/make_demo_hex.py" --version 3.00 -o "$T/swap.hex"
 "$PY" "$SNAP/firmware/make_demo_hex.py" --version 3.00 --seed 2 -o "$T/swap-later.hex"
+# shellcheck disable=SC2034 # read by the check's eval
 released_before=$(ls -A "$SNAP/build/release" 2>/dev/null || true)
 (
   # Once the x86 build has embedded the file (its facts name it), the
@@ -342,7 +348,7 @@ check "a firmware file swapped between the builds is refused by the byte compari
   [ $swapped = 1 ] && [ $code -ne 0 ] &&
   grep -q -E "^release: x86/(LumarisUpdate|lumaris-update)\.exe: its flash image differs from the HEX file.s in [0-9]+ of 64512 bytes" "$T/swap.log" &&
   [ "$(ls -A "$SNAP/build/release" 2>/dev/null || true)" = "$released_before" ]'
-[ $swapped = 1 ] && [ $code -ne 0 ] || tail -n 20 "$T/swap.log"
+if [ "$swapped" != 1 ] || [ "$code" -eq 0 ]; then tail -n 20 "$T/swap.log"; fi
 
 # The smoke test fails: the zip was packed, signed programs and all, but
 # nothing of it reaches build/release/.

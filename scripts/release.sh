@@ -228,7 +228,7 @@ for triple in x86:win32:i686 x64:win64:x86_64; do
   done
   for exe in "${programs[@]}"; do
     rel=$arch/$(basename "$exe")
-    imports=$("$cpu-w64-mingw32-objdump" -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
+    imports=$("$cpu-w64-mingw32-objdump" -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr '[:upper:]' '[:lower:]' | sort -u)
     for dll in $imports; do
       [[ "$allowed_dlls" == *" $dll "* ]] || fail "$rel imports $dll"
     done
@@ -251,7 +251,7 @@ for triple in x86:win32:i686 x64:win64:x86_64; do
       quietly "$WORK/verify-$arch-$(basename "$exe").log" verify_signature "$exe"
       signed=", signed and verified ($(stat -c %s "$exe") bytes)"
     fi
-    say "$rel: $before bytes, $after stripped$signed; imports $(echo $imports)"
+    say "$rel: $before bytes, $after stripped$signed; imports ${imports//$'\n'/ }"
   done
 done
 
@@ -336,7 +336,9 @@ sed "${marked[@]}" -e "/^@TOOL_WARNINGS@\$/{r $warned" -e 'd;}' \
     -e "s|@COMMIT@|${commit:0:12}$dirty_note|g" -e "s|@COMMIT_DATE@|$commit_date|g" \
     -e 's/$/\r/' app/README-users.txt >"$stage/README.txt"
 if grep -n '@[A-Z_]*@' "$stage/README.txt" >&2; then fail "app/README-users.txt: a placeholder left unfilled"; fi
-(cd "$stage" && find . -type f ! -name SHA256SUMS -printf '%P\n' | LC_ALL=C sort | xargs -d '\n' sha256sum >SHA256SUMS)
+# The list is taken before the sums file is written.
+(cd "$stage" && find . -type f ! -name SHA256SUMS -printf '%P\n' | LC_ALL=C sort >"$WORK/sums-list" &&
+  xargs -d '\n' sha256sum <"$WORK/sums-list" >SHA256SUMS)
 
 # Every entry dated with the commit, in a fixed order, the same attributes.
 "$PY" - "$WORK/zip" "$name" "$commit_time" "$PENDING/$name.zip" <<'EOF'

@@ -14,7 +14,7 @@
 
 constexpr size_t SIM_FLASH_SIZE = 0xFC00;
 constexpr size_t SIM_PAGE_SIZE = 512;
-constexpr size_t SIM_MAX_DEVICES = 4;
+constexpr size_t SIM_MAX_DEVICES = 8;
 constexpr size_t SIM_QUEUE_CAPACITY = 64;
 // The flash key this bootloader accepts.
 constexpr uint8_t SIM_FLASH_KEY_FIRST = 0xA5;
@@ -48,11 +48,10 @@ enum class SimFaultKind : uint8_t {
 };
 
 const char* SimFaultName(SimFaultKind kind);
-constexpr SimFaultKind SIM_FAULT_KINDS[] = {SimFaultKind::FailStatus,   SimFaultKind::MissingReply,
-                                            SimFaultKind::LateReply,    SimFaultKind::PartialReply,
-                                            SimFaultKind::BadAck,       SimFaultKind::WrongChecksum,
-                                            SimFaultKind::Vanish,       SimFaultKind::ShortRead,
-                                            SimFaultKind::FlippedBit};
+constexpr SimFaultKind SIM_FAULT_KINDS[] = {
+    SimFaultKind::FailStatus,   SimFaultKind::MissingReply, SimFaultKind::LateReply,
+    SimFaultKind::PartialReply, SimFaultKind::BadAck,       SimFaultKind::WrongChecksum,
+    SimFaultKind::Vanish,       SimFaultKind::ShortRead,    SimFaultKind::FlippedBit};
 
 enum class SimOp : uint8_t { DeviceCount, DeviceString, Open, Close, Read, Write, Setup, QueryRxQueue };
 
@@ -60,14 +59,14 @@ enum class SimOp : uint8_t { DeviceCount, DeviceString, Open, Close, Read, Write
 struct SimCall {
     SimOp op;
     UsbStatus status;
-    uint32_t index;      // DeviceString, Open: device index
-    uint32_t selector;   // DeviceString
-    DeviceHandle handle; // Close, Read, Write, Setup, QueryRxQueue
-    uint32_t length;     // Read, Write: requested length
-    uint32_t value;      // DeviceCount: count; QueryRxQueue: bytes waiting; Setup: first argument
-    uint32_t value2;     // Setup: second argument
-    uint32_t time;       // clock at the call
-    int lockDepth;       // depth of UsbLock during the call, when a probe is set
+    uint32_t index;              // DeviceString, Open: device index
+    uint32_t selector;           // DeviceString
+    DeviceHandle handle;         // Close, Read, Write, Setup, QueryRxQueue
+    uint32_t length;             // Read, Write: requested length
+    uint32_t value;              // DeviceCount: count; QueryRxQueue: bytes waiting; Setup: first argument
+    uint32_t value2;             // Setup: second argument
+    uint32_t time;               // clock at the call
+    int lockDepth;               // depth of UsbLock during the call, when a probe is set
     std::vector<uint8_t> bytes;  // Write: the packet; Read: the bytes delivered
 };
 
@@ -85,28 +84,28 @@ struct SimDevice {
     bool idReadable;                      // selector-0 reads succeed
     bool probeReadable;                   // selector-2 reads succeed
     uint8_t deviceType;
-    uint8_t lastPage;                     // follows from deviceType
-    uint32_t replyDelayMs;                // every reply
-    uint32_t eraseDelayMs;                // added to the reply of an erase
-    uint32_t rebootDelayMs;               // off the bus after a mode switch or run
-    bool replyToModeSwitch;               // queue one byte after the mode-switch packet
-    uint32_t bootloaderAfterReads;        // if not 0: enters its bootloader on its own after
-                                          // this many identification reads (a device that
-                                          // changes mode between two enumerations)
-    uint8_t dropsSecondHalfOfPage;        // if not 0: acknowledges the second half of this
-                                          // page but stores none of it
-    bool dropsSignature;                  // acknowledges the signature write but stores nothing
+    uint8_t lastPage;               // follows from deviceType
+    uint32_t replyDelayMs;          // every reply
+    uint32_t eraseDelayMs;          // added to the reply of an erase
+    uint32_t rebootDelayMs;         // off the bus after a mode switch or run
+    bool replyToModeSwitch;         // queue one byte after the mode-switch packet
+    uint32_t bootloaderAfterReads;  // if not 0: enters its bootloader on its own after
+                                    // this many identification reads (a device that
+                                    // changes mode between two enumerations)
+    uint8_t dropsSecondHalfOfPage;  // if not 0: acknowledges the second half of this
+                                    // page but stores none of it
+    bool dropsSignature;            // acknowledges the signature write but stores nothing
     uint8_t flash[SIM_FLASH_SIZE];
 
     // State.
-    bool present;          // on the bus now
-    uint32_t backAt;       // when not present: the time it comes back
+    bool present;     // on the bus now
+    uint32_t backAt;  // when not present: the time it comes back
     SimMode backInMode;
     bool open;
-    bool gone;             // vanished for good
+    bool gone;  // vanished for good
     DeviceHandle handle;
     bool keyAccepted;
-    int selectedPage;      // -1: none
+    int selectedPage;  // -1: none
     SimQueuedByte queue[SIM_QUEUE_CAPACITY];
     size_t queueHead;
     size_t queueLength;
@@ -123,20 +122,20 @@ struct SimBus {
     SimDevice devices[SIM_MAX_DEVICES];
     size_t deviceCount;  // configured devices, attached or not
     SimFaultKind faultKind;
-    uint32_t faultCall;  // 1-based call number the fault applies to
+    uint32_t faultCall;      // 1-based call number the fault applies to
     bool faultCountsWrites;  // faultCall counts packets written, not calls
-    uint32_t callCount;  // calls made so far
-    uint32_t writeCount; // packets written so far
+    uint32_t callCount;      // calls made so far
+    uint32_t writeCount;     // packets written so far
     bool recordCalls;
     std::vector<SimCall> calls;
-    uint32_t (*now)();          // the clock the device lives on
-    int (*lockDepthProbe)();    // optional: depth of UsbLock, recorded with each call
+    uint32_t (*now)();        // the clock the device lives on
+    int (*lockDepthProbe)();  // optional: depth of UsbLock, recorded with each call
     // A call that breaks the library's rules (a null output pointer, a
     // non-zero last argument of read or write, more than callLimit calls
     // since the reset) fails without effect, is counted, and is reported to
     // `violation` when it is set.
     uint32_t violations;
-    uint32_t callLimit;         // 0: no limit
+    uint32_t callLimit;  // 0: no limit
     void (*violation)(const char* what);
 };
 

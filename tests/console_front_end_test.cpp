@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bootloader/commands.h"
+#include "console/json.h"
 #include "console/options.h"
 #include "console/report.h"
 #include "console/sha256.h"
@@ -137,12 +138,46 @@ TEST(ConsoleResult, ExitZeroOnlyWhenTheDeviceRunsTheImage) {
     };
     const Case cases[] = {
         {"all well", [](RunRecord&) {}, 0, "runs-image"},
-        {"one page not verified", [](RunRecord& r) { r.pagesVerified = 52; }, 1, "no-valid-application"},
-        {"signature not confirmed", [](RunRecord& r) { r.signatureConfirmed = false; }, 1, "no-valid-application"},
+        {"one page not verified", [](RunRecord& r) { r.pagesVerified = 52; }, 4, "no-valid-application"},
+        {"signature not confirmed", [](RunRecord& r) { r.signatureConfirmed = false; }, 4, "no-valid-application"},
         {"run command not sent", [](RunRecord& r) { r.runSent = false; }, 1, "holds-image"},
         {"worker ended not ready", [](RunRecord& r) { r.deviceReady = false; }, 1, "holds-image"},
-        {"no page at all", [](RunRecord& r) { r.pagesTotal = r.pagesWritten = r.pagesVerified = 0; }, 1,
+        {"no page at all", [](RunRecord& r) { r.pagesTotal = r.pagesWritten = r.pagesVerified = 0; }, 4,
          "no-valid-application"},
+        {"declined, run command not sent",
+         [](RunRecord& r) {
+             r.programmingStarted = false;
+             r.answered = true;
+             r.runSent = false;
+         },
+         1, "bootloader-application-kept"},
+        {"refused, run command not sent",
+         [](RunRecord& r) {
+             r.programmingStarted = false;
+             r.imageAccepted = false;
+             r.runSent = false;
+         },
+         1, "bootloader-application-kept"},
+        {"current, skipped and started",
+         [](RunRecord& r) {
+             r.programmingStarted = false;
+             r.alreadyCurrent = true;
+         },
+         0, "runs-image"},
+        {"current, skipped, run command not sent",
+         [](RunRecord& r) {
+             r.programmingStarted = false;
+             r.alreadyCurrent = true;
+             r.runSent = false;
+         },
+         1, "bootloader-application-kept"},
+        {"unknown first device",
+         [](RunRecord& r) {
+             r = RunRecord{};
+             r.deviceFound = true;
+             r.firstKind = DeviceKind::Unknown;
+         },
+         1, "unchanged"},
         {"declined, valid application",
          [](RunRecord& r) {
              r.programmingStarted = false;
@@ -183,23 +218,79 @@ TEST(ConsoleResult, ExitZeroOnlyWhenTheDeviceRunsTheImage) {
         EXPECT_STREQ(result.deviceState, c.state) << c.what;
     }
     EXPECT_EQ(DecideResult(ConsoleCommand::Update, GoodRun()).line, "device runs firmware 1.00 (updated)");
+    RunRecord unknown;
+    unknown.deviceFound = true;
+    unknown.firstKind = DeviceKind::Unknown;
+    EXPECT_STREQ(DecideResult(ConsoleCommand::Update, unknown).outcome, "unknown-device");
+}
+
+// No text the program writes today holds a quote or a control character;
+// the writer must escape them all the same.
+TEST(ConsoleJson, StringsAreEscaped) {
+    JsonLine line = JsonObject();
+    JsonAddString(line, "s", std::string("a\"b\\c\x01\x1F\n\x7F", 9));
+    EXPECT_EQ(line.text, "{\"s\":\"a\\\"b\\\\c\\u0001\\u001F\\n\\u007F\"");
+}
+
+TEST(ConsoleJson, DeviceStringsAsUtf8OrAsBytes) {
+    const struct {
+        std::string bytes;
+        const char* json;
+    } cases[] = {
+        {"2021", "{\"id\":\"2021\""},
+        {"Gr\xC3\xBC\xC3\x9F", "{\"id\":\"Gr\\u00FC\\u00DF\""},                  // valid UTF-8: the text
+        {"\xF0\x9F\x98\x80", "{\"id\":\"\\uD83D\\uDE00\""},                      // beyond U+FFFF
+        {"Gr\xFC\xDF", "{\"id\":\"Gr\\u00FC\\u00DF\",\"id_hex\":\"4772FCDF\""},  // Latin-1 bytes
+        {"\xC0\xAF", "{\"id\":\"\\u00C0\\u00AF\",\"id_hex\":\"C0AF\""},          // overlong
+        {"a\xE2\x82", "{\"id\":\"a\\u00E2\\u0082\",\"id_hex\":\"61E282\""},      // cut short
+    };
+    for (const auto& c : cases) {
+        JsonLine line = JsonObject();
+        JsonAddId(line, "id", reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size());
+        EXPECT_EQ(line.text, c.json);
+    }
 }
 
 TEST(ConsoleResult, CheckAnswersByVerdict) {
     const struct {
         CheckVerdict verdict;
+        bool installedValid;
+        bool runSent;
         int exitCode;
-    } cases[] = {{CheckVerdict::Program, 0},
-                 {CheckVerdict::AskOlder, 3},
-                 {CheckVerdict::AskUnversioned, 3},
-                 {CheckVerdict::Refuse, 1}};
+        const char* outcome;
+        const char* state;
+    } cases[] = {
+        {CheckVerdict::Program, true, true, 0, "would-program", "kept-application"},
+        {CheckVerdict::Program, false, true, 0, "would-program", "no-valid-application"},
+        {CheckVerdict::Program, true, false, 1, "run-not-sent", "bootloader-application-kept"},
+        {CheckVerdict::AskOlder, true, true, 3, "would-ask", "kept-application"},
+        {CheckVerdict::AskOlder, true, false, 1, "run-not-sent", "bootloader-application-kept"},
+        {CheckVerdict::AskUnversioned, true, true, 3, "would-ask", "kept-application"},
+        {CheckVerdict::Refuse, true, true, 1, "would-refuse", "kept-application"},
+        {CheckVerdict::Current, true, true, 0, "would-program", "kept-application"},
+    };
     for (const auto& c : cases) {
         RunRecord run = GoodRun();
         run.programmingStarted = false;
         run.verdictSeen = true;
         run.verdict = c.verdict;
-        EXPECT_EQ(DecideResult(ConsoleCommand::Check, run).exitCode, c.exitCode) << static_cast<int>(c.verdict);
+        run.installedValid = c.installedValid;
+        run.runSent = c.runSent;
+        const ConsoleResult result = DecideResult(ConsoleCommand::Check, run);
+        const std::string what = std::to_string(static_cast<int>(c.verdict)) + (c.runSent ? "" : " no run");
+        EXPECT_EQ(result.exitCode, c.exitCode) << what;
+        EXPECT_STREQ(result.outcome, c.outcome) << what;
+        EXPECT_STREQ(result.deviceState, c.state) << what;
     }
+    // The same version, with and without --skip-current, is named as such.
+    RunRecord same = GoodRun();
+    same.programmingStarted = false;
+    same.verdictSeen = true;
+    same.verdict = CheckVerdict::Current;
+    EXPECT_NE(DecideResult(ConsoleCommand::Check, same).line.find("same version installed"), std::string::npos);
+    same.skipCurrent = true;
+    EXPECT_STREQ(DecideResult(ConsoleCommand::Check, same).outcome, "would-skip");
+    EXPECT_NE(DecideResult(ConsoleCommand::Check, same).line.find("same version installed"), std::string::npos);
     RunRecord none = GoodRun();
     none.verdictSeen = false;
     EXPECT_EQ(DecideResult(ConsoleCommand::Check, none).exitCode, 1) << "no verdict: the check failed";

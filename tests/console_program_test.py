@@ -44,11 +44,8 @@ def run_json(args):
             events.append(json.loads(line))
         except ValueError:
             failures.append(f"{args}: a line on standard output is not JSON: {line!r}")
-    summary = None
-    for line in err.splitlines():
-        if line.startswith('{"sim_device"'):
-            summary = json.loads(line)
-    return code, events, summary
+    summaries = [json.loads(line) for line in err.splitlines() if line.startswith('{"sim_device"')]
+    return code, events, (summaries[0] if summaries else None)
 
 
 def image_from_hex(path):
@@ -81,16 +78,21 @@ UPDATE_CASES = [
     (["--no", "--installed", "2.00"], 3, "declined", "kept-application", "untouched"),
     (["--installed", "0x0200"], 3, "declined", "kept-application", "untouched"),  # no terminal: No
     (["--no", "--installed", "2.00", "--no-valid-app"], 1, "declined", "no-valid-application", "untouched"),
-    (["--type", "0x84"], 1, "refused", "kept-application", "untouched"),
+    # A refused image sends no run command: the application is intact, the device waits in its bootloader.
+    (["--type", "0x84"], 1, "refused", "bootloader-application-kept", "untouched"),
     (["--type", "0x84", "--no-valid-app"], 1, "refused", "no-valid-application", "untouched"),
     (["--no-device"], 1, "no-device", "none", None),
     # Packets: 1 the mode switch, 2 the info, 3 the flash key, 4 and 5 the
     # signature page's select and erase, then four a page (select, erase,
     # two halves), the checksum coming with the second half.
-    (["--fault", "wrong-checksum:21"], 1, "programming-failed", "no-valid-application", "broken"),
-    (["--fault", "vanish:40"], 1, "programming-failed", "no-valid-application", "broken"),
+    (["--fault", "wrong-checksum:21"], 4, "programming-failed", "no-valid-application", "broken"),
+    (["--fault", "vanish:40"], 4, "programming-failed", "no-valid-application", "broken"),
     (["--fault", "missing-reply:2"], 1, "no-bootloader", "unchanged", "untouched"),
-    (["--fault", "bad-ack:3"], 1, "failed", "kept-application", "key-only"),
+    (["--fault", "bad-ack:3"], 1, "failed", "bootloader-application-kept", "key-only"),
+    # The run command after a No fails: the device waits in its bootloader; neither 0 nor 3 claims more.
+    (["--installed", "2.00", "--no", "--fault", "fail-status:3"], 1, "run-not-sent", "bootloader-application-kept",
+     "untouched"),
+    (["--check", "--fault", "fail-status:3"], 1, "run-not-sent", "bootloader-application-kept", "untouched"),
     (["--check"], 0, "would-program", "kept-application", "untouched"),
     (["--check", "--installed", "2.00"], 3, "would-ask", "kept-application", "untouched"),
     (["--check", "--type", "0x84"], 1, "would-refuse", "kept-application", "untouched"),
@@ -118,7 +120,8 @@ def check_update(case):
     boxes = [e for e in events if e["event"] == "box"]
     check(all({"text", "caption", "style", "answer"} <= e.keys() for e in boxes), f"{name}: a box lacks a field")
     if "--check" in args:
-        check(kinds.count("check_verdict") == (1 if want_outcome.startswith("would") else 0),
+        check(kinds.count("check_verdict") == (1 if want_outcome.startswith("would") or want_outcome == "run-not-sent"
+                                               else 0),
               f"{name}: check verdicts {kinds.count('check_verdict')}")
         check(not any(b["style"] & 0x0F == 4 for b in boxes), f"{name}: the check asked a question")
     if code == 0 and "--check" not in args:
@@ -177,7 +180,7 @@ def check_restart_waits():
     # A bystander in its bootloader while the switched device is still restarting when the wait ends: it is
     # not taken for the switched one, and nothing is written to any device.
     for wait in (["--restart-wait", "2000"], ["--restart-wait", "auto"]):
-        code, events, summary = run_json(wait + ["--more-devices", "bootloader", "--restart-delay", "60000",
+        code, events, summary = run_json(wait + ["--device", "0", "--more-devices", "bootloader", "--restart-delay", "60000",
                                                  "--reply-delay", "0", "--erase-delay", "0"])
         result = events[-1] if events else {}
         check(code == 1 and result.get("outcome") == "switched-device-missing"
@@ -206,8 +209,16 @@ def check_human():
     code, out, err = run(["-q", "--no", "--installed", "2.00"] + FAST)
     check(code == 3 and out == "kept firmware 2.00: the older image was declined\n", f"-q declined: {out!r}")
     code, out, err = run(["-q", "--fault", "wrong-checksum:21"] + FAST)
-    check(code == 1 and out == "no valid application on the device: run the update again\n" and 'box "Error"' in err,
+    check(code == 4 and out == "no valid application on the device: run the update again\n"
+          and re.fullmatch(r"page 13 \(4 of 53\): checksum 0x[0-9A-F]{4}, expected 0x[0-9A-F]{4}\n", err),
           f"-q failed: {out!r} {err!r}")
+    # Boxes: not as raw lines in normal or quiet output, only with -v.
+    check(not re.search(r"^box ", out, re.M), "-q: a raw box line")
+    code, out, err = run(["--fault", "wrong-checksum:21"] + FAST)
+    check(not re.search(r"^box ", out, re.M) and "window program would show" not in out, f"box lines: {out!r}")
+    code, out, err = run(["-v", "--fault", "wrong-checksum:21"] + FAST)
+    check(any(re.fullmatch(r'box "Error" caption " "( \(\d+ times\))?', l) for l in out.splitlines()),
+          f"-v: the raw box line: {out!r}")
 
     code, out, err = run(["-v", "--bootloader"] + FAST)
     check("  > 00" in out.splitlines() and any(re.fullmatch(r"  < (.. ){4}00 5A 3D C2 83", l) for l in out.splitlines()),

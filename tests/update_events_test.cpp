@@ -70,6 +70,15 @@ void OnSwitchedDeviceMissing(uint32_t before, uint32_t now) {
 }
 void OnStopped(bool flashOpen) { Log(std::string("stopped ") + (flashOpen ? "flash open" : "before writing")); }
 
+void OnExchangeFailed(const ExchangeFailure& f) {
+    const char* causes[] = {"write-failed", "no-reply", "short-read", "read-failed", "bad-reply", "checksum", "gone"};
+    Log("failed " + N(static_cast<uint32_t>(f.command)) + " page " +
+        (f.page == NO_PAGE ? std::string("-") : N(f.page)) + " #" + N(f.pageIndex) + " " +
+        causes[static_cast<int>(f.fault)] + " " + N(f.detail) + " " + N(f.expected));
+}
+void OnRestartedDeviceAmbiguous(uint32_t fresh, uint32_t earlier) { Log("ambiguous " + N(fresh) + " " + N(earlier)); }
+void OnAlreadyCurrent() { Log("already current"); }
+
 const UpdateEvents RECORDING = {
     .deviceFound = OnDeviceFound,
     .restartRequested = OnRestartRequested,
@@ -84,6 +93,9 @@ const UpdateEvents RECORDING = {
     .signatureWritten = OnSignatureWritten,
     .signatureConfirmed = OnSignatureConfirmed,
     .runSent = OnRunSent,
+    .exchangeFailed = OnExchangeFailed,
+    .restartedDeviceAmbiguous = OnRestartedDeviceAmbiguous,
+    .alreadyCurrent = OnAlreadyCurrent,
     .checkVerdict = OnCheckVerdict,
     .stopped = OnStopped,
     .finished = OnFinished,
@@ -288,8 +300,9 @@ TEST_F(UpdateEventsTest, PolledRestartWaitGoesOnWhenTheBootloaderAppears) {
         const uint32_t waited = static_cast<uint32_t>(std::stoul(awaited->substr(std::strlen(c.awaited))));
         if (c.updated) {
             EXPECT_GE(waited, 300u) << c.what;
-            // The test clock also moves 1 ms on each of the poll's two tick queries.
-            EXPECT_LE(waited, 300u + RESTART_POLL_MS + 2) << c.what << ": goes on within a poll of the return";
+            // The bus is looked at every millisecond; the test clock also
+            // moves 1 ms on each of the poll's two tick queries.
+            EXPECT_LE(waited, 300u + 1 + 2) << c.what << ": goes on within a poll of the return";
         } else {
             EXPECT_GE(waited, RESTART_POLL_LIMIT_MS) << c.what;
             EXPECT_LE(waited, RESTART_POLL_LIMIT_MS + RESTART_POLL_MS + 2) << c.what;
@@ -355,3 +368,121 @@ TEST_F(UpdateEventsTest, ListReportsEveryDeviceAndOpensNone) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> Matching(const char* prefix) {
+    std::vector<std::string> out;
+    for (const auto& line : gLog)
+        if (line.rfind(prefix, 0) == 0) out.push_back(line);
+    return out;
+}
+
+}  // namespace
+
+// Each failed exchange names its command, page, place among the pages and
+// cause. Packets: info, flash key, select and erase of page 62, then select,
+// erase and two halves a page.
+TEST_F(UpdateEventsTest, FailedExchangesNameCommandPageAndCause) {
+    struct Case {
+        SimFaultKind fault;
+        uint32_t packet;
+        const char* failure;
+    };
+    const Case cases[] = {
+        {SimFaultKind::LateReply, 6, "failed 2 page 10 #1 no-reply 100 0"},
+        {SimFaultKind::BadAck, 2, "failed 5 page - #0 bad-reply 1 0"},
+        {SimFaultKind::MissingReply, 1, "failed 0 page - #0 no-reply 100 0"},
+        {SimFaultKind::FailStatus, 4, "failed 2 page 62 #0 write-failed 0 0"},
+        {SimFaultKind::Vanish, 11, "failed 3 page 11 #2 gone 0 0"},
+        {SimFaultKind::ShortRead, 5, "failed 1 page 10 #1 short-read 0 0"},
+    };
+    for (const Case& c : cases) {
+        gLog.clear();
+        Attach(SimMode::Bootloader, 0x83, 0, 90);
+        SimSetFault(c.fault, c.packet);
+        gSimBus.faultCountsWrites = true;
+        UpdateWorker();
+        const auto failures = Matching("failed ");
+        ASSERT_FALSE(failures.empty()) << static_cast<int>(c.fault);
+        EXPECT_EQ(failures.front(), c.failure) << static_cast<int>(c.fault);
+    }
+    // A checksum that differs names the one read and the image's.
+    gLog.clear();
+    SimDevice* d = Attach(SimMode::Bootloader, 0x83, 0, 90);
+    SimSetFault(SimFaultKind::WrongChecksum, 12);
+    gSimBus.faultCountsWrites = true;
+    UpdateWorker();
+    const auto failures = Matching("failed ");
+    ASSERT_EQ(failures.size(), 1u);
+    const uint16_t stored = SimCrc16(d->flash + 11 * SIM_PAGE_SIZE, SIM_PAGE_SIZE);
+    // The sim sends its checksum off by one; the image's is what it stored.
+    const std::string line = failures.front();
+    const std::string prefix = "failed 4 page 11 #2 checksum ";
+    ASSERT_EQ(line.rfind(prefix, 0), 0u) << line;
+    EXPECT_EQ(line.substr(line.rfind(' ') + 1), N(stored)) << line;
+    EXPECT_NE(line.substr(prefix.size(), line.rfind(' ') - prefix.size()), N(stored)) << line;
+}
+
+// The read-back, not the write's acknowledgement, confirms the signature.
+TEST_F(UpdateEventsTest, SignatureConfirmedOnlyByTheReadBack) {
+    SimDevice* d = Attach(SimMode::Bootloader, 0x83, 0, 90);
+    d->dropsSignature = true;
+    UpdateWorker();
+    EXPECT_EQ(Matching("signature"),
+              (std::vector<std::string>{"signature written yes", "signature confirmed no 65535"}));
+}
+
+TEST_F(UpdateEventsTest, NoDeviceStillEndsWithFinished) {
+    InstallTestWorld();
+    UpdateWorker();
+    EXPECT_EQ(gLog, std::vector<std::string>{"finished not ready"});
+}
+
+TEST_F(UpdateEventsTest, CheckAsksAboutAnUnversionedImageAsSuch) {
+    Attach(SimMode::Bootloader, 0x83, 2, 0);
+    WorkerSteps steps = CheckSteps(FIXED_RESTART_WAIT);
+    static ImageStep checkImage;
+    checkImage = steps.prepareImage;
+    steps.prepareImage = [](UpdateJob& job) {
+        checkImage(job);
+        job.imageVerHi = job.imageVerLo = 0xFF;
+    };
+    RunWorker(steps);
+    EXPECT_EQ(Matching("verdict"), std::vector<std::string>{"verdict ask unversioned"});
+}
+
+// With a chosen device, the restarted device is the one bootloader that
+// was not on the bus before; a second one that turns up during the restart
+// makes that ambiguous, and nothing is written to either.
+TEST_F(UpdateEventsTest, ChosenDeviceStopsWhenTheRestartedOneCannotBeTold) {
+    SimDevice* chosen = Attach(SimMode::Application, 0x83, 0, 90);
+    SimDevice* other = SimAddDevice();
+    other->mode = other->backInMode = SimMode::Application;
+    SimSetDeviceType(other, 0x83);
+    SimSetInstalledApp(other, 0, 90, true);
+    // Read once at the first discovery, then in its bootloader of its own
+    // accord while the chosen device restarts.
+    other->bootloaderAfterReads = 1;
+    WorkerSteps steps = UpdateSteps(FIXED_RESTART_WAIT);
+    steps.device = 0;
+    RunWorker(steps);
+    EXPECT_EQ(Matching("ambiguous"), std::vector<std::string>{"ambiguous 2 0"});
+    EXPECT_EQ(chosen->pagesErased + other->pagesErased + chosen->halvesWritten + other->halvesWritten, 0u);
+    EXPECT_EQ(Matching("programming"), std::vector<std::string>{});
+
+    // Without the stray one, device 1 chosen: only it is updated.
+    gLog.clear();
+    SimDevice* first = Attach(SimMode::Application, 0x83, 0, 90);
+    SimDevice* second = SimAddDevice();
+    second->mode = second->backInMode = SimMode::Application;
+    SimSetDeviceType(second, 0x83);
+    SimSetInstalledApp(second, 0, 90, true);
+    steps.device = 1;
+    RunWorker(steps);
+    EXPECT_EQ(first->modeSwitches + first->pagesErased, 0u);
+    EXPECT_EQ(second->checksumsSent, 53u);
+    EXPECT_TRUE(SimHasValidApp(second));
+    EXPECT_EQ(Matching("found"),
+              (std::vector<std::string>{"found 1 application '2021'", "found 1 bootloader 'ar5w2~'"}));
+}

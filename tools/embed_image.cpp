@@ -46,7 +46,7 @@
 #include <string>
 #include <vector>
 
-#include "app/sha256.h"
+#include "console/sha256.h"
 #include "image/hex_loader.h"
 #include "image/unscramble.h"
 #include "tools/findings.h"

@@ -19,6 +19,7 @@ void CheckImage(UpdateJob& job) {
 }
 
 void CheckVersion(UpdateJob& job) {
+    if (ImageIsCurrent(job)) return gEvents.checkVerdict(CheckVerdict::Current);
     switch (QuestionBeforeProgramming(job)) {
         case VersionQuestion::None: gEvents.checkVerdict(CheckVerdict::Program); break;
         case VersionQuestion::UnversionedImage: gEvents.checkVerdict(CheckVerdict::AskUnversioned); break;
@@ -28,4 +29,4 @@ void CheckVersion(UpdateJob& job) {
 
 }  // namespace
 
-WorkerSteps CheckSteps(RestartWait wait) { return WorkerSteps{CheckImage, CheckVersion, wait}; }
+WorkerSteps CheckSteps(RestartWait wait) { return WorkerSteps{CheckImage, CheckVersion, wait, ANY_DEVICE}; }

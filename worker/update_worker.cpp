@@ -35,7 +35,8 @@ bool AwaitRestart(const RestartWait& wait, const UpdateJob& job) {
         return true;
     }
     const uint32_t start = gClock.tickCount();
-    const bool seen = WaitForBootloader(RESTART_POLL_LIMIT_MS, job.deviceCount);
+    const bool seen = job.chosenDevice == ANY_DEVICE ? WaitForBootloader(RESTART_POLL_LIMIT_MS, job.deviceCount)
+                                                     : WaitForFreshBootloader(RESTART_POLL_LIMIT_MS, job);
     gEvents.restartAwaited(gClock.tickCount() - start,
                            seen ? RestartWaitEnd::BootloaderSeen : RestartWaitEnd::TimedOut);
     return seen;
@@ -51,11 +52,14 @@ uint32_t UpdateWorkerWith(ImageStep prepareImage) {
     return RunWorker(steps);
 }
 
-WorkerSteps UpdateSteps(RestartWait wait) { return WorkerSteps{PrepareAndValidateImage, VersionCheckAndProgram, wait}; }
+WorkerSteps UpdateSteps(RestartWait wait) {
+    return WorkerSteps{PrepareAndValidateImage, VersionCheckAndProgram, wait, ANY_DEVICE};
+}
 
 uint32_t RunWorker(const WorkerSteps& steps) {
     UpdateJob job;  // about 64 KB; lives on the worker's stack for the run
     CreateUpdateJob(job);
+    job.chosenDevice = steps.device;
     gUsbLock.initialise();
 
     if (!DiscoverDevice(job)) {

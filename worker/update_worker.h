@@ -33,6 +33,7 @@ struct WorkerSteps {
     ImageStep prepareImage;   // PrepareAndValidateImage in the program
     ProgramStep program;      // VersionCheckAndProgram in the program
     RestartWait restartWait;  // FIXED_RESTART_WAIT in the window program
+    uint32_t device;          // the device to act on; ANY_DEVICE (the first) in the window program
 };
 
 // The update of the window program. Returns the worker thread's exit code:
@@ -47,7 +48,7 @@ uint32_t UpdateWorkerWith(ImageStep prepareImage);
 // The same sequence with the given steps.
 uint32_t RunWorker(const WorkerSteps& steps);
 
-// The update's steps with the given restart wait.
+// The update's steps with the given restart wait, on the first device.
 WorkerSteps UpdateSteps(RestartWait wait);
 
 // The pre-flight check's steps: the same road up to the version check, which

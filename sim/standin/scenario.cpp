@@ -25,9 +25,12 @@ bool ParseByte(const std::string& word, uint8_t* value) {
 }
 
 bool ParseYesNo(const std::string& word, bool* value) {
-    if (word == "yes") *value = true;
-    else if (word == "no") *value = false;
-    else return false;
+    if (word == "yes")
+        *value = true;
+    else if (word == "no")
+        *value = false;
+    else
+        return false;
     return true;
 }
 
@@ -93,7 +96,7 @@ bool ParseScenario(const std::string& text, const std::string& baseDir, Scenario
         for (std::string word; words >> word;) w.push_back(word);
 
         if (key == "device") {
-            if (out->deviceCount >= SIM_MAX_DEVICES) return fail("more than 4 devices");
+            if (out->deviceCount >= SIM_MAX_DEVICES) return fail("more than 8 devices");
             d = &out->devices[out->deviceCount++];
             continue;
         }
@@ -120,13 +123,16 @@ bool ParseScenario(const std::string& text, const std::string& baseDir, Scenario
             d->installed = ok;
             d->installedValid = ok && w[2] == "valid";
         } else if (key == "flash") {
-            if (w.size() == 1 && w[0] == "erased") d->flash = FlashFill::Erased;
-            else if (w.size() == 1 && w[0] == "pattern") d->flash = FlashFill::Pattern;
+            if (w.size() == 1 && w[0] == "erased")
+                d->flash = FlashFill::Erased;
+            else if (w.size() == 1 && w[0] == "pattern")
+                d->flash = FlashFill::Pattern;
             else if (w.size() >= 2 && w[0] == "hex") {
                 d->flash = FlashFill::Hex;
                 const std::string path = Trim(rest.substr(3));
                 d->hexPath = IsAbsolute(path) ? path : baseDir + path;
-            } else ok = false;
+            } else
+                ok = false;
         } else if (key == "id-readable") {
             ok = w.size() == 1 && ParseYesNo(w[0], &d->idReadable);
         } else if (key == "probe-readable") {
@@ -197,7 +203,8 @@ bool LoadHexText(const std::string& text, uint8_t* flash, std::string* error) {
                 if (count != 2) return fail("bad linear address record");
                 base = static_cast<uint32_t>(bytes[4] << 8 | bytes[5]) << 16;
                 break;
-            case 0x03: case 0x05: break;  // start addresses mean nothing to flash
+            case 0x03:
+            case 0x05: break;  // start addresses mean nothing to flash
             default: return fail("unknown record type");
         }
     }

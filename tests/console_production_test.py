@@ -1,0 +1,172 @@
+#!/usr/bin/env python3
+"""The console program's production-line options end to end against the simulated device:
+device choice with several devices, the cause of each failure, --log (also after SIGKILL),
+--label, --retries, --skip-current, and the usage errors and small cases around them.
+Usage: console_production_test.py LUMARIS_UPDATE
+"""
+import json
+import os
+import re
+import signal
+import subprocess
+import sys
+import tempfile
+
+PROGRAM = sys.argv[1]
+FAST = ["--reply-delay", "0", "--erase-delay", "0", "--restart-wait", "auto"]
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+    return condition
+
+
+def run(args):
+    p = subprocess.run([PROGRAM] + args, stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
+    return p.returncode, p.stdout, p.stderr
+
+
+def run_json(args):
+    code, out, err = run(["--json", "--sim-summary"] + args)
+    events = [json.loads(line) for line in out.splitlines()]
+    summaries = [json.loads(l) for l in err.splitlines() if l.startswith('{"sim_device"')]
+    return code, events, summaries
+
+
+def written(s):
+    return s["flash_key_packets"] + s["erase_packets"] + s["halves_written"] + s["signature_packets"]
+
+
+def check_device_choice():
+    for more in ("application", "bootloader,application"):
+        code, events, sims = run_json(["--more-devices", more] + FAST)
+        check(code == 2 and events[-1]["outcome"] == "device-choice-needed" and "--device" in events[-1]["message"]
+              and all(written(s) == 0 and s["mode_switches"] == 0 for s in sims),
+              f"no --device with {more}: exit {code}, {events[-1:]}, {sims}")
+        check([e["index"] for e in events if e["event"] == "device_found"] == list(range(len(sims))),
+              f"no --device with {more}: the devices are listed")
+    code, events, sims = run_json(["--device", "1", "--more-devices", "application"] + FAST)
+    check(code == 0 and events[-1]["device_index"] == 1 and written(sims[0]) == 0 and sims[0]["mode_switches"] == 0
+          and sims[1]["signature_valid"] and sims[1]["pages_matching_image"] == sims[1]["image_pages"],
+          f"--device 1: exit {code}, {sims}")
+    code, events, sims = run_json(["--device", "2", "--more-devices", "bootloader,application:0x83:0.80"] + FAST)
+    check(code == 0 and written(sims[0]) == written(sims[1]) == 0 and sims[2]["signature_valid"]
+          and events[-1]["device_index"] == 2, f"--device 2 of three: exit {code}, {sims}")
+    code, events, _ = run_json(["--device", "1", "--more-devices", "unknown"] + FAST)
+    check(code == 1 and events[-1]["outcome"] == "unknown-device", f"--device on an unknown device: {events[-1:]}")
+    code, events, _ = run_json(["--device", "5"] + FAST)
+    check(code == 1 and events[-1]["outcome"] == "no-device" and "device 5" in events[-1]["message"], "--device 5")
+    code, out, _ = run(["--list", "--no-device"])
+    check(code == 0 and out == "no devices attached\n", f"--list, nothing attached: {out!r}")
+
+
+# fault, exit code, failure object (subset), words of the human line
+CAUSES = [
+    ("late-reply:7", 4, {"command": "erase-page", "page": 10, "page_index": 1, "cause": "no-reply", "window_ms": 100},
+     "page 10 (1 of 53): no reply to the erase within 100 ms"),
+    ("bad-ack:7", 4, {"command": "erase-page", "cause": "bad-reply", "byte": "0x01"}, "reply 0x01 to the erase"),
+    ("short-read:2", 1, {"command": "get-info", "page": None, "cause": "short-read"},
+     "the reply to the identification request came short"),
+    ("fail-status:8", 4, {"command": "write-half 0", "page": 10, "cause": "write-failed"},
+     "page 10 (1 of 53): the first half's write could not be sent"),
+    ("vanish:40", 4, {"cause": "device-gone"}, "the device left the bus"),
+    ("wrong-checksum:21", 4, {"command": "write-half 1", "page": 13, "page_index": 4, "cause": "checksum-mismatch"},
+     "page 13 (4 of 53): checksum 0x"),
+    ("missing-reply:3", 1, {"command": "flash-key", "cause": "no-reply"}, "no reply to the flash key within 100 ms"),
+]
+
+
+def check_causes():
+    for fault, want_code, want, words in CAUSES:
+        code, events, _ = run_json(["--fault", fault] + FAST)
+        failure = [e for e in events if e["event"] == "failure"]
+        result = events[-1]
+        check(code == want_code and result["exit_code"] == code, f"{fault}: exit {code}")
+        check(failure and all(failure[0].get(k) == v for k, v in want.items())
+              and result["failure"] == {k: v for k, v in failure[0].items() if k not in ("event", "t_ms")},
+              f"{fault}: failure {failure[:1]}, result {result.get('failure')}")
+        code, out, err = run(["--fault", fault] + FAST)
+        check(words in out, f"{fault}: human line {words!r} not in {out!r}")
+
+
+def check_log():
+    with tempfile.TemporaryDirectory() as folder:
+        log = os.path.join(folder, "line.jsonl")
+        code, events, _ = run_json(["--log", log, "--label", "SN-0042"] + FAST)
+        lines = [json.loads(l) for l in open(log)]
+        check(code == 0 and lines[0]["event"] == "run_started" and lines[0]["label"] == "SN-0042"
+              and re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", lines[0]["utc"])
+              and lines[0]["options"][:2] == ["--json", "--sim-summary"]
+              and lines[1:] == [{**e} for e in lines[1:]] and lines[-1]["event"] == "result"
+              and lines[-1]["label"] == "SN-0042" and lines[-1]["device_index"] == 0
+              and lines[-1]["image_sha256"] == lines[0]["image_sha256"], f"--log: {lines[:1]} {lines[-1:]}")
+        check([e["event"] for e in lines[1:]] == [e["event"] for e in events], "--log holds every event shown")
+        # Human output on the screen, the log still complete.
+        code, out, _ = run(["--log", log] + FAST)
+        check(code == 0 and sum(1 for l in open(log) if '"run_started"' in l) == 2, "--log appends a second run")
+        # Killed at a packet: every line of the log is JSON.
+        killed = os.path.join(folder, "killed.jsonl")
+        p = subprocess.Popen([PROGRAM, "--json", "--log", killed, "--reply-delay", "2", "--erase-delay", "5",
+                              "--restart-wait", "auto"], stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True)
+        for line in p.stdout:
+            if '"page_programmed"' in line and '"index":10,' in line:
+                p.send_signal(signal.SIGKILL)
+                break
+        p.wait(timeout=60)
+        text = open(killed).read()
+        check(p.returncode == -signal.SIGKILL and text.endswith("\n") and all(json.loads(l) for l in text.splitlines())
+              and '"index":10,' in text, f"--log after SIGKILL: {text[-200:]!r}")
+        # A log that cannot be opened: exit 2 before the device is touched.
+        code, out, err = run(["--log", os.path.join(folder, "no", "such.jsonl"), "--sim-summary"] + FAST)
+        check(code == 2 and out == "" and "No such file or directory" in err and "sim_device" not in err,
+              f"unwritable log: {code} {err!r}")
+
+
+def check_retries_and_skip():
+    code, events, sims = run_json(["--retries", "2", "--fault", "late-reply:7"] + FAST)
+    attempts = [e for e in events if e["event"] == "attempt"]
+    check(code == 0 and events[-1]["attempts"] == 2 and len(attempts) == 1 and attempts[0]["cause"] == "no-reply"
+          and sims[0]["signature_valid"], f"--retries 2 late reply: exit {code}, {attempts}, {events[-1]}")
+    code, events, _ = run_json(["--retries", "2", "--type", "0x84"] + FAST)
+    check(code == 1 and events[-1]["attempts"] == 1 and not any(e["event"] == "attempt" for e in events),
+          "a refused image is retried")
+    code, events, _ = run_json(["--retries", "2", "--fault", "wrong-checksum:21"] + FAST)
+    check(code == 4 and events[-1]["attempts"] == 1, "a checksum mismatch is retried")
+    code, events, sims = run_json(["--skip-current", "--installed", "1.00"] + FAST)
+    check(code == 0 and events[-1]["outcome"] == "current" and written(sims[0]) == 0 and sims[0]["run_commands"] == 1,
+          f"--skip-current: {events[-1:]}, {sims}")
+    code, events, sims = run_json(["--installed", "1.00"] + FAST)
+    check(code == 0 and events[-1]["outcome"] == "updated" and sims[0]["halves_written"] > 0, "same version, no skip")
+    for extra in ([], ["--skip-current"]):
+        code, out, _ = run(["--check", "--installed", "1.00"] + extra + FAST)
+        check(code == 0 and "same version installed" in out, f"--check {extra}: {out!r}")
+
+
+USAGE = [
+    ["--help", "--json"], ["--type", "0x10000000000000083"], ["--retries", "6"], ["--device", "x"],
+    ["--list", "--device", "1"], ["--no-device", "--installed", "2.00"], ["--no-device", "--more-devices", "bootloader"],
+    ["--check", "--retries", "1"], ["--log", ""],
+]
+
+
+def check_usage():
+    for args in USAGE:
+        code, out, err = run(args)
+        check(code == 2 and out == "" and len(err.splitlines()) == 1, f"{args}: exit {code}, {err!r}")
+    code, out, err = run(["--check", "--restart-wait", "60000", "--no-device"])
+    check(code == 1 and "60000" not in err, f"--restart-wait 60000 refused: {err!r}")
+
+
+def main():
+    for f in (check_device_choice, check_causes, check_log, check_retries_and_skip, check_usage):
+        f()
+    for failure in failures:
+        print("FAIL:", failure)
+    print(f"{len(failures)} failures")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
