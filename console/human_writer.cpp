@@ -7,6 +7,7 @@
 #include "console/terminal.h"
 #include "console/text.h"
 #include "console/writer.h"
+#include "platform/plain_text.h"
 #include "platform/seams.h"
 
 namespace {
@@ -153,9 +154,9 @@ void OnFinished(bool) {}
 // The window program's boxes: in words only where they add something (an
 // answer, or an error no failure line explained); as they are with -v.
 void Box(const BoxShown& box) {
-    const std::string text = Narrow(box.text, box.textLength);
+    const std::string text = AsciiText(box.text, box.textLength);
     if (Verbose()) {
-        std::string line = "box \"" + text + "\" caption \"" + Narrow(box.caption, box.captionLength) + "\"";
+        std::string line = "box \"" + text + "\" caption \"" + AsciiText(box.caption, box.captionLength) + "\"";
         if (box.count > 1) line += " (" + std::to_string(box.count) + " times)";
         Say(line);
     }
@@ -169,7 +170,7 @@ void Box(const BoxShown& box) {
 
 void Text(int x, int y, const wchar_t* text, size_t length) {
     if (Verbose())
-        Say("window text (" + std::to_string(x) + "," + std::to_string(y) + ") \"" + Narrow(text, length) + "\"");
+        Say("window text (" + std::to_string(x) + "," + std::to_string(y) + ") \"" + AsciiText(text, length) + "\"");
 }
 
 void LoaderLine(const char* text) {

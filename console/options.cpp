@@ -5,16 +5,11 @@
 #include <initializer_list>
 #include <set>
 
+#include "platform/plain_text.h"
+
 namespace {
 
 bool IsDecimal(char c) { return c >= '0' && c <= '9'; }
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 enum class Kind { Command, Answer, Flag, Verbosity, Value };
 
@@ -92,7 +87,7 @@ bool ParseConsoleNumber(const char* text, uint32_t max, uint32_t* out) {
         const char* digits = text + 2;
         if (!*digits) return false;
         for (const char* p = digits; *p; ++p) {
-            const int digit = HexValue(*p);
+            const int digit = HexDigitValue(*p);
             if (digit < 0) return false;
             value = value * 16 + static_cast<uint64_t>(digit);
             if (value > max) return false;

@@ -17,12 +17,6 @@ std::string Printable(const uint8_t* bytes, size_t length) {
     return out;
 }
 
-std::string Narrow(const wchar_t* text, size_t count) {
-    std::string out;
-    for (size_t i = 0; i < count; ++i) out += (text[i] >= 0x20 && text[i] < 0x7F) ? static_cast<char>(text[i]) : '?';
-    return out;
-}
-
 size_t WideLength(const wchar_t* text) {
     size_t n = 0;
     while (text[n]) ++n;

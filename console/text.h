@@ -10,8 +10,6 @@
 // An identification string for a person: printable ASCII as it is, other
 // bytes (and \ and ") as \xNN.
 std::string Printable(const uint8_t* bytes, size_t length);
-// A box or window text in ASCII: anything else as '?'.
-std::string Narrow(const wchar_t* text, size_t count);
 size_t WideLength(const wchar_t* text);
 
 // The words the output uses for the core's values.

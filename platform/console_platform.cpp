@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/plain_text.h"
 #include "platform/seams.h"
 
 namespace {
@@ -24,18 +25,10 @@ void CountInterrupt(int) {
     if (gInterrupts < 100) gInterrupts = gInterrupts + 1;
 }
 
-// The program's texts are plain ASCII; anything else is shown as '?'.
-std::string Narrow(const wchar_t* text, size_t count) {
-    std::string out;
-    for (size_t i = 0; i < count && text[i]; ++i)
-        out += (text[i] >= 0x20 && text[i] < 0x7F) ? static_cast<char>(text[i]) : '?';
-    return out;
-}
-
 std::string Narrow(const wchar_t* text) {
     size_t count = 0;
     while (text[count]) ++count;
-    return Narrow(text, count);
+    return AsciiText(text, count);
 }
 
 int AskStdin() {
@@ -63,7 +56,7 @@ int ConsoleMessageBox(const wchar_t* text, const wchar_t* caption, unsigned styl
 }
 
 void ConsoleDrawText(int x, int y, const wchar_t* text, int count) {
-    std::fprintf(gOut, "text  (%d,%d) \"%s\"\n", x, y, Narrow(text, static_cast<size_t>(count)).c_str());
+    std::fprintf(gOut, "text  (%d,%d) \"%s\"\n", x, y, AsciiText(text, static_cast<size_t>(count)).c_str());
     std::fflush(gOut);
 }
 

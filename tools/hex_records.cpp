@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "image/hex_loader.h"
+#include "platform/plain_text.h"
 
 namespace {
 
@@ -11,13 +12,6 @@ constexpr uint8_t TYPE_END = 0x01;
 constexpr uint8_t TYPE_EXTENDED_SEGMENT = 0x02;
 constexpr uint8_t TYPE_EXTENDED_LINEAR = 0x04;
 constexpr char SEPARATOR = '\n';
-
-int DigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 std::string Printable(char c) {
     char text[8];
@@ -72,7 +66,7 @@ void ParseRecord(const std::string& line, size_t lineNumber, ParsedImage& image,
                             i + 1);
             return;
         }
-        if (DigitValue(line[i]) < 0) {
+        if (HexDigitValue(line[i]) < 0) {
             findings.Report(true, lineNumber, "character %s at column %zu is not a hexadecimal digit",
                             Printable(line[i]).c_str(), i + 1);
             return;
@@ -86,7 +80,7 @@ void ParseRecord(const std::string& line, size_t lineNumber, ParsedImage& image,
     }
     std::vector<uint8_t> bytes(digits / 2);
     for (size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<uint8_t>(DigitValue(line[1 + 2 * i]) << 4 | DigitValue(line[2 + 2 * i]));
+        bytes[i] = static_cast<uint8_t>(HexDigitValue(line[1 + 2 * i]) << 4 | HexDigitValue(line[2 + 2 * i]));
     const size_t count = bytes[0];
     if (bytes.size() != count + 5) {
         findings.Report(true, lineNumber, "the byte count says %zu data bytes, the record holds %zu", count,

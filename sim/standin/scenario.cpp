@@ -6,6 +6,8 @@
 #include <sstream>
 #include <vector>
 
+#include "tools/hex_records.h"
+
 namespace {
 
 bool ParseNumber(const std::string& word, uint32_t* value) {
@@ -53,23 +55,6 @@ std::string Trim(const std::string& s) {
 
 bool IsAbsolute(const std::string& path) {
     return (!path.empty() && (path[0] == '/' || path[0] == '\\')) || (path.size() > 1 && path[1] == ':');
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-bool ReadFile(const std::string& path, std::string* text) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text->append(chunk, n);
-    std::fclose(f);
-    return true;
 }
 
 }  // namespace
@@ -157,62 +142,7 @@ bool ParseScenario(const std::string& text, const std::string& baseDir, Scenario
 
 uint8_t PatternByte(size_t address) { return static_cast<uint8_t>((address * 7 + (address >> 9)) & 0xFF); }
 
-bool LoadHexText(const std::string& text, uint8_t* flash, std::string* error) {
-    std::istringstream lines(text);
-    std::string raw;
-    uint32_t base = 0;
-    int lineNumber = 0;
-    bool ended = false;
-    auto fail = [&](const char* why) {
-        *error = "HEX line " + std::to_string(lineNumber) + ": " + why;
-        return false;
-    };
-    while (std::getline(lines, raw)) {
-        ++lineNumber;
-        const std::string line = Trim(raw);
-        if (line.empty()) continue;
-        if (ended) return fail("record after the end record");
-        if (line[0] != ':' || line.size() < 11 || (line.size() - 1) % 2 != 0) return fail("malformed record");
-        std::vector<uint8_t> bytes;
-        for (size_t i = 1; i < line.size(); i += 2) {
-            const int hi = HexDigit(line[i]), lo = HexDigit(line[i + 1]);
-            if (hi < 0 || lo < 0) return fail("not a hex digit");
-            bytes.push_back(static_cast<uint8_t>(hi << 4 | lo));
-        }
-        const size_t count = bytes[0];
-        if (bytes.size() != count + 5) return fail("length does not match the byte count");
-        uint8_t sum = 0;
-        for (uint8_t b : bytes) sum = static_cast<uint8_t>(sum + b);
-        if (sum != 0) return fail("checksum");
-        const uint32_t offset = static_cast<uint32_t>(bytes[1] << 8 | bytes[2]);
-        const uint8_t type = bytes[3];
-        switch (type) {
-            case 0x00:
-                for (size_t i = 0; i < count; ++i) {
-                    const size_t address = base + offset + i;
-                    if (address >= SIM_FLASH_SIZE) return fail("data beyond the flash");
-                    flash[address] = bytes[4 + i];
-                }
-                break;
-            case 0x01: ended = true; break;
-            case 0x02:
-                if (count != 2) return fail("bad segment record");
-                base = static_cast<uint32_t>(bytes[4] << 8 | bytes[5]) << 4;
-                break;
-            case 0x04:
-                if (count != 2) return fail("bad linear address record");
-                base = static_cast<uint32_t>(bytes[4] << 8 | bytes[5]) << 16;
-                break;
-            case 0x03:
-            case 0x05: break;  // start addresses mean nothing to flash
-            default: return fail("unknown record type");
-        }
-    }
-    if (!ended) return fail("no end record");
-    return true;
-}
-
-bool FillFlash(const DeviceScenario& device, uint8_t* flash, std::string* error) {
+bool FillFlash(const DeviceScenario& device, uint8_t* flash, ReadTextFile readFile, std::string* error) {
     std::memset(flash, 0xFF, SIM_FLASH_SIZE);
     switch (device.flash) {
         case FlashFill::Erased: return true;
@@ -221,11 +151,21 @@ bool FillFlash(const DeviceScenario& device, uint8_t* flash, std::string* error)
             return true;
         case FlashFill::Hex: {
             std::string text;
-            if (!ReadFile(device.hexPath, &text)) {
+            if (!readFile(device.hexPath, &text)) {
                 *error = "cannot read " + device.hexPath;
                 return false;
             }
-            return LoadHexText(text, flash, error);
+            ParsedImage image;
+            Findings findings{device.hexPath.c_str(), true};
+            ParseText(text, 0, image, findings);
+            if (findings.errors > 0) {
+                *error = device.hexPath + ": " + std::to_string(findings.errors) +
+                         " record(s) the program would refuse (listed on standard error)";
+                return false;
+            }
+            static_assert(IMAGE_SIZE == SIM_FLASH_SIZE, "the image covers the whole flash");
+            std::memcpy(flash, image.bytes.data(), SIM_FLASH_SIZE);
+            return true;
         }
     }
     return false;

@@ -62,15 +62,16 @@ struct Scenario {
 // first bad line in `error`.
 bool ParseScenario(const std::string& text, const std::string& baseDir, Scenario* out, std::string* error);
 
+// Reads the file at `path` (UTF-8) whole into `text`; false when it cannot.
+using ReadTextFile = bool (*)(const std::string& path, std::string* text);
+
 // Fills `flash` (SIM_FLASH_SIZE bytes) with the starting content the device
-// scenario asks for. Returns false with `error` set when a HEX file cannot
-// be read or has a bad record.
-bool FillFlash(const DeviceScenario& device, uint8_t* flash, std::string* error);
+// scenario asks for. A HEX file is read with `readFile` and taken by the
+// embedding tool's own reader, so that the device starts with exactly the
+// image the program would load from it. Returns false with `error` set when
+// the file cannot be read or has a record the program would refuse (the
+// reader prints each one on standard error).
+bool FillFlash(const DeviceScenario& device, uint8_t* flash, ReadTextFile readFile, std::string* error);
 
 // The byte the "pattern" fill puts at `address`.
 uint8_t PatternByte(size_t address);
-
-// Loads Intel HEX text into `flash`: data records (00), end (01), extended
-// segment (02) and linear (04) addresses; every checksum is checked and
-// every byte must lie within the flash.
-bool LoadHexText(const std::string& text, uint8_t* flash, std::string* error);

@@ -20,10 +20,10 @@
 #include <cstdio>
 #include <string>
 
-#include "usb/usb_library.h"
 #include "sim/sim_device.h"
 #include "sim/sim_faults.h"
 #include "sim/standin/scenario.h"
+#include "usb/usb_library.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ constexpr UsbStatus SCENARIO_BROKEN = 0xE0;
 constexpr UsbStatus RULE_BROKEN = 0xE1;  // a call that breaks the library's rules
 
 CRITICAL_SECTION gLock;
-std::string gDir;  // the DLL's folder, with its trailing separator
+std::wstring gDir;  // the DLL's folder, with its trailing separator
 HANDLE gLog = INVALID_HANDLE_VALUE;
 bool gStarted = false;
 bool gBroken = false;
@@ -62,9 +62,11 @@ void LogLine(const std::string& line) {
 
 void FlushPolls() {
     if (gPollCount == 0) return;
-    if (gPollCount == 1) LogLine(Format("#%" PRIu32 " ", gPollFirst) + gPollLine);
-    else LogLine(Format("#%" PRIu32 "..#%" PRIu32 " ", gPollFirst, gPollFirst + gPollCount - 1) + gPollLine +
-                 Format(" (x%" PRIu32 ")", gPollCount));
+    if (gPollCount == 1)
+        LogLine(Format("#%" PRIu32 " ", gPollFirst) + gPollLine);
+    else
+        LogLine(Format("#%" PRIu32 "..#%" PRIu32 " ", gPollFirst, gPollFirst + gPollCount - 1) + gPollLine +
+                Format(" (x%" PRIu32 ")", gPollCount));
     gPollCount = 0;
 }
 
@@ -75,13 +77,9 @@ void LogCall(const std::string& text) {
     LogLine(Format("#%" PRIu32 " ", gSimBus.callCount) + text);
 }
 
-std::string Prefix(const char* op) {
-    return Format("t=%" PRIu32 " thread=%lu %s", DllNow(), GetCurrentThreadId(), op);
-}
+std::string Prefix(const char* op) { return Format("t=%" PRIu32 " thread=%lu %s", DllNow(), GetCurrentThreadId(), op); }
 
-std::string HandleText(DeviceHandle handle) {
-    return Format("0x%" PRIXPTR, static_cast<uintptr_t>(handle));
-}
+std::string HandleText(DeviceHandle handle) { return Format("0x%" PRIXPTR, static_cast<uintptr_t>(handle)); }
 
 std::string Bytes(const void* data, uint32_t count) {
     std::string out = "[";
@@ -97,8 +95,39 @@ std::string Printable(const uint8_t* text, size_t limit) {
     return out;
 }
 
+// UTF-8 (the scenario's text) and UTF-16 (Windows' paths) of one path.
+std::wstring Wide(const std::string& text) {
+    if (text.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
+}
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+// Reads a whole file by its UTF-8 path.
+bool ReadTextFileWide(const std::string& path, std::string* text) {
+    HANDLE f = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(f, chunk, sizeof chunk, &got, nullptr) && got > 0) text->append(chunk, got);
+    CloseHandle(f);
+    return true;
+}
+
 void WriteFileWhole(const std::string& name, const void* data, size_t size) {
-    HANDLE f = CreateFileA((gDir + name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    HANDLE f = CreateFileW((gDir + Wide(name)).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
@@ -113,12 +142,12 @@ void DumpDevices() {
         const SimDevice* d = &gSimBus.devices[i];
         WriteFileWhole(Format("standin-flash-%u.bin", static_cast<unsigned>(i)), d->flash, sizeof d->flash);
         const size_t versionAt = static_cast<size_t>(d->lastPage) * SIM_PAGE_SIZE + SIM_VERSION_OFFSET;
-        state += Format(
-            "device %u mode=%s present=%s signature=0x%04X version=0x%02X%02X lastPage=%u erased=%" PRIu32
-            " halves=%" PRIu32 " checksums=%" PRIu32 " runs=%" PRIu32 " switches=%" PRIu32 "\r\n",
-            static_cast<unsigned>(i), d->backInMode == SimMode::Application ? "application" : "bootloader",
-            d->present ? "yes" : "no", SimSignature(d), d->flash[versionAt], d->flash[versionAt + 1], d->lastPage,
-            d->pagesErased, d->halvesWritten, d->checksumsSent, d->runCommands, d->modeSwitches);
+        state +=
+            Format("device %u mode=%s present=%s signature=0x%04X version=0x%02X%02X lastPage=%u erased=%" PRIu32
+                   " halves=%" PRIu32 " checksums=%" PRIu32 " runs=%" PRIu32 " switches=%" PRIu32 "\r\n",
+                   static_cast<unsigned>(i), d->backInMode == SimMode::Application ? "application" : "bootloader",
+                   d->present ? "yes" : "no", SimSignature(d), d->flash[versionAt], d->flash[versionAt + 1],
+                   d->lastPage, d->pagesErased, d->halvesWritten, d->checksumsSent, d->runCommands, d->modeSwitches);
     }
     state += Format("violations=%" PRIu32 "\r\n", gSimBus.violations);
     WriteFileWhole("standin-state.txt", state.data(), state.size());
@@ -129,29 +158,27 @@ void DumpDevices() {
 void LogViolation(const char* what) { LogCall(Prefix("violation:") + " " + what); }
 
 bool Start() {
-    gLog = CreateFileA((gDir + "standin-calls.log").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    gLog = CreateFileW((gDir + L"standin-calls.log").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
     SimReset(DllNow);
     gSimBus.recordCalls = false;  // this library keeps its own log
     gSimBus.violation = LogViolation;
 
-    char path[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableA("LUMARIS_STANDIN_SCENARIO", path, sizeof path);
-    if (length == 0 || length >= sizeof path) {
+    // The scenario's path, in whatever characters the folder is named.
+    std::wstring widePath(32768, L'\0');
+    const DWORD length =
+        GetEnvironmentVariableW(L"LUMARIS_STANDIN_SCENARIO", widePath.data(), static_cast<DWORD>(widePath.size()));
+    if (length == 0 || length >= widePath.size()) {
         LogLine("scenario error: LUMARIS_STANDIN_SCENARIO is not set");
         return false;
     }
+    widePath.resize(length);
+    const std::string path = Utf8(widePath);
     std::string text;
-    HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-    if (f == INVALID_HANDLE_VALUE) {
-        LogLine(std::string("scenario error: cannot read ") + path);
+    if (!ReadTextFileWide(path, &text)) {
+        LogLine("scenario error: cannot read " + path);
         return false;
     }
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(f, chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
-    CloseHandle(f);
 
     std::string base = path;
     const size_t slash = base.find_last_of("\\/");
@@ -169,7 +196,7 @@ bool Start() {
         d->backInMode = s.mode;
         SimSetAppName(d, s.name.c_str());
         SimSetDeviceType(d, s.deviceType);
-        if (!FillFlash(s, d->flash, &error)) {
+        if (!FillFlash(s, d->flash, ReadTextFileWide, &error)) {
             LogLine("scenario error: device " + std::to_string(i) + ": " + error);
             return false;
         }
@@ -188,8 +215,7 @@ bool Start() {
         WriteFileWhole(Format("standin-flash-%u.initial.bin", static_cast<unsigned>(i)), d->flash, sizeof d->flash);
     }
     LogLine(Format("scenario: %s, %u device(s), fault %s at call %" PRIu32, path,
-                   static_cast<unsigned>(scenario.deviceCount), SimFaultName(scenario.faultKind),
-                   scenario.faultCall));
+                   static_cast<unsigned>(scenario.deviceCount), SimFaultName(scenario.faultKind), scenario.faultCall));
     DumpDevices();
     return true;
 }
@@ -306,11 +332,12 @@ UsbStatus USB_CALL StandinQueryRxQueue(DeviceHandle handle, uint32_t* bytesWaiti
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
         InitializeCriticalSection(&gLock);
-        char path[MAX_PATH];
-        const DWORD length = GetModuleFileNameA(module, path, sizeof path);
-        gDir.assign(path, length < sizeof path ? length : 0);
-        const size_t slash = gDir.find_last_of("\\/");
-        gDir = slash == std::string::npos ? "" : gDir.substr(0, slash + 1);
+        // A long buffer: the folder may be deep, and named in any characters.
+        std::wstring path(32768, L'\0');
+        const DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+        gDir.assign(path.data(), length < path.size() ? length : 0);
+        const size_t slash = gDir.find_last_of(L"\\/");
+        gDir = slash == std::wstring::npos ? L"" : gDir.substr(0, slash + 1);
         DisableThreadLibraryCalls(module);
     } else if (reason == DLL_PROCESS_DETACH) {
         if (gStarted) {
