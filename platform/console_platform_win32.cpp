@@ -66,4 +66,12 @@ bool ConsoleReadYes() {
 
 void ConsoleRunEnded() { InterlockedExchange(&gRunEnded, 1); }
 
-bool ConsoleIsTerminal(std::FILE* file) { return _isatty(_fileno(file)) != 0; }
+// _isatty is true for any character device, NUL among them: a terminal is a
+// character device that takes a console mode.
+bool ConsoleIsTerminal(std::FILE* file) {
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return false;
+    if ((GetFileType(handle) & ~static_cast<DWORD>(FILE_TYPE_REMOTE)) != FILE_TYPE_CHAR) return false;
+    DWORD mode = 0;
+    return GetConsoleMode(handle, &mode) != 0;
+}

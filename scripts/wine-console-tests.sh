@@ -2,7 +2,9 @@
 # Runs the Windows console program lumaris-update.exe under Wine against the
 # stand-in SiUSBXp.dll (sim/standin/): an update with --json whose result
 # must agree with the stand-in's flash dump, --list, --check with the flash
-# untouched, and a missing library. No X server is needed.
+# untouched, --device with two devices, standard input from NUL, and a
+# library that is missing, not a library, of the other architecture or
+# without ordinal 12. No X server is needed.
 #
 #   scripts/wine-console-tests.sh [win32|win64]...     (default: both)
 #
@@ -199,11 +201,78 @@ case_missing_library() {
     new_case "$preset" missing-library no "${DEVICE_APP[@]}"
     run_program --json
     check "exit code 1 (got $CODE)" [ "$CODE" = 1 ]
-    check "standard error names the library" grep -q "SiUSBXp.dll could not be loaded" "$DIR/err.txt"
+    check "standard error names the folders looked in" \
+        grep -q 'SiUSBXp.dll was not found: looked for .*\\SiUSBXp.dll and .*system32\\SiUSBXp.dll' "$DIR/err.txt"
     check "outcome no-library" [ "$(json_result outcome)" = no-library ]
     run_program
     check "human: exit code 1 and the message" bash -c "[ $CODE = 1 ] && grep -q 'put the library beside' '$DIR/err.txt'"
     end_case "$preset" missing-library
+}
+
+# A file named SiUSBXp.dll that is not a library, one that lacks ordinal 12,
+# and the library of the other architecture: each named with its reason.
+case_unusable_library() {
+    local preset=$1 other=$2
+    new_case "$preset" text-library no "${DEVICE_APP[@]}"
+    echo "not a library" >"$DIR/SiUSBXp.dll"
+    run_program
+    check "text file: exit 1 (got $CODE)" [ "$CODE" = 1 ]
+    check "text file: the path and Windows' reason" grep -q 'SiUSBXp.dll could not be loaded: .*(Windows error 193)' "$DIR/err.txt"
+    check "text file: no word of another architecture" bash -c "! grep -q 'bit library' '$DIR/err.txt'"
+    end_case "$preset" text-library
+    new_case "$preset" partial-library no "${DEVICE_APP[@]}"
+    cp "$ROOT/build/$preset/bin/partial/SiUSBXp.dll" "$DIR/"
+    run_program --json
+    check "partial: exit 1 (got $CODE)" [ "$CODE" = 1 ]
+    check "partial: ordinal 12 named" grep -q 'SiUSBXp.dll lacks ordinal 12' "$DIR/err.txt"
+    check "partial: outcome no-library" [ "$(json_result outcome)" = no-library ]
+    end_case "$preset" partial-library
+    if [ -f "$ROOT/build/$other/bin/SiUSBXp.dll" ]; then
+        new_case "$preset" other-architecture no "${DEVICE_APP[@]}"
+        cp "$ROOT/build/$other/bin/SiUSBXp.dll" "$DIR/"
+        run_program
+        local bits=64; [ "$preset" = win32 ] && bits=32
+        check "other architecture: exit 1 (got $CODE)" [ "$CODE" = 1 ]
+        check "other architecture: a $bits-bit program needs the $bits-bit library" \
+            grep -q "could not be loaded: .*; a $bits-bit program needs the $bits-bit library" "$DIR/err.txt"
+        end_case "$preset" other-architecture
+    fi
+}
+
+# Two devices: without --device nothing is written (exit 2); --device 1
+# updates the second and leaves the first alone.
+case_two_devices() {
+    local preset=$1
+    new_case "$preset" two-devices yes "${DEVICE_APP[@]}" "${DEVICE_APP[@]}"
+    run_program --json --yes --restart-wait auto
+    check "no --device: exit 2 (got $CODE)" [ "$CODE" = 2 ]
+    check "no --device: outcome device-choice-needed" [ "$(json_result outcome)" = device-choice-needed ]
+    check "no --device: nothing opened" bash -c "! grep -qE ' (open|write) ' '$DIR/standin-calls.log'"
+    run_program --json --yes --restart-wait auto --device 1
+    check "--device 1: exit 0 (got $CODE)" [ "$CODE" = 0 ]
+    check "--device 1: device_index 1" [ "$(json_result device_index)" = 1 ]
+    check "--device 1: device 0's flash untouched" \
+        $CHECK_FLASH unchanged "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin"
+    check "--device 1: device 1 holds the image" \
+        $CHECK_FLASH programmed "$FIRMWARE_HEX" "$DIR/standin-flash-1.initial.bin" "$DIR/standin-flash-1.bin" "$IMAGE_LAST_PAGE"
+    end_case "$preset" two-devices
+}
+
+# Standard input from NUL is not a terminal: the question before an older
+# image is answered No without a prompt.
+case_nul_stdin() {
+    local preset=$1
+    new_case "$preset" nul-stdin yes device "mode application" "type $IMAGE_TYPE" "installed 0x02 0x00 valid" \
+        "flash pattern" "reboot-delay 300"
+    (cd "$DIR" && timeout 120 $WINE cmd /c "lumaris-update.exe --restart-wait auto < NUL" >out.raw 2>err.txt)
+    CODE=$?
+    tr -d '\r' <"$DIR/out.raw" >"$DIR/out.txt"
+    timeout 30 wineserver -w
+    check "exit code 3 (got $CODE)" [ "$CODE" = 3 ]
+    check "answered No, no terminal to ask" grep -q '^answered no (no terminal to ask)$' "$DIR/out.txt"
+    check "no prompt" bash -c "! grep -q 'answer \[y/N\]' '$DIR/out.txt' '$DIR/err.txt'"
+    check "flash untouched" $CHECK_FLASH unchanged "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin"
+    end_case "$preset" nul-stdin
 }
 
 for preset in "${PRESETS[@]}"; do
@@ -238,6 +307,10 @@ for preset in "${PRESETS[@]}"; do
     case_check "$preset"
     case_info "$preset"
     case_missing_library "$preset"
+    other=win32; [ "$preset" = win32 ] && other=win64
+    case_unusable_library "$preset" "$other"
+    case_two_devices "$preset"
+    case_nul_stdin "$preset"
 done
 
 log ""

@@ -115,6 +115,10 @@ def check_update(case):
     pages = [e for e in events if e["event"] == "page_programmed"]
     check(result["pages_programmed"] == sum(p["written"] for p in pages), f"{name}: pages programmed != page events")
     check(result["pages_verified"] == sum(p["verified"] for p in pages), f"{name}: pages verified != page events")
+    # The run's pages, not the image's: 0 when programming did not start (a refused or declined image).
+    started = [e["pages"] for e in events if e["event"] == "programming_started"]
+    check(result["pages_total"] == (started[0] if started else 0),
+          f"{name}: pages_total {result['pages_total']}, the run set out to program {started}")
     check([p["index"] for p in pages] == list(range(1, len(pages) + 1)), f"{name}: page indexes out of order")
     check(all(isinstance(e.get("t_ms"), int) for e in events), f"{name}: an event without its time")
     boxes = [e for e in events if e["event"] == "box"]
@@ -203,6 +207,9 @@ def check_human():
     progress = [l for l in lines if re.match(r"page \d+ of 53 \(\d+%\), \d+\.\d s$", l)]
     indexes = [int(l.split()[1]) for l in progress]
     check(indexes == [6, 11, 16, 22, 27, 32, 38, 43, 48, 53], f"progress lines at every tenth: {indexes}")
+    # The percentage is rounded down: 100 % only for the last page.
+    shown = [(int(l.split()[1]), int(re.search(r"\((\d+)%\)", l).group(1))) for l in progress]
+    check(all(percent == index * 100 // 53 for index, percent in shown), f"progress percentages: {shown}")
     check(code == 0 and lines[-1] == "device runs firmware 1.00 (updated)", f"human update: last line {lines[-1:]}")
     check(not any(l.strip() == "Working" for l in lines), "the loader's line reached the human output")
 
@@ -246,7 +253,46 @@ def check_human():
     text = b"".join(chunks).decode()
     bars = re.findall(r"\r\[[#.]{30}\] page (\d+) of 53 +(\d+)% \d+\.\d s", text)
     check(p.returncode == 0 and len(bars) == 53 and bars[-1] == ("53", "100"), f"terminal progress bar: {bars[-3:]}")
+    wrong = [(page, percent) for page, percent in bars if int(percent) != int(page) * 100 // 53]
+    check(not wrong, f"terminal progress bar: percentages not rounded down: {wrong}")
     check(not re.search(r"^page \d+ of 53 \(", text, re.M), "terminal: progress lines as well as the bar")
+
+
+def answer_on_terminal(args, answer):
+    """Runs under a pseudo-terminal and types `answer` (bytes) once the
+    question's prompt is shown. Returns the exit code and the output."""
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.execv(PROGRAM, [PROGRAM] + args)
+    output, typed = b"", False
+    while True:
+        try:
+            chunk = os.read(fd, 4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        output += chunk
+        if not typed and b"answer [y/N]: " in output:
+            typed = True
+            os.write(fd, answer)
+    _, status = os.waitpid(pid, 0)
+    os.close(fd)
+    return os.waitstatus_to_exitcode(status), output.decode(errors="replace")
+
+
+# What is typed at the question on a terminal, and whether it reads as Yes.
+TERMINAL_ANSWERS = [(b"Y\n", True), (b"y\n", True), (b" y\n", True), (b"yes\n", True), (b"n\n", False),
+                    (b"\n", False), (b"N\n", False), (b"x y\n", False)]
+
+
+def check_terminal_answers():
+    for answer, yes in TERMINAL_ANSWERS:
+        code, out = answer_on_terminal(["--installed", "2.00"] + FAST, answer)
+        last = out.replace("\r\n", "\n").rstrip("\n").split("\n")[-1]
+        want = (0, "device runs firmware 1.00 (updated)") if yes else (
+            3, "kept firmware 2.00: the older image was declined")
+        check((code, last) == want, f"answer {answer!r} on a terminal: exit {code}, last line {last!r}")
 
 
 def check_list():
@@ -339,7 +385,8 @@ def check_usage():
 def main():
     with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
         jobs = [pool.submit(check_update, case) for case in UPDATE_CASES]
-        jobs += [pool.submit(f) for f in (check_restart_waits, check_human, check_list, check_info, check_usage)]
+        jobs += [pool.submit(f) for f in (check_restart_waits, check_human, check_terminal_answers, check_list,
+                                          check_info, check_usage)]
         for job in jobs:
             job.result()
     for failure in failures:

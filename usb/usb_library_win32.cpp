@@ -24,6 +24,30 @@ HMODULE SystemLoadLibraryEx(const wchar_t* name, DWORD flags) { return LoadLibra
 DWORD SystemProgramFileName(wchar_t* buffer, DWORD capacity) { return GetModuleFileNameW(nullptr, buffer, capacity); }
 DWORD SystemFolder(wchar_t* buffer, DWORD capacity) { return GetSystemDirectoryW(buffer, capacity); }
 DWORD SystemLastError() { return GetLastError(); }
+bool SystemFileExists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+
+WORD SystemImageMachine(const wchar_t* path) {
+    const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    WORD machine = 0;
+    IMAGE_DOS_HEADER dos{};
+    DWORD read = 0;
+    if (ReadFile(file, &dos, sizeof dos, &read, nullptr) && read == sizeof dos && dos.e_magic == IMAGE_DOS_SIGNATURE &&
+        dos.e_lfanew > 0) {
+        struct {
+            DWORD signature;
+            IMAGE_FILE_HEADER header;
+        } nt{};
+        LARGE_INTEGER at{};
+        at.QuadPart = dos.e_lfanew;
+        if (SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ReadFile(file, &nt, sizeof nt, &read, nullptr) &&
+            read == sizeof nt && nt.signature == IMAGE_NT_SIGNATURE)
+            machine = nt.header.Machine;
+    }
+    CloseHandle(file);
+    return machine;
+}
 
 // Puts the library's name after the folder gPath[0, folderLength) holds,
 // with a backslash between them. False when the path would not fit.
@@ -60,23 +84,63 @@ bool LibraryPathInSystemFolder(const LibraryLoader& loader) {
     return AppendLibraryName(length);
 }
 
-}  // namespace
-
-const LibraryLoader SYSTEM_LIBRARY_LOADER = {SystemLoadLibraryEx, SystemProgramFileName, SystemFolder, SystemLastError};
-
-HMODULE LoadUsbLibraryModule(const LibraryLoader& loader) {
-    HMODULE module =
-        loader.loadLibraryEx(USB_LIBRARY_NAME, LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (module || loader.lastError() != ERROR_INVALID_PARAMETER) return module;
-    // The same two folders in the same order, each by its full path.
-    if (LibraryPathBesideProgram(loader)) module = loader.loadLibraryEx(gPath, 0);
-    if (!module && LibraryPathInSystemFolder(loader)) module = loader.loadLibraryEx(gPath, 0);
-    return module;
+// Why nothing loaded: the first of the two paths that holds a file could
+// not be loaded (with that load's error), or neither holds one.
+void ExplainFailedLoad(const LibraryLoader& loader, const std::wstring (&paths)[2], const DWORD (&errors)[2],
+                       UsbLibraryProblem* problem) {
+    *problem = UsbLibraryProblem{};
+    for (size_t i = 0; i < 2; ++i) {
+        if (paths[i].empty() || !loader.fileExists(paths[i].c_str())) continue;
+        problem->fault = UsbLibraryFault::NotLoadable;
+        problem->path = paths[i];
+        problem->error = errors[i];
+        problem->machine = loader.imageMachine(paths[i].c_str());
+        return;
+    }
+    problem->fault = UsbLibraryFault::NotFound;
+    size_t searched = 0;
+    for (const std::wstring& path : paths)
+        if (!path.empty()) problem->searched[searched++] = path;
+    problem->error = errors[1] ? errors[1] : errors[0];
 }
 
-bool BindUsbLibrary() {
+}  // namespace
+
+const LibraryLoader SYSTEM_LIBRARY_LOADER = {SystemLoadLibraryEx, SystemProgramFileName, SystemFolder,
+                                             SystemLastError,     SystemFileExists,      SystemImageMachine};
+
+HMODULE LoadUsbLibraryModule(const LibraryLoader& loader, UsbLibraryProblem* problem) {
+    HMODULE module =
+        loader.loadLibraryEx(USB_LIBRARY_NAME, LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module) return module;
+    const DWORD searchError = loader.lastError();
+    std::wstring paths[2];
+    DWORD errors[2] = {searchError, searchError};
+    if (searchError == ERROR_INVALID_PARAMETER) {
+        // The same two folders in the same order, each by its full path.
+        if (LibraryPathBesideProgram(loader)) {
+            paths[0] = gPath;
+            module = loader.loadLibraryEx(gPath, 0);
+            if (!module) errors[0] = loader.lastError();
+        }
+        if (!module && LibraryPathInSystemFolder(loader)) {
+            paths[1] = gPath;
+            module = loader.loadLibraryEx(gPath, 0);
+            if (!module) errors[1] = loader.lastError();
+        }
+        if (module) return module;
+    } else if (problem) {
+        // Where the search-limited load looked, to say which file failed.
+        if (LibraryPathBesideProgram(loader)) paths[0] = gPath;
+        if (LibraryPathInSystemFolder(loader)) paths[1] = gPath;
+    }
+    if (problem) ExplainFailedLoad(loader, paths, errors, problem);
+    return nullptr;
+}
+
+bool BindUsbLibrary(UsbLibraryProblem* problem) {
     UnbindUsbLibrary();
-    if (!gModule) gModule = LoadUsbLibraryModule(SYSTEM_LIBRARY_LOADER);
+    if (!gModule) gModule = LoadUsbLibraryModule(SYSTEM_LIBRARY_LOADER, problem);
     if (!gModule) return false;
 
     FARPROC rows[ROW_COUNT] = {};
@@ -87,6 +151,13 @@ bool BindUsbLibrary() {
             char note[64];
             wsprintfA(note, "SiUSBXp.dll: ordinal %d missing\n", USB_ORDINALS[i]);
             OutputDebugStringA(note);
+            if (problem) {
+                *problem = UsbLibraryProblem{};
+                problem->fault = UsbLibraryFault::OrdinalMissing;
+                problem->ordinal = USB_ORDINALS[i];
+                const DWORD length = GetModuleFileNameW(gModule, gPath, PATH_CAPACITY);
+                if (length > 0 && length < PATH_CAPACITY) problem->path.assign(gPath, length);
+            }
             FreeLibrary(gModule);
             gModule = nullptr;
             return false;

@@ -3,11 +3,33 @@
 
 #include <windows.h>
 
+#include <string>
+
+// Why the library could not be bound.
+enum class UsbLibraryFault { None, NotFound, NotLoadable, OrdinalMissing };
+
+struct UsbLibraryProblem {
+    UsbLibraryFault fault = UsbLibraryFault::None;
+    // NotFound: the full paths looked at, in order (the program's folder,
+    // then the system folder; one may be missing when its folder is unknown).
+    std::wstring searched[2];
+    // NotLoadable, OrdinalMissing: the library's file.
+    std::wstring path;
+    // NotFound, NotLoadable: the Windows error code of the load.
+    DWORD error = 0;
+    // NotLoadable: the machine type in the file's PE header
+    // (IMAGE_FILE_MACHINE_I386, ..._AMD64), 0 when it has none.
+    WORD machine = 0;
+    // OrdinalMissing: the first ordinal the library lacks.
+    int ordinal = 0;
+};
+
 // Loads SiUSBXp.dll from the program's own folder or the system folder
 // (never from the current directory) and fills gUsb by ordinal. On a
 // missing library or any missing ordinal nothing is bound: every operation
-// keeps failing with USB_NOT_BOUND. Returns whether the table was bound.
-bool BindUsbLibrary();
+// keeps failing with USB_NOT_BOUND. Returns whether the table was bound;
+// when not, and `problem` is given, says why there.
+bool BindUsbLibrary(UsbLibraryProblem* problem = nullptr);
 
 // The system calls the library is loaded with, so that a test can play a
 // Windows that refuses the search flags.
@@ -18,6 +40,11 @@ struct LibraryLoader {
     // The system folder, as GetSystemDirectoryW.
     DWORD (*systemFolder)(wchar_t* buffer, DWORD capacity);
     DWORD (*lastError)();
+    // Whether a file is at `path` (only to say why a load failed).
+    bool (*fileExists)(const wchar_t* path);
+    // The machine type in the PE header of the file at `path`, 0 when it
+    // has none.
+    WORD (*imageMachine)(const wchar_t* path);
 };
 
 // The loader of the running system.
@@ -28,5 +55,7 @@ extern const LibraryLoader SYSTEM_LIBRARY_LOADER;
 // refuses them with ERROR_INVALID_PARAMETER; then the library is loaded by
 // its full path in the program's own folder, else in the system folder.
 // Never by bare name, which would search the current directory and PATH.
-// Returns nullptr when nothing loads.
-HMODULE LoadUsbLibraryModule(const LibraryLoader& loader);
+// Returns nullptr when nothing loads, with the reason in `problem` when
+// given: NotFound when no file of that name is in either folder, else
+// NotLoadable with the first such file.
+HMODULE LoadUsbLibraryModule(const LibraryLoader& loader, UsbLibraryProblem* problem = nullptr);

@@ -34,6 +34,10 @@ struct Script {
 };
 
 Script gScript;
+// Full paths that hold a file that does not load (ERROR_BAD_EXE_FORMAT), and
+// the machine type in its header.
+std::vector<std::wstring> gBroken;
+WORD gBrokenMachine = 0;
 std::vector<LoadCall> gCalls;
 DWORD gLastError = 0;
 DWORD gCapacity = 0;  // the buffer the loader offered for the program's path
@@ -62,6 +66,12 @@ HMODULE ScriptedLoad(const wchar_t* name, DWORD flags) {
         if (Resolved(gScript.loadable[i]) == name) {
             gLastError = 0;
             return ModuleFor(i);
+        }
+    }
+    for (const auto& broken : gBroken) {
+        if (broken == name) {
+            gLastError = ERROR_BAD_EXE_FORMAT;
+            return nullptr;
         }
     }
     gLastError = ERROR_MOD_NOT_FOUND;
@@ -95,7 +105,21 @@ DWORD ScriptedSystemFolder(wchar_t* buffer, DWORD capacity) {
 
 DWORD ScriptedLastError() { return gLastError; }
 
-const LibraryLoader SCRIPTED_LOADER = {ScriptedLoad, ScriptedProgramFileName, ScriptedSystemFolder, ScriptedLastError};
+bool ScriptedFileExists(const wchar_t* path) {
+    for (const auto& list : {gScript.loadable, gBroken})
+        for (const auto& file : list)
+            if (Resolved(file) == path) return true;
+    return false;
+}
+
+WORD ScriptedImageMachine(const wchar_t* path) {
+    for (const auto& broken : gBroken)
+        if (broken == path) return gBrokenMachine;
+    return 0;
+}
+
+const LibraryLoader SCRIPTED_LOADER = {ScriptedLoad,      ScriptedProgramFileName, ScriptedSystemFolder,
+                                       ScriptedLastError, ScriptedFileExists,      ScriptedImageMachine};
 
 // A program path of `capacity - 12` characters up to its last backslash:
 // with "SiUSBXp.dll" and its NUL it fills the capacity exactly.
@@ -177,6 +201,7 @@ TEST(UsbLibraryLoader, SearchLimitedFirstThenTheTwoFoldersByFullPathOnlyWhenTheF
     };
     for (const auto& c : cases) {
         gScript = c.script;
+        gBroken.clear();
         gCalls.clear();
         gLastError = 0;
         gCapacity = 0;
@@ -203,6 +228,95 @@ TEST(UsbLibraryLoader, SearchLimitedFirstThenTheTwoFoldersByFullPathOnlyWhenTheF
         std::vector<std::wstring> tried;
         for (const auto& path : c.tried) tried.push_back(Resolved(path));
         EXPECT_EQ(fullPaths, tried) << c.name;
+    }
+}
+
+// Why nothing loaded, as the console program reports it: the paths looked
+// at when no file is there, else the first file that is there with its load's
+// error and its machine type.
+TEST(UsbLibraryLoader, SaysWhichFileFailedOrWhereItWasLookedFor) {
+    struct Case {
+        const char* name;
+        DWORD searchError;
+        std::vector<std::wstring> broken;
+        WORD machine;
+        UsbLibraryFault fault;
+        std::wstring path;  // NotLoadable: the file
+        DWORD error;
+        std::vector<std::wstring> searched;  // NotFound
+    };
+    const DWORD refused = ERROR_INVALID_PARAMETER;
+    const WORD i386 = IMAGE_FILE_MACHINE_I386;
+    const std::vector<Case> cases = {
+        {"nowhere",
+         ERROR_MOD_NOT_FOUND,
+         {},
+         0,
+         UsbLibraryFault::NotFound,
+         L"",
+         ERROR_MOD_NOT_FOUND,
+         {BESIDE_PROGRAM, IN_SYSTEM_FOLDER}},
+        {"flags refused, nowhere",
+         refused,
+         {},
+         0,
+         UsbLibraryFault::NotFound,
+         L"",
+         ERROR_MOD_NOT_FOUND,
+         {BESIDE_PROGRAM, IN_SYSTEM_FOLDER}},
+        {"32-bit file beside the program",
+         ERROR_BAD_EXE_FORMAT,
+         {BESIDE_PROGRAM},
+         i386,
+         UsbLibraryFault::NotLoadable,
+         BESIDE_PROGRAM,
+         ERROR_BAD_EXE_FORMAT,
+         {}},
+        {"text file in the system folder",
+         ERROR_BAD_EXE_FORMAT,
+         {IN_SYSTEM_FOLDER},
+         0,
+         UsbLibraryFault::NotLoadable,
+         IN_SYSTEM_FOLDER,
+         ERROR_BAD_EXE_FORMAT,
+         {}},
+        {"both broken: the program's folder first",
+         ERROR_BAD_EXE_FORMAT,
+         {IN_SYSTEM_FOLDER, BESIDE_PROGRAM},
+         i386,
+         UsbLibraryFault::NotLoadable,
+         BESIDE_PROGRAM,
+         ERROR_BAD_EXE_FORMAT,
+         {}},
+        {"flags refused, broken in the system folder",
+         refused,
+         {IN_SYSTEM_FOLDER},
+         i386,
+         UsbLibraryFault::NotLoadable,
+         IN_SYSTEM_FOLDER,
+         ERROR_BAD_EXE_FORMAT,
+         {}},
+    };
+    for (const auto& c : cases) {
+        gScript = Script{c.searchError, PROGRAM, nullptr, SYSTEM_FOLDER, {}};
+        gBroken = c.broken;
+        gBrokenMachine = c.machine;
+        gCalls.clear();
+        UsbLibraryProblem problem;
+        problem.ordinal = 99;  // left from an earlier report: must be cleared
+        EXPECT_EQ(LoadUsbLibraryModule(SCRIPTED_LOADER, &problem), nullptr) << c.name;
+        EXPECT_EQ(problem.fault, c.fault) << c.name;
+        EXPECT_EQ(problem.path, c.path) << c.name;
+        EXPECT_EQ(problem.error, c.error) << c.name;
+        EXPECT_EQ(problem.machine, c.fault == UsbLibraryFault::NotLoadable ? c.machine : 0) << c.name;
+        EXPECT_EQ(problem.ordinal, 0) << c.name;
+        std::vector<std::wstring> searched;
+        for (const auto& path : problem.searched)
+            if (!path.empty()) searched.push_back(path);
+        EXPECT_EQ(searched, c.searched) << c.name;
+        // Saying why loads nothing more: only the search-limited load, or
+        // with the flags refused the two full paths.
+        for (const auto& call : gCalls) EXPECT_TRUE(call.flags == SEARCH_FLAGS || c.searchError == refused) << c.name;
     }
 }
 
