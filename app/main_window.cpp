@@ -1,8 +1,10 @@
 #include "app/main_window.h"
 
 #include "app/resource.h"
+#include "app/taskbar_progress.h"
+#include "app/update_run.h"
 #include "platform/win32_dpi.h"
-#include "worker/update_worker.h"
+#include "platform/win32_texts.h"
 
 HINSTANCE gInstance = nullptr;
 HWND gMainWindow = nullptr;
@@ -15,23 +17,9 @@ namespace {
 constexpr int WINDOW_WIDTH = 250;
 constexpr int WINDOW_HEIGHT = 200;
 
-DWORD WINAPI WorkerThreadProc(LPVOID) {
-    const DWORD exitCode = UpdateWorker();
-    ReleaseWorkerSlot();
-    return exitCode;
-}
-
-// Starts one update worker. While one runs, the command is ignored: two
-// workers would share the USB lock, the embedded image and the window.
-void StartUpdate() {
-    if (!ClaimWorkerSlot()) return;
-    HANDLE thread = CreateThread(nullptr, 0, WorkerThreadProc, nullptr, 0, nullptr);
-    if (!thread) {
-        ReleaseWorkerSlot();
-        return;
-    }
-    CloseHandle(thread);  // the thread runs on; its handle is not needed
-}
+// Sent by the taskbar once the window's button exists, and again when
+// Explorer has restarted; 0 when it could not be registered.
+UINT gTaskbarButtonCreated = 0;
 
 }  // namespace
 
@@ -58,6 +46,7 @@ ATOM RegisterMainWindowClass(HINSTANCE instance) {
 
 bool CreateMainWindow(HINSTANCE instance, int showCommand) {
     gInstance = instance;
+    gTaskbarButtonCreated = RegisterWindowMessageW(L"TaskbarButtonCreated");
     gMainWindow = CreateWindowExW(0, gWindowClass, gTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, WINDOW_WIDTH,
                                   WINDOW_HEIGHT, nullptr, nullptr, instance, nullptr);
     if (!gMainWindow) return false;
@@ -74,56 +63,66 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand) {
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == gTaskbarButtonCreated && gTaskbarButtonCreated != 0) {
+        TaskbarButtonCreated(window);
+        return 0;
+    }
+    if (ShowRunEvent(message, wParam)) return 0;
     switch (message) {
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
                 case IDM_ABOUT:
                     DialogBoxParamW(gInstance, MAKEINTRESOURCEW(IDD_ABOUTBOX), window, AboutProc, 0);
                     return 0;
-                case IDM_EXIT:
-                    DestroyWindow(window);
-                    return 0;
-                case IDM_UPDATE:
-                    StartUpdate();
-                    return 0;
-                default:
-                    return DefWindowProcW(window, message, wParam, lParam);
+                case IDM_EXIT: RequestClose(window); return 0;
+                case IDM_UPDATE: StartUpdateRun(window); return 0;
+                default: return DefWindowProcW(window, message, wParam, lParam);
             }
         case WM_PAINT: {
-            // The worker's texts are not remembered: painting draws nothing.
+            // The worker's texts again, as it last drew them at each place.
             PAINTSTRUCT ps;
-            BeginPaint(window, &ps);
+            HDC dc = BeginPaint(window, &ps);
+            if (dc) PaintWindowTexts(window, dc);
             EndPaint(window, &ps);
             return 0;
         }
         case WM_DPICHANGED: {
             // Moved to a monitor of another DPI: take the size and place
-            // Windows suggests for it. Texts drawn later use the new DPI.
+            // Windows suggests for it. The resized window paints its texts
+            // again at the new DPI, and texts drawn later use it too.
             const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
             SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                          suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
             return 0;
         }
+        case WM_CLOSE: RequestClose(window); return 0;  // close box, Alt+F4
+        case WM_QUERYENDSESSION:
+            // A shutdown or log-off would cut the update off while it writes
+            // the device's flash.
+            if (UpdateRunning()) return FALSE;
+            return DefWindowProcW(window, message, wParam, lParam);
+        case WM_SETCURSOR:
+            if (SetRunCursor(lParam)) return TRUE;
+            return DefWindowProcW(window, message, wParam, lParam);
+        case WM_APP_WORKER_ENDED: WorkerEnded(window); return 0;
         case WM_DESTROY:
+            TaskbarUse(window, nullptr);
             PostQuitMessage(0);
             return 0;
-        default:
-            return DefWindowProcW(window, message, wParam, lParam);
+        default: return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
 INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
-        case WM_INITDIALOG:
-            return TRUE;  // focus goes to the default button
+        case WM_INITDIALOG: return TRUE;  // focus goes to the default button
         case WM_COMMAND:
             if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
                 EndDialog(dialog, LOWORD(wParam));
                 return TRUE;
             }
             break;
-        default:
-            break;
+        default: break;
     }
     return FALSE;
 }

@@ -1,23 +1,20 @@
 // Entry point of the Windows program: binds the USB library, installs the
-// Win32 seams, creates the main window and runs its message loop.
+// Win32 seams and the window's event table, creates the main window and runs
+// its message loop.
+#include <objbase.h>
 #include <windows.h>
 
 #include "app/main_window.h"
 #include "app/resource.h"
-#include "usb/usb_library_win32.h"
+#include "app/window_events.h"
 #include "platform/win32_platform.h"
+#include "platform/win32_session.h"
+#include "usb/usb_library_win32.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-    Win32PlatformInstall(&gMainWindow);
-    // Without the library every operation fails, and the update reports
-    // "Error" where it meets the first failure.
-    BindUsbLibrary();
+namespace {
 
-    LoadStringW(instance, IDS_APP_TITLE, gTitle, MAX_LOADSTRING);
-    LoadStringW(instance, IDC_LUMARIS, gWindowClass, MAX_LOADSTRING);
-    RegisterMainWindowClass(instance);
-    if (!CreateMainWindow(instance, showCommand)) return 0;
-
+// Returns the exit code of the quit message.
+int RunMessageLoop(HINSTANCE instance) {
     HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_LUMARIS));
     MSG msg = {};
     // GetMessageW gives -1 on an error; that ends the loop rather than
@@ -29,4 +26,25 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         }
     }
     return msg.message == WM_QUIT ? static_cast<int>(msg.wParam) : 0;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    Win32PlatformInstall(&gMainWindow);
+    LoadSessionCalls();
+    InstallWindowEvents();
+    // Without the library every operation fails, and the update reports
+    // "Error" where it meets the first failure.
+    BindUsbLibrary();
+    // The taskbar button's progress goes through COM; without it the button
+    // shows none.
+    const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+
+    LoadStringW(instance, IDS_APP_TITLE, gTitle, MAX_LOADSTRING);
+    LoadStringW(instance, IDC_LUMARIS, gWindowClass, MAX_LOADSTRING);
+    RegisterMainWindowClass(instance);
+    const int exitCode = CreateMainWindow(instance, showCommand) ? RunMessageLoop(instance) : 0;
+    if (com) CoUninitialize();
+    return exitCode;
 }

@@ -1,7 +1,7 @@
 // What the update's core reports while it runs: a plain table of function
 // pointers that the core calls at its steps, with plain values only. The
-// window program keeps the default table, which does nothing; the console
-// program reports every event and decides its result from them.
+// window program shows a few of them around its texts (app/window_events.cpp);
+// the console program reports every event and decides its result from them.
 #pragma once
 
 #include <cstddef>

@@ -1,7 +1,7 @@
 // The Windows platform: message boxes with no owner window, texts drawn
 // straight into the main window's client area (positions and font scaled to
-// the window's DPI), the system tick count and Sleep, and a critical
-// section as the USB lock.
+// the window's DPI) and remembered for its painting (platform/win32_texts.h),
+// the system tick count and Sleep, and a critical section as the USB lock.
 #pragma once
 
 #include <windows.h>

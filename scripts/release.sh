@@ -132,7 +132,7 @@ quietly() {  # log command...
 # ---------------------------------------------------------------- builds
 
 # Windows' own DLLs, the only ones a program may import (it is linked statically).
-allowed_dlls=" kernel32.dll user32.dll gdi32.dll msvcrt.dll advapi32.dll shell32.dll comctl32.dll "
+allowed_dlls=" kernel32.dll user32.dll gdi32.dll msvcrt.dll advapi32.dll shell32.dll comctl32.dll ole32.dll "
 
 # The embedding tool's warnings in a build's output: its lines
 # "FILE:LINE: warning: ..." and "FILE: warning: ..." about the firmware file.

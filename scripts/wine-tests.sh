@@ -9,9 +9,10 @@
 #   STEP             core-tests or a scenario name (default: all of them):
 #                    update-ok no-device refused-image older-image about
 #                    second-command library-in-cwd-only partial-library high-dpi
+#                    close-box file-exit repaint bystander
 #   --build DIR      the build folder of the (one) preset instead of
 #                    build/<preset>: its bin/ gives the stand-in library, the
-#                    core tests and window_probe.exe, its
+#                    core tests, window_probe.exe and window_message.exe, its
 #                    image/firmware_facts.txt what the program embeds
 #   --programs DIR   take LumarisUpdate.exe from DIR instead of the build's
 #                    bin/ (e.g. an unpacked release), with one preset
@@ -22,8 +23,9 @@
 # Each run makes a fresh, quiet Wine prefix per architecture under
 # build/wine/, starts one Xvfb, and ends every process it started. What
 # the program showed is read from Wine's relay trace, limited to
-# MessageBoxW, DialogBoxParamW, TextOutW, LoadImageW and DrawTextW; what the device
-# saw, from the stand-in's call log and flash dumps. The devices are set up
+# MessageBoxW, DialogBoxParamW, TextOutW, ExtTextOutW, LoadImageW and
+# DrawTextW; what the device saw, from the stand-in's call log and flash
+# dumps. The devices are set up
 # from the facts of the firmware each build embeds. Artifacts (screenshots,
 # traces, call logs, flash dumps) are kept under build/e2e/<preset>/<step>/.
 # Exits non-zero when any check fails.

@@ -74,7 +74,7 @@ make_prefix() {
         timeout 30 $WINE reg add 'HKCU\Software\Wine\X11 Driver' /v ${key% *} /t REG_SZ /d ${key#* } /f >/dev/null 2>&1 || return 1
     done
     timeout 30 $WINE reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
-        /d 'user32.MessageBoxW;user32.DialogBoxParamW;gdi32.TextOutW;user32.LoadImageW;user32.DrawTextW' /f >/dev/null 2>&1 || return 1
+        /d 'user32.MessageBoxW;user32.DialogBoxParamW;gdi32.TextOutW;gdi32.ExtTextOutW;user32.LoadImageW;user32.DrawTextW' /f >/dev/null 2>&1 || return 1
     timeout 60 wineserver -w
     log "Wine prefix $WINEARCH ready in $((SECONDS - started)) s"
 }
@@ -217,8 +217,29 @@ answer_unversioned() {  # n
 
 # The texts drawn into the window, in order, as one line each.
 drawn_texts() { grep -o -E 'Call gdi32\.TextOutW\([^)]*\)' "$RELAY" | sed -E 's/.* L"([^"]*)".*/\1/; s/ +$//' | tr '\n' '|'; }
+# The texts the window painted again from its record (with ExtTextOutW; the
+# worker draws with TextOutW), from line `first` of the trace on.
+painted_call() {  # x y text count (hex)
+    printf 'Call gdi32\\.ExtTextOutW\\(%s,%s,%s,%s,0+,%s L"%s",%s,0+\\)' "$H" "$(int_arg "$1")" "$(int_arg "$2")" \
+        "$(int_arg 0)" "$H" "$3" "$(int_arg "$4")"
+}
+painted_texts() {  # [first]
+    tail -n +"${1:-1}" "$RELAY" | grep -o -E 'Call gdi32\.ExtTextOutW\([^)]*\)' | sed -E 's/.* L"([^"]*)".*/\1/; s/ +$//' |
+        tr '\n' '|'
+}
 
 # ---------------------------------------------------------------- the window seen from inside
+
+# Sends the main window, with window_message.exe, a close request as the
+# close box sends it (close) or makes it paint itself at once as uncovering
+# it does (redraw).
+window_message() {  # close|redraw
+    timeout 30 "$WINE" "$BIN/window_message.exe" "$1" 'Lumaris Update' >>"$DIR/window-message.log" 2>&1
+}
+main_window_shown() { [ -n "$(timeout 5 xdotool search --onlyvisible --name '^Lumaris Update$' 2>/dev/null)" ]; }
+# Pixels that differ between two pictures of the same size (ImageMagick's
+# absolute error count); "x" when they cannot be compared.
+differing_pixels() { compare -metric AE "$1" "$2" null: 2>&1 | sed -E 's/ .*//' || true; }
 
 # Reads the main window's size, client area, DPI and the small-icon size
 # with window_probe.exe into PROBE_WINDOW ("W H"), PROBE_CLIENT,
@@ -242,8 +263,8 @@ x_window_size() {
     printf '%s %s' "$WIDTH" "$HEIGHT"
 }
 
-# The window as it is now, texts included: a repaint would erase them, so
-# only the mouse moves over it, which makes Wine show what was drawn.
+# The window as it is now, texts included: only the mouse moves over it,
+# which makes Wine show what was drawn, and nothing is repainted.
 screenshot() {  # file
     timeout 10 xdotool mousemove --window "$MAIN" 200 150 && sleep 0.3
     timeout 20 import -window "$MAIN" "$1"
@@ -305,6 +326,18 @@ stop_program() {
     timeout 20 wineserver -k 2>/dev/null; timeout 20 wineserver -w 2>/dev/null
 }
 
+# Waits for the program to end without being asked; true when it ended with
+# exit code 0.
+ends_by_itself() {  # seconds
+    local end=$((SECONDS + $1)) code
+    while kill -0 "$APP_PID" 2>/dev/null; do
+        if [ $SECONDS -ge $end ]; then log "    still running after $1 s"; return 1; fi
+        sleep 0.1
+    done
+    wait "$APP_PID"; code=$?; APP_PID=""
+    [ "$code" = 0 ] || { log "    exit code $code"; return 1; }
+}
+
 record_result() {
     if [ "$SCENARIO_OK" = 1 ]; then
         passed=$((passed + 1)); log "    ok"
@@ -325,5 +358,9 @@ skip_scenario() {  # name reason
 }
 
 state_has() { grep -q -E "$1" "$DIR/standin-state.txt" 2>/dev/null; }
+# The library calls of a call log without their numbers, times and threads,
+# and without the receive-queue polls, whose number depends on timing: what
+# the device was asked and what it answered, in order.
+library_calls() { sed -n -E 's/^#[0-9]+ t=[0-9]+ thread=[0-9]+ //p' "$1"; }
 calls_have() { grep -q -E "$1" "$DIR/standin-calls.log" 2>/dev/null; }
 one_thread() { [ "$(grep -o -E 'thread=[0-9]+' "$DIR/standin-calls.log" | sort -u | wc -l)" -eq 1 ]; }

@@ -201,6 +201,34 @@ reboot-delay 10" || { finish_scenario; return; }
     finish_scenario
 }
 
+# Two devices: the first, in its application, is switched and comes back
+# only after the 2,000 ms wait; the second sits in its bootloader all along.
+# The second discovery counts one device fewer than the first: the
+# bootloader it sees is the bystander, which must not get the update.
+# Nothing is written after the mode switch, the run ends in "ERROR", and
+# no "OK" appears.
+scenario_bystander() {
+    start_scenario bystander standin "$(app_device)
+reboot-delay 3000
+device
+mode bootloader
+type $IMAGE_TYPE
+flash pattern" || { finish_scenario; return; }
+    check "Update Firmware" menu_update
+    check "\"Error\" box" wait_relay "$ERROR_BOX" 1 40
+    check "Error box answered" keys_to '^ $' Return
+    check "\"ERROR\" drawn" wait_relay "$TEXT_ERROR" 1 30
+    check "texts in order" eq "$(drawn_texts)" "Working|ERROR|"
+    check "one box only, no \"OK\"" eq "$(count "$box_any" "$RELAY")" 1
+    check "the mode switch is the one packet written" \
+        eq "$(grep -c ' write ' "$DIR/standin-calls.log")|$(count ' write .* length=32 \[00 16 A8 ' "$DIR/standin-calls.log")" "1|1"
+    check "no device opened after the restart wait" eq "$(count ' open ' "$DIR/standin-calls.log")" 1
+    check "switched device untouched" $CHECK_FLASH unchanged "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin"
+    check "bystander untouched" $CHECK_FLASH unchanged "$DIR/standin-flash-1.initial.bin" "$DIR/standin-flash-1.bin"
+    check "the bystander got no command at all" state_has 'device 1 mode=bootloader .* erased=0 halves=0 checksums=0 runs=0 switches=0'
+    finish_scenario
+}
+
 # The library is found only beside the program or in the system folder; one
 # in the current directory is not loaded.
 scenario_library_in_cwd_only() {
@@ -225,6 +253,119 @@ scenario_partial_library() {
     finish_scenario
 }
 
+# A device whose update lasts some 4 s (each reply 10 ms late): long enough
+# to act in the middle of its programming.
+slow_app_device() { printf '%s\nreply-delay 10' "$(app_device)"; }
+# Half pages written so far (two per page).
+halves_written() { count 'write .* length=258 \[03 ' "$DIR/standin-calls.log"; }
+
+# The library calls of a plain update of a slow device (File > Update
+# Firmware, its boxes answered, File > Exit afterwards), run once per preset
+# and kept in PLAIN_UPDATE_CALLS: what a scenario that does something else in
+# the middle of an update compares its own calls with.
+PLAIN_UPDATE_CALLS=""
+plain_update_calls() {
+    local file=$E2E/$PRESET/plain-update.calls
+    [ "$PLAIN_UPDATE_CALLS" = "$file" ] && return 0
+    start_scenario plain-update standin "$(slow_app_device)" || { stop_program; return 1; }
+    run_update 1
+    check "\"REBOOT\" drawn" wait_relay "$TEXT_REBOOT" 1 30
+    stop_program
+    check "device switched, programmed and started" state_has "$(updated_state 1)"
+    [ "$SCENARIO_OK" = 1 ] || { log "    the plain update failed"; return 1; }
+    library_calls "$DIR/standin-calls.log" >"$file" && PLAIN_UPDATE_CALLS=$file
+}
+same_calls_as_plain_update() {
+    local own=$DIR/library.calls
+    library_calls "$DIR/standin-calls.log" >"$own"
+    diff -q "$own" "$PLAIN_UPDATE_CALLS" >/dev/null && return 0
+    log "    first differences from a plain update ($PLAIN_UPDATE_CALLS):"
+    diff "$PLAIN_UPDATE_CALLS" "$own" | head -6 | cut -c1-160 | sed 's/^/      /'
+    return 1
+}
+
+# A close request while the device's flash is being written (the close box,
+# or File > Exit): the program keeps running, the update goes on to its end
+# exactly as a plain update does, and then the program ends by itself with
+# exit code 0.
+scenario_close_during_programming() {  # name close-box|file-exit
+    local name=$1 how=$2 before
+    if ! plain_update_calls; then
+        failed=$((failed + 1)); failures+=("$PRESET $name (no plain update to compare with)"); return
+    fi
+    start_scenario "$name" standin "$(slow_app_device)" || { finish_scenario; return; }
+    check "Update Firmware" menu_update
+    check "no-version question answered Yes" answer_unversioned 1
+    check "programming under way (10 pages written)" wait_for "$DIR/standin-calls.log" 'write .* length=258 \[03 ' 20 60
+    case $how in
+        close-box) check "close box (WM_CLOSE) during programming" window_message close ;;
+        file-exit) check "File > Exit during programming" keys_to '^Lumaris Update$' alt+f x ;;
+    esac
+    before=$(halves_written)
+    sleep 0.5
+    check "the program runs on after the request" kill -0 "$APP_PID"
+    check "its window stays" main_window_shown
+    check "programming goes on (past $before halves)" wait_for "$DIR/standin-calls.log" 'write .* length=258 \[03 ' \
+        $((before + 4)) 30
+    check "\"OK\" result box" wait_relay "$OK_BOX" 1 60
+    check "OK box answered" keys_to '^ $' Return
+    check "\"REBOOT\" drawn" wait_relay "$TEXT_REBOOT" 1 30
+    check "the program ends by itself, exit code 0" ends_by_itself 30
+    [ -n "$APP_PID" ] && { kill "$APP_PID" 2>/dev/null; wait "$APP_PID" 2>/dev/null; APP_PID=""; }
+    timeout 20 wineserver -k 2>/dev/null; timeout 20 wineserver -w 2>/dev/null
+    check "texts in order" eq "$(drawn_texts)" "Working|OK|REBOOT|"
+    check "one box per update" eq "$(count "$box_any" "$RELAY")" "$((1 + UNVERSIONED))"
+    check "device switched, programmed and started" state_has "$(updated_state 1)"
+    check "flash equals the embedded image" flash_is_image
+    check "the library was called as in a plain update" same_calls_as_plain_update
+    check "all library calls from one thread" one_thread
+    check "no call broke the library's rules" no_violation
+    record_result
+}
+
+# The window paints the worker's texts again: after a run, a repaint shows
+# "OK" and "REBOOT" exactly as the worker drew them. In the next run a
+# repaint after its "Working" shows that alone: nothing of the last run.
+scenario_repaint() {
+    # The device is back in its application 10 ms after it starts it, ready
+    # for the second run.
+    start_scenario repaint standin "$(slow_app_device)
+reboot-delay 10" || { finish_scenario; return; }
+    run_update 1
+    check "\"REBOOT\" drawn" wait_relay "$TEXT_REBOOT" 1 30
+    check "window probed" probe_window
+    check "the worker's texts shot" screenshot "$DIR/drawn.png"
+    local first
+    first=$(($(wc -l <"$RELAY") + 1))
+    check "repaint asked for" window_message redraw
+    check "\"REBOOT\" painted again at (10, 40)" wait_relay "$(painted_call a 28 'REBOOT                       ' 1d)" 1 15
+    check "painted: \"OK\" and \"REBOOT\", once each" eq "$(painted_texts "$first")" "OK|REBOOT|"
+    check "the repaint shot" screenshot "$DIR/repainted.png"
+    check "the repaint shows the texts" has_text_pixels "$DIR/repainted.png"
+    check "it shows them as the worker drew them (pixels that differ)" \
+        eq "$(differing_pixels "$DIR/drawn.png" "$DIR/repainted.png")" 0
+    [ -n "$PROBE_CLIENT" ] && check "both texts inside the client area" texts_inside_client "$DIR/repainted.png" 10 40
+
+    check "Update Firmware again" menu_update
+    check "no-version question answered Yes" answer_unversioned 2
+    check "second \"Working\"" wait_relay "$TEXT_WORKING" 2 30
+    first=$(($(wc -l <"$RELAY") + 1))
+    check "repaint asked for during the second run" window_message redraw
+    check "\"Working\" painted again" wait_relay "$(painted_call a a 'Working                ' 17)" 1 15
+    sleep 0.3
+    check "painted: \"Working\" alone" eq "$(painted_texts "$first")" "Working|"
+    check "the second run's repaint shot" screenshot "$DIR/second-run.png"
+    if [ -n "$PROBE_CLIENT" ]; then
+        local ch=${PROBE_CLIENT#* }
+        check "no glyph below \"Working\" (rows 30 and down)" eq "$(glyph_box "$DIR/second-run.png" 30 $((ch - 30)))" ""
+    fi
+    check "second \"OK\" result box" wait_relay "$OK_BOX" 2 60
+    check "OK box answered" keys_to '^ $' Return
+    check "second \"REBOOT\" drawn" wait_relay "$TEXT_REBOOT" 2 30
+    check "device started twice" state_has 'runs=2 switches=2'
+    finish_scenario
+}
+
 core_tests() {
     local exe=$BIN/lumaris_tests.exe out=$E2E/$PRESET/core-tests.log
     if [ ! -f "$exe" ]; then
@@ -240,9 +381,27 @@ core_tests() {
     fi
 }
 
+# The scenarios that act in the middle of programming the slow device poll
+# it for some 4 s, each reply within its 100 ms window. On a loaded machine
+# the program (or the wine server) can be off the processor for longer than
+# that; the window then closes before the program looks again, and the
+# update (rightly) fails with an "Error" box, which none of them expects.
+# Such a run is repeated once, loudly, with the first attempt's artifacts
+# kept beside the second's; a run that fails without that box is not.
+run_slow_scenario() {  # function args...
+    "$@"
+    [ "$SCENARIO_OK" = 1 ] && return
+    [ "$(count "$ERROR_BOX" "$RELAY")" -gt 0 ] || return
+    failed=$((failed - 1)); unset 'failures[${#failures[@]}-1]'
+    rm -rf "$DIR.first-attempt"; mv "$DIR" "$DIR.first-attempt"
+    log "  RETRY $PRESET $(basename "$DIR") once: an \"Error\" box came up, as when a loaded machine lets a"
+    log "    reply window close early (first attempt kept in $(basename "$DIR").first-attempt)"
+    "$@"
+}
+
 # Every step a run can take, in the order of a full run.
 ALL_STEPS=(core-tests update-ok no-device refused-image older-image about second-command
-           library-in-cwd-only partial-library high-dpi)
+           library-in-cwd-only partial-library high-dpi close-box file-exit repaint bystander)
 
 run_step() {  # step name
     case $1 in
@@ -256,6 +415,10 @@ run_step() {  # step name
         library-in-cwd-only) scenario_library_in_cwd_only ;;
         partial-library) scenario_partial_library ;;
         high-dpi) scenario_high_dpi ;;
+        close-box) run_slow_scenario scenario_close_during_programming close-box close-box ;;
+        file-exit) run_slow_scenario scenario_close_during_programming file-exit file-exit ;;
+        repaint) run_slow_scenario scenario_repaint ;;
+        bystander) scenario_bystander ;;
         *) return 1 ;;
     esac
 }

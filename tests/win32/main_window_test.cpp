@@ -6,30 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cwchar>
+#include "tests/win32/hidden_main_window.h"
 
 namespace {
-
-// A hidden main window of a class of its own, destroyed (and its quit
-// message taken back from the queue) at the end of the test.
-struct HiddenMainWindow {
-    HiddenMainWindow() {
-        std::wcscpy(gWindowClass, L"Lumaris Update window test");
-        std::wcscpy(gTitle, L"Lumaris Update window test");
-        const HINSTANCE instance = GetModuleHandleW(nullptr);
-        RegisterMainWindowClass(instance);
-        created = CreateMainWindow(instance, SW_HIDE);
-    }
-    ~HiddenMainWindow() {
-        if (created) DestroyWindow(gMainWindow);
-        MSG quit;
-        while (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-        }
-        UnregisterClassW(gWindowClass, GetModuleHandleW(nullptr));
-        gMainWindow = nullptr;
-    }
-    bool created = false;
-};
 
 RECT WindowRect(HWND window) {
     RECT rect = {};
