@@ -5,10 +5,10 @@
 
 #include "platform/console_platform.h"
 #include "platform/seams.h"
+#include "platform/win32_system.h"
 
 namespace {
 
-CRITICAL_SECTION gUsbSection;
 volatile LONG gInterrupts = 0;
 volatile LONG gClosing = 0;
 volatile LONG gRunEnded = 0;
@@ -29,19 +29,11 @@ BOOL WINAPI CountInterrupt(DWORD event) {
     }
 }
 
-uint32_t TickCount() { return GetTickCount(); }
-void SleepFor(uint32_t milliseconds) { Sleep(milliseconds); }
-
-void LockInitialise() { InitializeCriticalSection(&gUsbSection); }
-void LockEnter() { EnterCriticalSection(&gUsbSection); }
-void LockLeave() { LeaveCriticalSection(&gUsbSection); }
-void LockRemove() { DeleteCriticalSection(&gUsbSection); }
-
 }  // namespace
 
 void ConsoleSystemInstall() {
-    gClock = ClockSeam{TickCount, SleepFor};
-    gUsbLock = LockSeam{LockInitialise, LockEnter, LockLeave, LockRemove};
+    gClock = WIN32_CLOCK;
+    gUsbLock = WIN32_CRITICAL_SECTION_LOCK;
 }
 
 void ConsoleInterruptsInstall() { SetConsoleCtrlHandler(CountInterrupt, TRUE); }

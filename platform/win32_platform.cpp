@@ -2,12 +2,12 @@
 
 #include "platform/seams.h"
 #include "platform/win32_dpi.h"
+#include "platform/win32_system.h"
 #include "platform/win32_texts.h"
 
 namespace {
 
 const HWND* gMainWindow = nullptr;
-CRITICAL_SECTION gUsbSection;
 
 int Win32MessageBox(const wchar_t* text, const wchar_t* caption, unsigned style) {
     return MessageBoxW(nullptr, text, caption, style);
@@ -20,20 +20,12 @@ void Win32DrawText(int x, int y, const wchar_t* text, int count) {
     if (window) DrawWindowText(window, x, y, text, count);
 }
 
-uint32_t Win32TickCount() { return GetTickCount(); }
-void Win32Sleep(uint32_t milliseconds) { Sleep(milliseconds); }
-
-void LockInitialise() { InitializeCriticalSection(&gUsbSection); }
-void LockEnter() { EnterCriticalSection(&gUsbSection); }
-void LockLeave() { LeaveCriticalSection(&gUsbSection); }
-void LockRemove() { DeleteCriticalSection(&gUsbSection); }
-
 }  // namespace
 
 void Win32PlatformInstall(const HWND* mainWindow) {
     gMainWindow = mainWindow;
     LoadDpiFunctions();
-    gUi = UiSeam{Win32MessageBox, Win32DrawText};
-    gClock = ClockSeam{Win32TickCount, Win32Sleep};
-    gUsbLock = LockSeam{LockInitialise, LockEnter, LockLeave, LockRemove};
+    gUi = UiSeam{.messageBox = Win32MessageBox, .drawText = Win32DrawText};
+    gClock = WIN32_CLOCK;
+    gUsbLock = WIN32_CRITICAL_SECTION_LOCK;
 }
