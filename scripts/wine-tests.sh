@@ -9,7 +9,7 @@
 #   STEP             core-tests or a scenario name (default: all of them):
 #                    update-ok no-device refused-image older-image about
 #                    second-command library-in-cwd-only partial-library high-dpi
-#                    close-box file-exit repaint bystander
+#                    close-box file-exit repaint bystander non-ascii-folder
 #   --build DIR      the build folder of the (one) preset instead of
 #                    build/<preset>: its bin/ gives the stand-in library, the
 #                    core tests, window_probe.exe and window_message.exe, its

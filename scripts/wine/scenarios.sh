@@ -381,6 +381,32 @@ core_tests() {
     fi
 }
 
+# The program, the library and its scenario in a folder named in characters
+# that no ANSI code page holds, the device's flash read from a copy of the
+# firmware's HEX file beside the scenario: the library must find its
+# scenario, read the HEX file and write its log there, and the update runs as
+# anywhere else. The device starts with the image's pages (from the HEX
+# file) and an older installed version.
+scenario_non_ascii_folder() {
+    local saved_locale=${LC_ALL-}
+    export LC_ALL=C.UTF-8  # Wine takes the environment's paths in the locale's characters
+    start_scenario "Prüfplatz Ω 1" standin "$(printf 'device\nmode application\ntype %s\ninstalled %s valid\nflash hex firmware.hex' \
+        "$IMAGE_TYPE" "$OLDER_INSTALLED")"
+    cp "$FIRMWARE_HEX" "$DIR/firmware.hex"
+    if [ -n "$MAIN" ]; then
+        run_update 1
+        check "\"REBOOT\" drawn at (10, 40)" wait_relay "$TEXT_REBOOT" 1 30
+        check "the library wrote its call log in the folder" test -s "$DIR/standin-calls.log"
+        check "device switched, programmed and started" state_has "$(updated_state 1)"
+        check "flash equals the embedded image" flash_is_image
+        check "the device started from the HEX file (page 10 as the image's)" cmp -s \
+            <(dd if="$DIR/standin-flash-0.initial.bin" bs=512 skip=10 count=1 2>/dev/null) \
+            <(dd if="$DIR/standin-flash-0.bin" bs=512 skip=10 count=1 2>/dev/null)
+    fi
+    finish_scenario
+    if [ -n "$saved_locale" ]; then export LC_ALL=$saved_locale; else unset LC_ALL; fi
+}
+
 # The scenarios that act in the middle of programming the slow device poll
 # it for some 4 s, each reply within its 100 ms window. On a loaded machine
 # the program (or the wine server) can be off the processor for longer than
@@ -401,7 +427,7 @@ run_slow_scenario() {  # function args...
 
 # Every step a run can take, in the order of a full run.
 ALL_STEPS=(core-tests update-ok no-device refused-image older-image about second-command
-           library-in-cwd-only partial-library high-dpi close-box file-exit repaint bystander)
+           library-in-cwd-only partial-library high-dpi close-box file-exit repaint bystander non-ascii-folder)
 
 run_step() {  # step name
     case $1 in
@@ -419,6 +445,7 @@ run_step() {  # step name
         file-exit) run_slow_scenario scenario_close_during_programming file-exit file-exit ;;
         repaint) run_slow_scenario scenario_repaint ;;
         bystander) scenario_bystander ;;
+        non-ascii-folder) scenario_non_ascii_folder ;;
         *) return 1 ;;
     esac
 }
