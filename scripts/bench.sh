@@ -8,6 +8,7 @@
 # fails, its output is shown.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=lib/quietly.sh
 source scripts/lib/quietly.sh
 
 scripts/install-deps.sh native tests

@@ -13,6 +13,7 @@
 set -euo pipefail
 caller_dir=$PWD
 cd "$(dirname "$0")/.."
+# shellcheck source=lib/quietly.sh
 source scripts/lib/quietly.sh
 
 firmware=$PWD/firmware/demo.hex

@@ -32,6 +32,7 @@ set -euo pipefail
 CALLER_DIR=$PWD
 cd "$(dirname "$0")/.."
 ROOT=$(pwd -P)
+# shellcheck source=lib/wine32.sh
 . "$ROOT/scripts/lib/wine32.sh"
 started=$SECONDS
 

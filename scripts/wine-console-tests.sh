@@ -14,18 +14,19 @@
 # the library, the scenario, the JSON lines, the stand-in's call log and
 # flash dumps stay there) and ends the Wine server it started.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 ROOT=$PWD
 OUT=$ROOT/build/e2e-console
 PY=/usr/bin/python3
-CHECK_FLASH="$PY $ROOT/sim/standin/check_flash.py"
-# log, the Wine prefixes (use_prefix, make_prefix), load_facts (the
-# firmware each build embeds: IMAGE_TYPE, IMAGE_LAST_PAGE, FIRMWARE_HEX) and
-# runs_32bit_programs come from the window program's Wine tests; cleanup,
-# check and the cases below are this script's own.
-E2E=$OUT
-WINE_PREFIXES=$ROOT/build/wine-console
-. "$ROOT/scripts/wine/helpers.sh"
+CHECK_FLASH=("$PY" "$ROOT/sim/standin/check_flash.py")
+JSON=("$PY" "$ROOT/tests/wine_console_json.py")
+PREFIXES_DIR=$ROOT/build/wine-console
+# log, the Wine prefixes (make_prefix), load_facts (the firmware each build
+# embeds: IMAGE_TYPE, IMAGE_LAST_PAGE, FIRMWARE_HEX), check (STEP_OK),
+# stop_wine_servers and runs_32bit_programs are shared with the window
+# program's Wine tests; the cases below are this script's own.
+# shellcheck source=wine/prefix.sh
+. "$ROOT/scripts/wine/prefix.sh"
 
 PRESETS=("$@")
 [ ${#PRESETS[@]} -gt 0 ] || PRESETS=(win32 win64)
@@ -37,26 +38,11 @@ unset WINEARCH WINEPREFIX WINELOADER DISPLAY
 passed=0
 failed=0
 failures=()
-PREFIXES=()
-
-cleanup() {
-    for prefix in "${PREFIXES[@]}"; do
-        WINEPREFIX=$prefix timeout 20 wineserver -k 2>/dev/null
-        WINEPREFIX=$prefix timeout 20 wineserver -w 2>/dev/null
-    done
-}
-trap cleanup EXIT
+trap stop_wine_servers EXIT
 trap 'exit 130' INT TERM
 
-CASE_OK=1
+STEP_OK=1
 DIR=""
-check() {  # description, command...
-    local what=$1; shift
-    if "$@"; then return 0; fi
-    log "    FAILED: $what"
-    CASE_OK=0
-    return 1
-}
 
 # A case folder with the program, the library (unless told otherwise) and a
 # scenario of one device.
@@ -69,14 +55,14 @@ new_case() {  # preset, name, library: yes|no, scenario lines...
     printf '%s\n' "$@" >"$DIR/scenario.txt"
     # Wine's drive Z: is the root of the Linux file system.
     export LUMARIS_STANDIN_SCENARIO="Z:${DIR//\//\\}\\scenario.txt"
-    CASE_OK=1
+    STEP_OK=1
 }
 
 # Runs the program in the case folder; standard output to out.txt (line ends
 # as Windows writes them), standard error to err.txt; the exit code to CODE.
 CODE=0
 run_program() {
-    (cd "$DIR" && timeout 120 $WINE ./lumaris-update.exe "$@" </dev/null >out.raw 2>err.txt)
+    (cd "$DIR" && timeout 120 "$WINE" ./lumaris-update.exe "$@" </dev/null >out.raw 2>err.txt)
     CODE=$?
     tr -d '\r' <"$DIR/out.raw" >"$DIR/out.txt"
     timeout 30 wineserver -w
@@ -84,7 +70,7 @@ run_program() {
 
 end_case() {
     local preset=$1 name=$2
-    if [ "$CASE_OK" = 1 ]; then
+    if [ "$STEP_OK" = 1 ]; then
         passed=$((passed + 1)); log "  ok    $preset/$name"
     else
         failed=$((failed + 1)); failures+=("$preset/$name"); log "  FAIL  $preset/$name (see $DIR)"
@@ -93,20 +79,11 @@ end_case() {
 
 # Every line of out.txt is JSON; prints the value of a field of the result.
 json_result() {  # field
-    $PY - "$DIR/out.txt" "$1" <<'PYEOF'
-import json, sys
-lines = open(sys.argv[1]).read().splitlines()
-events = [json.loads(l) for l in lines]        # fails on any line that is not JSON
-result = events[-1]
-assert result["event"] == "result", result
-value = result[sys.argv[2]]
-print(json.dumps(value) if not isinstance(value, str) else value)
-PYEOF
+    "${JSON[@]}" result "$DIR/out.txt" "$1"
 }
 
 json_count() {  # event name
-    $PY -c 'import json,sys; print(sum(json.loads(l)["event"] == sys.argv[2] for l in open(sys.argv[1]).read().splitlines()))' \
-        "$DIR/out.txt" "$1"
+    "${JSON[@]}" count "$DIR/out.txt" "$1"
 }
 
 # The device in its application, of the type the build's image declares.
@@ -133,7 +110,7 @@ case_update_json() {
     check "53 page events" [ "$(json_count page_programmed)" = 53 ]
     check "the loader's line is not a bare line" bash -c "! grep -qx 'Working *' '$DIR/out.txt'"
     check "the flash holds the image with its signature" \
-        $CHECK_FLASH programmed "$FIRMWARE_HEX" "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin" "$IMAGE_LAST_PAGE"
+        "${CHECK_FLASH[@]}" programmed "$FIRMWARE_HEX" "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin" "$IMAGE_LAST_PAGE"
     end_case "$preset" update-json
 }
 
@@ -143,7 +120,7 @@ case_list() {
     run_program --list --json
     check "exit code 0 (got $CODE)" [ "$CODE" = 0 ]
     local found
-    found=$($PY -c 'import json,sys; print(";".join("%d %s %s" % (e["index"], e["kind"], e["id"]) for e in map(json.loads, open(sys.argv[1]).read().splitlines()) if e["event"] == "device_found"))' "$DIR/out.txt")
+    found=$("${JSON[@]}" devices "$DIR/out.txt")
     check "three devices listed (got '$found')" [ "$found" = "0 application 2021;1 bootloader ar5w2~;2 unknown LX-7 sensor" ]
     check "the call log was written" grep -q ' count' "$DIR/standin-calls.log"
     check "nothing opened or written" bash -c "! grep -qE ' (open|write) ' '$DIR/standin-calls.log'"
@@ -159,7 +136,7 @@ case_check() {
     run_program --check --json --restart-wait auto
     check "exit code 3: an update would ask (got $CODE)" [ "$CODE" = 3 ]
     check "outcome would-ask" [ "$(json_result outcome)" = would-ask ]
-    check "flash untouched" $CHECK_FLASH unchanged "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin"
+    check "flash untouched" "${CHECK_FLASH[@]}" unchanged "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin"
     # The packets the device was sent: the mode switch (32 bytes), then only
     # the info request 00 and the run command 05.
     local sent
@@ -177,21 +154,9 @@ case_info() {
     # The SHA-256 of the 64,512-byte flash image made here from the HEX file:
     # 0xFF where it sets no byte.
     local expected
-    expected=$($PY - "$FIRMWARE_HEX" <<'PYEOF'
-import hashlib, sys
-flash = bytearray(b"\xff" * 0xFC00)
-for line in open(sys.argv[1]):
-    line = line.strip()
-    if line.startswith(":"):
-        r = bytes.fromhex(line[1:])
-        if r[3] == 0:
-            address = r[1] << 8 | r[2]
-            flash[address:address + r[0]] = r[4:4 + r[0]]
-print(hashlib.sha256(flash).hexdigest())
-PYEOF
-)
+    expected=$("${JSON[@]}" image-sha256 "$FIRMWARE_HEX")
     local sha
-    sha=$($PY -c 'import json,sys; print([e for e in map(json.loads, open(sys.argv[1]).read().splitlines()) if e["event"] == "info"][0]["sha256"])' "$DIR/out.txt")
+    sha=$("${JSON[@]}" info-sha256 "$DIR/out.txt")
     check "SHA-256 of the flash image ($sha)" [ "$sha" = "$expected" ]
     end_case "$preset" info
 }
@@ -252,9 +217,9 @@ case_two_devices() {
     check "--device 1: exit 0 (got $CODE)" [ "$CODE" = 0 ]
     check "--device 1: device_index 1" [ "$(json_result device_index)" = 1 ]
     check "--device 1: device 0's flash untouched" \
-        $CHECK_FLASH unchanged "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin"
+        "${CHECK_FLASH[@]}" unchanged "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin"
     check "--device 1: device 1 holds the image" \
-        $CHECK_FLASH programmed "$FIRMWARE_HEX" "$DIR/standin-flash-1.initial.bin" "$DIR/standin-flash-1.bin" "$IMAGE_LAST_PAGE"
+        "${CHECK_FLASH[@]}" programmed "$FIRMWARE_HEX" "$DIR/standin-flash-1.initial.bin" "$DIR/standin-flash-1.bin" "$IMAGE_LAST_PAGE"
     end_case "$preset" two-devices
 }
 
@@ -264,14 +229,14 @@ case_nul_stdin() {
     local preset=$1
     new_case "$preset" nul-stdin yes device "mode application" "type $IMAGE_TYPE" "installed 0x02 0x00 valid" \
         "flash pattern" "reboot-delay 300"
-    (cd "$DIR" && timeout 120 $WINE cmd /c "lumaris-update.exe --restart-wait auto < NUL" >out.raw 2>err.txt)
+    (cd "$DIR" && timeout 120 "$WINE" cmd /c "lumaris-update.exe --restart-wait auto < NUL" >out.raw 2>err.txt)
     CODE=$?
     tr -d '\r' <"$DIR/out.raw" >"$DIR/out.txt"
     timeout 30 wineserver -w
     check "exit code 3 (got $CODE)" [ "$CODE" = 3 ]
     check "answered No, no terminal to ask" grep -q '^answered no (no terminal to ask)$' "$DIR/out.txt"
     check "no prompt" bash -c "! grep -q 'answer \[y/N\]' '$DIR/out.txt' '$DIR/err.txt'"
-    check "flash untouched" $CHECK_FLASH unchanged "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin"
+    check "flash untouched" "${CHECK_FLASH[@]}" unchanged "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin"
     end_case "$preset" nul-stdin
 }
 
@@ -288,7 +253,7 @@ for preset in "${PRESETS[@]}"; do
     fi
     load_facts "build/$preset/image/firmware_facts.txt" || { failed=$((failed + 1)); failures+=("$preset/facts"); continue; }
     device_app
-    make_prefix "$preset" || { failed=$((failed + 1)); failures+=("$preset/prefix"); continue; }
+    make_prefix "$preset" "$PREFIXES_DIR" "$OUT/$preset" || { failed=$((failed + 1)); failures+=("$preset/prefix"); continue; }
     # The one case that programs a whole image polls the device for some
     # 4 s, each reply within a 100 ms window. On a loaded machine the
     # program (or the wine server, which advances Wine's tick count) can be
@@ -297,7 +262,7 @@ for preset in "${PRESETS[@]}"; do
     # repeated once, loudly, with the first one's artifacts kept beside the
     # second's.
     case_update_json "$preset"
-    if [ "$CASE_OK" != 1 ]; then
+    if [ "$STEP_OK" != 1 ]; then
         failed=$((failed - 1)); unset 'failures[${#failures[@]}-1]'
         mv "$DIR" "$DIR.first-attempt"
         log "  RETRY $preset/update-json once: the first attempt failed (kept in $DIR.first-attempt)"

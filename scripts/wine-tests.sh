@@ -30,12 +30,14 @@
 # traces, call logs, flash dumps) are kept under build/e2e/<preset>/<step>/.
 # Exits non-zero when any check fails.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 ROOT=$PWD
 E2E=$ROOT/build/e2e
-CHECK_FLASH="/usr/bin/python3 $ROOT/sim/standin/check_flash.py"
+CHECK_FLASH=(/usr/bin/python3 "$ROOT/sim/standin/check_flash.py")
 
+# shellcheck source=wine/helpers.sh
 . "$ROOT/scripts/wine/helpers.sh"
+# shellcheck source=wine/scenarios.sh
 . "$ROOT/scripts/wine/scenarios.sh"
 
 usage() { sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit "${1:-0}"; }
@@ -72,24 +74,18 @@ passed=0
 failed=0
 skipped=0
 failures=()
-XVFB_PID=""
-PREFIXES=()
-APP_PID=""
-SCENARIO_OK=1
-DIR=""
-RELAY=""
-MAIN=""
 
-trap cleanup EXIT
+trap end_window_tests EXIT
 trap 'exit 130' INT TERM
 
 mkdir -p "$E2E"
 started=$SECONDS
-start_xvfb || exit 1
+start_xvfb "$E2E" || exit 1
 for PRESET in "${PRESETS[@]}"; do
     BUILD=${BUILD_OVERRIDE:-$ROOT/build/$PRESET}
     BIN=$BUILD/bin
     PROGRAM_DIR=${PROGRAMS_OVERRIDE:-$BIN}
+    set_window_target "$PRESET" "$BIN" "$PROGRAM_DIR" "$E2E"
     mkdir -p "$E2E/$PRESET"
     log "== $PRESET: $PROGRAM_DIR/LumarisUpdate.exe"
     if [ "$PRESET" = win32 ] && ! runs_32bit_programs; then
@@ -100,7 +96,7 @@ for PRESET in "${PRESETS[@]}"; do
     if ! load_facts "$BUILD/image/firmware_facts.txt"; then
         failed=$((failed + 1)); failures+=("$PRESET firmware facts"); continue
     fi
-    if ! make_prefix "$PRESET"; then
+    if ! make_prefix "$PRESET" "$ROOT/build/wine" "$E2E/$PRESET"; then
         failed=$((failed + 1)); failures+=("$PRESET prefix"); continue
     fi
     e2e_started=$SECONDS

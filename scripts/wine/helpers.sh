@@ -1,18 +1,35 @@
-# Helpers of scripts/wine-tests.sh, sourced by it: the X server, the Wine
-# prefixes, the firmware's facts, relay patterns, driving the program with
-# xdotool, and the frame every scenario runs in. Uses the caller's ROOT,
-# E2E, PRESET, BIN, PROGRAM_DIR and the pass/fail counters.
+# shellcheck shell=bash
+# Helpers of scripts/wine-tests.sh, sourced by it: the X server, relay
+# patterns, driving the window program with xdotool, and the frame every
+# scenario runs in. The prefixes, the firmware's facts and `check` come from
+# scripts/wine/prefix.sh. The scenario frame works on the target that
+# set_window_target names (PRESET, BIN, PROGRAM_DIR, E2E) and counts into
+# passed, failed, skipped and failures.
+#
+# The patterns, texts and probe results set here are read by the scenarios.
+# shellcheck disable=SC2034
 
-log() { printf '%s\n' "$*"; }
+# shellcheck source=prefix.sh
+. "$(dirname "${BASH_SOURCE[0]}")/prefix.sh"
 
-. "$ROOT/scripts/lib/wine32.sh"
+XVFB_PID=""
+APP_PID=""
+STEP_OK=1
+DIR=""
+RELAY=""
+MAIN=""
 
-cleanup() {
+# The build and the programs the scenarios run from now on: PRESET, its
+# build's bin/ folder (stand-in library, core tests, window helpers),
+# the folder of LumarisUpdate.exe, and the folder for the artifacts.
+set_window_target() {  # preset bin-folder program-folder artifacts-folder
+    PRESET=$1 BIN=$2 PROGRAM_DIR=$3 E2E=$4
+}
+
+# Ends what the window tests started: the program, the Wine servers, Xvfb.
+end_window_tests() {
     [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
-    for prefix in "${PREFIXES[@]}"; do
-        WINEPREFIX=$prefix timeout 20 wineserver -k 2>/dev/null
-        WINEPREFIX=$prefix timeout 20 wineserver -w 2>/dev/null
-    done
+    stop_wine_servers
     if [ -n "$XVFB_PID" ]; then
         kill "$XVFB_PID" 2>/dev/null
         wait "$XVFB_PID" 2>/dev/null
@@ -21,122 +38,21 @@ cleanup() {
 
 # ---------------------------------------------------------------- X server
 
-start_xvfb() {
-    local fd_file=$E2E/xvfb-display.txt
+start_xvfb() {  # artifacts-folder
+    local dir=$1
+    local fd_file=$dir/xvfb-display.txt
     : >"$fd_file"
-    Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp -noreset 9>"$fd_file" 2>"$E2E/xvfb.log" &
+    Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp -noreset 9>"$fd_file" 2>"$dir/xvfb.log" &
     XVFB_PID=$!
     local end=$((SECONDS + 20))
     while [ ! -s "$fd_file" ]; do
         if [ $SECONDS -ge $end ] || ! kill -0 "$XVFB_PID" 2>/dev/null; then
-            log "Xvfb did not start"; cat "$E2E/xvfb.log"; return 1
+            log "Xvfb did not start"; cat "$dir/xvfb.log"; return 1
         fi
         sleep 0.1
     done
-    export DISPLAY=:$(tr -d '\n' <"$fd_file")
-}
-
-# ---------------------------------------------------------------- Wine prefix
-
-# Sets WINEPREFIX, WINEARCH and WINE for a preset and makes the prefix:
-# once per run, without Mono or Gecko, unmanaged windows (no window manager
-# here; managed windows make Wine stall on every close), and a relay trace
-# limited to the calls the scenarios look at.
-# The prefixes go under WINE_PREFIXES (default build/wine/).
-use_prefix() {
-    local preset=$1
-    export WINEPREFIX=${WINE_PREFIXES:-$ROOT/build/wine}/$preset
-    if [ "$preset" = win32 ]; then
-        export WINEARCH=win32; WINE=wine
-    else
-        export WINEARCH=win64
-        WINE=/usr/lib/wine/wine64; [ -x "$WINE" ] || WINE=wine64
-        export WINELOADER=$WINE
-    fi
-}
-
-make_prefix() {
-    local preset=$1 started=$SECONDS
-    use_prefix "$preset"
-    PREFIXES+=("$WINEPREFIX")
-    timeout 20 wineserver -k 2>/dev/null
-    rm -rf "$WINEPREFIX"
-    mkdir -p "$(dirname "$WINEPREFIX")"
-    # Through the preset's own loader: the wineboot script takes 32-bit
-    # Wine whenever it is installed.
-    mkdir -p "$E2E/$preset"
-    local boot_log=$E2E/$preset/wineboot.log
-    if ! { timeout 120 $WINE wineboot --init >"$boot_log" 2>&1 && timeout 60 wineserver -w; }; then
-        log "wineboot failed:"; tail -5 "$boot_log"; return 1
-    fi
-    local key
-    for key in "Managed N" "Decorated N"; do
-        timeout 30 $WINE reg add 'HKCU\Software\Wine\X11 Driver' /v ${key% *} /t REG_SZ /d ${key#* } /f >/dev/null 2>&1 || return 1
-    done
-    timeout 30 $WINE reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
-        /d 'user32.MessageBoxW;user32.DialogBoxParamW;gdi32.TextOutW;gdi32.ExtTextOutW;user32.LoadImageW;user32.DrawTextW' /f >/dev/null 2>&1 || return 1
-    timeout 60 wineserver -w
-    log "Wine prefix $WINEARCH ready in $((SECONDS - started)) s"
-}
-
-# Sets the screen's DPI for the programs started from now on.
-set_dpi() {  # dpi
-    timeout 30 $WINE reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1 &&
-        timeout 60 wineserver -w
-}
-
-# ---------------------------------------------------------------- the firmware's facts
-
-# Reads what the build embeds from the embedding tool's facts file
-# (type=0x83, version=1.00 or "no version", last_page=62, hex=PATH) and
-# derives the devices the scenarios set up: IMAGE_TYPE, IMAGE_LAST_PAGE,
-# FIRMWARE_HEX, IMAGE_VERSION_WORD (the version bytes as one number, 0xFFFF
-# for none), UNVERSIONED (1: every update first asks the no-version
-# question), OLDER_INSTALLED (a version the image may replace without a
-# question), NEWER_INSTALLED (one that makes it ask, empty when there is
-# none) and OTHER_TYPE (a known type the image is not for).
-load_facts() {  # facts-file
-    local file=$1 key value version=
-    IMAGE_TYPE= IMAGE_LAST_PAGE= FIRMWARE_HEX=
-    if [ ! -f "$file" ]; then log "  $file missing: is the preset built?"; return 1; fi
-    while IFS='=' read -r key value; do
-        case $key in
-            type) IMAGE_TYPE=$value ;;
-            version) version=$value ;;
-            last_page) IMAGE_LAST_PAGE=$value ;;
-            hex) FIRMWARE_HEX=$value ;;
-        esac
-    done <"$file"
-    if ! [[ $IMAGE_TYPE =~ ^0x[0-9A-Fa-f]{2}$ && $IMAGE_LAST_PAGE =~ ^[0-9]+$ ]] || [ ! -f "$FIRMWARE_HEX" ]; then
-        log "  $file: type, last_page or hex missing or wrong (hex: '$FIRMWARE_HEX')"; return 1
-    fi
-    IMAGE_VERSION_TEXT=$version   # as the About box shows it
-    if [ "$version" = "no version" ]; then
-        IMAGE_VERSION_WORD=$((0xFFFF)); UNVERSIONED=1
-    elif [[ $version =~ ^([0-9]+)\.([0-9]+)$ ]]; then
-        IMAGE_VERSION_WORD=$(((10#${BASH_REMATCH[1]} << 8) | 10#${BASH_REMATCH[2]})); UNVERSIONED=0
-    else
-        log "  $file: version '$version' not understood"; return 1
-    fi
-    local word=$IMAGE_VERSION_WORD
-    [ "$UNVERSIONED" = 1 ] && word=1
-    OLDER_INSTALLED=$(version_bytes $((word > 0 ? word - 1 : 0)))
-    NEWER_INSTALLED=
-    [ "$UNVERSIONED" = 0 ] && [ $((word + 1)) -lt $((0xFFFF)) ] && NEWER_INSTALLED=$(version_bytes $((word + 1)))
-    OTHER_TYPE=0x84
-    [ $((IMAGE_TYPE)) -eq $((0x84)) ] && OTHER_TYPE=0x83
-    log "  firmware: type $IMAGE_TYPE, version $version, last page $IMAGE_LAST_PAGE, $FIRMWARE_HEX"
-}
-version_bytes() { printf '0x%02X 0x%02X' $(($1 >> 8)) $(($1 & 0xFF)); }
-
-# ---------------------------------------------------------------- checks
-
-check() {  # description, command...
-    local what=$1; shift
-    if "$@"; then return 0; fi
-    log "    FAILED: $what"
-    SCENARIO_OK=0
-    return 1
+    DISPLAY=:$(tr -d '\n' <"$fd_file")
+    export DISPLAY
 }
 
 count() { grep -c -E -- "$1" "$2" 2>/dev/null || true; }
@@ -167,6 +83,12 @@ drawn_height() {  # text-prefix
 dialog_ret() { printf 'Ret  user32\\.DialogBoxParamW\\(\\) retval=%s ' "$(int_arg "$1")"; }
 # The class's small icon: icon 108, IMAGE_ICON, width, height, LR_SHARED.
 small_icon_call() { printf 'Call user32\\.LoadImageW\\(%s,%s,%s,%s,%s,%s\\)' "$H" "$(int_arg 6c)" "$(int_arg 1)" "$(int_arg "$1")" "$(int_arg "$2")" "$(int_arg 8000)"; }
+# The same for the probe's "WIDTH HEIGHT" in decimal.
+small_icon_call_for() {  # "width height"
+    local width height
+    read -r width height <<<"$1"
+    small_icon_call "$(printf '%x' "$width")" "$(printf '%x' "$height")"
+}
 # The worker's texts at a position given in hex (at 96 DPI: (a, a) and (a, 28)).
 TEXT_WORKING=$(text_call a a 'Working                ' 17)
 text_ok() { text_call "$1" "$2" 'OK           ' d; }
@@ -199,7 +121,7 @@ wait_relay() { wait_for "$RELAY" "$1" "${2:-1}" "${3:-30}"; }
 # down: below the menu bar and caption, above the buttons of a box or the
 # About box, so it activates without pressing anything.
 keys_to() {  # title-regex keys...
-    local title=$1 w WIDTH= HEIGHT=; shift
+    local title=$1 w WIDTH='' HEIGHT=''; shift
     w=$(timeout 20 xdotool search --sync --onlyvisible --name "$title" 2>/dev/null | head -1)
     if [ -z "$w" ]; then log "    no window titled /$title/"; return 1; fi
     eval "$(timeout 10 xdotool getwindowgeometry --shell "$w" | grep -E '^(WIDTH|HEIGHT)=[0-9]+$')"
@@ -246,8 +168,8 @@ differing_pixels() { compare -metric AE "$1" "$2" null: 2>&1 | sed -E 's/ .*//' 
 # PROBE_CLIENT_ORIGIN, PROBE_DPI and PROBE_SMALL_ICON.
 probe_window() {
     local out=$DIR/window-probe.txt
-    PROBE_WINDOW= PROBE_CLIENT= PROBE_CLIENT_ORIGIN= PROBE_DPI= PROBE_SMALL_ICON=
-    timeout 30 $WINE "$BIN/window_probe.exe" 'Lumaris Update' >"$out" 2>&1 || { cat "$out"; return 1; }
+    PROBE_WINDOW='' PROBE_CLIENT='' PROBE_CLIENT_ORIGIN='' PROBE_DPI='' PROBE_SMALL_ICON=
+    timeout 30 "$WINE" "$BIN/window_probe.exe" 'Lumaris Update' >"$out" 2>&1 || { cat "$out"; return 1; }
     PROBE_WINDOW=$(sed -n 's/^window //p' "$out" | tr -d '\r')
     PROBE_CLIENT=$(sed -n 's/^client //p' "$out" | tr -d '\r')
     PROBE_CLIENT_ORIGIN=$(sed -n 's/^client_origin //p' "$out" | tr -d '\r')
@@ -258,7 +180,7 @@ probe_window() {
 
 # The window's size as the X server has it, "W H".
 x_window_size() {
-    local WIDTH= HEIGHT=
+    local WIDTH='' HEIGHT=
     eval "$(timeout 10 xdotool getwindowgeometry --shell "$MAIN" | grep -E '^(WIDTH|HEIGHT)=[0-9]+$')"
     printf '%s %s' "$WIDTH" "$HEIGHT"
 }
@@ -294,7 +216,7 @@ start_scenario() {  # name library(standin|partial|none) scenario-text
     local name=$1 library=$2
     DIR=$E2E/$PRESET/$name
     RELAY=$DIR/relay.log
-    SCENARIO_OK=1
+    STEP_OK=1
     rm -rf "$DIR"; mkdir -p "$DIR/cwd"
     cp "$PROGRAM_DIR/LumarisUpdate.exe" "$DIR/"
     case "$library" in
@@ -306,7 +228,7 @@ start_scenario() {  # name library(standin|partial|none) scenario-text
     export LUMARIS_STANDIN_SCENARIO="Z:${DIR//\//\\}\\scenario.txt"
     log "  $PRESET $name"
     timeout 20 wineserver -k 2>/dev/null; timeout 20 wineserver -w 2>/dev/null
-    (cd "$DIR/cwd" && exec env WINEDEBUG=-all,+relay $WINE "$DIR/LumarisUpdate.exe" >"$DIR/stdout.log" 2>"$RELAY") &
+    (cd "$DIR/cwd" && exec env WINEDEBUG=-all,+relay "$WINE" "$DIR/LumarisUpdate.exe" >"$DIR/stdout.log" 2>"$RELAY") &
     APP_PID=$!
     MAIN=$(timeout 30 xdotool search --sync --onlyvisible --name '^Lumaris Update$' 2>/dev/null | head -1)
     check "main window appears" test -n "$MAIN"
@@ -339,7 +261,7 @@ ends_by_itself() {  # seconds
 }
 
 record_result() {
-    if [ "$SCENARIO_OK" = 1 ]; then
+    if [ "$STEP_OK" = 1 ]; then
         passed=$((passed + 1)); log "    ok"
     else
         failed=$((failed + 1)); failures+=("$PRESET $(basename "$DIR")")

@@ -1,3 +1,7 @@
+# shellcheck shell=bash
+# The relay patterns (box_any, OK_BOX, ...) come from helpers.sh, which the
+# caller sources first; ALL_STEPS is read by the caller.
+# shellcheck disable=SC2034,SC2153,SC2154
 # The end-to-end scenarios of scripts/wine-tests.sh, sourced by it. Each
 # runs the program in a folder of its own (start_scenario), drives it with
 # keys and checks what it showed and what the device saw. The devices are
@@ -14,7 +18,7 @@ updated_state() {
         "$IMAGE_VERSION_WORD" "$1" "$1"
 }
 flash_is_image() {
-    $CHECK_FLASH programmed "$FIRMWARE_HEX" "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin" "$IMAGE_LAST_PAGE"
+    "${CHECK_FLASH[@]}" programmed "$FIRMWARE_HEX" "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin" "$IMAGE_LAST_PAGE"
 }
 # File > Update Firmware on a device in application mode, up to "REBOOT";
 # the n-th update of the scenario.
@@ -45,7 +49,7 @@ scenario_update_ok() {
         check "window 250 x 200" eq "$PROBE_WINDOW" "250 200"
         check "X window as large as the window" eq "$(x_window_size)" "$PROBE_WINDOW"
         check "small icon at the small-icon size ($PROBE_SMALL_ICON)" \
-            wait_relay "$(small_icon_call $(printf '%x %x' $PROBE_SMALL_ICON))" 1 1
+            wait_relay "$(small_icon_call_for "$PROBE_SMALL_ICON")" 1 1
     fi
     check "screenshot taken" screenshot "$DIR/screenshot-update-ok.png"
     check "screenshot shows the texts" has_text_pixels "$DIR/screenshot-update-ok.png"
@@ -69,7 +73,7 @@ scenario_high_dpi() {
         check "window 500 x 400" eq "$PROBE_WINDOW" "500 400"
         check "X window as large as the window" eq "$(x_window_size)" "$PROBE_WINDOW"
         check "small icon at the small-icon size ($PROBE_SMALL_ICON)" \
-            wait_relay "$(small_icon_call $(printf '%x %x' $PROBE_SMALL_ICON))" 1 1
+            wait_relay "$(small_icon_call_for "$PROBE_SMALL_ICON")" 1 1
         check "screenshot taken" screenshot "$DIR/screenshot-high-dpi.png"
         check "both texts inside the client area" texts_inside_client "$DIR/screenshot-high-dpi.png" 20 80
     fi
@@ -88,13 +92,13 @@ texts_inside_client() {  # screenshot ok-row reboot-row
     ok_box=$(glyph_box "$1" "$2" $(($3 - $2)))
     reboot_box=$(glyph_box "$1" "$3" $((ch - $3)))
     log "    client ${cw}x$ch; glyphs (w h x y): OK [$ok_box], REBOOT [$reboot_box]"
-    [ -n "$ok_box" ] && [ -n "$reboot_box" ] || { log "    a text shows no glyphs"; return 1; }
-    local ow oh ox oy rw rh rx ry
-    read -r ow oh ox oy <<<"$ok_box"
+    if [ -z "$ok_box" ] || [ -z "$reboot_box" ]; then log "    a text shows no glyphs"; return 1; fi
+    local ow oh ox rw rh rx ry
+    read -r ow oh ox _ <<<"$ok_box"
     read -r rw rh rx ry <<<"$reboot_box"
     [ "$oh" -eq "$rh" ] || { log "    REBOOT's glyphs are not as tall as OK's"; return 1; }
     [ $((oh * 4)) -ge $(($3 - $2)) ] || { log "    letters small beside the rows' gap"; return 1; }
-    [ $((ox + ow)) -lt "$cw" ] && [ $((rx + rw)) -lt "$cw" ] || { log "    a text reaches the right edge"; return 1; }
+    if [ $((ox + ow)) -ge "$cw" ] || [ $((rx + rw)) -ge "$cw" ]; then log "    a text reaches the right edge"; return 1; fi
     [ $((ry + rh)) -lt "$ch" ] || { log "    REBOOT reaches the bottom edge"; return 1; }
 }
 
@@ -126,7 +130,7 @@ flash pattern" || { finish_scenario; return; }
     check "\"ERROR\" drawn" wait_relay "$TEXT_ERROR" 1 30
     check "texts in order" eq "$(drawn_texts)" "Working|ERROR|"
     check "one box only" eq "$(count "$box_any" "$RELAY")" 1
-    check "nothing programmed" $CHECK_FLASH unchanged "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin"
+    check "nothing programmed" "${CHECK_FLASH[@]}" unchanged "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin"
     check "no run command" test "$(count 'write .* length=1 \[05\]' "$DIR/standin-calls.log")" = 0
     finish_scenario
 }
@@ -147,7 +151,7 @@ flash pattern" || { finish_scenario; return; }
     check "\"REBOOT\" drawn" wait_relay "$TEXT_REBOOT" 1 30
     check "texts in order" eq "$(drawn_texts)" "Working|OK|REBOOT|"
     check "one box only" eq "$(count "$box_any" "$RELAY")" 1
-    check "nothing programmed" $CHECK_FLASH unchanged "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin"
+    check "nothing programmed" "${CHECK_FLASH[@]}" unchanged "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin"
     check "no flash key, erase or write sent" test "$(count 'write .* \[(06 A5|01 |02\]|03 |07 )' "$DIR/standin-calls.log")" = 0
     check "run command sent" calls_have 'write .* length=1 \[05\] -> 0'
     finish_scenario
@@ -223,8 +227,8 @@ flash pattern" || { finish_scenario; return; }
     check "the mode switch is the one packet written" \
         eq "$(grep -c ' write ' "$DIR/standin-calls.log")|$(count ' write .* length=32 \[00 16 A8 ' "$DIR/standin-calls.log")" "1|1"
     check "no device opened after the restart wait" eq "$(count ' open ' "$DIR/standin-calls.log")" 1
-    check "switched device untouched" $CHECK_FLASH unchanged "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin"
-    check "bystander untouched" $CHECK_FLASH unchanged "$DIR/standin-flash-1.initial.bin" "$DIR/standin-flash-1.bin"
+    check "switched device untouched" "${CHECK_FLASH[@]}" unchanged "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin"
+    check "bystander untouched" "${CHECK_FLASH[@]}" unchanged "$DIR/standin-flash-1.initial.bin" "$DIR/standin-flash-1.bin"
     check "the bystander got no command at all" state_has 'device 1 mode=bootloader .* erased=0 halves=0 checksums=0 runs=0 switches=0'
     finish_scenario
 }
@@ -272,7 +276,7 @@ plain_update_calls() {
     check "\"REBOOT\" drawn" wait_relay "$TEXT_REBOOT" 1 30
     stop_program
     check "device switched, programmed and started" state_has "$(updated_state 1)"
-    [ "$SCENARIO_OK" = 1 ] || { log "    the plain update failed"; return 1; }
+    [ "$STEP_OK" = 1 ] || { log "    the plain update failed"; return 1; }
     library_calls "$DIR/standin-calls.log" >"$file" && PLAIN_UPDATE_CALLS=$file
 }
 same_calls_as_plain_update() {
@@ -374,7 +378,7 @@ core_tests() {
     log "  $PRESET core tests"
     local began=$SECONDS
     # From its own folder, so that nothing depends on the caller's directory.
-    if (cd "$BIN" && timeout 600 $WINE "$exe" --gtest_brief=1 >"$out" 2>&1); then
+    if (cd "$BIN" && timeout 600 "$WINE" "$exe" --gtest_brief=1 >"$out" 2>&1); then
         passed=$((passed + 1)); log "    ok: $(grep -E '^\[  PASSED  \]' "$out") ($((SECONDS - began)) s)"
     else
         failed=$((failed + 1)); failures+=("$PRESET core tests"); tail -40 "$out"
@@ -416,7 +420,7 @@ scenario_non_ascii_folder() {
 # kept beside the second's; a run that fails without that box is not.
 run_slow_scenario() {  # function args...
     "$@"
-    [ "$SCENARIO_OK" = 1 ] && return
+    [ "$STEP_OK" = 1 ] && return
     [ "$(count "$ERROR_BOX" "$RELAY")" -gt 0 ] || return
     failed=$((failed - 1)); unset 'failures[${#failures[@]}-1]'
     rm -rf "$DIR.first-attempt"; mv "$DIR" "$DIR.first-attempt"

@@ -1,0 +1,58 @@
+#!/usr/bin/env python3
+"""Reads what lumaris-update.exe wrote in a Wine test case (JSON lines), or
+the flash image a HEX file describes, for scripts/wine-console-tests.sh.
+
+    wine_console_json.py result OUT FIELD      the result object's FIELD; fails
+                                               unless every line is JSON and the
+                                               last one is the result
+    wine_console_json.py count OUT EVENT       how many objects are EVENT
+    wine_console_json.py devices OUT           "index kind id" of each device_found, ';'-joined
+    wine_console_json.py info-sha256 OUT       the sha256 of the info object
+    wine_console_json.py image-sha256 HEX      SHA-256 of the 64,512-byte flash image the
+                                               HEX file describes (0xFF where it sets nothing)
+"""
+import hashlib
+import json
+import sys
+
+
+def events(path):
+    with open(path) as f:
+        return [json.loads(line) for line in f.read().splitlines()]  # fails on a line that is not JSON
+
+
+def image_sha256(path):
+    flash = bytearray(b"\xff" * 0xFC00)
+    with open(path) as f:
+        for line in f:
+            line = line.strip()
+            if line.startswith(":"):
+                record = bytes.fromhex(line[1:])
+                if record[3] == 0:
+                    address = record[1] << 8 | record[2]
+                    flash[address:address + record[0]] = record[4:4 + record[0]]
+    return hashlib.sha256(flash).hexdigest()
+
+
+def main(command, path, *rest):
+    if command == "result":
+        result = events(path)[-1]
+        if result["event"] != "result":
+            sys.exit(f"the last line is not the result: {result}")
+        value = result[rest[0]]
+        print(value if isinstance(value, str) else json.dumps(value))
+    elif command == "count":
+        print(sum(e["event"] == rest[0] for e in events(path)))
+    elif command == "devices":
+        print(";".join("%d %s %s" % (e["index"], e["kind"], e["id"]) for e in events(path)
+                       if e["event"] == "device_found"))
+    elif command == "info-sha256":
+        print([e for e in events(path) if e["event"] == "info"][0]["sha256"])
+    elif command == "image-sha256":
+        print(image_sha256(path))
+    else:
+        sys.exit(__doc__)
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:])
