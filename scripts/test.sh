@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
-# Builds and runs every test: native, under AddressSanitizer and
+# Checks the tree's form (clang-format, shellcheck), then builds and runs
+# every test: native, under AddressSanitizer and
 # UndefinedBehaviorSanitizer, both Windows cross-builds, the Windows core
 # tests and end-to-end scenarios under Wine, the release zip, and bounded
 # fuzz runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh native tests windows wine release
+scripts/install-deps.sh native tests windows wine release checks
 # Every command the steps call answers as its tool, or the run stops here
 # with one line naming it, rather than minutes later in the step that needs it.
-scripts/install-deps.sh --verify native tests windows wine release
+scripts/install-deps.sh --verify native tests windows wine release checks
 
 step() { printf '\n=== %s\n' "$*"; }
+
+step "format: clang-format over the C++ files, shellcheck over the scripts"
+scripts/check-format.sh
 
 step "native build and tests"
 cmake --preset native >/dev/null

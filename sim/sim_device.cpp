@@ -37,9 +37,12 @@ bool Reached(uint32_t now, uint32_t when) { return static_cast<int32_t>(now - wh
 
 uint8_t LastPageForType(uint8_t deviceType) {
     switch (deviceType) {
-        case 0x81: case 0x82: return 29;
-        case 0x83: case 0x85: return 62;
-        case 0x84: case 0x86: return 124;
+        case 0x81:
+        case 0x82: return 29;
+        case 0x83:
+        case 0x85: return 62;
+        case 0x84:
+        case 0x86: return 124;
         default: return 29;
     }
 }
@@ -152,9 +155,14 @@ size_t RunCommand(SimDevice* d, const uint8_t* p, uint32_t length, uint8_t* repl
     const uint8_t code = p[0];
     if (code == 0x00 && length == 1) {  // get info
         const size_t base = LastPageBase(d);
-        const uint8_t info[9] = {'L', 'U', 0x01, 0x00,
-                                 d->flash[base + SIM_VERSION_OFFSET], d->flash[base + SIM_VERSION_OFFSET + 1],
-                                 d->flash[base + SIM_SIGNATURE_OFFSET], d->flash[base + SIM_SIGNATURE_OFFSET + 1],
+        const uint8_t info[9] = {'L',
+                                 'U',
+                                 0x01,
+                                 0x00,
+                                 d->flash[base + SIM_VERSION_OFFSET],
+                                 d->flash[base + SIM_VERSION_OFFSET + 1],
+                                 d->flash[base + SIM_SIGNATURE_OFFSET],
+                                 d->flash[base + SIM_SIGNATURE_OFFSET + 1],
                                  d->deviceType};
         std::memcpy(reply, info, sizeof info);
         return sizeof info;
@@ -240,8 +248,10 @@ void ApplyReplyFault(uint8_t code, uint8_t* reply, size_t* replyLength, uint32_t
         case SimFaultKind::LateReply: *delay += SIM_LATE_REPLY_MS; break;
         case SimFaultKind::PartialReply: --*replyLength; break;
         case SimFaultKind::BadAck:
-            if (code == 0x00) reply[8] = 0x00;
-            else reply[0] = REPLY_REFUSED;
+            if (code == 0x00)
+                reply[8] = 0x00;
+            else
+                reply[0] = REPLY_REFUSED;
             break;
         case SimFaultKind::WrongChecksum:
             if (*replyLength == 4) reply[3] ^= 0x01;
@@ -325,8 +335,7 @@ UsbStatus USB_CALL SimClose(DeviceHandle handle) {
     return EndCall(scope, USB_OK);
 }
 
-UsbStatus USB_CALL SimRead(DeviceHandle handle, void* buffer, uint32_t length, uint32_t* bytesRead,
-                           void* overlapped) {
+UsbStatus USB_CALL SimRead(DeviceHandle handle, void* buffer, uint32_t length, uint32_t* bytesRead, void* overlapped) {
     CallScope scope;
     scope.call.handle = handle;
     scope.call.length = length;

@@ -21,8 +21,9 @@
 #include "image/hex_loader.h"
 #include "image/image_validation.h"
 #include "image/unscramble.h"
-#include "platform/seams.h"
 #include "job/update_job.h"
+#include "platform/seams.h"
+#include "tests/fresh_job.h"
 
 namespace {
 
@@ -30,14 +31,6 @@ int gBoxes = 0;
 int CountBox(const wchar_t*, const wchar_t*, unsigned) {
     ++gBoxes;
     return ANSWER_OK;
-}
-
-std::unique_ptr<UpdateJob> FreshJob() {
-    auto job = std::make_unique<UpdateJob>();
-    CreateUpdateJob(*job);
-    std::memset(job->ImageBuffer, 0xFF, sizeof job->ImageBuffer);
-    std::memset(job->PageMap, 0, sizeof job->PageMap);
-    return job;
 }
 
 bool Dump(const UpdateJob& job, const char* path) {

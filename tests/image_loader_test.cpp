@@ -15,8 +15,9 @@
 #include "image/embedded_image.h"
 #include "image/hex_loader.h"
 #include "image/unscramble.h"
-#include "tests/test_support.h"
 #include "job/update_job.h"
+#include "tests/fresh_job.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -26,14 +27,6 @@ std::string Rec(uint32_t address, uint8_t type, const std::vector<uint8_t>& data
 }
 
 const std::string END = ":00000001FF";
-
-std::unique_ptr<UpdateJob> FreshJob() {
-    auto job = std::make_unique<UpdateJob>();
-    CreateUpdateJob(*job);
-    std::memset(job->ImageBuffer, 0xFF, sizeof job->ImageBuffer);
-    std::memset(job->PageMap, 0, sizeof job->PageMap);
-    return job;
-}
 
 bool Load(UpdateJob& job, const std::string& text) {
     // An exact-size heap copy, so that AddressSanitizer sees any read past it.

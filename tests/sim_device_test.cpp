@@ -175,16 +175,13 @@ TEST(SimDevice, EachFaultKind) {
     struct Case {
         SimFaultKind kind;
         UsbStatus writeStatus;
-        Bytes reply;   // readable just after the window
-        Bytes later;   // readable 200 ms later
+        Bytes reply;  // readable just after the window
+        Bytes later;  // readable 200 ms later
     };
     const Case cases[] = {
-        {SimFaultKind::FailStatus, 1, {}, {}},
-        {SimFaultKind::MissingReply, USB_OK, {}, {}},
-        {SimFaultKind::LateReply, USB_OK, {}, {0x00}},
-        {SimFaultKind::PartialReply, USB_OK, {}, {}},
-        {SimFaultKind::BadAck, USB_OK, {0x01}, {}},
-        {SimFaultKind::Vanish, 1, {}, {}},
+        {SimFaultKind::FailStatus, 1, {}, {}},         {SimFaultKind::MissingReply, USB_OK, {}, {}},
+        {SimFaultKind::LateReply, USB_OK, {}, {0x00}}, {SimFaultKind::PartialReply, USB_OK, {}, {}},
+        {SimFaultKind::BadAck, USB_OK, {0x01}, {}},    {SimFaultKind::Vanish, 1, {}, {}},
     };
     for (const auto& c : cases) {
         InstallTestWorld();
@@ -225,7 +222,7 @@ TEST(SimDevice, WrongChecksumAndPartialChecksumFaults) {
         Send(h, HalfPacket(0, 0x00));
         SimSetFault(kind, gSimBus.callCount + 1);
         const Bytes reply = Send(h, HalfPacket(1, 0x00));
-        const Bytes expected = kind == SimFaultKind::WrongChecksum ? Bytes{0x00, 0x00, 0x00, 0x01}
+        const Bytes expected = kind == SimFaultKind::WrongChecksum  ? Bytes{0x00, 0x00, 0x00, 0x01}
                                : kind == SimFaultKind::PartialReply ? Bytes{0x00, 0x00, 0x00}
                                                                     : Bytes{0x01, 0x00, 0x00, 0x00};
         EXPECT_EQ(reply, expected) << SimFaultName(kind);
