@@ -81,7 +81,7 @@ struct RealRun {
 
 RealRun UpdateOnRealClock(const RestartWait& wait) {
     ConsoleSystemInstall();
-    gUi = UiSeam{QuietBox, QuietDraw};
+    gUi = UiSeam{.messageBox = QuietBox, .drawText = QuietDraw};
     gOutput = OutputSeam{QuietLine};
     gEvents = NO_UPDATE_EVENTS;
     SimReset(DeviceMicroseconds);
@@ -114,7 +114,7 @@ double UpdateCpuUs(Front front) {
     for (int i = 0; i < UPDATES_PER_CPU_REPETITION; ++i) {
         FakePlatformInstall(1000);
         if (front == Front::None) {
-            gUi = UiSeam{QuietBox, QuietDraw};
+            gUi = UiSeam{.messageBox = QuietBox, .drawText = QuietDraw};
             gOutput = OutputSeam{QuietLine};
             gEvents = NO_UPDATE_EVENTS;
         } else {

@@ -171,7 +171,7 @@ SimDevice* SetUpWorld(Clock clock, uint8_t deviceType) {
         ConsolePlatformInstall(ConsoleAnswers::Yes, stdout);
         SimReset(DeviceMicroseconds);
     }
-    gUi = UiSeam{QuietBox, QuietDraw};
+    gUi = UiSeam{.messageBox = QuietBox, .drawText = QuietDraw};
     gDrewOk = false;
     gSimBus.recordCalls = false;
 

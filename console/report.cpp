@@ -76,7 +76,7 @@ void ReportInstall(const ReportSettings& settings) {
     const ConsoleWriter* writers[2] = {settings.json ? &JSON_WRITER : &HUMAN_WRITER, &JSON_WRITER};
     JsonWriterTargets(settings.json ? stdout : nullptr, settings.log);
     RecorderInstall(writers, !settings.json && settings.log ? 2 : 1);
-    gUi = UiSeam{ReportBox, ReportText};
+    gUi = UiSeam{.messageBox = ReportBox, .drawText = ReportText};
     gOutput = OutputSeam{ReportLoaderLine};
 }
 

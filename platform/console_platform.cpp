@@ -74,8 +74,8 @@ void LockLeave() { gLock.unlock(); }
 }  // namespace
 
 void ConsoleSystemInstall() {
-    gClock = ClockSeam{ConsoleTickCount, ConsoleSleep};
-    gUsbLock = LockSeam{LockNothing, LockEnter, LockLeave, LockNothing};
+    gClock = ClockSeam{.tickCount = ConsoleTickCount, .sleep = ConsoleSleep};
+    gUsbLock = LockSeam{.initialise = LockNothing, .enter = LockEnter, .leave = LockLeave, .remove = LockNothing};
 }
 
 void ConsoleInterruptsInstall() {
@@ -121,6 +121,6 @@ bool ConsoleIsTerminal(std::FILE* file) { return isatty(fileno(file)) == 1; }
 void ConsolePlatformInstall(ConsoleAnswers answers, std::FILE* out) {
     gAnswers = answers;
     gOut = out;
-    gUi = UiSeam{ConsoleMessageBox, ConsoleDrawText};
+    gUi = UiSeam{.messageBox = ConsoleMessageBox, .drawText = ConsoleDrawText};
     ConsoleSystemInstall();
 }

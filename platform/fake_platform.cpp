@@ -63,9 +63,10 @@ void FakePlatformInstall(uint32_t start, uint32_t stepPerQuery) {
     gFake.now = start;
     gFake.stepPerQuery = stepPerQuery;
     gFake.defaultQuestionAnswer = ANSWER_YES;
-    gUi = UiSeam{FakeMessageBox, FakeDrawText};
-    gClock = ClockSeam{FakeTickCount, FakeSleep};
-    gUsbLock = LockSeam{FakeLockInit, FakeLockEnter, FakeLockLeave, FakeLockDelete};
+    gUi = UiSeam{.messageBox = FakeMessageBox, .drawText = FakeDrawText};
+    gClock = ClockSeam{.tickCount = FakeTickCount, .sleep = FakeSleep};
+    gUsbLock =
+        LockSeam{.initialise = FakeLockInit, .enter = FakeLockEnter, .leave = FakeLockLeave, .remove = FakeLockDelete};
 }
 
 uint32_t FakeClockPeek() { return gFake.now; }

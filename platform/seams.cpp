@@ -21,9 +21,9 @@ void StandardOutputLine(const char* line) {
 
 // Inert until a platform installs itself; a missing install shows no box
 // and never blocks, instead of calling through a null pointer.
-UiSeam gUi = {NoBox, NoDraw};
-ClockSeam gClock = {NoTicks, NoSleep};
-LockSeam gUsbLock = {NoLock, NoLock, NoLock, NoLock};
+UiSeam gUi = {.messageBox = NoBox, .drawText = NoDraw};
+ClockSeam gClock = {.tickCount = NoTicks, .sleep = NoSleep};
+LockSeam gUsbLock = {.initialise = NoLock, .enter = NoLock, .leave = NoLock, .remove = NoLock};
 // Standard output itself unless a front end takes the line over.
 OutputSeam gOutput = {StandardOutputLine};
 // The window program has no way to ask for a stop: its runs always end.

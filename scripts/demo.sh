@@ -46,4 +46,4 @@ usage: scripts/demo.sh [--firmware FILE.hex] [options]
 The options are those of the console program:
 USAGE
 fi
-exec "$build/app/lumaris-update" "${args[@]}"
+exec "$build/console/lumaris-update" "${args[@]}"

@@ -420,8 +420,16 @@ UsbStatus USB_CALL SimQueryRxQueue(DeviceHandle handle, uint32_t* bytesWaiting, 
 
 }  // namespace
 
-const UsbLibrary SIM_USB_LIBRARY = {SimDeviceCount, SimDeviceString, SimOpen,  SimClose,
-                                    SimRead,        SimWrite,        SimSetup, SimQueryRxQueue};
+const UsbLibrary SIM_USB_LIBRARY = {
+    .getDeviceCount = SimDeviceCount,
+    .getDeviceString = SimDeviceString,
+    .open = SimOpen,
+    .close = SimClose,
+    .read = SimRead,
+    .write = SimWrite,
+    .setup = SimSetup,
+    .queryRxQueue = SimQueryRxQueue,
+};
 
 const char* SimFaultName(SimFaultKind kind) {
     switch (kind) {

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
-"""scripts/demo.sh with a firmware file that the embedding tool refuses: the
-build's output is shown, with the tool's file:line: error line, and the
-script fails without running the program. A firmware file that does not
-exist is named.
+"""scripts/demo.sh, the README's main job: it builds the console program and
+updates a simulated device. With a firmware file that the embedding tool
+refuses, the build's output is shown, with the tool's file:line: error line,
+and the script fails without running the program. A firmware file that does
+not exist is named.
 
     demo_script_test.py SOURCE_DIR WORK_DIR
 """
@@ -33,6 +34,11 @@ class DemoScript(unittest.TestCase):
         self.assertIn("demo: building…\n", done.stderr)
         self.assertIn(f"{bad}:5: error: bad record checksum", done.stderr)
         self.assertIn(f"{bad}: error: image refused, nothing embedded", done.stderr)
+
+    def test_the_demo_updates_a_simulated_device(self):
+        done = self.run_demo()
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(done.stdout.splitlines()[-1], "device runs firmware 1.00 (updated)")
 
     def test_a_missing_firmware_file_is_named(self):
         missing = os.path.join(WORK, "missing.hex")

@@ -106,8 +106,14 @@ void ExplainFailedLoad(const LibraryLoader& loader, const std::wstring (&paths)[
 
 }  // namespace
 
-const LibraryLoader SYSTEM_LIBRARY_LOADER = {SystemLoadLibraryEx, SystemProgramFileName, SystemFolder,
-                                             SystemLastError,     SystemFileExists,      SystemImageMachine};
+const LibraryLoader SYSTEM_LIBRARY_LOADER = {
+    .loadLibraryEx = SystemLoadLibraryEx,
+    .programFileName = SystemProgramFileName,
+    .systemFolder = SystemFolder,
+    .lastError = SystemLastError,
+    .fileExists = SystemFileExists,
+    .imageMachine = SystemImageMachine,
+};
 
 HMODULE LoadUsbLibraryModule(const LibraryLoader& loader, UsbLibraryProblem* problem) {
     HMODULE module =
