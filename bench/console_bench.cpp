@@ -118,8 +118,12 @@ double UpdateCpuUs(Front front) {
             gOutput = OutputSeam{QuietLine};
             gEvents = NO_UPDATE_EVENTS;
         } else {
-            ReportInstall(
-                ReportSettings{front == Front::Json, ConsoleVerbosity::Normal, ConsoleAnswerMode::Yes, false, false});
+            ReportInstall(ReportSettings{.json = front == Front::Json,
+                                         .verbosity = ConsoleVerbosity::Normal,
+                                         .answers = ConsoleAnswerMode::Yes,
+                                         .stdinIsTerminal = false,
+                                         .stdoutIsTerminal = false,
+                                         .log = nullptr});
         }
         SimReset(FakeClockPeek);
         gSimBus.recordCalls = false;
@@ -155,7 +159,7 @@ int main() {
     std::vector<double> fixedWall, fixedRatio, autoWall, autoRatio, autoDevice, saved;
     for (int r = 0; r < REAL_REPETITIONS; ++r) {
         const RealRun fixed = UpdateOnRealClock(FIXED_RESTART_WAIT);
-        const RealRun polled = UpdateOnRealClock(RestartWait{RESTART_POLL_LIMIT_MS, true});
+        const RealRun polled = UpdateOnRealClock(RestartWait{RESTART_POLL_LIMIT_MS, true, false});
         fixedWall.push_back(fixed.wallMs);
         fixedRatio.push_back(fixed.deviceMs > 0 ? fixed.wallMs / fixed.deviceMs : 0);
         autoWall.push_back(polled.wallMs);

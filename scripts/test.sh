@@ -22,6 +22,10 @@ cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native -j2
 
+step "benchmarks build (scripts/bench.sh runs them)"
+cmake --preset bench >/dev/null
+cmake --build --preset bench
+
 step "AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
