@@ -39,6 +39,22 @@ bool BootloaderFirst(uint32_t deviceCount) {
     return false;
 }
 
+// What discovery does with the device it found: a bootloader sets
+// deviceReady; an application-mode device is switched into its bootloader;
+// anything else shows the "Error" box and gives false.
+bool ActOnDevice(UpdateJob& job, const IdString& id) {
+    if (IdEquals(id, BOOTLOADER_SERIAL)) {
+        deviceReady = 1;
+        return true;
+    }
+    if (!IsAppModeName(id)) {
+        ShowErrorBox();
+        return false;
+    }
+    SwitchToBootloader(job);
+    return true;
+}
+
 bool IsBootloader(uint32_t index) {
     IdString id;
     return ReadIdString(index, &id) == USB_OK && IdEquals(id, BOOTLOADER_SERIAL);
@@ -96,16 +112,7 @@ bool DiscoverChosenDevice(UpdateJob& job, uint32_t count) {
     }
     gEvents.deviceFound(job.chosenDevice, ClassifyId(id), id.bytes, id.length);
     job.targetIndex = job.chosenDevice;
-    if (IdEquals(id, BOOTLOADER_SERIAL)) {
-        deviceReady = 1;
-        return true;
-    }
-    if (!IsAppModeName(id)) {
-        ShowErrorBox();
-        return false;
-    }
-    SwitchToBootloader(job);
-    return true;
+    return ActOnDevice(job, id);
 }
 
 }  // namespace
@@ -135,16 +142,7 @@ bool DiscoverDevice(UpdateJob& job) {
         IdString id;
         if (ReadIdString(i, &id) != USB_OK) continue;  // skipped silently
         gEvents.deviceFound(i, ClassifyId(id), id.bytes, id.length);
-        if (IdEquals(id, BOOTLOADER_SERIAL)) {
-            deviceReady = 1;
-            return true;
-        }
-        if (!IsAppModeName(id)) {
-            ShowErrorBox();
-            return false;
-        }
-        SwitchToBootloader(job);
-        return true;
+        return ActOnDevice(job, id);
     }
     ShowErrorBox();
     return false;
