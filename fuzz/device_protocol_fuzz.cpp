@@ -85,7 +85,8 @@ struct Sent {
     const SimDevice* identified;
 };
 Sent gSent;
-uint8_t gInitialFlash[SIM_MAX_DEVICES][SIM_FLASH_SIZE];
+constexpr size_t MOST_DEVICES = 4;  // a run attaches 1..4
+uint8_t gInitialFlash[MOST_DEVICES][SIM_FLASH_SIZE];
 
 enum class Action { Pass, Fail, Change };
 
@@ -110,7 +111,7 @@ Action NextAction() {
 }
 
 SimDevice* DeviceOf(DeviceHandle handle) {
-    for (size_t i = 0; i < gSimBus.deviceCount; ++i) {
+    for (size_t i = 0; i < gSimBus.devices.size(); ++i) {
         SimDevice* d = &gSimBus.devices[i];
         if (d->open && d->handle == handle) return d;
     }
@@ -415,9 +416,9 @@ ImageStep SetUp() {
     gSimBus.violation = [](const char*) { __builtin_trap(); };  // a call that breaks the library's rules
     gUsb = SCRIPTED_LIBRARY;
 
-    const size_t devices = 1 + ((run >> 2) & 3);
+    const size_t devices = 1 + ((run >> 2) & (MOST_DEVICES - 1));
     for (size_t i = 0; i < devices; ++i) AddDevice();
-    for (size_t i = 0; i < gSimBus.deviceCount; ++i)
+    for (size_t i = 0; i < gSimBus.devices.size(); ++i)
         std::memcpy(gInitialFlash[i], gSimBus.devices[i].flash, SIM_FLASH_SIZE);
 
     if (run & 0x20) {
@@ -453,9 +454,7 @@ bool DeviceHoldsImage(const SimDevice* d) {
     return true;
 }
 
-bool Unchanged(const SimDevice* d) {
-    return std::memcmp(d->flash, gInitialFlash[d - gSimBus.devices], SIM_FLASH_SIZE) == 0;
-}
+bool Unchanged(const SimDevice* d) { return std::memcmp(d->flash, gInitialFlash[d->slot], SIM_FLASH_SIZE) == 0; }
 
 }  // namespace
 

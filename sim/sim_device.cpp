@@ -51,8 +51,8 @@ size_t LastPageBase(const SimDevice* d) { return static_cast<size_t>(d->lastPage
 
 // Brings devices whose restart has finished back onto the bus.
 void UpdatePresence(uint32_t now) {
-    for (size_t i = 0; i < gSimBus.deviceCount; ++i) {
-        SimDevice* d = &gSimBus.devices[i];
+    for (SimDevice& device : gSimBus.devices) {
+        SimDevice* d = &device;
         if (!d->present && !d->gone && d->backAt != 0 && Reached(now, d->backAt)) {
             d->present = true;
             d->backAt = 0;
@@ -66,8 +66,8 @@ void UpdatePresence(uint32_t now) {
 
 SimDevice* AttachedDevice(uint32_t index) {
     uint32_t seen = 0;
-    for (size_t i = 0; i < gSimBus.deviceCount; ++i) {
-        SimDevice* d = &gSimBus.devices[i];
+    for (SimDevice& device : gSimBus.devices) {
+        SimDevice* d = &device;
         if (d->present && !d->gone) {
             if (seen == index) return d;
             ++seen;
@@ -79,8 +79,8 @@ SimDevice* AttachedDevice(uint32_t index) {
 // The device behind an open handle; a device that is restarting still owns
 // its handle until the host closes it.
 SimDevice* OpenDevice(DeviceHandle handle) {
-    for (size_t i = 0; i < gSimBus.deviceCount; ++i) {
-        SimDevice* d = &gSimBus.devices[i];
+    for (SimDevice& device : gSimBus.devices) {
+        SimDevice* d = &device;
         if (d->open && d->handle == handle && !d->gone) return d;
     }
     return nullptr;
@@ -111,9 +111,10 @@ struct CallScope {
     bool failed = false;
 };
 
-// Counts the call and applies the status faults. Returns true when the call
-// must fail without effect.
-bool BeginCall(CallScope& scope, SimOp op) {
+// Counts the call and applies the status faults: the bus's, and those of
+// `d`, the device behind the call's handle (null for calls by index).
+// Returns true when the call must fail without effect.
+bool BeginCall(CallScope& scope, SimOp op, SimDevice* d = nullptr) {
     ++gSimBus.callCount;
     if (op == SimOp::Write) ++gSimBus.writeCount;
     const bool counted = !gSimBus.faultCountsWrites || op == SimOp::Write;
@@ -124,10 +125,23 @@ bool BeginCall(CallScope& scope, SimOp op) {
     UpdatePresence(scope.call.time);
     if (SimOverCallLimit()) scope.failed = true;
     if (gSimBus.faultKind == SimFaultKind::Vanish && number >= gSimBus.faultCall) {
-        for (size_t i = 0; i < gSimBus.deviceCount; ++i) gSimBus.devices[i].gone = true;
+        for (SimDevice& device : gSimBus.devices) device.gone = true;
         scope.failed = true;
     }
     if (gSimBus.faultKind == SimFaultKind::FailStatus && counted && number == gSimBus.faultCall) scope.failed = true;
+    if (gSimBus.faultKind == SimFaultKind::FailRead && op == SimOp::Read && number == gSimBus.faultCall)
+        scope.failed = true;
+    if (d && !d->gone && d->open) {
+        if (op == SimOp::Write) ++d->packetsWritten;
+        if (d->faultKind == SimFaultKind::Vanish && d->packetsWritten >= d->faultPacket) {
+            d->gone = true;
+            scope.failed = true;
+        }
+        if (d->faultKind == SimFaultKind::FailStatus && op == SimOp::Write && d->packetsWritten == d->faultPacket)
+            scope.failed = true;
+        if (d->faultKind == SimFaultKind::FailRead && op == SimOp::Read && d->packetsWritten == d->faultPacket)
+            scope.failed = true;
+    }
     return scope.failed;
 }
 
@@ -137,12 +151,17 @@ UsbStatus EndCall(CallScope& scope, UsbStatus status) {
     return status;
 }
 
-// Called while a write is being handled.
-bool ReplyFaultHere() {
+bool IsReplyFault(SimFaultKind kind) {
+    return kind != SimFaultKind::None && kind != SimFaultKind::FailStatus && kind != SimFaultKind::Vanish &&
+           kind != SimFaultKind::ShortRead && kind != SimFaultKind::FailRead;
+}
+
+// The reply fault that acts on the write to `d` now being handled, or None.
+SimFaultKind ReplyFaultHere(const SimDevice* d) {
     const uint32_t number = gSimBus.faultCountsWrites ? gSimBus.writeCount : gSimBus.callCount;
-    return number == gSimBus.faultCall && gSimBus.faultKind != SimFaultKind::None &&
-           gSimBus.faultKind != SimFaultKind::FailStatus && gSimBus.faultKind != SimFaultKind::Vanish &&
-           gSimBus.faultKind != SimFaultKind::ShortRead;
+    if (number == gSimBus.faultCall && IsReplyFault(gSimBus.faultKind)) return gSimBus.faultKind;
+    if (d->packetsWritten == d->faultPacket && IsReplyFault(d->faultKind)) return d->faultKind;
+    return SimFaultKind::None;
 }
 
 bool PageWritable(const SimDevice* d) {
@@ -198,7 +217,7 @@ size_t RunCommand(SimDevice* d, const uint8_t* p, uint32_t length, uint8_t* repl
         if (!dropped) {
             for (size_t i = 0; i < 256; ++i) page[half * 256 + i] &= p[2 + i];  // flash only clears bits
         }
-        if (SimFlippedBitHere()) page[half * 256] ^= 0x01;
+        if (SimFlippedBitHere(d)) page[half * 256] ^= 0x01;
         ++d->halvesWritten;
         reply[0] = reply[1] = REPLY_OK;
         if (half == 0) return 2;
@@ -241,9 +260,10 @@ size_t RunCommand(SimDevice* d, const uint8_t* p, uint32_t length, uint8_t* repl
     return 1;
 }
 
-void ApplyReplyFault(uint8_t code, uint8_t* reply, size_t* replyLength, uint32_t* delay) {
-    if (!ReplyFaultHere() || *replyLength == 0) return;
-    switch (gSimBus.faultKind) {
+void ApplyReplyFault(const SimDevice* d, uint8_t code, uint8_t* reply, size_t* replyLength, uint32_t* delay) {
+    const SimFaultKind fault = ReplyFaultHere(d);
+    if (fault == SimFaultKind::None || *replyLength == 0) return;
+    switch (fault) {
         case SimFaultKind::MissingReply: *replyLength = 0; break;
         case SimFaultKind::LateReply: *delay += SIM_LATE_REPLY_MS; break;
         case SimFaultKind::PartialReply: --*replyLength; break;
@@ -312,7 +332,7 @@ UsbStatus USB_CALL SimOpen(uint32_t index, DeviceHandle* handle) {
     SimDevice* d = AttachedDevice(index);
     if (!d || d->open) return EndCall(scope, SIM_FAIL);
     d->open = true;
-    d->handle = HandleForSlot(static_cast<size_t>(d - gSimBus.devices));
+    d->handle = HandleForSlot(d->slot);
     d->backInMode = d->mode;
     d->queueHead = d->queueLength = 0;
     *handle = d->handle;
@@ -323,7 +343,7 @@ UsbStatus USB_CALL SimOpen(uint32_t index, DeviceHandle* handle) {
 UsbStatus USB_CALL SimClose(DeviceHandle handle) {
     CallScope scope;
     scope.call.handle = handle;
-    if (BeginCall(scope, SimOp::Close)) return EndCall(scope, SIM_FAIL);
+    if (BeginCall(scope, SimOp::Close, OpenDevice(handle))) return EndCall(scope, SIM_FAIL);
     SimDevice* d = OpenDevice(handle);
     if (!d) return EndCall(scope, SIM_FAIL);
     d->open = false;
@@ -339,7 +359,7 @@ UsbStatus USB_CALL SimRead(DeviceHandle handle, void* buffer, uint32_t length, u
     CallScope scope;
     scope.call.handle = handle;
     scope.call.length = length;
-    if (BeginCall(scope, SimOp::Read)) return EndCall(scope, SIM_FAIL);
+    if (BeginCall(scope, SimOp::Read, OpenDevice(handle))) return EndCall(scope, SIM_FAIL);
     if (!buffer && SimViolation("read: null buffer")) return EndCall(scope, SIM_FAIL);
     if (!bytesRead && SimViolation("read: null bytes-read pointer")) return EndCall(scope, SIM_FAIL);
     if (overlapped && SimViolation("read: last argument not 0")) return EndCall(scope, SIM_FAIL);
@@ -348,7 +368,7 @@ UsbStatus USB_CALL SimRead(DeviceHandle handle, void* buffer, uint32_t length, u
     const uint32_t ready = ReadyBytes(d, scope.call.time);
     const uint32_t taken = length < ready ? length : ready;
     // A short read takes the bytes off the queue and loses them on the way.
-    const uint32_t count = SimShortReadHere() ? 0 : taken;
+    const uint32_t count = SimShortReadHere(d) ? 0 : taken;
     auto* out = static_cast<uint8_t*>(buffer);
     for (uint32_t i = 0; i < taken; ++i) {
         if (i < count) out[i] = d->queue[d->queueHead].value;
@@ -367,7 +387,7 @@ UsbStatus USB_CALL SimWrite(DeviceHandle handle, void* buffer, uint32_t length, 
     scope.call.length = length;
     const auto* packet = static_cast<const uint8_t*>(buffer);
     if (gSimBus.recordCalls && packet) scope.call.bytes.assign(packet, packet + length);
-    if (BeginCall(scope, SimOp::Write)) return EndCall(scope, SIM_FAIL);
+    if (BeginCall(scope, SimOp::Write, OpenDevice(handle))) return EndCall(scope, SIM_FAIL);
     if (!packet && SimViolation("write: null buffer")) return EndCall(scope, SIM_FAIL);
     if (!bytesWritten && SimViolation("write: null bytes-written pointer")) return EndCall(scope, SIM_FAIL);
     if (overlapped && SimViolation("write: last argument not 0")) return EndCall(scope, SIM_FAIL);
@@ -390,7 +410,7 @@ UsbStatus USB_CALL SimWrite(DeviceHandle handle, void* buffer, uint32_t length, 
     uint32_t delay = 0;
     size_t replyLength = RunCommand(d, packet, length, reply, &delay);
     delay += d->replyDelayMs;
-    ApplyReplyFault(length ? packet[0] : 0, reply, &replyLength, &delay);
+    ApplyReplyFault(d, length ? packet[0] : 0, reply, &replyLength, &delay);
     Enqueue(d, reply, replyLength, scope.call.time + delay);
     return EndCall(scope, USB_OK);
 }
@@ -400,14 +420,14 @@ UsbStatus USB_CALL SimSetup(DeviceHandle handle, uint32_t first, uint32_t second
     scope.call.handle = handle;
     scope.call.value = first;
     scope.call.value2 = second;
-    if (BeginCall(scope, SimOp::Setup)) return EndCall(scope, SIM_FAIL);
+    if (BeginCall(scope, SimOp::Setup, OpenDevice(handle))) return EndCall(scope, SIM_FAIL);
     return EndCall(scope, OpenDevice(handle) ? USB_OK : SIM_FAIL);
 }
 
 UsbStatus USB_CALL SimQueryRxQueue(DeviceHandle handle, uint32_t* bytesWaiting, uint32_t* queueStatus) {
     CallScope scope;
     scope.call.handle = handle;
-    if (BeginCall(scope, SimOp::QueryRxQueue)) return EndCall(scope, SIM_FAIL);
+    if (BeginCall(scope, SimOp::QueryRxQueue, OpenDevice(handle))) return EndCall(scope, SIM_FAIL);
     if (!bytesWaiting && SimViolation("queue query: null bytes-waiting pointer")) return EndCall(scope, SIM_FAIL);
     if (!queueStatus && SimViolation("queue query: null queue-status pointer")) return EndCall(scope, SIM_FAIL);
     SimDevice* d = OpenDevice(handle);
@@ -443,12 +463,13 @@ const char* SimFaultName(SimFaultKind kind) {
         case SimFaultKind::Vanish: return "vanish";
         case SimFaultKind::ShortRead: return "short-read";
         case SimFaultKind::FlippedBit: return "flipped-bit";
+        case SimFaultKind::FailRead: return "fail-read";
     }
     return "?";
 }
 
 void SimReset(uint32_t (*now)()) {
-    gSimBus.deviceCount = 0;
+    gSimBus.devices.clear();
     gSimBus.faultKind = SimFaultKind::None;
     gSimBus.faultCall = 0;
     gSimBus.faultCountsWrites = false;
@@ -465,9 +486,9 @@ void SimReset(uint32_t (*now)()) {
 }
 
 SimDevice* SimAddDevice() {
-    if (gSimBus.deviceCount >= SIM_MAX_DEVICES) return nullptr;
-    SimDevice* d = &gSimBus.devices[gSimBus.deviceCount++];
+    SimDevice* d = &gSimBus.devices.emplace_back();
     std::memset(static_cast<void*>(d), 0, sizeof *d);
+    d->slot = gSimBus.devices.size() - 1;
     d->mode = SimMode::Bootloader;
     d->backInMode = SimMode::Bootloader;
     SimSetAppName(d, "2021");

@@ -8,13 +8,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "usb/usb_library.h"
 
 constexpr size_t SIM_FLASH_SIZE = 0xFC00;
 constexpr size_t SIM_PAGE_SIZE = 512;
-constexpr size_t SIM_MAX_DEVICES = 8;
 constexpr size_t SIM_QUEUE_CAPACITY = 64;
 // The flash key this bootloader accepts.
 constexpr uint8_t SIM_FLASH_KEY_FIRST = 0xA5;
@@ -45,13 +45,15 @@ enum class SimFaultKind : uint8_t {
                     // delivers none of the bytes it takes off the queue: they are lost
     FlippedBit,     // the half page written by call N is stored with one bit flipped;
                     // the checksum sent is that of what was stored
+    FailRead,       // every read of packet N's reply (the reads after call N and before
+                    // the next write) returns a non-zero status; the bytes stay queued
 };
 
 const char* SimFaultName(SimFaultKind kind);
 constexpr SimFaultKind SIM_FAULT_KINDS[] = {
-    SimFaultKind::FailStatus,   SimFaultKind::MissingReply, SimFaultKind::LateReply,
-    SimFaultKind::PartialReply, SimFaultKind::BadAck,       SimFaultKind::WrongChecksum,
-    SimFaultKind::Vanish,       SimFaultKind::ShortRead,    SimFaultKind::FlippedBit};
+    SimFaultKind::FailStatus, SimFaultKind::MissingReply,  SimFaultKind::LateReply, SimFaultKind::PartialReply,
+    SimFaultKind::BadAck,     SimFaultKind::WrongChecksum, SimFaultKind::Vanish,    SimFaultKind::ShortRead,
+    SimFaultKind::FlippedBit, SimFaultKind::FailRead};
 
 enum class SimOp : uint8_t { DeviceCount, DeviceString, Open, Close, Read, Write, Setup, QueryRxQueue };
 
@@ -95,6 +97,10 @@ struct SimDevice {
     uint8_t dropsSecondHalfOfPage;  // if not 0: acknowledges the second half of this
                                     // page but stores none of it
     bool dropsSignature;            // acknowledges the signature write but stores nothing
+    // This device's own fault, at the Nth packet written to it (None: none).
+    // It acts as the bus's fault does, on this device alone.
+    SimFaultKind faultKind;
+    uint32_t faultPacket;
     uint8_t flash[SIM_FLASH_SIZE];
 
     // State.
@@ -102,7 +108,8 @@ struct SimDevice {
     uint32_t backAt;  // when not present: the time it comes back
     SimMode backInMode;
     bool open;
-    bool gone;  // vanished for good
+    bool gone;    // vanished for good
+    size_t slot;  // its place on the bus, in the order added
     DeviceHandle handle;
     bool keyAccepted;
     int selectedPage;  // -1: none
@@ -111,6 +118,7 @@ struct SimDevice {
     size_t queueLength;
 
     // What happened to it.
+    uint32_t packetsWritten;  // packets written to its handle
     uint32_t pagesErased;
     uint32_t halvesWritten;
     uint32_t checksumsSent;
@@ -119,8 +127,7 @@ struct SimDevice {
 };
 
 struct SimBus {
-    SimDevice devices[SIM_MAX_DEVICES];
-    size_t deviceCount;  // configured devices, attached or not
+    std::deque<SimDevice> devices;  // configured devices, attached or not; never moved
     SimFaultKind faultKind;
     uint32_t faultCall;      // 1-based call number the fault applies to
     bool faultCountsWrites;  // faultCall counts packets written, not calls
@@ -144,7 +151,7 @@ extern SimBus gSimBus;
 // Empties the bus (no devices, no fault, no record) and points the library
 // table at the simulated operations. `now` is the device's clock.
 void SimReset(uint32_t (*now)());
-// Adds a device with defaults: bootloader mode, type 0x83, application name
+// Adds a device (any number) with defaults: bootloader mode, type 0x83, application name
 // "2021", flash erased (0xFF), no valid application, no delays.
 SimDevice* SimAddDevice();
 void SimSetDeviceType(SimDevice* device, uint8_t deviceType);

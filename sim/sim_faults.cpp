@@ -13,14 +13,24 @@ bool SimOverCallLimit() {
     return SimViolation("more library calls than any run that ends makes: a wait that never ends?");
 }
 
-bool SimShortReadHere() {
-    if (gSimBus.faultKind != SimFaultKind::ShortRead) return false;
+namespace {
+
+bool BusFaultHere(SimFaultKind kind) {
+    if (gSimBus.faultKind != kind) return false;
     const uint32_t number = gSimBus.faultCountsWrites ? gSimBus.writeCount : gSimBus.callCount;
     return number == gSimBus.faultCall;
 }
 
-bool SimFlippedBitHere() {
-    if (gSimBus.faultKind != SimFaultKind::FlippedBit) return false;
-    const uint32_t number = gSimBus.faultCountsWrites ? gSimBus.writeCount : gSimBus.callCount;
-    return number == gSimBus.faultCall;
+bool DeviceFaultHere(const SimDevice* d, SimFaultKind kind) {
+    return d && d->faultKind == kind && d->packetsWritten == d->faultPacket;
+}
+
+}  // namespace
+
+bool SimShortReadHere(const SimDevice* d) {
+    return BusFaultHere(SimFaultKind::ShortRead) || DeviceFaultHere(d, SimFaultKind::ShortRead);
+}
+
+bool SimFlippedBitHere(const SimDevice* d) {
+    return BusFaultHere(SimFaultKind::FlippedBit) || DeviceFaultHere(d, SimFaultKind::FlippedBit);
 }

@@ -12,11 +12,14 @@ bool SimViolation(const char* what);
 // reports it as a violation).
 bool SimOverCallLimit();
 
-// True when the read now being handled is the ShortRead fault's: by call
-// number, or, when the bus counts packets, any read after packet N and
-// before the next one.
-bool SimShortReadHere();
+struct SimDevice;
 
-// True when the half page that the write now being handled stores is the
-// FlippedBit fault's.
-bool SimFlippedBitHere();
+// True when the read of `d` now being handled is the ShortRead fault's: the
+// bus's by call number, or, when the bus counts packets, any read after
+// packet N and before the next one; or `d`'s own, any read after its packet
+// N and before its next.
+bool SimShortReadHere(const SimDevice* d);
+
+// True when the half page that the write to `d` now being handled stores is
+// the FlippedBit fault's (the bus's or `d`'s own).
+bool SimFlippedBitHere(const SimDevice* d);

@@ -80,7 +80,7 @@ TEST(DiscoverDevice, OutcomeByDeviceList) {
         const auto packets = WrittenPackets();
         EXPECT_EQ(!packets.empty() && packets[0] == MODE_SWITCH, c.switched) << what;
         EXPECT_EQ(job.handle, NO_DEVICE) << what;
-        for (size_t i = 0; i < gSimBus.deviceCount; ++i) EXPECT_FALSE(gSimBus.devices[i].open) << what;
+        for (size_t i = 0; i < gSimBus.devices.size(); ++i) EXPECT_FALSE(gSimBus.devices[i].open) << what;
     }
 }
 

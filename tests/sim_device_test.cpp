@@ -211,6 +211,49 @@ TEST(SimDevice, EachFaultKind) {
     }
 }
 
+// A device's own fault counts the packets written to it alone and acts on it
+// alone; the bus holds any number of devices, each with its own handle.
+TEST(SimDevice, ADevicesOwnFaultActsOnItAlone) {
+    struct Case {
+        SimFaultKind kind;
+        UsbStatus writeStatus;
+        UsbStatus readStatus;
+        Bytes reply;
+    };
+    const Case cases[] = {
+        {SimFaultKind::BadAck, USB_OK, USB_OK, {0x01}},
+        {SimFaultKind::MissingReply, USB_OK, USB_OK, {}},
+        {SimFaultKind::FailStatus, 1, USB_OK, {}},
+        {SimFaultKind::FailRead, USB_OK, 1, {}},
+    };
+    for (const Case& c : cases) {
+        InstallTestWorld();
+        for (int i = 0; i < 20; ++i) SimAddDevice();
+        SimDevice& faulty = gSimBus.devices[17];
+        faulty.faultKind = c.kind;
+        faulty.faultPacket = 2;
+        DeviceHandle first = NO_DEVICE, other = NO_DEVICE;
+        ASSERT_EQ(gUsb.open(0, &first), USB_OK);
+        ASSERT_EQ(gUsb.open(17, &other), USB_OK);
+        ASSERT_NE(first, other);
+        const std::string what = SimFaultName(c.kind);
+        // Packets 1 and 2 on the bus go to the first device: untouched.
+        EXPECT_EQ(Send(first, {0x01, 10}), Bytes{0x00}) << what;
+        EXPECT_EQ(Send(first, {0x01, 11}), Bytes{0x00}) << what;
+        EXPECT_EQ(Send(other, {0x01, 10}), Bytes{0x00}) << what;
+        // The second packet to device 17 meets its fault.
+        uint8_t packet[2] = {0x01, 11};
+        uint32_t n = 0, waiting = 0, status = 0;
+        EXPECT_EQ(gUsb.write(other, packet, 2, &n, nullptr), c.writeStatus) << what;
+        ASSERT_EQ(gUsb.queryRxQueue(other, &waiting, &status), USB_OK) << what;
+        Bytes got(waiting ? waiting : 1);
+        EXPECT_EQ(gUsb.read(other, got.data(), static_cast<uint32_t>(got.size()), &n, nullptr), c.readStatus) << what;
+        got.resize(c.readStatus == USB_OK ? n : 0);
+        EXPECT_EQ(got, c.reply) << what;
+        EXPECT_EQ(Send(first, {0x01, 12}), Bytes{0x00}) << what << ": the first device after the fault";
+    }
+}
+
 TEST(SimDevice, WrongChecksumAndPartialChecksumFaults) {
     for (SimFaultKind kind : {SimFaultKind::WrongChecksum, SimFaultKind::PartialReply, SimFaultKind::BadAck}) {
         InstallTestWorld();

@@ -81,7 +81,7 @@ bool DeviceHoldsImage(const SimDevice* device, const UpdateJob& image, uint8_t o
 }
 
 void SimReplug() {
-    for (size_t i = 0; i < gSimBus.deviceCount; ++i) {
+    for (size_t i = 0; i < gSimBus.devices.size(); ++i) {
         SimDevice* d = &gSimBus.devices[i];
         d->gone = false;
         d->open = false;

@@ -396,6 +396,7 @@ TEST_F(UpdateEventsTest, FailedExchangesNameCommandPageAndCause) {
         {SimFaultKind::FailStatus, 4, "failed 2 page 62 #0 write-failed 0 0"},
         {SimFaultKind::Vanish, 11, "failed 3 page 11 #2 gone 0 0"},
         {SimFaultKind::ShortRead, 5, "failed 1 page 10 #1 short-read 0 0"},
+        {SimFaultKind::FailRead, 5, "failed 1 page 10 #1 read-failed 0 0"},
     };
     for (const Case& c : cases) {
         gLog.clear();

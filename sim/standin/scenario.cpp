@@ -81,8 +81,7 @@ bool ParseScenario(const std::string& text, const std::string& baseDir, Scenario
         for (std::string word; words >> word;) w.push_back(word);
 
         if (key == "device") {
-            if (out->deviceCount >= SIM_MAX_DEVICES) return fail("more than 8 devices");
-            d = &out->devices[out->deviceCount++];
+            d = &out->devices.emplace_back();
             continue;
         }
         if (key == "fault") {

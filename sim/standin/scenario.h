@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "sim/sim_device.h"
 
@@ -51,8 +52,7 @@ struct DeviceScenario {
 };
 
 struct Scenario {
-    DeviceScenario devices[SIM_MAX_DEVICES];
-    size_t deviceCount = 0;
+    std::vector<DeviceScenario> devices;
     SimFaultKind faultKind = SimFaultKind::None;
     uint32_t faultCall = 0;
 };

@@ -138,7 +138,7 @@ void WriteFileWhole(const std::string& name, const void* data, size_t size) {
 // The devices as the program left them.
 void DumpDevices() {
     std::string state;
-    for (size_t i = 0; i < gSimBus.deviceCount; ++i) {
+    for (size_t i = 0; i < gSimBus.devices.size(); ++i) {
         const SimDevice* d = &gSimBus.devices[i];
         WriteFileWhole(Format("standin-flash-%u.bin", static_cast<unsigned>(i)), d->flash, sizeof d->flash);
         const size_t versionAt = static_cast<size_t>(d->lastPage) * SIM_PAGE_SIZE + SIM_VERSION_OFFSET;
@@ -189,7 +189,7 @@ bool Start() {
         LogLine("scenario error: " + error);
         return false;
     }
-    for (size_t i = 0; i < scenario.deviceCount; ++i) {
+    for (size_t i = 0; i < scenario.devices.size(); ++i) {
         const DeviceScenario& s = scenario.devices[i];
         SimDevice* d = SimAddDevice();
         d->mode = s.mode;
@@ -210,12 +210,13 @@ bool Start() {
         d->replyToModeSwitch = s.modeSwitchReply;
     }
     SimSetFault(scenario.faultKind, scenario.faultCall);
-    for (size_t i = 0; i < gSimBus.deviceCount; ++i) {
+    for (size_t i = 0; i < gSimBus.devices.size(); ++i) {
         const SimDevice* d = &gSimBus.devices[i];
         WriteFileWhole(Format("standin-flash-%u.initial.bin", static_cast<unsigned>(i)), d->flash, sizeof d->flash);
     }
     LogLine(Format("scenario: %s, %u device(s), fault %s at call %" PRIu32, path,
-                   static_cast<unsigned>(scenario.deviceCount), SimFaultName(scenario.faultKind), scenario.faultCall));
+                   static_cast<unsigned>(scenario.devices.size()), SimFaultName(scenario.faultKind),
+                   scenario.faultCall));
     DumpDevices();
     return true;
 }

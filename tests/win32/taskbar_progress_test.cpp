@@ -152,7 +152,7 @@ TEST_F(TaskbarTest, ShowsVerifiedPagesOfPagesToWriteThenTheOutcome) {
                 SimSetInstalledApp(device, 0x02, 0x00, true);
                 gFake.answers = {ANSWER_NO};
                 break;
-            case NoDevice: gSimBus.deviceCount = 0; break;
+            case NoDevice: gSimBus.devices.clear(); break;
         }
         HiddenMainWindow main;
         ASSERT_TRUE(main.created);
