@@ -54,6 +54,28 @@ def check_device_choice():
     code, events, sims = run_json(["--device", "2", "--more-devices", "bootloader,application:0x83:0.80"] + FAST)
     check(code == 0 and written(sims[0]) == written(sims[1]) == 0 and sims[2]["signature_valid"]
           and events[-1]["device_index"] == 2, f"--device 2 of three: exit {code}, {sims}")
+    # A bus of many devices, each with its own kind, type and version: only the one chosen changes.
+    more = ",".join(["application"] * 9 + ["bootloader:0x84:2.00", "unknown", "application:0x83:0.80"])
+    code, events, sims = run_json(["--device", "12", "--more-devices", more] + FAST)
+    check(len(sims) == 13 and code == 0 and events[-1]["device_index"] == 12
+          and [i for i, s in enumerate(sims) if written(s) or s["mode_switches"]] == [12]
+          and sims[12]["pages_matching_image"] == sims[12]["image_pages"],
+          f"--device 12 of 13: exit {code}, {[(i, written(s)) for i, s in enumerate(sims)]}")
+    # A fault belongs to its device: one on the bystander leaves the update alone, one on the
+    # chosen device ends it with its cause.
+    for fault, want_code in (("late-reply:7@0", 0), ("late-reply:7@1", 4)):
+        code, events, sims = run_json(["--device", "1", "--more-devices", "application", "--fault", fault] + FAST)
+        failure = [e for e in events if e["event"] == "failure"]
+        check(code == want_code and written(sims[0]) == 0 and (want_code == 0) == sims[1]["signature_valid"]
+              and (want_code == 0 or failure[0]["cause"] == "no-reply"),
+              f"--fault {fault} with --device 1: exit {code}, {failure[:1]}, {sims}")
+    # A second bootloader plugged in while the chosen device restarts: which is which cannot be
+    # told, and neither gets the flash key.
+    code, events, sims = run_json(["--more-devices", "bootloader+100", "--restart-delay", "200",
+                                   "--restart-wait", "400"] + FAST[:4])
+    check(code == 1 and events[-1]["outcome"] == "restarted-device-ambiguous"
+          and all(written(s) == 0 for s in sims) and sims[0]["mode_switches"] == 1,
+          f"a bootloader plugged in during the restart: exit {code}, {events[-1:]}, {sims}")
     code, events, _ = run_json(["--device", "1", "--more-devices", "unknown"] + FAST)
     check(code == 1 and events[-1]["outcome"] == "unknown-device", f"--device on an unknown device: {events[-1:]}")
     code, events, _ = run_json(["--device", "5"] + FAST)
@@ -75,6 +97,8 @@ CAUSES = [
     ("wrong-checksum:21", 4, {"command": "write-half 1", "page": 13, "page_index": 4, "cause": "checksum-mismatch"},
      "page 13 (4 of 53): checksum 0x"),
     ("missing-reply:3", 1, {"command": "flash-key", "cause": "no-reply"}, "no reply to the flash key within 100 ms"),
+    ("fail-read:5", 4, {"command": "erase-page", "page": 62, "page_index": None, "cause": "read-failed"},
+     "page 62: the reply to the erase could not be read"),
 ]
 
 
