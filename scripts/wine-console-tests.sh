@@ -247,8 +247,7 @@ for preset in "${PRESETS[@]}"; do
     fi
     log "== $preset"
     if [ "$preset" = win32 ] && ! runs_32bit_programs; then
-        log "SKIPPED $preset: this machine cannot execute 32-bit programs (the kernel's ia32 emulation is off),"
-        log "  so 32-bit Wine cannot start; the x86 console program was compiled but not run"
+        log "SKIPPED $preset (x86 console program): this kernel runs no 32-bit programs, so 32-bit Wine cannot start; built, not run"
         continue
     fi
     load_facts "build/$preset/image/firmware_facts.txt" || { failed=$((failed + 1)); failures+=("$preset/facts"); continue; }
