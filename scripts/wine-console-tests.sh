@@ -253,20 +253,7 @@ for preset in "${PRESETS[@]}"; do
     load_facts "build/$preset/image/firmware_facts.txt" || { failed=$((failed + 1)); failures+=("$preset/facts"); continue; }
     device_app
     make_prefix "$preset" "$PREFIXES_DIR" "$OUT/$preset" || { failed=$((failed + 1)); failures+=("$preset/prefix"); continue; }
-    # The one case that programs a whole image polls the device for some
-    # 4 s, each reply within a 100 ms window. On a loaded machine the
-    # program (or the wine server, which advances Wine's tick count) can be
-    # off the processor for longer than that; the window then closes before
-    # the program looks again, and the update (rightly) fails. Such a run is
-    # repeated once, loudly, with the first one's artifacts kept beside the
-    # second's.
     case_update_json "$preset"
-    if [ "$STEP_OK" != 1 ]; then
-        failed=$((failed - 1)); unset 'failures[${#failures[@]}-1]'
-        mv "$DIR" "$DIR.first-attempt"
-        log "  RETRY $preset/update-json once: the first attempt failed (kept in $DIR.first-attempt)"
-        case_update_json "$preset"
-    fi
     case_list "$preset"
     case_check "$preset"
     case_info "$preset"
