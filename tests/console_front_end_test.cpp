@@ -10,7 +10,7 @@
 #include "console/json.h"
 #include "console/options.h"
 #include "console/report.h"
-#include "console/sha256.h"
+#include "image/sha256.h"
 
 namespace {
 

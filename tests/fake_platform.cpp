@@ -1,4 +1,4 @@
-#include "platform/fake_platform.h"
+#include "tests/fake_platform.h"
 
 #include <cstdio>
 #include <cstdlib>
