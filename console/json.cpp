@@ -39,6 +39,18 @@ void Escaped(std::string& out, uint32_t c) {
     out += escape;
 }
 
+// The text of `bytes` as `key` when they are well-formed UTF-8; false (and
+// nothing added) otherwise.
+bool AddUtf8(JsonLine& line, const char* key, const uint8_t* bytes, size_t length) {
+    std::u32string text;
+    if (!DecodeUtf8(bytes, length, &text)) return false;
+    Key(line, key);
+    line.text += '"';
+    for (char32_t c : text) Escaped(line.text, c);
+    line.text += '"';
+    return true;
+}
+
 }  // namespace
 
 JsonLine JsonEvent(const char* event, uint32_t elapsedMs) {
@@ -51,12 +63,7 @@ JsonLine JsonEvent(const char* event, uint32_t elapsedMs) {
 
 void JsonAddString(JsonLine& line, const char* key, const std::string& value) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(value.data());
-    std::u32string text;
-    if (!DecodeUtf8(bytes, value.size(), &text)) return JsonAddBytes(line, key, bytes, value.size());
-    Key(line, key);
-    line.text += '"';
-    for (char32_t c : text) Escaped(line.text, c);
-    line.text += '"';
+    if (!AddUtf8(line, key, bytes, value.size())) JsonAddBytes(line, key, bytes, value.size());
 }
 
 void JsonAddBytes(JsonLine& line, const char* key, const uint8_t* bytes, size_t length) {
@@ -67,8 +74,7 @@ void JsonAddBytes(JsonLine& line, const char* key, const uint8_t* bytes, size_t 
 }
 
 void JsonAddId(JsonLine& line, const char* key, const uint8_t* bytes, size_t length) {
-    std::u32string text;
-    if (DecodeUtf8(bytes, length, &text)) return JsonAddString(line, key, std::string(bytes, bytes + length));
+    if (AddUtf8(line, key, bytes, length)) return;
     JsonAddBytes(line, key, bytes, length);
     std::string hex;
     for (size_t i = 0; i < length; ++i) {
