@@ -7,6 +7,7 @@
 #include "console/terminal.h"
 #include "console/text.h"
 #include "console/writer.h"
+#include "platform/console_platform.h"
 #include "platform/plain_text.h"
 #include "platform/seams.h"
 
@@ -26,7 +27,7 @@ void Say(const std::string& line) {
 void Insist(const std::string& line) {
     if (Normal()) return StdoutTerminal().PrintLine(line);
     StdoutTerminal().EndProgress();
-    std::fprintf(stderr, "%s\n", line.c_str());
+    ConsoleWrite(stderr, (line + '\n').c_str());
     std::fflush(stderr);
 }
 
@@ -184,13 +185,15 @@ void StopDeferred(uint32_t pagesLeft) {
            std::to_string(pagesLeft) + " page(s) left); press Ctrl+C again to stop at once");
 }
 
+// With --label the line starts with the label, as typed.
 void Result(ConsoleCommand, const ConsoleResult& result, const RunRecord&) {
+    const char* label = ReportContext().label;
     StdoutTerminal().EndProgress();
-    StdoutTerminal().PrintLine(result.line);
+    StdoutTerminal().PrintLine(label ? PrintableText(label) + ": " + result.line : result.line);
 }
 
 void Failure(ConsoleCommand, const ConsoleResult& result) {
-    std::fprintf(stderr, "lumaris-update: %s\n", result.line.c_str());
+    ConsoleWrite(stderr, ("lumaris-update: " + result.line + '\n').c_str());
     std::fflush(stderr);
 }
 

@@ -8,6 +8,7 @@
 #include "console/report.h"
 #include "console/text.h"
 #include "console/writer.h"
+#include "platform/console_platform.h"
 #include "platform/seams.h"
 
 namespace {
@@ -217,7 +218,7 @@ void Result(ConsoleCommand command, const ConsoleResult& result, const RunRecord
 
 void Failure(ConsoleCommand command, const ConsoleResult& result) {
     if (gScreen) {
-        std::fprintf(stderr, "lumaris-update: %s\n", result.line.c_str());
+        ConsoleWrite(stderr, ("lumaris-update: " + result.line + '\n').c_str());
         std::fflush(stderr);
     }
     const RunRecord none;

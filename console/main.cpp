@@ -17,6 +17,7 @@
 #include "console/options.h"
 #include "console/recorder.h"
 #include "console/report.h"
+#include "console/text.h"
 #include "devicelink/device_link.h"
 #include "flashing/flashing.h"
 #include "image/image_validation.h"
@@ -239,10 +240,11 @@ int RunOnDevice(const ConsoleOptions& options, RunContext& context) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    ConsoleUtf8Arguments(&argc, &argv);
     ConsoleOptions options;
     std::string error;
     if (!ParseConsoleOptions(argc, argv, ParseBusOption, &options, &error) || !BusOptionsAgree(&error)) {
-        std::fprintf(stderr, "lumaris-update: %s\n", error.c_str());
+        ConsoleWrite(stderr, ("lumaris-update: " + error + '\n').c_str());
         return static_cast<int>(ExitCode::Usage);
     }
     if (options.command == ConsoleCommand::Help) {
@@ -253,10 +255,12 @@ int main(int argc, char** argv) {
     // The log is opened before anything reaches a device.
     std::FILE* log = nullptr;
     if (options.logPath) {
-        log = std::fopen(options.logPath, "a");
+        log = ConsoleOpenFile(options.logPath, "a");
         if (!log) {
-            std::fprintf(stderr, "lumaris-update: --log: \"%s\" cannot be opened: %s\n", options.logPath,
-                         std::strerror(errno));
+            const std::string why = std::strerror(errno);
+            const std::string line =
+                "lumaris-update: --log: \"" + PrintableText(options.logPath) + "\" cannot be opened: ";
+            ConsoleWrite(stderr, (line + why + '\n').c_str());
             return static_cast<int>(ExitCode::Usage);
         }
     }

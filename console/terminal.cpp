@@ -1,6 +1,7 @@
 #include "console/terminal.h"
 
 #include "console/output_errors.h"
+#include "platform/console_platform.h"
 
 void Terminal::Configure(std::FILE* out, bool smart) {
     out_ = out;
@@ -10,15 +11,14 @@ void Terminal::Configure(std::FILE* out, bool smart) {
 
 void Terminal::PrintLine(const std::string& line) {
     EndProgress();
-    std::fputs(line.c_str(), out_);
-    std::fputc('\n', out_);
+    ConsoleWrite(out_, (line + '\n').c_str());
     FlushChecked(out_);
 }
 
 void Terminal::PrintProgress(const std::string& text) {
     if (!smart_) return PrintLine(text);
     std::fputc('\r', out_);
-    std::fputs(text.c_str(), out_);
+    ConsoleWrite(out_, text.c_str());
     FlushChecked(out_);
     progressOpen_ = true;
 }
