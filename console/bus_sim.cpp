@@ -68,6 +68,15 @@ SimDevice* AddDevice(uint8_t type, uint16_t installed) {
     return d;
 }
 
+// A --fault as the summary names it: its kind, its packet and whether it
+// ever changed what a call did (a fault on a packet it cannot act on, such
+// as a flipped bit in a packet without data, never does).
+std::string FaultSummary(SimFaultKind kind, uint32_t packet, uint32_t acts) {
+    if (kind == SimFaultKind::None) return "null";
+    return std::string("{\"kind\":\"") + SimFaultName(kind) + "\",\"packet\":" + std::to_string(packet) +
+           ",\"acted\":" + (acts > 0 ? "true" : "false") + "}";
+}
+
 }  // namespace
 
 bool InstallBus(std::string*) {
@@ -136,9 +145,14 @@ void FinishBus() {
         std::fprintf(stderr,
                      "{\"sim_device\":%zu,\"image_pages\":%u,\"pages_matching_image\":%u,\"signature_valid\":%s,"
                      "\"flash_changed\":%s,\"flash_key_packets\":%u,\"erase_packets\":%u,\"halves_written\":%u,"
-                     "\"signature_packets\":%u,\"run_commands\":%u,\"mode_switches\":%u}\n",
+                     "\"signature_packets\":%u,\"run_commands\":%u,\"mode_switches\":%u,\"fault\":%s}\n",
                      i, pages, matching, SimHasValidApp(d) ? "true" : "false", changed ? "true" : "false",
                      packets[CMD_SET_FLASH_KEY], packets[CMD_ERASE_PAGE], d->halvesWritten,
-                     packets[CMD_WRITE_SIGNATURE], d->runCommands, d->modeSwitches);
+                     packets[CMD_WRITE_SIGNATURE], d->runCommands, d->modeSwitches,
+                     FaultSummary(d->faultKind, d->faultPacket, d->faultActs).c_str());
+    }
+    if (gSimBus.faultKind != SimFaultKind::None) {
+        std::fprintf(stderr, "{\"sim_bus\":true,\"fault\":%s}\n",
+                     FaultSummary(gSimBus.faultKind, gSimBus.faultCall, gSimBus.faultActs).c_str());
     }
 }

@@ -22,5 +22,6 @@ const char BUS_USAGE[] =
     "                        with its own device type and installed version (default: the first\n"
     "                        device's), plugged in MS ms after the start with +MS; at most 126\n"
     "  --sim-summary         at the end, one JSON line per device on standard error: what its flash\n"
-    "                        holds and which packets it was sent\n"
+    "                        holds, which packets it was sent, and whether its --fault ever acted\n"
+    "                        (a bus fault gets a line of its own)\n"
     "--no-device conflicts with every option that shapes a device.\n";

@@ -124,23 +124,27 @@ bool BeginCall(CallScope& scope, SimOp op, SimDevice* d = nullptr) {
     scope.call.lockDepth = gSimBus.lockDepthProbe ? gSimBus.lockDepthProbe() : -1;
     UpdatePresence(scope.call.time);
     if (SimOverCallLimit()) scope.failed = true;
-    if (gSimBus.faultKind == SimFaultKind::Vanish && number >= gSimBus.faultCall) {
-        for (SimDevice& device : gSimBus.devices) device.gone = true;
+    const bool busFails =
+        (gSimBus.faultKind == SimFaultKind::Vanish && number >= gSimBus.faultCall) ||
+        (gSimBus.faultKind == SimFaultKind::FailStatus && counted && number == gSimBus.faultCall) ||
+        (gSimBus.faultKind == SimFaultKind::FailRead && op == SimOp::Read && number == gSimBus.faultCall);
+    if (busFails) {
+        if (gSimBus.faultKind == SimFaultKind::Vanish)
+            for (SimDevice& device : gSimBus.devices) device.gone = true;
+        if (!scope.failed) ++gSimBus.faultActs;
         scope.failed = true;
     }
-    if (gSimBus.faultKind == SimFaultKind::FailStatus && counted && number == gSimBus.faultCall) scope.failed = true;
-    if (gSimBus.faultKind == SimFaultKind::FailRead && op == SimOp::Read && number == gSimBus.faultCall)
-        scope.failed = true;
     if (d && !d->gone && d->open) {
         if (op == SimOp::Write) ++d->packetsWritten;
-        if (d->faultKind == SimFaultKind::Vanish && d->packetsWritten >= d->faultPacket) {
-            d->gone = true;
+        const bool fails =
+            (d->faultKind == SimFaultKind::Vanish && d->packetsWritten >= d->faultPacket) ||
+            (d->faultKind == SimFaultKind::FailStatus && op == SimOp::Write && d->packetsWritten == d->faultPacket) ||
+            (d->faultKind == SimFaultKind::FailRead && op == SimOp::Read && d->packetsWritten == d->faultPacket);
+        if (fails) {
+            if (d->faultKind == SimFaultKind::Vanish) d->gone = true;
+            if (!scope.failed) ++d->faultActs;
             scope.failed = true;
         }
-        if (d->faultKind == SimFaultKind::FailStatus && op == SimOp::Write && d->packetsWritten == d->faultPacket)
-            scope.failed = true;
-        if (d->faultKind == SimFaultKind::FailRead && op == SimOp::Read && d->packetsWritten == d->faultPacket)
-            scope.failed = true;
     }
     return scope.failed;
 }
@@ -156,11 +160,18 @@ bool IsReplyFault(SimFaultKind kind) {
            kind != SimFaultKind::ShortRead && kind != SimFaultKind::FailRead;
 }
 
-// The reply fault that acts on the write to `d` now being handled, or None.
-SimFaultKind ReplyFaultHere(const SimDevice* d) {
+// The reply fault that acts on the write to `d` now being handled, or None;
+// `acts` is the counter of the fault's owner (the bus or `d`).
+SimFaultKind ReplyFaultHere(SimDevice* d, uint32_t** acts) {
     const uint32_t number = gSimBus.faultCountsWrites ? gSimBus.writeCount : gSimBus.callCount;
-    if (number == gSimBus.faultCall && IsReplyFault(gSimBus.faultKind)) return gSimBus.faultKind;
-    if (d->packetsWritten == d->faultPacket && IsReplyFault(d->faultKind)) return d->faultKind;
+    if (number == gSimBus.faultCall && IsReplyFault(gSimBus.faultKind)) {
+        *acts = &gSimBus.faultActs;
+        return gSimBus.faultKind;
+    }
+    if (d->packetsWritten == d->faultPacket && IsReplyFault(d->faultKind)) {
+        *acts = &d->faultActs;
+        return d->faultKind;
+    }
     return SimFaultKind::None;
 }
 
@@ -260,9 +271,11 @@ size_t RunCommand(SimDevice* d, const uint8_t* p, uint32_t length, uint8_t* repl
     return 1;
 }
 
-void ApplyReplyFault(const SimDevice* d, uint8_t code, uint8_t* reply, size_t* replyLength, uint32_t* delay) {
-    const SimFaultKind fault = ReplyFaultHere(d);
+void ApplyReplyFault(SimDevice* d, uint8_t code, uint8_t* reply, size_t* replyLength, uint32_t* delay) {
+    uint32_t* acts = nullptr;
+    const SimFaultKind fault = ReplyFaultHere(d, &acts);
     if (fault == SimFaultKind::None || *replyLength == 0) return;
+    bool acted = true;
     switch (fault) {
         case SimFaultKind::MissingReply: *replyLength = 0; break;
         case SimFaultKind::LateReply: *delay += SIM_LATE_REPLY_MS; break;
@@ -274,10 +287,12 @@ void ApplyReplyFault(const SimDevice* d, uint8_t code, uint8_t* reply, size_t* r
                 reply[0] = REPLY_REFUSED;
             break;
         case SimFaultKind::WrongChecksum:
-            if (*replyLength == 4) reply[3] ^= 0x01;
+            acted = *replyLength == 4;  // only the reply to a second half carries a checksum
+            if (acted) reply[3] ^= 0x01;
             break;
-        default: break;
+        default: acted = false; break;
     }
+    if (acted) ++*acts;
 }
 
 UsbStatus USB_CALL SimDeviceCount(uint32_t* count) {
@@ -368,7 +383,7 @@ UsbStatus USB_CALL SimRead(DeviceHandle handle, void* buffer, uint32_t length, u
     const uint32_t ready = ReadyBytes(d, scope.call.time);
     const uint32_t taken = length < ready ? length : ready;
     // A short read takes the bytes off the queue and loses them on the way.
-    const uint32_t count = SimShortReadHere(d) ? 0 : taken;
+    const uint32_t count = taken > 0 && SimShortReadHere(d) ? 0 : taken;
     auto* out = static_cast<uint8_t*>(buffer);
     for (uint32_t i = 0; i < taken; ++i) {
         if (i < count) out[i] = d->queue[d->queueHead].value;
@@ -472,6 +487,7 @@ void SimReset(uint32_t (*now)()) {
     gSimBus.devices.clear();
     gSimBus.faultKind = SimFaultKind::None;
     gSimBus.faultCall = 0;
+    gSimBus.faultActs = 0;
     gSimBus.faultCountsWrites = false;
     gSimBus.callCount = 0;
     gSimBus.writeCount = 0;
@@ -526,6 +542,7 @@ void SimSetInstalledApp(SimDevice* device, uint8_t verHi, uint8_t verLo, bool va
 void SimSetFault(SimFaultKind kind, uint32_t callNumber) {
     gSimBus.faultKind = kind;
     gSimBus.faultCall = callNumber;
+    gSimBus.faultActs = 0;
 }
 
 uint16_t SimSignature(const SimDevice* device) {

@@ -101,6 +101,7 @@ struct SimDevice {
     // It acts as the bus's fault does, on this device alone.
     SimFaultKind faultKind;
     uint32_t faultPacket;
+    uint32_t faultActs;  // how often that fault changed what a call did
     uint8_t flash[SIM_FLASH_SIZE];
 
     // State.
@@ -131,8 +132,12 @@ struct SimBus {
     SimFaultKind faultKind;
     uint32_t faultCall;      // 1-based call number the fault applies to
     bool faultCountsWrites;  // faultCall counts packets written, not calls
-    uint32_t callCount;      // calls made so far
-    uint32_t writeCount;     // packets written so far
+    // How often the bus's fault changed what a call did: a fault placed on a
+    // packet it cannot act on (a flipped bit in a packet without data) never
+    // does, and a test of it would test nothing.
+    uint32_t faultActs;
+    uint32_t callCount;   // calls made so far
+    uint32_t writeCount;  // packets written so far
     bool recordCalls;
     std::vector<SimCall> calls;
     uint32_t (*now)();        // the clock the device lives on

@@ -27,10 +27,23 @@ bool DeviceFaultHere(const SimDevice* d, SimFaultKind kind) {
 
 }  // namespace
 
-bool SimShortReadHere(const SimDevice* d) {
-    return BusFaultHere(SimFaultKind::ShortRead) || DeviceFaultHere(d, SimFaultKind::ShortRead);
+namespace {
+
+// Whether the fault `kind` acts on `d` now; counts the act for its owner.
+bool FaultActsHere(SimDevice* d, SimFaultKind kind) {
+    if (BusFaultHere(kind)) {
+        ++gSimBus.faultActs;
+        return true;
+    }
+    if (DeviceFaultHere(d, kind)) {
+        ++d->faultActs;
+        return true;
+    }
+    return false;
 }
 
-bool SimFlippedBitHere(const SimDevice* d) {
-    return BusFaultHere(SimFaultKind::FlippedBit) || DeviceFaultHere(d, SimFaultKind::FlippedBit);
-}
+}  // namespace
+
+bool SimShortReadHere(SimDevice* d) { return FaultActsHere(d, SimFaultKind::ShortRead); }
+
+bool SimFlippedBitHere(SimDevice* d) { return FaultActsHere(d, SimFaultKind::FlippedBit); }

@@ -18,8 +18,8 @@ struct SimDevice;
 // bus's by call number, or, when the bus counts packets, any read after
 // packet N and before the next one; or `d`'s own, any read after its packet
 // N and before its next.
-bool SimShortReadHere(const SimDevice* d);
+bool SimShortReadHere(SimDevice* d);
 
 // True when the half page that the write to `d` now being handled stores is
-// the FlippedBit fault's (the bus's or `d`'s own).
-bool SimFlippedBitHere(const SimDevice* d);
+// the FlippedBit fault's (the bus's or `d`'s own). Both count the fault's act.
+bool SimFlippedBitHere(SimDevice* d);

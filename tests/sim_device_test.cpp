@@ -254,6 +254,55 @@ TEST(SimDevice, ADevicesOwnFaultActsOnItAlone) {
     }
 }
 
+// Whether a fault acted is known: a fault placed on a packet it cannot
+// change (a flipped bit or a wrong checksum on a packet that carries none)
+// is not counted as having acted, so that a test of it cannot silently test
+// nothing. Packets: 1 key, 2 select, 3 erase, 4 and 5 the two halves.
+TEST(SimDevice, AFaultKnowsWhetherItActed) {
+    struct Case {
+        SimFaultKind kind;
+        uint32_t packet;
+        bool onDevice;  // the device's own fault, else the bus's
+        bool acted;
+    };
+    const Case cases[] = {
+        {SimFaultKind::FlippedBit, 2, false, false},   {SimFaultKind::FlippedBit, 4, false, true},
+        {SimFaultKind::FlippedBit, 5, true, true},     {SimFaultKind::WrongChecksum, 4, false, false},
+        {SimFaultKind::WrongChecksum, 5, true, true},  {SimFaultKind::BadAck, 3, false, true},
+        {SimFaultKind::MissingReply, 2, true, true},   {SimFaultKind::ShortRead, 4, false, true},
+        {SimFaultKind::FailStatus, 1, true, true},     {SimFaultKind::Vanish, 3, false, true},
+        {SimFaultKind::MissingReply, 9, false, false},  // past the last packet
+    };
+    for (const Case& c : cases) {
+        InstallTestWorld();
+        SimDevice* d = SimAddDevice();
+        if (c.onDevice) {
+            d->faultKind = c.kind;
+            d->faultPacket = c.packet;
+        } else {
+            SimSetFault(c.kind, c.packet);
+            gSimBus.faultCountsWrites = true;
+        }
+        const DeviceHandle h = OpenFirst();
+        uint32_t n = 0, waiting = 0, status = 0;
+        Bytes packets[] = {{0x06, SIM_FLASH_KEY_FIRST, SIM_FLASH_KEY_SECOND},
+                           {0x01, 10},
+                           {0x02},
+                           HalfPacket(0, 0x00),
+                           HalfPacket(1, 0x00)};
+        for (Bytes& p : packets) {
+            gUsb.write(h, p.data(), static_cast<uint32_t>(p.size()), &n, nullptr);
+            gFake.now += 100;
+            if (gUsb.queryRxQueue(h, &waiting, &status) == USB_OK && waiting) {
+                Bytes reply(waiting);
+                gUsb.read(h, reply.data(), waiting, &n, nullptr);
+            }
+        }
+        const uint32_t acts = c.onDevice ? d->faultActs : gSimBus.faultActs;
+        EXPECT_EQ(acts > 0, c.acted) << SimFaultName(c.kind) << " at packet " << c.packet;
+    }
+}
+
 TEST(SimDevice, WrongChecksumAndPartialChecksumFaults) {
     for (SimFaultKind kind : {SimFaultKind::WrongChecksum, SimFaultKind::PartialReply, SimFaultKind::BadAck}) {
         InstallTestWorld();
