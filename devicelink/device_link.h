@@ -8,8 +8,9 @@
 
 // Counts the devices (into job.deviceCount) and looks at the first readable
 // identification string. A bootloader device sets deviceReady and gives true; an
-// application-mode device is sent the mode switch (deviceReady stays 0, and
-// job.switchedToBootloader is set) and gives true; anything else shows the
+// application-mode device is sent the mode switch (deviceReady stays 0;
+// job.switchedToBootloader is set only when the packet was written to the
+// opened device) and gives true; anything else shows the
 // "Error" box and gives false. After a mode switch, fewer devices than were
 // counted then also end in the box and false: the switched device is not back.
 // With job.chosenDevice set, that device is acted on instead of the first
@@ -39,8 +40,8 @@ bool WaitForFreshBootloader(uint32_t limitMs, const UpdateJob& job);
 bool ListDevices();
 
 // Writes `packet` to the open device and waits up to 100 ms for any byte to
-// come back; nothing is read.
-void SendModeSwitch(UpdateJob& job, const uint8_t* packet);
+// come back; nothing is read. True when the library took the packet.
+bool SendModeSwitch(UpdateJob& job, const uint8_t* packet);
 
 // Closes the open device, if any; handle becomes -1 and lastPage 10.
 void CloseDevice(UpdateJob& job);

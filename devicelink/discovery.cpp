@@ -17,9 +17,11 @@ void SwitchToBootloader(UpdateJob& job) {
         if (job.handle != NO_DEVICE) CloseDevice(job);
         return;
     }
-    job.switchedToBootloader = true;
-    SendModeSwitch(job, MODE_SWITCH_PACKET);
-    gEvents.restartRequested();
+    // Only a packet the library took restarts the device: after a failed
+    // open (the write then goes to no handle) or a failed write the device
+    // still runs its application, and the run goes on as without a switch.
+    job.switchedToBootloader = SendModeSwitch(job, MODE_SWITCH_PACKET);
+    if (job.switchedToBootloader) gEvents.restartRequested();
     CloseDevice(job);
 }
 
@@ -148,18 +150,18 @@ bool DiscoverDevice(UpdateJob& job) {
     return false;
 }
 
-void SendModeSwitch(UpdateJob& job, const uint8_t* packet) {
+bool SendModeSwitch(UpdateJob& job, const uint8_t* packet) {
     uint32_t written = 0;
-    if (LockedWrite(job.handle, packet, MODE_SWITCH_PACKET_LENGTH, &written) != USB_OK) return;
+    if (LockedWrite(job.handle, packet, MODE_SWITCH_PACKET_LENGTH, &written) != USB_OK) return false;
     const uint32_t start = gClock.tickCount();
     for (;;) {
-        if (gClock.tickCount() - start >= REPLY_WINDOW_MS) return;
+        if (gClock.tickCount() - start >= REPLY_WINDOW_MS) return true;
         uint32_t waiting = 0;
         if (LockedQueryRxQueue(job.handle, &waiting) != USB_OK) {
             ShowErrorBox();
             continue;
         }
-        if (waiting >= 1) return;
+        if (waiting >= 1) return true;
     }
 }
 

@@ -44,8 +44,8 @@ struct UpdateJob {
     uint8_t imageType;
     uint8_t imageVerHi;
     uint8_t imageVerLo;
-    // Discovery sent the mode switch to an application-mode device; it
-    // counted deviceCount devices then.
+    // Discovery wrote the mode switch to an opened application-mode device
+    // (the library took the packet); it counted deviceCount devices then.
     bool switchedToBootloader;
     // The run ended early at a stop request.
     bool stopped;
