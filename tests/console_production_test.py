@@ -51,11 +51,20 @@ def check_device_choice():
     check(code == 0 and events[-1]["device_index"] == 1 and written(sims[0]) == 0 and sims[0]["mode_switches"] == 0
           and sims[1]["signature_valid"] and sims[1]["pages_matching_image"] == sims[1]["image_pages"],
           f"--device 1: exit {code}, {sims}")
-    code, events, sims = run_json(["--device", "2", "--more-devices", "bootloader,application:0x83:0.80"] + FAST)
+    code, events, sims = run_json(["--device", "2", "--more-devices", "unknown,application:0x83:0.80"] + FAST)
     check(code == 0 and written(sims[0]) == written(sims[1]) == 0 and sims[2]["signature_valid"]
           and events[-1]["device_index"] == 2, f"--device 2 of three: exit {code}, {sims}")
+    # Device 1 waits in its bootloader: device 2, in its application, is not restarted beside it, as the two
+    # could not be told apart afterwards. Choosing the bootloader itself updates it.
+    code, events, sims = run_json(["--device", "2", "--more-devices", "bootloader,application:0x83:0.80"] + FAST)
+    check(code == 2 and events[-1]["outcome"] == "another-bootloader-present" and "--device 1" in events[-1]["message"]
+          and all(written(s) == 0 and s["mode_switches"] == 0 and s["run_commands"] == 0 for s in sims),
+          f"--device 2 beside a bootloader: exit {code}, {events[-1:]}, {sims}")
+    code, events, sims = run_json(["--device", "1", "--more-devices", "bootloader,application:0x83:0.80"] + FAST)
+    check(code == 0 and sims[1]["signature_valid"] and written(sims[0]) == written(sims[2]) == 0
+          and sims[0]["mode_switches"] == sims[2]["mode_switches"] == 0, f"--device 1, the bootloader: exit {code}")
     # A bus of many devices, each with its own kind, type and version: only the one chosen changes.
-    more = ",".join(["application"] * 9 + ["bootloader:0x84:2.00", "unknown", "application:0x83:0.80"])
+    more = ",".join(["application"] * 9 + ["application:0x84:2.00", "unknown", "application:0x83:0.80"])
     code, events, sims = run_json(["--device", "12", "--more-devices", more] + FAST)
     check(len(sims) == 13 and code == 0 and events[-1]["device_index"] == 12
           and [i for i, s in enumerate(sims) if written(s) or s["mode_switches"]] == [12]
@@ -73,7 +82,7 @@ def check_device_choice():
     # told, and neither gets the flash key.
     code, events, sims = run_json(["--more-devices", "bootloader+100", "--restart-delay", "200",
                                    "--restart-wait", "400"] + FAST[:4])
-    check(code == 1 and events[-1]["outcome"] == "restarted-device-ambiguous"
+    check(code == 1 and events[-1]["outcome"] == "bus-changed-during-restart"
           and all(written(s) == 0 for s in sims) and sims[0]["mode_switches"] == 1,
           f"a bootloader plugged in during the restart: exit {code}, {events[-1:]}, {sims}")
     code, events, _ = run_json(["--device", "1", "--more-devices", "unknown"] + FAST)

@@ -35,7 +35,7 @@ void OnDeviceFound(uint32_t index, DeviceKind kind, const uint8_t* id, size_t le
 }
 void OnRestartRequested() { Log("restart requested"); }
 void OnRestartAwaited(uint32_t ms, RestartWaitEnd end) {
-    const char* ends[] = {"waited", "seen", "timed out"};
+    const char* ends[] = {"waited", "seen", "timed out", "bus changed"};
     Log(std::string("restart ") + ends[static_cast<int>(end)] + " " + N(ms));
 }
 void OnDeviceIdentified(uint8_t type, uint8_t hi, uint8_t lo, uint16_t signature) {
@@ -76,7 +76,12 @@ void OnExchangeFailed(const ExchangeFailure& f) {
         (f.page == NO_PAGE ? std::string("-") : N(f.page)) + " #" + N(f.pageIndex) + " " +
         causes[static_cast<int>(f.fault)] + " " + N(f.detail) + " " + N(f.expected));
 }
-void OnRestartedDeviceAmbiguous(uint32_t fresh, uint32_t earlier) { Log("ambiguous " + N(fresh) + " " + N(earlier)); }
+void OnBusChanged(BusWatchPhase phase, BusChange change, uint32_t before, uint32_t now) {
+    const char* changes[] = {"arrival", "departure", "second-bootloader", "early-bootloader"};
+    Log(std::string("bus ") + (phase == BusWatchPhase::Update ? "update " : "restart ") +
+        changes[static_cast<int>(change)] + " " + N(before) + " " + N(now));
+}
+void OnBootloaderWaiting(uint32_t index) { Log("waiting " + N(index)); }
 void OnAlreadyCurrent() { Log("already current"); }
 
 const UpdateEvents RECORDING = {
@@ -94,7 +99,8 @@ const UpdateEvents RECORDING = {
     .signatureConfirmed = OnSignatureConfirmed,
     .runSent = OnRunSent,
     .exchangeFailed = OnExchangeFailed,
-    .restartedDeviceAmbiguous = OnRestartedDeviceAmbiguous,
+    .busChanged = OnBusChanged,
+    .bootloaderWaiting = OnBootloaderWaiting,
     .alreadyCurrent = OnAlreadyCurrent,
     .checkVerdict = OnCheckVerdict,
     .stopped = OnStopped,
@@ -453,9 +459,9 @@ TEST_F(UpdateEventsTest, CheckAsksAboutAnUnversionedImageAsSuch) {
     EXPECT_EQ(Matching("verdict"), std::vector<std::string>{"verdict ask unversioned"});
 }
 
-// With a chosen device, the restarted device is the one bootloader that
-// was not on the bus before; a second one that turns up during the restart
-// makes that ambiguous, and nothing is written to either.
+// With a chosen device, the restart is watched: a bootloader that turns up
+// before the chosen device has left makes the restarted one unprovable,
+// and nothing is written to either.
 TEST_F(UpdateEventsTest, ChosenDeviceStopsWhenTheRestartedOneCannotBeTold) {
     SimDevice* chosen = Attach(SimMode::Application, 0x83, 0, 90);
     SimDevice* other = SimAddDevice();
@@ -468,7 +474,7 @@ TEST_F(UpdateEventsTest, ChosenDeviceStopsWhenTheRestartedOneCannotBeTold) {
     WorkerSteps steps = UpdateSteps(FIXED_RESTART_WAIT);
     steps.device = 0;
     RunWorker(steps);
-    EXPECT_EQ(Matching("ambiguous"), std::vector<std::string>{"ambiguous 2 0"});
+    EXPECT_EQ(Matching("bus"), std::vector<std::string>{"bus restart early-bootloader 2 1"});
     EXPECT_EQ(chosen->pagesErased + other->pagesErased + chosen->halvesWritten + other->halvesWritten, 0u);
     EXPECT_EQ(Matching("programming"), std::vector<std::string>{});
 
