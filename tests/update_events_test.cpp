@@ -493,3 +493,62 @@ TEST_F(UpdateEventsTest, ChosenDeviceStopsWhenTheRestartedOneCannotBeTold) {
     EXPECT_EQ(Matching("found"),
               (std::vector<std::string>{"found 1 application '2021'", "found 1 bootloader 'ar5w2~'"}));
 }
+
+// A device plugged in while a chosen device restarts (it is off the bus
+// from about 100 ms to 600 ms after the start), with the polled and the
+// fixed wait. Only the chosen device leaving and one bootloader arriving
+// may pass; a bootloader that comes while it is away cannot be told from
+// it, and its return during the update is then reported.
+TEST_F(UpdateEventsTest, ChosenDeviceRestartIsWatchedAgainstDevicesPluggedIn) {
+    struct Case {
+        const char* kind;  // of the device plugged in
+        uint32_t afterMs;  // after the start of the run
+        bool polled;
+        const char* bus;  // the bus_changed line, "" for none
+        bool chosenWritten, newcomerWritten;
+        uint32_t chosenRuns;
+    };
+    const Case cases[] = {
+        {"boot", 200, true, "bus update second-bootloader 1 2", false, true, 0},
+        {"boot", 200, false, "bus restart second-bootloader 1 2", false, false, 0},
+        {"boot", 400, true, "bus update second-bootloader 1 2", false, true, 0},
+        {"boot", 400, false, "bus restart second-bootloader 1 2", false, false, 0},
+        {"boot", 1100, true, "bus update second-bootloader 1 2", true, false, 1},
+        {"boot", 1100, false, "bus restart second-bootloader 1 2", false, false, 0},
+        {"2021", 200, true, "bus restart arrival 1 1", false, false, 0},
+        {"2021", 400, false, "bus restart arrival 1 1", false, false, 0},
+        {"2021", 1100, true, "bus update arrival 1 2", true, false, 1},
+        {"2021", 1100, false, "bus restart arrival 1 2", false, false, 1},
+        {"2021", 2600, false, "bus update arrival 1 2", true, false, 1},
+        {"xyz", 300, true, "bus restart arrival 1 1", false, false, 0},
+        {"xyz", 1100, false, "bus restart arrival 1 2", false, false, 1},
+        {"xyz", 9000, true, "", true, false, 1},
+    };
+    for (const Case& c : cases) {
+        gLog.clear();
+        SimDevice* chosen = Attach(SimMode::Application, 0x83, 0, 90);
+        chosen->rebootDelayMs = 500;
+        chosen->replyDelayMs = 1;
+        chosen->eraseDelayMs = 20;
+        SimDevice* newcomer = SimAddDevice();
+        if (std::string(c.kind) != "boot") {
+            newcomer->mode = newcomer->backInMode = SimMode::Application;
+            SimSetAppName(newcomer, c.kind);
+        }
+        SimSetDeviceType(newcomer, 0x83);
+        SimSetInstalledApp(newcomer, 0, 80, true);
+        newcomer->present = false;
+        newcomer->backAt = gFake.now + c.afterMs;
+        WorkerSteps steps = UpdateSteps(c.polled ? RestartWait{RESTART_POLL_LIMIT_MS, true, true}
+                                                 : RestartWait{RESTART_WAIT_MS, false, true});
+        steps.device = 0;
+        RunWorker(steps);
+        const std::string what = std::string(c.kind) + " after " + N(c.afterMs) + (c.polled ? " ms, polled" : " ms");
+        EXPECT_EQ(Matching("bus"), *c.bus ? std::vector<std::string>{c.bus} : std::vector<std::string>{}) << what;
+        EXPECT_EQ(chosen->halvesWritten > 0, c.chosenWritten) << what;
+        EXPECT_EQ(newcomer->halvesWritten > 0, c.newcomerWritten) << what;
+        EXPECT_EQ(chosen->runCommands, c.chosenRuns) << what;
+        EXPECT_EQ(newcomer->runCommands, c.newcomerWritten ? 1u : 0u) << what;
+        EXPECT_EQ(chosen->modeSwitches, 1u) << what;
+    }
+}
