@@ -29,8 +29,8 @@ std::atomic<bool> gWorkerRunning{false};
 // without seeing it, or the watch over a chosen device saw the bus change.
 bool AwaitRestart(const RestartWait& wait, UpdateJob& job) {
     if (wait.onlyAfterSwitch && !job.switchedToBootloader) return true;
-    const uint32_t start = gClock.tickCount();
     if (job.watch != RestartWatch::Off) {
+        const uint32_t start = gClock.tickCount();
         const RestartWaitEnd end =
             WatchRestart(job, wait.untilBootloader ? RESTART_POLL_LIMIT_MS : wait.milliseconds, wait.untilBootloader);
         // A fixed wait that ran its course is reported at its own length.
@@ -44,6 +44,7 @@ bool AwaitRestart(const RestartWait& wait, UpdateJob& job) {
         gEvents.restartAwaited(wait.milliseconds, RestartWaitEnd::Waited);
         return true;
     }
+    const uint32_t start = gClock.tickCount();
     const bool seen = WaitForBootloader(RESTART_POLL_LIMIT_MS, job.deviceCount);
     gEvents.restartAwaited(gClock.tickCount() - start,
                            seen ? RestartWaitEnd::BootloaderSeen : RestartWaitEnd::TimedOut);
