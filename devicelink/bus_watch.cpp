@@ -61,10 +61,10 @@ void Step(UpdateJob& job, const BusKinds& now) {
     switch (job.watch) {
         case RestartWatch::Switched:
             if (Same(now, job.busBefore)) return;
+            // A bootloader in its place before it was seen to leave may
+            // be another device: the device is seen away first.
             if (Same(now, away)) {
                 job.watch = RestartWatch::Away;
-            } else if (Same(now, back)) {  // it left and came back between two looks
-                job.watch = RestartWatch::Back;
             } else {
                 Change(job, BusWatchPhase::Restart, job.busBefore, now, true);
             }
@@ -115,14 +115,17 @@ BusKinds ScanBus(uint32_t count, uint32_t* firstBootloader) {
     return kinds;
 }
 
+void WatchBusOnce(UpdateJob& job) {
+    BusKinds now{};
+    if (!ReadBus(&now, nullptr)) return;
+    Step(job, now);
+    job.busExpected = now;
+}
+
 RestartWaitEnd WatchRestart(UpdateJob& job, uint32_t limitMs, bool untilBootloader) {
     const uint32_t start = gClock.tickCount();
     for (;;) {
-        BusKinds now{};
-        if (ReadBus(&now, nullptr)) {
-            Step(job, now);
-            job.busExpected = now;
-        }
+        WatchBusOnce(job);
         if (job.watch == RestartWatch::Changed) return RestartWaitEnd::BusChanged;
         if (untilBootloader && job.watch == RestartWatch::Back) break;
         if (gClock.tickCount() - start >= limitMs) break;

@@ -46,6 +46,10 @@ bool WaitForBootloader(uint32_t limitMs, uint32_t deviceCount);
 // Waited (fixed); not back: TimedOut.
 RestartWaitEnd WatchRestart(UpdateJob& job, uint32_t limitMs, bool untilBootloader);
 
+// One look of the watch: reads the bus and moves job.watch on (to Changed,
+// reported, when the bus changed otherwise than by the restart).
+void WatchBusOnce(UpdateJob& job);
+
 // After the wait: looks at the bus once more and gives true when a device
 // arrived since the chosen one came back (reported once through
 // gEvents.busChanged in `phase`), or the bus had changed before. Devices

@@ -21,7 +21,16 @@ void SwitchToBootloader(UpdateJob& job) {
     // open (the write then goes to no handle) or a failed write the device
     // still runs its application, and the run goes on as without a switch.
     job.switchedToBootloader = SendModeSwitch(job, MODE_SWITCH_PACKET);
-    if (job.switchedToBootloader) gEvents.restartRequested();
+    if (job.switchedToBootloader) {
+        gEvents.restartRequested();
+        // A chosen device is watched from here: a bootloader that came
+        // during the reply window, before the close lets the device go,
+        // came before it left.
+        if (job.chosenDevice != ANY_DEVICE) {
+            job.watch = RestartWatch::Switched;
+            WatchBusOnce(job);
+        }
+    }
     CloseDevice(job);
 }
 
@@ -105,7 +114,6 @@ bool DiscoverChosenDevice(UpdateJob& job, uint32_t count) {
         ShowErrorBox();
         return false;
     }
-    job.watch = RestartWatch::Switched;
     return true;
 }
 

@@ -474,7 +474,7 @@ TEST_F(UpdateEventsTest, ChosenDeviceStopsWhenTheRestartedOneCannotBeTold) {
     WorkerSteps steps = UpdateSteps(FIXED_RESTART_WAIT);
     steps.device = 0;
     RunWorker(steps);
-    EXPECT_EQ(Matching("bus"), std::vector<std::string>{"bus restart early-bootloader 2 1"});
+    EXPECT_EQ(Matching("bus"), std::vector<std::string>{"bus restart early-bootloader 2 2"});
     EXPECT_EQ(chosen->pagesErased + other->pagesErased + chosen->halvesWritten + other->halvesWritten, 0u);
     EXPECT_EQ(Matching("programming"), std::vector<std::string>{});
 
