@@ -232,9 +232,12 @@ int RunDevices(const ConsoleOptions& options, RunContext& context) {
     // otherwise: a later failure, whatever it found, leaves the device as
     // that attempt did, without a valid application. A stop on request
     // keeps its own code.
-    if (brokenBy != 0 && result.exitCode != static_cast<int>(ExitCode::Ok) &&
-        result.exitCode != static_cast<int>(ExitCode::NoApplication) &&
-        result.exitCode != static_cast<int>(ExitCode::Interrupted)) {
+    if (brokenBy != 0 && result.exitCode == static_cast<int>(ExitCode::Interrupted)) {
+        result = MakeResult(Outcome::Interrupted, DeviceState::NoValidApplication,
+                            "interrupted: no valid application on the device since attempt " +
+                                std::to_string(brokenBy) + ": run the update again");
+    } else if (brokenBy != 0 && result.exitCode != static_cast<int>(ExitCode::Ok) &&
+               result.exitCode != static_cast<int>(ExitCode::NoApplication)) {
         result = MakeResult(Outcome::ProgrammingFailed, DeviceState::NoValidApplication,
                             "no valid application on the device since attempt " + std::to_string(brokenBy) +
                                 " (the last attempt: " + result.line + "): run the update again");
