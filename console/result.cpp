@@ -66,7 +66,7 @@ ConsoleResult EarlyFailure(const RunRecord& run) {
         return MakeResult(Outcome::UnknownDevice, DeviceState::Unchanged,
                           (run.chosenDevice == 0xFFFFFFFF ? std::string("the first device") : DeviceName(run)) +
                               " (\"" + run.firstId + "\") is not a Lumaris device: nothing was written");
-    if (run.firstKind == DeviceKind::Application && !run.restartRequested && run.chosenDevice != 0xFFFFFFFF)
+    if (run.firstKind == DeviceKind::Application && !run.restartRequested)
         return MakeResult(Outcome::NoBootloader, DeviceState::Unchanged,
                           DeviceName(run) + " runs its application and could not be asked to restart (its open or " +
                               "the restart request failed): nothing was written");

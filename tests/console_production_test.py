@@ -235,6 +235,11 @@ def check_reproductions():
         check(code == 1 and events[-1]["outcome"] == "failed"
               and events[-1]["device_state"] == "bootloader-application-kept" and sims[0]["erase_packets"] == 0
               and sims[0]["signature_valid"], f"{fault}: exit {code}, {events[-1:]}")
+    # The mode switch's write fails: nothing restarts, and the run ends there, without a second switch.
+    code, events, sims = run_json(["--fault", "fail-status:1"] + FAST)
+    check(code == 1 and events[-1]["outcome"] == "no-bootloader" and "could not be asked to restart" in
+          events[-1]["message"] and not any(e["event"] == "restart_requested" for e in events)
+          and untouched(sims[0]), f"a failed mode switch: exit {code}, {events[-1:]}, {sims}")
     code, events, _ = run_json(["--device", "2", "--more-devices", "application,unknown"] + FAST)
     check(code == 1 and events[-1]["outcome"] == "unknown-device"
           and events[-1]["message"].startswith('device 2 ("LX-7 sensor") is not a Lumaris device'),
