@@ -29,6 +29,8 @@ void Ignore(bool) {}
 void Ignore(bool, uint16_t) {}
 void Ignore(CheckVerdict) {}
 void Ignore(const ExchangeFailure&) {}
+void Ignore(BusWatchPhase, BusChange, uint32_t, uint32_t) {}
+void Ignore(uint32_t) {}
 
 // Every event has its entry: the compiler's missing-field-initializers
 // warning, an error in every preset, stops an event added to UpdateEvents
@@ -48,7 +50,8 @@ const UpdateEvents WINDOW_EVENTS = {
     .signatureConfirmed = Ignore,
     .runSent = Ignore,
     .exchangeFailed = Ignore,
-    .restartedDeviceAmbiguous = Ignore,
+    .busChanged = Ignore,
+    .bootloaderWaiting = Ignore,
     .alreadyCurrent = Ignore,
     .checkVerdict = Ignore,
     .stopped = Ignore,

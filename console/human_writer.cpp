@@ -61,6 +61,7 @@ void OnRestartAwaited(uint32_t waitedMs, RestartWaitEnd end) {
         case RestartWaitEnd::Waited: Say("waited " + std::to_string(waitedMs) + " ms for the restart"); break;
         case RestartWaitEnd::BootloaderSeen: Say("bootloader there after " + std::to_string(waitedMs) + " ms"); break;
         case RestartWaitEnd::TimedOut: Say("no bootloader after " + std::to_string(waitedMs) + " ms"); break;
+        case RestartWaitEnd::BusChanged: Say("the wait ended after " + std::to_string(waitedMs) + " ms"); break;
     }
 }
 
@@ -127,9 +128,15 @@ void OnPageProgrammed(uint8_t page, uint32_t index, uint32_t total, bool written
 
 void OnExchangeFailed(const ExchangeFailure& failure) { Insist(FailureWords(failure, RecordedRun().pagesTotal)); }
 
-void OnRestartedDeviceAmbiguous(uint32_t fresh, uint32_t earlier) {
-    Say("after the restart: " + std::to_string(fresh) + " new bootloader(s), " + std::to_string(earlier) +
-        " that were there before; the device to program cannot be told");
+void OnBusChanged(BusWatchPhase phase, BusChange change, uint32_t before, uint32_t now) {
+    Insist(std::string(phase == BusWatchPhase::Update ? "during the update: " : "during the restart: ") +
+           BusChangeWords(change) + " (" + std::to_string(before) + " device(s) attached before, " +
+           std::to_string(now) + " now)");
+}
+
+void OnBootloaderWaiting(uint32_t index) {
+    Insist("device " + std::to_string(index) +
+           " waits in its bootloader: the chosen device is not restarted beside it");
 }
 
 void OnAlreadyCurrent() { Say("same version installed: nothing to program (--skip-current)"); }
@@ -220,7 +227,8 @@ const ConsoleWriter HUMAN_WRITER = {
             .signatureConfirmed = OnSignatureConfirmed,
             .runSent = OnRunSent,
             .exchangeFailed = OnExchangeFailed,
-            .restartedDeviceAmbiguous = OnRestartedDeviceAmbiguous,
+            .busChanged = OnBusChanged,
+            .bootloaderWaiting = OnBootloaderWaiting,
             .alreadyCurrent = OnAlreadyCurrent,
             .checkVerdict = OnCheckVerdict,
             .stopped = OnStopped,

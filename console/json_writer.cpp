@@ -132,10 +132,18 @@ void OnExchangeFailed(const ExchangeFailure& failure) {
     Emit(line);
 }
 
-void OnRestartedDeviceAmbiguous(uint32_t fresh, uint32_t earlier) {
-    JsonLine line = Event("restarted_device_ambiguous");
-    JsonAddNumber(line, "new_bootloaders", fresh);
-    JsonAddNumber(line, "earlier_bootloaders", earlier);
+void OnBusChanged(BusWatchPhase phase, BusChange change, uint32_t before, uint32_t now) {
+    JsonLine line = Event("bus_changed");
+    JsonAddString(line, "phase", BusPhaseName(phase));
+    JsonAddString(line, "change", BusChangeName(change));
+    JsonAddNumber(line, "devices_before", before);
+    JsonAddNumber(line, "devices_now", now);
+    Emit(line);
+}
+
+void OnBootloaderWaiting(uint32_t index) {
+    JsonLine line = Event("bootloader_waiting");
+    JsonAddNumber(line, "index", index);
     Emit(line);
 }
 
@@ -255,7 +263,8 @@ const ConsoleWriter JSON_WRITER = {
             .signatureConfirmed = OnSignatureConfirmed,
             .runSent = OnRunSent,
             .exchangeFailed = OnExchangeFailed,
-            .restartedDeviceAmbiguous = OnRestartedDeviceAmbiguous,
+            .busChanged = OnBusChanged,
+            .bootloaderWaiting = OnBootloaderWaiting,
             .alreadyCurrent = OnAlreadyCurrent,
             .checkVerdict = OnCheckVerdict,
             .stopped = OnStopped,

@@ -159,31 +159,56 @@ bool Retryable(const ConsoleResult& result, const RunRecord& run) {
     }
 }
 
+bool SameDevice(const SeenDevice& a, const SeenDevice& b) {
+    return a.index == b.index && a.kind == b.kind && a.readable == b.readable && a.id == b.id;
+}
+
+// Whether a retry can prove which device is the one chosen, and its index,
+// from the bus now (gSurvey). With one Lumaris device at the start and one
+// now, that is the device. Otherwise the failed attempt must have kept its
+// device on the bus: the bus now equals the bus when the attempt began,
+// except that the device acted on now runs its bootloader.
+bool ProveRetryDevice(size_t lumarisAtStart, const std::vector<SeenDevice>& began, const RunRecord& run,
+                      uint32_t* device) {
+    const auto lumaris = LumarisDevices();
+    if (lumarisAtStart == 1 && lumaris.size() == 1) {
+        *device = lumaris.front()->index;
+        return true;
+    }
+    if (run.failure.fault == ExchangeFault::DeviceGone || !run.deviceIndexKnown) return false;
+    if (began.size() != gSurvey.size() || run.deviceIndex >= gSurvey.size()) return false;
+    for (size_t i = 0; i < gSurvey.size(); ++i)
+        if (i != run.deviceIndex && !SameDevice(began[i], gSurvey[i])) return false;
+    if (gSurvey[run.deviceIndex].kind != DeviceKind::Bootloader) return false;
+    *device = run.deviceIndex;
+    return true;
+}
+
 int RunDevices(const ConsoleOptions& options, RunContext& context) {
     const uint32_t attempts = options.command == ConsoleCommand::Update ? options.retries + 1 : 1;
     context.attempts = attempts;
     ConsoleResult result{};
-    uint32_t brokenBy = 0;  // the attempt that left the device without a valid application
+    uint32_t brokenBy = 0;          // the attempt that left the device without a valid application
+    size_t lumarisAtStart = 0;      // Lumaris devices attached when the first attempt began
+    std::vector<SeenDevice> began;  // the bus when the attempt began
+    uint32_t device = options.device;
     for (uint32_t attempt = 1;; ++attempt) {
         context.attempt = attempt;
         ReportSetContext(context);
-        uint32_t device = options.device;
-        if (device == ANY_DEVICE) {
+        if (attempt == 1) {
             if (!SurveyDevices()) {
-                if (brokenBy == 0) {
-                    return ReportFailure(options.command, Outcome::NoDeviceCount,
-                                         "the USB library gave no device count");
-                }
-                result =
-                    MakeResult(Outcome::NoDeviceCount, DeviceState::Unknown, "the USB library gave no device count");
-                break;
+                return ReportFailure(options.command, Outcome::NoDeviceCount, "the USB library gave no device count");
             }
             const auto lumaris = LumarisDevices();
-            if (lumaris.size() > 1) return AskForDeviceChoice(options, lumaris.size());
-            // One device: that one, so that a bootloader that turns up during
-            // its restart is not taken for it.
-            if (lumaris.size() == 1 && gSurvey.front().kind != DeviceKind::Unknown) device = lumaris.front()->index;
+            lumarisAtStart = lumaris.size();
+            if (device == ANY_DEVICE) {
+                if (lumaris.size() > 1) return AskForDeviceChoice(options, lumaris.size());
+                // One device: that one, so that a bootloader that turns up
+                // during its restart is not taken for it.
+                if (lumaris.size() == 1 && gSurvey.front().kind != DeviceKind::Unknown) device = lumaris.front()->index;
+            }
         }
+        began = gSurvey;
         WorkerSteps steps = options.command == ConsoleCommand::Check ? CheckSteps(options.restartWait)
                                                                      : UpdateSteps(options.restartWait);
         if (options.skipCurrent && options.command == ConsoleCommand::Update) steps.program = SkipCurrentOrProgram;
@@ -194,14 +219,26 @@ int RunDevices(const ConsoleOptions& options, RunContext& context) {
         run.skipCurrent = options.skipCurrent;
         run.chosenDevice = options.device;
         result = DecideResult(options.command, run);
-        if (result.exitCode == static_cast<int>(ExitCode::NoApplication)) brokenBy = attempt;
+        if (result.exitCode == static_cast<int>(ExitCode::NoApplication) && brokenBy == 0) brokenBy = attempt;
         if (attempt == attempts || !Retryable(result, run)) break;
+        // What cannot be proven to be the chosen device is not written.
+        if (!SurveyDevices() || !ProveRetryDevice(lumarisAtStart, began, run, &device)) {
+            result.line += "; not retried: which device is the chosen one cannot be proven on the bus now";
+            break;
+        }
         ReportAttempt(attempt + 1, attempts, result);
         RecorderReset();
     }
-    // A later attempt that failed without writing anything leaves the device
-    // as the earlier one did: without a valid application.
-    if (brokenBy != 0 && result.exitCode == static_cast<int>(ExitCode::Failed)) {
+    // Once an attempt erased the device, only a later success tells
+    // otherwise: a later failure, whatever it found, leaves the device as
+    // that attempt did, without a valid application. A stop on request
+    // keeps its own code.
+    if (brokenBy != 0 && result.exitCode == static_cast<int>(ExitCode::Interrupted)) {
+        result = MakeResult(Outcome::Interrupted, DeviceState::NoValidApplication,
+                            "interrupted: no valid application on the device since attempt " +
+                                std::to_string(brokenBy) + ": run the update again");
+    } else if (brokenBy != 0 && result.exitCode != static_cast<int>(ExitCode::Ok) &&
+               result.exitCode != static_cast<int>(ExitCode::NoApplication)) {
         result = MakeResult(Outcome::ProgrammingFailed, DeviceState::NoValidApplication,
                             "no valid application on the device since attempt " + std::to_string(brokenBy) +
                                 " (the last attempt: " + result.line + "): run the update again");

@@ -29,7 +29,9 @@ enum class Outcome : uint8_t {
     Interrupted,
     RunNotSent,  // the device holds its valid application but waits in its bootloader
     DeviceChoiceNeeded,
-    RestartedDeviceAmbiguous,
+    BusChangedDuringRestart,   // the bus changed otherwise than by the chosen device's restart
+    BusChangedDuringUpdate,    // a device arrived while the image was written: maybe not the chosen unit
+    AnotherBootloaderPresent,  // not restarted: another device waits in its bootloader
     WouldProgram,
     WouldSkip,
     WouldAsk,

@@ -127,11 +127,19 @@ void OnExchangeFailed(const ExchangeFailure& reported) {
     ForEachWriter([&](const ConsoleWriter& w) { w.events.exchangeFailed(failure); });
 }
 
-void OnRestartedDeviceAmbiguous(uint32_t fresh, uint32_t earlier) {
-    gRun.restartedDeviceAmbiguous = true;
-    gRun.freshBootloaders = fresh;
-    gRun.earlierBootloaders = earlier;
-    ForEachWriter([&](const ConsoleWriter& w) { w.events.restartedDeviceAmbiguous(fresh, earlier); });
+void OnBusChanged(BusWatchPhase phase, BusChange change, uint32_t before, uint32_t now) {
+    gRun.busChanged = true;
+    gRun.busPhase = phase;
+    gRun.busChange = change;
+    gRun.busDevicesBefore = before;
+    gRun.busDevicesNow = now;
+    ForEachWriter([&](const ConsoleWriter& w) { w.events.busChanged(phase, change, before, now); });
+}
+
+void OnBootloaderWaiting(uint32_t index) {
+    gRun.bootloaderWaiting = true;
+    gRun.waitingIndex = index;
+    ForEachWriter([&](const ConsoleWriter& w) { w.events.bootloaderWaiting(index); });
 }
 
 void OnAlreadyCurrent() {
@@ -172,7 +180,8 @@ const UpdateEvents RECORDING_EVENTS = {
     .signatureConfirmed = OnSignatureConfirmed,
     .runSent = OnRunSent,
     .exchangeFailed = OnExchangeFailed,
-    .restartedDeviceAmbiguous = OnRestartedDeviceAmbiguous,
+    .busChanged = OnBusChanged,
+    .bootloaderWaiting = OnBootloaderWaiting,
     .alreadyCurrent = OnAlreadyCurrent,
     .checkVerdict = OnCheckVerdict,
     .stopped = OnStopped,

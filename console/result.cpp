@@ -23,6 +23,13 @@ DeviceState Kept(const RunRecord& run) {
     return run.runSent ? DeviceState::KeptApplication : DeviceState::BootloaderApplicationKept;
 }
 
+// Flash writing was unlocked, but the first step, selecting the signature
+// page, failed: no erase was sent.
+bool NothingErased(const RunRecord& run) {
+    return run.failures > 0 && run.failure.command == DeviceCommand::SelectPage && run.failure.pageIndex == 0 &&
+           run.pagesWritten == 0 && !run.stopped;
+}
+
 // " (cause)" when an exchange failed.
 std::string Cause(const RunRecord& run) {
     return run.failures ? " (" + FailureWords(run.failure, run.pagesTotal) + ")" : "";
@@ -55,17 +62,50 @@ ConsoleResult EarlyFailure(const RunRecord& run) {
                               : "the device asked to restart was not seen in its bootloader within " +
                                     std::to_string(run.restartWaitedMs) +
                                     " ms: nothing was written; unplug it and plug it in again");
-    if (run.restartedDeviceAmbiguous)
-        return MakeResult(Outcome::RestartedDeviceAmbiguous, DeviceState::Unknown,
-                          "after the restart " + std::to_string(run.freshBootloaders) + " new bootloader(s) and " +
-                              std::to_string(run.earlierBootloaders) + " earlier one(s) are attached: which one is " +
-                              DeviceName(run) + " cannot be told; nothing was written; attach one device at a time");
     if (run.firstKind == DeviceKind::Unknown)
         return MakeResult(Outcome::UnknownDevice, DeviceState::Unchanged,
-                          "the first device (\"" + run.firstId + "\") is not a Lumaris device: nothing was written");
+                          (run.chosenDevice == 0xFFFFFFFF ? std::string("the first device") : DeviceName(run)) +
+                              " (\"" + run.firstId + "\") is not a Lumaris device: nothing was written");
+    if (run.firstKind == DeviceKind::Application && !run.restartRequested)
+        return MakeResult(Outcome::NoBootloader, DeviceState::Unchanged,
+                          DeviceName(run) + " runs its application and could not be asked to restart (its open or " +
+                              "the restart request failed): nothing was written");
     return MakeResult(
         Outcome::NoBootloader, DeviceState::Unchanged,
         "the device was not found in its bootloader or could not be identified" + Cause(run) + ": nothing was written");
+}
+
+// The chosen device runs its application beside a waiting bootloader.
+ConsoleResult WaitingResult(const RunRecord& run) {
+    const std::string waiting = std::to_string(run.waitingIndex);
+    return MakeResult(Outcome::AnotherBootloaderPresent, DeviceState::Unchanged,
+                      "device " + waiting + " waits in its bootloader, and after a restart " + DeviceName(run) +
+                          " could not be told from it: nothing was sent to either; update device " + waiting +
+                          " first (--device " + waiting + ") or unplug it");
+}
+
+std::string BusChangeLine(const RunRecord& run) {
+    return std::string(BusChangeWords(run.busChange)) + ", " + std::to_string(run.busDevicesBefore) +
+           " device(s) attached before, " + std::to_string(run.busDevicesNow) + " now";
+}
+
+constexpr char PLUG_BETWEEN_RUNS[] = "; plug units in between runs, never during one";
+
+// The bus changed before the flash key: nothing was written.
+ConsoleResult BusChangedResult(const RunRecord& run) {
+    std::string line = "the bus changed during the restart of " + DeviceName(run) + " (" + BusChangeLine(run) +
+                       "): which unit is the chosen one cannot be proven, so nothing was written";
+    DeviceState state = DeviceState::Unknown;
+    if (run.runSent) {
+        state = DeviceState::KeptApplication;
+        line += "; the device runs firmware " + Installed(run) + " again";
+    } else if (run.identified) {
+        state = Kept(run);
+        line += run.installedValid ? "; " + WaitsLine(run) : "; the device holds no valid application";
+    } else {
+        line += "; the device may wait in its bootloader: unplug it and plug it in again";
+    }
+    return MakeResult(Outcome::BusChangedDuringRestart, state, line + PLUG_BETWEEN_RUNS);
 }
 
 ConsoleResult RefusedResult(const RunRecord& run, Outcome outcome) {
@@ -115,6 +155,7 @@ std::string VerdictLine(const RunRecord& run) {
 
 ConsoleResult CheckResult(const RunRecord& run) {
     if (run.stopped || run.stopRequested) return InterruptedResult(run);
+    if (run.busChanged) return BusChangedResult(run);
     if (!run.verdictSeen || !run.identified) return EarlyFailure(run);
     if (WaitsInBootloader(run))
         return MakeResult(Outcome::RunNotSent, DeviceState::BootloaderApplicationKept,
@@ -135,10 +176,21 @@ ConsoleResult CheckResult(const RunRecord& run) {
 
 ConsoleResult ProgrammedResult(const RunRecord& run) {
     const bool everyPageVerified = run.pagesTotal > 0 && run.pagesVerified == run.pagesTotal;
-    if (everyPageVerified && run.signatureConfirmed && run.runSent && run.finished && run.deviceReady)
+    if (everyPageVerified && run.signatureConfirmed && run.runSent && run.finished && run.deviceReady) {
+        if (run.busChanged)
+            return MakeResult(Outcome::BusChangedDuringUpdate, DeviceState::RunsImage,
+                              "the bus changed during the update (" + BusChangeLine(run) +
+                                  "): the unit programmed may not be the chosen one; it runs firmware " +
+                                  ImageVersion(run) + ": find out which unit that is" + PLUG_BETWEEN_RUNS);
         return MakeResult(Outcome::Updated, DeviceState::RunsImage,
                           "device runs firmware " + ImageVersion(run) + " (updated)");
+    }
     if (run.stopped) return InterruptedResult(run);
+    if (NothingErased(run))
+        return MakeResult(Outcome::Failed, Kept(run),
+                          "flash writing was unlocked, but selecting the signature page failed before any erase" +
+                              Cause(run) + ": nothing was written" +
+                              (WaitsInBootloader(run) ? "; " + WaitsLine(run) : std::string()));
     if (everyPageVerified && run.signatureConfirmed)
         return MakeResult(
             Outcome::NotStarted, DeviceState::HoldsImage,
@@ -160,11 +212,13 @@ ConsoleResult DecideResult(ConsoleCommand command, const RunRecord& run) {
         return MakeResult(Outcome::Listed, DeviceState::Unchanged,
                           std::to_string(run.devicesListed) + " device(s) attached");
     }
+    if (run.bootloaderWaiting) return WaitingResult(run);
     if (command == ConsoleCommand::Check) return CheckResult(run);
     if (run.programmingStarted) return ProgrammedResult(run);
     // A stop request the core did not act on came at a question (answered
     // No) or after the last step.
     if (run.stopped || run.stopRequested) return InterruptedResult(run);
+    if (run.busChanged) return BusChangedResult(run);
     // The image step runs after a failed identification too (the device type
     // is then unknown, so the image is refused): the device was never seen.
     if (!run.identified) return EarlyFailure(run);

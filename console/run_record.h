@@ -51,8 +51,15 @@ struct RunRecord {
     // The first failed exchange, and how many failed.
     uint32_t failures = 0;
     ExchangeFailure failure{};
-    bool restartedDeviceAmbiguous = false;
-    uint32_t freshBootloaders = 0, earlierBootloaders = 0;
+    // The watch over the chosen device's restart saw the bus change.
+    bool busChanged = false;
+    BusWatchPhase busPhase = BusWatchPhase::Restart;
+    BusChange busChange = BusChange::Arrival;
+    uint32_t busDevicesBefore = 0, busDevicesNow = 0;
+    // The chosen device runs its application and device waitingIndex waits
+    // in its bootloader: nothing was sent.
+    bool bootloaderWaiting = false;
+    uint32_t waitingIndex = 0;
     bool alreadyCurrent = false;
     // Set by the caller from the options.
     bool skipCurrent = false;

@@ -113,9 +113,32 @@ const char* RestartEndName(RestartWaitEnd end) {
         case RestartWaitEnd::Waited: return "waited";
         case RestartWaitEnd::BootloaderSeen: return "bootloader-seen";
         case RestartWaitEnd::TimedOut: return "timed-out";
+        case RestartWaitEnd::BusChanged: return "bus-changed";
     }
     return "waited";
 }
+
+const char* BusChangeName(BusChange change) {
+    switch (change) {
+        case BusChange::Arrival: return "arrival";
+        case BusChange::Departure: return "departure";
+        case BusChange::SecondBootloader: return "second-bootloader";
+        case BusChange::EarlyBootloader: return "early-bootloader";
+    }
+    return "arrival";
+}
+
+const char* BusChangeWords(BusChange change) {
+    switch (change) {
+        case BusChange::Arrival: return "a device arrived";
+        case BusChange::Departure: return "a device left";
+        case BusChange::SecondBootloader: return "a second bootloader arrived";
+        case BusChange::EarlyBootloader: return "a bootloader arrived before the device had left";
+    }
+    return "a device arrived";
+}
+
+const char* BusPhaseName(BusWatchPhase phase) { return phase == BusWatchPhase::Update ? "update" : "restart"; }
 
 const char* CommandName(DeviceCommand command) {
     switch (command) {

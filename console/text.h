@@ -28,6 +28,11 @@ const char* KindName(DeviceKind kind);
 const char* QuestionName(VersionQuestion question);
 const char* VerdictName(CheckVerdict verdict);
 const char* RestartEndName(RestartWaitEnd end);
+// "arrival", "departure", "second-bootloader", "early-bootloader".
+const char* BusChangeName(BusChange change);
+// The same in words: "a device arrived".
+const char* BusChangeWords(BusChange change);
+const char* BusPhaseName(BusWatchPhase phase);
 const char* CommandName(DeviceCommand command);
 const char* FaultName(ExchangeFault fault);
 // "0x01", "0xBEEF".

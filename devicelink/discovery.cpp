@@ -17,9 +17,20 @@ void SwitchToBootloader(UpdateJob& job) {
         if (job.handle != NO_DEVICE) CloseDevice(job);
         return;
     }
-    job.switchedToBootloader = true;
-    SendModeSwitch(job, MODE_SWITCH_PACKET);
-    gEvents.restartRequested();
+    // Only a packet the library took restarts the device: after a failed
+    // open (the write then goes to no handle) or a failed write the device
+    // still runs its application, and the run goes on as without a switch.
+    job.switchedToBootloader = SendModeSwitch(job, MODE_SWITCH_PACKET);
+    if (job.switchedToBootloader) {
+        gEvents.restartRequested();
+        // A chosen device is watched from here: a bootloader that came
+        // during the reply window, before the close lets the device go,
+        // came before it left.
+        if (job.chosenDevice != ANY_DEVICE) {
+            job.watch = RestartWatch::Switched;
+            WatchBusOnce(job);
+        }
+    }
     CloseDevice(job);
 }
 
@@ -55,42 +66,16 @@ bool ActOnDevice(UpdateJob& job, const IdString& id) {
     return true;
 }
 
-bool IsBootloader(uint32_t index) {
-    IdString id;
-    return ReadIdString(index, &id) == USB_OK && IdEquals(id, BOOTLOADER_SERIAL);
-}
-
-// Bootloaders on the bus that were not there at the first discovery
-// (`fresh`, the last one's index in `freshIndex`) and those that were.
-void CountBootloaders(const UpdateJob& job, uint32_t count, uint32_t* fresh, uint32_t* earlier, uint32_t* freshIndex) {
-    *fresh = *earlier = 0;
-    const uint32_t searched = DevicesToSearch(count) < JOB_DEVICE_SLOTS ? DevicesToSearch(count) : JOB_DEVICE_SLOTS;
-    for (uint32_t i = 0; i < searched; ++i) {
-        if (!IsBootloader(i)) continue;
-        if (job.bootloaderBefore[i]) {
-            ++*earlier;
-        } else {
-            ++*fresh;
-            *freshIndex = i;
-        }
-    }
-}
-
 // Discovery of the device the job names. The first call acts on that
-// device and notes which devices run their bootloader; after a mode switch
-// the device is the one bootloader that was not on the bus before.
+// device; an application-mode device is switched only when no other device
+// waits in its bootloader, and from then on the bus is watched
+// (devicelink/bus_watch.cpp). After the restart the device is the one
+// bootloader that came while the watch saw nothing else change.
 bool DiscoverChosenDevice(UpdateJob& job, uint32_t count) {
-    const uint32_t searched = DevicesToSearch(count) < JOB_DEVICE_SLOTS ? DevicesToSearch(count) : JOB_DEVICE_SLOTS;
     if (job.switchedToBootloader) {
-        uint32_t fresh = 0, earlier = 0, index = 0;
-        CountBootloaders(job, count, &fresh, &earlier, &index);
-        if (fresh != 1) {
-            if (fresh > 0 || earlier > 0) gEvents.restartedDeviceAmbiguous(fresh, earlier);
-            ShowErrorBox();
-            return false;
-        }
+        uint32_t index = 0;
         IdString id;
-        if (ReadIdString(index, &id) != USB_OK) {
+        if (!FindReturnedDevice(job, &index) || ReadIdString(index, &id) != USB_OK) {
             ShowErrorBox();
             return false;
         }
@@ -99,20 +84,37 @@ bool DiscoverChosenDevice(UpdateJob& job, uint32_t count) {
         deviceReady = 1;
         return true;
     }
-    if (job.chosenDevice >= searched) {
+    if (job.chosenDevice >= DevicesToSearch(count)) {
         ShowErrorBox();
         return false;
     }
-    for (uint32_t i = 0; i < searched; ++i) job.bootloaderBefore[i] = IsBootloader(i);
+    uint32_t waiting = 0;
+    const BusKinds kinds = ScanBus(count, &waiting);
     IdString id;
     if (ReadIdString(job.chosenDevice, &id) != USB_OK) {
         gEvents.deviceFound(job.chosenDevice, DeviceKind::Unreadable, nullptr, 0);
         ShowErrorBox();
         return false;
     }
-    gEvents.deviceFound(job.chosenDevice, ClassifyId(id), id.bytes, id.length);
+    const DeviceKind kind = ClassifyId(id);
+    gEvents.deviceFound(job.chosenDevice, kind, id.bytes, id.length);
     job.targetIndex = job.chosenDevice;
-    return ActOnDevice(job, id);
+    if (kind == DeviceKind::Application && kinds.bootloader > 0) {
+        // After the restart the two bootloaders could not be told apart.
+        gEvents.bootloaderWaiting(waiting);
+        ShowErrorBox();
+        return false;
+    }
+    job.busBefore = kinds;
+    if (!ActOnDevice(job, id)) return false;
+    if (kind != DeviceKind::Application) return true;
+    if (!job.switchedToBootloader) {
+        // The device could not be asked to restart (its open or the
+        // packet's write failed): nothing restarts, and the run ends.
+        ShowErrorBox();
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -124,7 +126,7 @@ bool DiscoverDevice(UpdateJob& job) {
         ShowErrorBox();
         return false;
     }
-    if (job.switchedToBootloader && count < job.deviceCount) {
+    if (job.switchedToBootloader && job.chosenDevice == ANY_DEVICE && count < job.deviceCount) {
         // The switched device is still off the bus: a bootloader found now
         // would be another device, which must not get this update.
         gEvents.switchedDeviceMissing(job.deviceCount, count);
@@ -148,9 +150,9 @@ bool DiscoverDevice(UpdateJob& job) {
     return false;
 }
 
-void SendModeSwitch(UpdateJob& job, const uint8_t* packet) {
+bool SendModeSwitch(UpdateJob& job, const uint8_t* packet) {
     uint32_t written = 0;
-    if (LockedWrite(job.handle, packet, MODE_SWITCH_PACKET_LENGTH, &written) != USB_OK) return;
+    if (LockedWrite(job.handle, packet, MODE_SWITCH_PACKET_LENGTH, &written) != USB_OK) return false;
     // As every reply wait: a last query once the window has closed.
     const uint32_t start = gClock.tickCount();
     for (;;) {
@@ -159,9 +161,9 @@ void SendModeSwitch(UpdateJob& job, const uint8_t* packet) {
         if (LockedQueryRxQueue(job.handle, &waiting) != USB_OK) {
             ShowErrorBox();
         } else if (waiting >= 1) {
-            return;
+            return true;
         }
-        if (lastLook) return;
+        if (lastLook) return true;
     }
 }
 
@@ -175,20 +177,6 @@ bool WaitForBootloader(uint32_t limitMs, uint32_t deviceCount) {
     const uint32_t start = gClock.tickCount();
     for (;;) {
         if (BootloaderFirst(deviceCount)) return true;
-        if (gClock.tickCount() - start >= limitMs) return false;
-        gClock.sleep(RESTART_POLL_MS);
-    }
-}
-
-bool WaitForFreshBootloader(uint32_t limitMs, const UpdateJob& job) {
-    const uint32_t start = gClock.tickCount();
-    for (;;) {
-        uint32_t count = 0;
-        if (LockedDeviceCount(&count) == USB_OK && count == job.deviceCount) {
-            uint32_t fresh = 0, earlier = 0, index = 0;
-            CountBootloaders(job, count, &fresh, &earlier, &index);
-            if (fresh > 0) return true;
-        }
         if (gClock.tickCount() - start >= limitMs) return false;
         gClock.sleep(RESTART_POLL_MS);
     }

@@ -30,6 +30,15 @@ uint32_t PagesToWrite(const UpdateJob& job) {
 }  // namespace
 
 bool StopBeforeWriting(UpdateJob& job) {
+    if (BusChangedSinceRestart(job, BusWatchPhase::Restart)) {
+        // A device arrived after the chosen one came back: the device open
+        // may not be the chosen one. Only while it is still known (the one
+        // bootloader on the bus) is it told to run its valid application.
+        if (job.chosenKnown && deviceReady == 1 && job.handle != NO_DEVICE && job.info.signature == APP_SIGNATURE)
+            RunApplication(job);
+        deviceReady = 0;
+        return true;
+    }
     if (!gStop.requested()) return false;
     if (job.switchedToBootloader && deviceReady == 1 && job.handle != NO_DEVICE &&
         job.info.signature == APP_SIGNATURE) {
@@ -54,6 +63,7 @@ bool ProgramFlash(UpdateJob& job) {
     uint32_t index = 0;
     for (unsigned page = FIRST_APP_PAGE; page <= job.lastPage && page < PAGE_COUNT; ++page) {
         if (!job.PageMap[page]) continue;  // the device keeps its old content there
+        BusChangedSinceRestart(job, BusWatchPhase::Update);
         if (gStop.requested()) return Stopped(job);
         uint32_t checksum = 0;
         const auto p = static_cast<uint8_t>(page);
@@ -69,6 +79,8 @@ bool ProgramFlash(UpdateJob& job) {
     }
 
     job.pageIndex = 0;
+    // The signature is the last write an arrival could make unprovable.
+    BusChangedSinceRestart(job, BusWatchPhase::Update);
     if (gStop.requested()) return Stopped(job);
     const bool signatureAcknowledged = WriteSignature(job);
     gEvents.signatureWritten(signatureAcknowledged);

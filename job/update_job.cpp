@@ -19,7 +19,9 @@ void CreateUpdateJob(UpdateJob& job) {
     job.chosenDevice = ANY_DEVICE;
     job.targetIndex = 0;
     job.pageIndex = 0;
-    std::memset(job.bootloaderBefore, 0, sizeof job.bootloaderBefore);
+    job.watch = RestartWatch::Off;
+    job.busBefore = job.busExpected = BusKinds{0, 0, 0};
+    job.chosenKnown = false;
     // ImageBuffer and PageMap are prepared by the image step before every
     // load; they start out as zeros so that nothing reads indeterminate bytes.
     std::memset(job.ImageBuffer, 0, sizeof job.ImageBuffer);

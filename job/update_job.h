@@ -30,8 +30,29 @@ constexpr size_t TARGET_SERIAL_SIZE = 16;
 // No device chosen: discovery acts on the first device, as the window
 // program does.
 constexpr uint32_t ANY_DEVICE = 0xFFFFFFFF;
-// The most devices a chosen-device discovery keeps track of.
+// The device indices a chosen-device run can name: 0..JOB_DEVICE_SLOTS - 1.
 constexpr uint32_t JOB_DEVICE_SLOTS = 128;
+
+// How many devices of each kind the bus holds, by their identification
+// strings: all that the bus tells about them. Two devices of one kind
+// cannot be told apart.
+struct BusKinds {
+    uint32_t application;
+    uint32_t bootloader;
+    uint32_t other;  // unknown names, unreadable strings, devices past the search
+};
+
+constexpr uint32_t DevicesOnBus(const BusKinds& kinds) { return kinds.application + kinds.bootloader + kinds.other; }
+
+// How far the watch over a chosen device's restart has got.
+enum class RestartWatch : uint8_t {
+    Off,       // nothing watched: no device chosen (the window program), or none switched
+    Switched,  // the mode switch was written; the device is still on the bus
+    Away,      // it left the bus, and nothing else changed
+    Back,      // one bootloader came in its place, and nothing else changed
+    Returned,  // the wait ended with it back; from here on arrivals count
+    Changed,   // anything else: which device is the chosen one cannot be proven
+};
 
 struct UpdateJob {
     DeviceHandle handle;
@@ -44,21 +65,27 @@ struct UpdateJob {
     uint8_t imageType;
     uint8_t imageVerHi;
     uint8_t imageVerLo;
-    // Discovery sent the mode switch to an application-mode device; it
-    // counted deviceCount devices then.
+    // Discovery wrote the mode switch to an opened application-mode device
+    // (the library took the packet); it counted deviceCount devices then.
     bool switchedToBootloader;
     // The run ended early at a stop request.
     bool stopped;
     // The device discovery acts on (ANY_DEVICE: the first one). With a
     // choice, targetIndex is that device's index now (after a mode switch,
-    // the bootloader that was not on the bus before it), and
-    // bootloaderBefore[i] tells whether device i ran its bootloader at the
-    // first discovery.
+    // the one bootloader that came while the watch saw nothing else change).
     uint32_t chosenDevice;
     // 1-based number of the page being programmed; 0 outside the page loop.
     uint32_t pageIndex;
     uint32_t targetIndex;
-    bool bootloaderBefore[JOB_DEVICE_SLOTS];
+    // The watch over a switched chosen device (devicelink/bus_watch.cpp):
+    // the bus at the first discovery, the bus expected now (during the
+    // wait: the bus last seen), and, once the
+    // bus changed, whether the chosen device is still known: back, and the
+    // one bootloader on the bus.
+    RestartWatch watch;
+    BusKinds busBefore;
+    BusKinds busExpected;
+    bool chosenKnown;
 };
 
 // Puts a fresh record in place: no device open, lastPage 10, empty target,

@@ -15,7 +15,8 @@ void NoSignatureWritten(bool) {}
 void NoSignatureConfirmed(bool, uint16_t) {}
 void NoRunSent(bool) {}
 void NoExchangeFailed(const ExchangeFailure&) {}
-void NoRestartedDeviceAmbiguous(uint32_t, uint32_t) {}
+void NoBusChanged(BusWatchPhase, BusChange, uint32_t, uint32_t) {}
+void NoBootloaderWaiting(uint32_t) {}
 void NoAlreadyCurrent() {}
 void NoCheckVerdict(CheckVerdict) {}
 void NoStopped(bool) {}
@@ -37,7 +38,8 @@ const UpdateEvents NO_UPDATE_EVENTS = {
     .signatureConfirmed = NoSignatureConfirmed,
     .runSent = NoRunSent,
     .exchangeFailed = NoExchangeFailed,
-    .restartedDeviceAmbiguous = NoRestartedDeviceAmbiguous,
+    .busChanged = NoBusChanged,
+    .bootloaderWaiting = NoBootloaderWaiting,
     .alreadyCurrent = NoAlreadyCurrent,
     .checkVerdict = NoCheckVerdict,
     .stopped = NoStopped,

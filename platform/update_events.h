@@ -59,8 +59,18 @@ struct ExchangeFailure {
     uint32_t devicesCounted;
 };
 
-// How the wait for a restarting device ended.
-enum class RestartWaitEnd : uint8_t { Waited, BootloaderSeen, TimedOut };
+// How the wait for a restarting device ended. BusChanged: the bus changed
+// otherwise than by the chosen device's own restart (gEvents.busChanged).
+enum class RestartWaitEnd : uint8_t { Waited, BootloaderSeen, TimedOut, BusChanged };
+
+// What the watch over a chosen device's restart saw beside the restart
+// itself: a device arrived, one left, a second bootloader came, or a
+// bootloader came before the chosen device had left the bus.
+enum class BusChange : uint8_t { Arrival, Departure, SecondBootloader, EarlyBootloader };
+
+// When the watch saw it: before the flash key (Restart: nothing was
+// written) or once flash writing was unlocked (Update).
+enum class BusWatchPhase : uint8_t { Restart, Update };
 
 struct UpdateEvents {
     // Device `index` names itself with the `length` bytes at `id` (no NUL;
@@ -96,11 +106,18 @@ struct UpdateEvents {
     void (*runSent)(bool written);
     // An exchange failed: the command, its page, why, and the fault's values.
     void (*exchangeFailed)(const ExchangeFailure& failure);
-    // Discovery was told which device to act on, and after the mode switch
-    // it cannot tell which bootloader is that device: `fresh` bootloaders
-    // appeared that were not on the bus before, `earlier` were there
-    // already. Nothing is opened or written.
-    void (*restartedDeviceAmbiguous)(uint32_t fresh, uint32_t earlier);
+    // Discovery was told which device to act on and switched it: from then
+    // until the signature is written the core watches the bus, and the
+    // only change allowed is that device leaving and one bootloader
+    // arriving. Anything else is reported once: `devicesBefore` were
+    // attached at the first discovery, `devicesNow` are. In the Restart
+    // phase the run stops before the flash key; in the Update phase it goes
+    // on, but the device programmed may not be the chosen one.
+    void (*busChanged)(BusWatchPhase phase, BusChange change, uint32_t devicesBefore, uint32_t devicesNow);
+    // The chosen device runs its application while device `index` waits in
+    // its bootloader: after a restart the two could not be told apart, so
+    // nothing is sent to either.
+    void (*bootloaderWaiting)(uint32_t index);
     // The device holds a valid application of the image's version, and the
     // run was told to skip such a device: nothing is programmed.
     void (*alreadyCurrent)();

@@ -50,7 +50,10 @@ def runs(folder):
     cases = [["-v", "--log", log, "--label", "SN-1"], ["--installed", "2.00", "--no"],
              ["--check", "--log", log, "--label", "\u03a9\udc80"],
              ["--skip-current", "--installed", "1.00"], ["--retries", "1", "--fault", "late-reply:7"],
+             # A bootloader waits beside the chosen device, which is not restarted.
              ["--device", "0", "--more-devices", "bootloader", "--restart-delay", "60000", "--restart-wait", "100"],
+             # The restarted device is not back when the fixed wait ends.
+             ["--restart-delay", "60000", "--restart-wait", "100"],
              # A second bootloader plugged in while the chosen device restarts.
              ["--more-devices", "bootloader+100", "--restart-delay", "200", "--restart-wait", "400"],
              ["--list"], ["--info"],

@@ -210,6 +210,60 @@ TEST(ConsoleResult, ExitZeroOnlyWhenTheDeviceRunsTheImage) {
          },
          1, "unchanged"},
         {"no device", [](RunRecord& r) { r = RunRecord{}; }, 1, "none"},
+        {"a device arrived while pages were written",
+         [](RunRecord& r) {
+             r.busChanged = true;
+             r.busPhase = BusWatchPhase::Update;
+         },
+         1, "runs-image"},
+        {"a device arrived while pages were written, and a page failed",
+         [](RunRecord& r) {
+             r.busChanged = true;
+             r.busPhase = BusWatchPhase::Update;
+             r.pagesVerified = 52;
+         },
+         4, "no-valid-application"},
+        {"the bus changed during the restart, the device sent back",
+         [](RunRecord& r) {
+             r.programmingStarted = false;
+             r.imagePrepared = false;
+             r.busChanged = true;
+         },
+         1, "kept-application"},
+        {"the bus changed during the restart, the device not known",
+         [](RunRecord& r) {
+             r = RunRecord{};
+             r.deviceFound = true;
+             r.firstKind = DeviceKind::Application;
+             r.restartRequested = true;
+             r.busChanged = true;
+         },
+         1, "unknown"},
+        {"a bootloader waits beside the chosen device",
+         [](RunRecord& r) {
+             r = RunRecord{};
+             r.deviceFound = true;
+             r.firstKind = DeviceKind::Application;
+             r.bootloaderWaiting = true;
+         },
+         2, "unchanged"},
+        {"the signature page's selection failed: nothing erased",
+         [](RunRecord& r) {
+             r.pagesTotal = 53;
+             r.pagesWritten = r.pagesVerified = 0;
+             r.signatureWritten = r.signatureConfirmed = r.runSent = r.deviceReady = false;
+             r.failures = 1;
+             r.failure = ExchangeFailure{DeviceCommand::SelectPage, 62, 0, ExchangeFault::WriteFailed, 0, 0, 1};
+         },
+         1, "bootloader-application-kept"},
+        {"the signature page's erase failed: maybe erased",
+         [](RunRecord& r) {
+             r.pagesWritten = r.pagesVerified = 0;
+             r.signatureWritten = r.signatureConfirmed = r.runSent = r.deviceReady = false;
+             r.failures = 1;
+             r.failure = ExchangeFailure{DeviceCommand::ErasePage, 62, 0, ExchangeFault::NoReply, 100, 0, 1};
+         },
+         4, "no-valid-application"},
     };
     for (const Case& c : cases) {
         RunRecord run = GoodRun();

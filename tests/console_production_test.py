@@ -4,6 +4,7 @@ device choice with several devices, the cause of each failure, --log (also after
 --label, --retries, --skip-current, and the usage errors and small cases around them.
 Usage: console_production_test.py LUMARIS_UPDATE
 """
+import concurrent.futures
 import json
 import os
 import re
@@ -14,6 +15,8 @@ import tempfile
 
 PROGRAM = sys.argv[1]
 FAST = ["--reply-delay", "0", "--erase-delay", "0", "--restart-wait", "auto"]
+# Replies 3 ms late, well inside their 100 ms window: an update takes about 800 ms, longer than a restart.
+STEADY = ["--reply-delay", "3", "--erase-delay", "0"]
 failures = []
 
 
@@ -51,11 +54,20 @@ def check_device_choice():
     check(code == 0 and events[-1]["device_index"] == 1 and written(sims[0]) == 0 and sims[0]["mode_switches"] == 0
           and sims[1]["signature_valid"] and sims[1]["pages_matching_image"] == sims[1]["image_pages"],
           f"--device 1: exit {code}, {sims}")
-    code, events, sims = run_json(["--device", "2", "--more-devices", "bootloader,application:0x83:0.80"] + FAST)
+    code, events, sims = run_json(["--device", "2", "--more-devices", "unknown,application:0x83:0.80"] + FAST)
     check(code == 0 and written(sims[0]) == written(sims[1]) == 0 and sims[2]["signature_valid"]
           and events[-1]["device_index"] == 2, f"--device 2 of three: exit {code}, {sims}")
+    # Device 1 waits in its bootloader: device 2, in its application, is not restarted beside it, as the two
+    # could not be told apart afterwards. Choosing the bootloader itself updates it.
+    code, events, sims = run_json(["--device", "2", "--more-devices", "bootloader,application:0x83:0.80"] + FAST)
+    check(code == 2 and events[-1]["outcome"] == "another-bootloader-present" and "--device 1" in events[-1]["message"]
+          and all(written(s) == 0 and s["mode_switches"] == 0 and s["run_commands"] == 0 for s in sims),
+          f"--device 2 beside a bootloader: exit {code}, {events[-1:]}, {sims}")
+    code, events, sims = run_json(["--device", "1", "--more-devices", "bootloader,application:0x83:0.80"] + FAST)
+    check(code == 0 and sims[1]["signature_valid"] and written(sims[0]) == written(sims[2]) == 0
+          and sims[0]["mode_switches"] == sims[2]["mode_switches"] == 0, f"--device 1, the bootloader: exit {code}")
     # A bus of many devices, each with its own kind, type and version: only the one chosen changes.
-    more = ",".join(["application"] * 9 + ["bootloader:0x84:2.00", "unknown", "application:0x83:0.80"])
+    more = ",".join(["application"] * 9 + ["application:0x84:2.00", "unknown", "application:0x83:0.80"])
     code, events, sims = run_json(["--device", "12", "--more-devices", more] + FAST)
     check(len(sims) == 13 and code == 0 and events[-1]["device_index"] == 12
           and [i for i, s in enumerate(sims) if written(s) or s["mode_switches"]] == [12]
@@ -73,7 +85,7 @@ def check_device_choice():
     # told, and neither gets the flash key.
     code, events, sims = run_json(["--more-devices", "bootloader+100", "--restart-delay", "200",
                                    "--restart-wait", "400"] + FAST[:4])
-    check(code == 1 and events[-1]["outcome"] == "restarted-device-ambiguous"
+    check(code == 1 and events[-1]["outcome"] == "bus-changed-during-restart"
           and all(written(s) == 0 for s in sims) and sims[0]["mode_switches"] == 1,
           f"a bootloader plugged in during the restart: exit {code}, {events[-1:]}, {sims}")
     code, events, _ = run_json(["--device", "1", "--more-devices", "unknown"] + FAST)
@@ -173,6 +185,125 @@ def check_retries_and_skip():
         check(code == 0 and "same version installed" in out, f"--check {extra}: {out!r}")
 
 
+def untouched(s):
+    return written(s) == 0 and s["mode_switches"] == 0 and s["run_commands"] == 0
+
+
+def check_reproductions():
+    """Runs that once wrote to, or started, a unit that was not chosen, or called an erased unit untouched."""
+    # A retry after the chosen unit left the bus takes no other unit: with several on the bus it cannot be
+    # proven which one is the chosen one.
+    for args in (["--more-devices", "application,application", "--device", "1", "--fault", "vanish:100@1",
+                  "--retries", "1", "--yes", "--restart-wait", "auto", "--label", "SN-0042"],
+                 ["--bootloader", "--more-devices", "bootloader,application,application:0x83:2.00", "--device", "0",
+                  "--fault", "vanish:191@0", "--retries", "3", "--label", "SN-0042"]):
+        code, events, sims = run_json(args + STEADY)
+        chosen = int(args[args.index("--device") + 1])
+        result = events[-1]
+        check(code == 4 and result["outcome"] == "programming-failed" and result["device_state"] == "no-valid-application"
+              and result["label"] == "SN-0042" and result["attempts"] == 1
+              and all(untouched(s) for i, s in enumerate(sims) if i != chosen),
+              f"{args}: exit {code}, {result}, {sims}")
+    # Erased by attempt 1; a unit plugged in meanwhile: the retry cannot tell the two apart, and the result
+    # says what attempt 1 left (exit 4), not a device choice.
+    code, events, sims = run_json(["--fault", "missing-reply:150", "--retries", "1", "--restart-wait", "auto",
+                                   "--more-devices", "bootloader+800"] + STEADY)
+    check(code == 4 and events[-1]["outcome"] == "programming-failed"
+          and events[-1]["device_state"] == "no-valid-application" and untouched(sims[1])
+          and not any(e["event"] == "attempt" for e in events),
+          f"erased, then a second unit: exit {code}, {events[-1:]}, {sims}")
+    # The same with the fixed wait: the unit arrives during the wait, and nothing is written at all.
+    code, events, sims = run_json(["--fault", "missing-reply:150", "--retries", "1",
+                                   "--more-devices", "bootloader+1200"] + STEADY)
+    check(code == 1 and events[-1]["outcome"] == "bus-changed-during-restart" and all(written(s) == 0 for s in sims)
+          and untouched(sims[1]), f"a unit plugged in during the fixed wait: exit {code}, {events[-1:]}")
+    # A bootloader waits before the run: the chosen unit in its application is not restarted beside it.
+    code, events, sims = run_json(["--more-devices", "bootloader,application+300", "--device", "0", "--yes",
+                                   "--restart-wait", "auto"])
+    check(code == 2 and events[-1]["outcome"] == "another-bootloader-present" and all(untouched(s) for s in sims),
+          f"a bootloader before the run: exit {code}, {events[-1:]}")
+    # The chosen unit takes longer than the fixed wait and a fresh unit comes meanwhile: the newcomer cannot
+    # be told from it, but the chosen unit's return during the update keeps the run from saying "updated".
+    code, events, sims = run_json(["--yes", "--more-devices", "bootloader+1000", "--restart-delay", "2500",
+                                   "--label", "SN-0043"] + STEADY)
+    check(code == 1 and events[-1]["outcome"] == "bus-changed-during-update" and written(sims[0]) == 0
+          and events[-1]["label"] == "SN-0043" and "may not be the chosen one" in events[-1]["message"],
+          f"a newcomer during a long restart: exit {code}, {events[-1:]}")
+    # Selecting the signature page fails: nothing was erased, so exit 1, and the device keeps its application.
+    for fault in ("fail-status:4", "bad-ack:4"):
+        code, events, sims = run_json(["--fault", fault] + FAST)
+        check(code == 1 and events[-1]["outcome"] == "failed"
+              and events[-1]["device_state"] == "bootloader-application-kept" and sims[0]["erase_packets"] == 0
+              and sims[0]["signature_valid"], f"{fault}: exit {code}, {events[-1:]}")
+    # The mode switch's write fails: nothing restarts, and the run ends there, without a second switch.
+    code, events, sims = run_json(["--fault", "fail-status:1"] + FAST)
+    check(code == 1 and events[-1]["outcome"] == "no-bootloader" and "could not be asked to restart" in
+          events[-1]["message"] and not any(e["event"] == "restart_requested" for e in events)
+          and untouched(sims[0]), f"a failed mode switch: exit {code}, {events[-1:]}, {sims}")
+    code, events, _ = run_json(["--device", "2", "--more-devices", "application,unknown"] + FAST)
+    check(code == 1 and events[-1]["outcome"] == "unknown-device"
+          and events[-1]["message"].startswith('device 2 ("LX-7 sensor") is not a Lumaris device'),
+          f"--device 2 unknown: {events[-1:]}")
+
+
+def check_retries_after_device_gone():
+    """One, two and three devices; the chosen one leaves the bus half-way with --retries 2."""
+    for more in ([], ["--more-devices", "application"], ["--more-devices", "application,application"]):
+        chosen = len(more and more[1].split(","))
+        args = ["--fault", f"vanish:100@{chosen}", "--retries", "2"] + (["--device", str(chosen)] if more else [])
+        code, events, sims = run_json(args + more + FAST)
+        check(code == 4 and events[-1]["device_state"] == "no-valid-application"
+              and not any(e["event"] == "attempt" for e in events)
+              and all(untouched(s) for i, s in enumerate(sims) if i != chosen),
+              f"device-gone with {len(sims)} device(s): exit {code}, {events[-1:]}, {sims}")
+    # Lost replies keep the device on the bus: with two devices the retry proves it and updates it.
+    code, events, sims = run_json(["--device", "1", "--more-devices", "application", "--fault", "late-reply:7@1",
+                                   "--retries", "1"] + FAST)
+    check(code == 0 and events[-1]["attempts"] == 2 and untouched(sims[0]) and sims[1]["signature_valid"],
+          f"a lost reply with two devices: exit {code}, {events[-1:]}")
+
+
+# When a device is plugged in, in ms after the restart wait began (it begins about 100 ms after the start,
+# once the mode switch's reply window has passed); the chosen device is off the bus from then for 500 ms.
+HOT_PLUG_MS = (100, 300, 1000, 2500)
+
+
+def hot_plug_case(kind, after_ms, wait):
+    code, events, sims = run_json(["--yes", "--restart-wait", wait, "--more-devices", f"{kind}+{after_ms + 100}",
+                                   "--label", "SN-7"] + STEADY)
+    result = events[-1]
+    what = f"{kind} at {after_ms} ms, --restart-wait {wait}: exit {code}, {result['outcome']}, {sims}"
+    check(result["exit_code"] == code, what)
+    # Never "updated" unless the chosen unit holds the image and the newcomer is untouched.
+    if result["outcome"] == "updated":
+        check(sims[0]["signature_valid"] and sims[0]["pages_matching_image"] == sims[0]["image_pages"]
+              and untouched(sims[1]), what)
+    # The newcomer is written only where it cannot be told from the chosen unit: a bootloader that came
+    # while the chosen unit was away, with nothing else on the bus; and then the run does not say updated.
+    if written(sims[1]):
+        check(kind == "bootloader" and after_ms < 500 and result["outcome"] != "updated" and code != 0, what)
+    check(sims[1]["run_commands"] == 0 or written(sims[1]), what)
+    away = after_ms < 500  # the chosen unit is off the bus
+    if kind != "bootloader" and away:
+        check(result["outcome"] == "bus-changed-during-restart" and code == 1 and all(written(s) == 0 for s in sims),
+              what)
+    if wait == "2000" and after_ms < 2000:
+        # The fixed wait watches to its end: nothing is written to any unit.
+        check(result["outcome"] == "bus-changed-during-restart" and all(written(s) == 0 for s in sims), what)
+        # Back and still the one bootloader: the chosen unit is sent back to its application.
+        if not away and kind != "bootloader":
+            check(result["device_state"] == "kept-application" and sims[0]["run_commands"] == 1, what)
+    if after_ms == 2500 and wait == "auto":
+        check(untouched(sims[1]), what)
+
+
+def check_hot_plug():
+    cases = [(kind, ms, wait) for kind in ("bootloader", "application", "unknown") for ms in HOT_PLUG_MS
+             for wait in ("auto", "2000")]
+    with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
+        list(pool.map(lambda c: hot_plug_case(*c), cases))
+
+
 USAGE = [
     ["--help", "--json"], ["--type", "0x10000000000000083"], ["--retries", "6"], ["--device", "x"],
     ["--list", "--device", "1"], ["--no-device", "--installed", "2.00"], ["--no-device", "--more-devices", "bootloader"],
@@ -189,7 +320,8 @@ def check_usage():
 
 
 def main():
-    for f in (check_device_choice, check_causes, check_log, check_retries_and_skip, check_usage):
+    for f in (check_device_choice, check_causes, check_log, check_retries_and_skip, check_reproductions,
+              check_retries_after_device_gone, check_hot_plug, check_usage):
         f()
     for failure in failures:
         print("FAIL:", failure)

@@ -599,3 +599,94 @@ TEST(UpdateWorker, StopRequestEndsTheRunAtItsNextSafePoint) {
         EXPECT_EQ(SimHasValidApp(d), !flashOpened && c.device.validApp) << c.what;
     }
 }
+
+namespace {
+
+// A device that leaves the bus during the wait between the discoveries.
+SimDevice* gLeaver = nullptr;
+ClockSeam gPlainClock{};
+void SleepAndUnplug(uint32_t milliseconds) {
+    gPlainClock.sleep(milliseconds);
+    if (gLeaver) gLeaver->gone = true;
+}
+
+// The library calls of a run, one word each; a run of receive-queue polls
+// is one "poll*".
+std::vector<std::string> CallWords() {
+    std::vector<std::string> out;
+    for (const SimCall& c : gSimBus.calls) {
+        std::string word;
+        switch (c.op) {
+            case SimOp::DeviceCount: word = "count"; break;
+            case SimOp::DeviceString:
+                word = (c.selector == STRING_SELECTOR_PROBE ? "probe " : "id ") + std::to_string(c.index);
+                break;
+            case SimOp::Open: word = "open " + std::to_string(c.index); break;
+            case SimOp::Close: word = "close"; break;
+            case SimOp::Read: word = "read"; break;
+            case SimOp::Write: word = "write " + std::to_string(c.length); break;
+            case SimOp::Setup: word = "setup"; break;
+            case SimOp::QueryRxQueue: word = "poll*"; break;
+        }
+        if (c.status != USB_OK) word += " fails";
+        if (word == "poll*" && !out.empty() && out.back() == "poll*") continue;
+        out.push_back(word);
+    }
+    return out;
+}
+
+}  // namespace
+
+// The first mode switch does not reach the device (its open or its write
+// fails), and an unrelated device leaves the bus during the wait. Nothing
+// restarted, so the fewer devices say nothing about a switched device: the
+// second discovery counts, reads the string and makes a second mode switch.
+// Only after a switch that was written does the lower count end the run,
+// although the switched device is back in its bootloader.
+TEST(UpdateWorker, FewerDevicesEndTheRunOnlyAfterASwitchThatWasWritten) {
+    const std::vector<std::string> discovery = {"count", "id 0"};
+    const std::vector<std::string> openStep = {"count", "id 0", "probe 0", "open 0", "setup"};
+    const std::vector<std::string> switchWritten = {"write 32", "poll*", "close"};
+    auto join = [](std::initializer_list<std::vector<std::string>> parts) {
+        std::vector<std::string> all;
+        for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+        return all;
+    };
+    const std::vector<std::string> secondSwitch = join({discovery, openStep, switchWritten});
+    struct Case {
+        const char* what;
+        uint32_t failingCall;  // 0: none; 6 the open, 8 the mode-switch write
+        std::vector<std::string> calls;
+        std::vector<std::wstring> boxes;
+        uint32_t modeSwitches;
+    };
+    const Case cases[] = {
+        {"the open fails",
+         6,
+         join({discovery,
+               {"count", "id 0", "probe 0", "open 0 fails", "count", "id 0", "id 1", "write 32 fails"},
+               secondSwitch}),
+         {L"Error"},
+         1},
+        {"the write fails", 8, join({discovery, openStep, {"write 32 fails", "close"}, secondSwitch}), {}, 1},
+        {"the switch was written", 0, join({discovery, openStep, switchWritten, {"count"}}), {L"Error"}, 1},
+    };
+    for (const Case& c : cases) {
+        SimDevice* device = AttachDevice({});
+        gLeaver = SimAddDevice();
+        SimSetAppName(gLeaver, "LX-7 sensor");
+        gLeaver->mode = gLeaver->backInMode = SimMode::Application;
+        if (c.failingCall) SimSetFault(SimFaultKind::FailStatus, c.failingCall);
+        gPlainClock = gClock;
+        gClock.sleep = SleepAndUnplug;
+        UpdateWorker();
+        gClock = gPlainClock;
+        gLeaver = nullptr;
+
+        EXPECT_EQ(CallWords(), c.calls) << c.what;
+        EXPECT_EQ(BoxTexts(), c.boxes) << c.what;
+        EXPECT_EQ(Texts(), TEXTS_ERROR) << c.what;
+        EXPECT_EQ(device->modeSwitches, c.modeSwitches) << c.what;
+        EXPECT_EQ(device->pagesErased, 0u) << c.what;
+    }
+}

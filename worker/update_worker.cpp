@@ -26,17 +26,26 @@ void Draw(int x, int y, const wchar_t (&text)[N]) {
 std::atomic<bool> gWorkerRunning{false};
 
 // Waits for a switched device to come back; false when a polled wait ended
-// without seeing it.
-bool AwaitRestart(const RestartWait& wait, const UpdateJob& job) {
+// without seeing it, or the watch over a chosen device saw the bus change.
+bool AwaitRestart(const RestartWait& wait, UpdateJob& job) {
     if (wait.onlyAfterSwitch && !job.switchedToBootloader) return true;
+    if (job.watch != RestartWatch::Off) {
+        const uint32_t start = gClock.tickCount();
+        const RestartWaitEnd end =
+            WatchRestart(job, wait.untilBootloader ? RESTART_POLL_LIMIT_MS : wait.milliseconds, wait.untilBootloader);
+        // A fixed wait that ran its course is reported at its own length.
+        gEvents.restartAwaited(end == RestartWaitEnd::Waited ? wait.milliseconds : gClock.tickCount() - start, end);
+        if (!wait.untilBootloader && job.watch == RestartWatch::Away)
+            gEvents.switchedDeviceMissing(DevicesOnBus(job.busBefore), DevicesOnBus(job.busExpected));
+        return end == RestartWaitEnd::Waited || end == RestartWaitEnd::BootloaderSeen;
+    }
     if (!wait.untilBootloader) {
         gClock.sleep(wait.milliseconds);
         gEvents.restartAwaited(wait.milliseconds, RestartWaitEnd::Waited);
         return true;
     }
     const uint32_t start = gClock.tickCount();
-    const bool seen = job.chosenDevice == ANY_DEVICE ? WaitForBootloader(RESTART_POLL_LIMIT_MS, job.deviceCount)
-                                                     : WaitForFreshBootloader(RESTART_POLL_LIMIT_MS, job);
+    const bool seen = WaitForBootloader(RESTART_POLL_LIMIT_MS, job.deviceCount);
     gEvents.restartAwaited(gClock.tickCount() - start,
                            seen ? RestartWaitEnd::BootloaderSeen : RestartWaitEnd::TimedOut);
     return seen;
@@ -80,6 +89,9 @@ uint32_t RunWorker(const WorkerSteps& steps) {
     } else if (!job.stopped) {
         DiscoverDevice(job);  // finds a device that the first call switched
     }
+    // The bus changed while a chosen device restarted: nothing is written,
+    // and the device is sent back to its application if it is still known.
+    if (deviceReady == 0) ReturnChosenDevice(job);
 
     if (deviceReady == 1) OpenDevice(job);
     if (deviceReady == 1 && !StopBeforeWriting(job)) steps.prepareImage(job);
