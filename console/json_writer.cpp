@@ -6,6 +6,7 @@
 #include "console/json_result.h"
 #include "console/recorder.h"
 #include "console/report.h"
+#include "console/run_log.h"
 #include "console/text.h"
 #include "console/writer.h"
 #include "platform/seams.h"
@@ -13,14 +14,14 @@
 namespace {
 
 std::FILE* gScreen = stdout;
-std::FILE* gLog = nullptr;
+bool gLog = false;
 
 JsonLine Event(const char* name) { return JsonEvent(name, ReportElapsedMs()); }
 
 void Emit(JsonLine& line) {
     JsonClose(line);
     // The log first: a line seen on the screen is in the log already.
-    if (gLog) JsonPut(line, gLog);
+    if (gLog) RunLogPut(line.text);
     if (gScreen) JsonPut(line, gScreen);
 }
 
@@ -270,7 +271,7 @@ const ConsoleWriter JSON_WRITER = {
     .attempt = Attempt,
 };
 
-void JsonWriterTargets(std::FILE* screen, std::FILE* log) {
+void JsonWriterTargets(std::FILE* screen, bool log) {
     gScreen = screen;
     gLog = log;
 }

@@ -3,9 +3,7 @@
 // core's events), answers the questions from its options, and ends with an
 // exit code that tells what the device holds. The bus it talks to comes from
 // console/bus_sim.cpp (Linux) or console/bus_win32.cpp (Windows).
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +15,7 @@
 #include "console/options.h"
 #include "console/recorder.h"
 #include "console/report.h"
+#include "console/run_log.h"
 #include "console/sha256.h"
 #include "devicelink/device_link.h"
 #include "flashing/flashing.h"
@@ -251,20 +250,15 @@ int main(int argc, char** argv) {
         return 0;
     }
     // The log is opened before anything reaches a device.
-    std::FILE* log = nullptr;
-    if (options.logPath) {
-        log = std::fopen(options.logPath, "a");
-        if (!log) {
-            std::fprintf(stderr, "lumaris-update: --log: \"%s\" cannot be opened: %s\n", options.logPath,
-                         std::strerror(errno));
-            return static_cast<int>(ExitCode::Usage);
-        }
+    if (options.logPath && !RunLogOpen(options.logPath, &error)) {
+        std::fprintf(stderr, "lumaris-update: --log: \"%s\" cannot be used: %s\n", options.logPath, error.c_str());
+        return static_cast<int>(ExitCode::Usage);
     }
 
     ConsoleSystemInstall();
     InterruptInstall();
     ReportInstall(ReportSettings{options.json, options.verbosity, options.answers, ConsoleIsTerminal(stdin),
-                                 ConsoleIsTerminal(stdout), log});
+                                 ConsoleIsTerminal(stdout), RunLogIsOpen()});
     const ImageFacts image = LoadImageFacts();
     RunContext context;
     context.programVersion = LUMARIS_VERSION;
@@ -275,8 +269,8 @@ int main(int argc, char** argv) {
     if (options.command == ConsoleCommand::Info || options.command == ConsoleCommand::Version) {
         return ShowImage(options, image);
     }
-    if (log) JsonWriteRunStarted(log, context, argc, argv);
+    if (RunLogIsOpen()) JsonWriteRunStarted(context, argc, argv);
     const int exitCode = RunOnDevice(options, context);
-    if (log) std::fclose(log);
+    RunLogClose();
     return exitCode;
 }

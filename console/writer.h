@@ -55,9 +55,9 @@ struct ConsoleWriter {
     void (*attempt)(uint32_t attempt, uint32_t attempts, const ConsoleResult& after);
 };
 
-// Where the JSON writer writes: standard output (--json) and the log
-// (--log); either may be null.
-void JsonWriterTargets(std::FILE* screen, std::FILE* log);
+// Where the JSON writer writes: standard output (--json; or null) and
+// whether also the run log (--log).
+void JsonWriterTargets(std::FILE* screen, bool log);
 
 extern const ConsoleWriter HUMAN_WRITER;
 extern const ConsoleWriter JSON_WRITER;
