@@ -7,6 +7,7 @@
 #include "console/terminal.h"
 #include "console/text.h"
 #include "console/writer.h"
+#include "platform/console_output.h"
 #include "platform/plain_text.h"
 #include "platform/seams.h"
 
@@ -26,8 +27,7 @@ void Say(const std::string& line) {
 void Insist(const std::string& line) {
     if (Normal()) return StdoutTerminal().PrintLine(line);
     StdoutTerminal().EndProgress();
-    std::fprintf(stderr, "%s\n", line.c_str());
-    std::fflush(stderr);
+    ConsoleOutputPut(ConsoleStream::Err, line + "\n", false);
 }
 
 std::string Seconds() {
@@ -190,8 +190,7 @@ void Result(ConsoleCommand, const ConsoleResult& result, const RunRecord&) {
 }
 
 void Failure(ConsoleCommand, const ConsoleResult& result) {
-    std::fprintf(stderr, "lumaris-update: %s\n", result.line.c_str());
-    std::fflush(stderr);
+    ConsoleOutputPut(ConsoleStream::Err, "lumaris-update: " + result.line + "\n", false);
 }
 
 void Attempt(uint32_t attempt, uint32_t attempts, const ConsoleResult& after) {

@@ -4,6 +4,7 @@
 // exit code that tells what the device holds. The bus it talks to comes from
 // console/bus_sim.cpp (Linux) or console/bus_win32.cpp (Windows).
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "flashing/flashing.h"
 #include "image/image_validation.h"
 #include "job/update_job.h"
+#include "platform/console_output.h"
 #include "platform/console_platform.h"
 #include "platform/seams.h"
 #include "platform/update_events.h"
@@ -64,7 +66,8 @@ int ShowImage(const ConsoleOptions& options, const ImageFacts& image) {
             JsonAddString(line, "program_version", LUMARIS_VERSION);
             JsonAddString(line, "image_version", version);
             JsonAddString(line, "image_type", FormatByte(summary.type));
-            JsonWrite(line, stdout);
+            JsonClose(line);
+            ConsoleOutputPut(ConsoleStream::Out, line.text, false);
         } else {
             ReportLine("lumaris-update " LUMARIS_VERSION ", built-in firmware " + version + " for device type " +
                        FormatByte(summary.type));
@@ -80,7 +83,8 @@ int ShowImage(const ConsoleOptions& options, const ImageFacts& image) {
         JsonAddNumber(line, "pages", summary.pages);
         JsonAddNumber(line, "flash_image_bytes", static_cast<int64_t>(IMAGE_SIZE));
         JsonAddString(line, "sha256", image.sha256);
-        JsonWrite(line, stdout);
+        JsonClose(line);
+        ConsoleOutputPut(ConsoleStream::Out, line.text, false);
     } else {
         ReportLine("image: device type " + FormatByte(summary.type) + ", firmware " + version + ", pages " +
                    std::to_string(summary.firstPage) + ".." + std::to_string(summary.lastPage) + " (" +
@@ -231,6 +235,27 @@ int RunOnDevice(const ConsoleOptions& options, RunContext& context) {
         exitCode = RunDevices(options, context);
     }
     FinishBus();
+    return exitCode;
+}
+
+unsigned gRequestsBeforeDrain = 0;
+
+// Waiting for a reader that does not read, after the device is safe: a
+// second stop request in all, or any new one, ends the program.
+bool StopWhileDraining() {
+    const unsigned requests = ConsoleInterruptCount();
+    return requests >= 2 || requests > gRequestsBeforeDrain;
+}
+
+// Lets the output's thread write what is queued (the result among it), and
+// ends the program without it when the user stops a wait for a reader that
+// does not read: the exit code still tells the result.
+int FinishOutput(int exitCode) {
+    gRequestsBeforeDrain = ConsoleInterruptCount();
+    if (!ConsoleOutputDrain(StopWhileDraining)) {
+        // The output's thread may hold standard output's lock: no flush.
+        std::_Exit(exitCode);
+    }
     ConsoleRunEnded();
     return exitCode;
 }
@@ -257,6 +282,7 @@ int main(int argc, char** argv) {
 
     ConsoleSystemInstall();
     InterruptInstall();
+    ConsoleOutputStart();
     ReportInstall(ReportSettings{options.json, options.verbosity, options.answers, ConsoleIsTerminal(stdin),
                                  ConsoleIsTerminal(stdout), RunLogIsOpen()});
     const ImageFacts image = LoadImageFacts();
@@ -267,10 +293,10 @@ int main(int argc, char** argv) {
     context.label = options.label;
     ReportSetContext(context);
     if (options.command == ConsoleCommand::Info || options.command == ConsoleCommand::Version) {
-        return ShowImage(options, image);
+        return FinishOutput(ShowImage(options, image));
     }
     if (RunLogIsOpen()) JsonWriteRunStarted(context, argc, argv);
     const int exitCode = RunOnDevice(options, context);
     RunLogClose();
-    return exitCode;
+    return FinishOutput(exitCode);
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/console_output.h"
 #include "platform/log_file.h"
 
 namespace {
@@ -26,11 +27,10 @@ void RunLogPut(const std::string& line) {
     std::string error;
     if (LogFileAppend(gLog, line, &error) || gFailureNoted) return;
     gFailureNoted = true;
-    std::fprintf(
-        stderr,
-        "lumaris-update: the log %s cannot be written (%s): the update goes on; its exit code tells the result\n",
-        gPath.c_str(), error.c_str());
-    std::fflush(stderr);
+    ConsoleOutputPut(ConsoleStream::Err,
+                     "lumaris-update: the log " + gPath + " cannot be written (" + error +
+                         "): the update goes on; its exit code tells the result\n",
+                     false);
 }
 
 void RunLogClose() {

@@ -1,15 +1,17 @@
 // Standard output for a person: whole lines, and one progress line that is
 // rewritten in place on a terminal. Later output never runs into an open
 // progress line: whoever prints asks the terminal, and it ends the line first.
+// Everything goes through the output's own thread (platform/console_output.h):
+// a progress line may be dropped there, a whole line never is.
 #pragma once
 
-#include <cstdio>
 #include <string>
 
 class Terminal {
    public:
-    // `smart`: `out` is a terminal, so a progress line can be rewritten.
-    void Configure(std::FILE* out, bool smart);
+    // `smart`: standard output is a terminal, so a progress line can be
+    // rewritten.
+    void Configure(bool smart);
     bool smart() const { return smart_; }
 
     // Prints `line` on a line of its own.
@@ -22,7 +24,6 @@ class Terminal {
     void EndProgress();
 
    private:
-    std::FILE* out_ = stdout;
     bool smart_ = false;
     bool progressOpen_ = false;
 };

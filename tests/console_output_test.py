@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The console program's output end to end against the simulated device: a run log that stays
 whole (a full file system, two stations appending at once, paths that are not a log) and a
-screen that nobody reads.
+standard output that nobody reads (the update ends, the device is safe, Ctrl+C ends the wait).
 Usage: console_output_test.py LUMARIS_UPDATE
 """
 import json
@@ -11,6 +11,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 PROGRAM = sys.argv[1]
 FAST = ["--reply-delay", "0", "--erase-delay", "0", "--restart-wait", "auto"]
@@ -119,9 +120,85 @@ def check_not_a_log(folder):
     check(code == 1 and sum('"run_started"' in l for l in open(log)) == 2, "--log through a link to a log")
 
 
+def wait_for_line(path, text, seconds):
+    """The log's lines once one of them holds `text`, or None after `seconds`."""
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        lines = open(path).read().splitlines() if os.path.exists(path) else []
+        if any(text in l for l in lines):
+            return [json.loads(l) for l in lines]
+        time.sleep(0.05)
+    return None
+
+
+def start_unread(folder, name, extra):
+    """An update with -v --json whose standard output is a pipe that nobody reads (standard error
+    goes the same way, behind it); the log tells what happens meanwhile."""
+    log = os.path.join(folder, name + ".jsonl")
+    err = open(os.path.join(folder, name + ".err"), "w+")
+    p = subprocess.Popen([PROGRAM, "-v", "--json", "--yes", "--restart-wait", "auto", "--log", log, "--sim-summary"]
+                         + extra, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=err)
+    return p, log, err
+
+
+def ends(p, seconds):
+    try:
+        p.wait(timeout=seconds)
+        return True
+    except subprocess.TimeoutExpired:
+        p.kill()
+        p.wait()
+        return False
+
+
+def check_unread_output(folder):
+    # Nobody reads: the update still runs to its end, and the device holds the image.
+    p, log, err = start_unread(folder, "late-reader", ["--reply-delay", "5", "--erase-delay", "10"])
+    lines = wait_for_line(log, '"event":"result"', 30)
+    check(lines and lines[-1]["outcome"] == "updated" and lines[-1]["signature_confirmed"] and p.poll() is None,
+          f"an unread output holds the update: {lines[-1:] if lines else 'no result in the log within 30 s'}")
+    # The reader comes back: every kept line comes out, the result last; the progress left out is counted.
+    out = p.stdout.read().decode()
+    ended = ends(p, 30)
+    err.seek(0)
+    errors = err.read()
+    shown = [json.loads(l) for l in out.splitlines()]
+    sims = sim_summaries(errors)
+    check(ended and p.returncode == 0 and shown and shown[-1]["event"] == "result"
+          and shown[-1]["outcome"] == "updated" and sims and sims[0]["signature_valid"]
+          and "progress line(s) were left out: standard output was not read in time (the log holds every line)"
+          in errors, f"the late reader: exit {p.returncode}, {shown[-1:]}, {errors[-400:]!r}")
+    kept = lambda events: [e["event"] for e in events if e["event"] not in ("page_programmed", "packet_sent",
+                                                                           "reply_read", "run_started")]
+    check(kept(shown) == kept(lines or []), "the late reader: every line but progress is shown, in order")
+
+    # Nobody reads and the update is over: two Ctrl+C in all end the program; the exit code says updated.
+    p, log, err = start_unread(folder, "stopped-reader", ["--reply-delay", "1", "--erase-delay", "2"])
+    lines = wait_for_line(log, '"event":"result"', 30)
+    time.sleep(0.7)
+    for _ in range(2):
+        p.send_signal(signal.SIGINT)
+        time.sleep(0.1)
+    check(lines and ends(p, 10) and p.returncode == 0 == lines[-1]["exit_code"],
+          f"Ctrl+C twice after the update, output unread: exit {p.returncode}")
+
+    # Nobody reads and the pages are being written: the first Ctrl+C is deferred, the second stops.
+    p, log, err = start_unread(folder, "stopped-update", ["--reply-delay", "5", "--erase-delay", "10"])
+    started = wait_for_line(log, '"index":5,', 30)
+    p.send_signal(signal.SIGINT)
+    deferred = wait_for_line(log, '"event":"stop_deferred"', 10)
+    p.send_signal(signal.SIGINT)
+    stopped = ends(p, 10)
+    lines = [json.loads(l) for l in open(log).read().splitlines()]
+    check(started and deferred and stopped and p.returncode == 130 and lines[-1]["outcome"] == "interrupted"
+          and lines[-1]["pages_verified"] < 53,
+          f"Ctrl+C twice while pages are written, output unread: ended {stopped}, exit {p.returncode}, "
+          f"{lines[-1:]}")
+
+
 def main():
     with tempfile.TemporaryDirectory() as folder:
-        for f in (check_full_file_system, check_two_stations, check_not_a_log):
+        for f in (check_full_file_system, check_two_stations, check_not_a_log, check_unread_output):
             sub = os.path.join(folder, f.__name__)
             os.mkdir(sub)
             f(sub)
