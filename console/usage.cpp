@@ -61,4 +61,10 @@ const char CONSOLE_USAGE[] =
     "device that was switched into its bootloader back to its application. While pages are written a\n"
     "stop would leave the device without firmware: the first Ctrl+C says so and the update finishes;\n"
     "a second one stops at once (no valid application: run the update again). A closed standard output\n"
-    "does not stop an update: it is noted once on standard error.\n";
+    "does not stop an update: it is noted once on standard error.\n"
+    "\n"
+    "Output never holds the update: a reader that does not read (-v | less, left unpaged) only holds\n"
+    "the output. Progress lines (pages, packets, the progress bar) that cannot be written in time are\n"
+    "left out and counted on standard error; failures and the result are never left out and come\n"
+    "once the reader reads, after the device is safe. Waiting for such a reader after the run, a\n"
+    "second Ctrl+C in all (or any new one) ends the program; its exit code still tells the result.\n";
