@@ -177,7 +177,9 @@ void LoaderLine(const char* text) {
     if (Verbose()) Say(std::string("loader: ") + text);
 }
 
-void Packet(bool sent, const std::string& hex) { Say(std::string(sent ? "  > " : "  < ") + hex); }
+void Packet(bool sent, const std::string& hex) {
+    if (Normal()) StdoutTerminal().PrintLine(std::string(sent ? "  > " : "  < ") + hex, true);
+}
 
 void StopDeferred(uint32_t pagesLeft) {
     Insist("stopping now would leave the device without firmware: the update finishes first (" +

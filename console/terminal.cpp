@@ -7,9 +7,9 @@ void Terminal::Configure(bool smart) {
     progressOpen_ = false;
 }
 
-void Terminal::PrintLine(const std::string& line) {
+void Terminal::PrintLine(const std::string& line, bool progress) {
     EndProgress();
-    ConsoleOutputPut(ConsoleStream::Out, line + "\n", false);
+    ConsoleOutputPut(ConsoleStream::Out, line + "\n", progress);
 }
 
 void Terminal::PrintProgress(const std::string& text) {

@@ -14,8 +14,9 @@ class Terminal {
     void Configure(bool smart);
     bool smart() const { return smart_; }
 
-    // Prints `line` on a line of its own.
-    void PrintLine(const std::string& line);
+    // Prints `line` on a line of its own; a `progress` line (a packet) may be
+    // left out when the output is late.
+    void PrintLine(const std::string& line, bool progress = false);
     // Shows `text` as the progress line: in place on a smart terminal, else
     // as a line of its own.
     void PrintProgress(const std::string& text);

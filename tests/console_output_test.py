@@ -131,12 +131,12 @@ def wait_for_line(path, text, seconds):
     return None
 
 
-def start_unread(folder, name, extra):
-    """An update with -v --json whose standard output is a pipe that nobody reads (standard error
-    goes the same way, behind it); the log tells what happens meanwhile."""
+def start_unread(folder, name, extra, form=("--json",)):
+    """An update with -v whose standard output is a pipe that nobody reads (standard error goes
+    the same way, behind it); the log tells what happens meanwhile."""
     log = os.path.join(folder, name + ".jsonl")
     err = open(os.path.join(folder, name + ".err"), "w+")
-    p = subprocess.Popen([PROGRAM, "-v", "--json", "--yes", "--restart-wait", "auto", "--log", log, "--sim-summary"]
+    p = subprocess.Popen([PROGRAM, "-v", *form, "--yes", "--restart-wait", "auto", "--log", log, "--sim-summary"]
                          + extra, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=err)
     return p, log, err
 
@@ -171,6 +171,13 @@ def check_unread_output(folder):
     kept = lambda events: [e["event"] for e in events if e["event"] not in ("page_programmed", "packet_sent",
                                                                            "reply_read", "run_started")]
     check(kept(shown) == kept(lines or []), "the late reader: every line but progress is shown, in order")
+    # The same in words (-v | less, left unpaged): the packet lines may go, the last line comes.
+    p, log, err = start_unread(folder, "late-pager", ["--reply-delay", "5", "--erase-delay", "10"], form=())
+    lines = wait_for_line(log, '"event":"result"', 30)
+    out = p.stdout.read().decode()
+    check(lines and lines[-1]["outcome"] == "updated" and ends(p, 30) and p.returncode == 0
+          and out.splitlines()[-1] == "device runs firmware 1.00 (updated)",
+          f"the late reader of words: exit {p.returncode}, {out.splitlines()[-1:]}")
 
     # Nobody reads and the update is over: two Ctrl+C in all end the program; the exit code says updated.
     p, log, err = start_unread(folder, "stopped-reader", ["--reply-delay", "1", "--erase-delay", "2"])
