@@ -276,7 +276,8 @@ int main(int argc, char** argv) {
     }
     // The log is opened before anything reaches a device.
     if (options.logPath && !RunLogOpen(options.logPath, &error)) {
-        std::fprintf(stderr, "lumaris-update: --log: \"%s\" cannot be used: %s\n", options.logPath, error.c_str());
+        std::fprintf(stderr, "lumaris-update: --log: \"%s\" cannot be opened as a log: %s\n", options.logPath,
+                     error.c_str());
         return static_cast<int>(ExitCode::Usage);
     }
 

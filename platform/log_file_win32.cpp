@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
 
 #include "platform/log_file.h"
 
@@ -25,6 +26,17 @@ bool ReadAt(HANDLE file, char* buffer, DWORD length, LONGLONG offset, DWORD* got
     return ReadFile(file, buffer, length, got, &at) != 0;
 }
 
+// The program's text is UTF-8 (the command line is read as wide text and
+// handed on in UTF-8): the file is opened by its wide name.
+std::wstring WideName(const char* path) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
+    if (length <= 0) return std::wstring();
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, path, -1, wide.data(), length);
+    wide.resize(static_cast<size_t>(length - 1));
+    return wide;
+}
+
 bool Refuse(HANDLE file, std::string* error, const std::string& why) {
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     *error = why;
@@ -34,14 +46,15 @@ bool Refuse(HANDLE file, std::string* error, const std::string& why) {
 }  // namespace
 
 bool LogFileOpen(const char* path, LogFile* log, std::string* error) {
-    const DWORD attributes = GetFileAttributesA(path);
+    const std::wstring name = WideName(path);
+    const DWORD attributes = GetFileAttributesW(name.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return Refuse(INVALID_HANDLE_VALUE, error, "it is a folder, not a regular file");
     // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end
     // of the file as one piece.
-    const HANDLE file = CreateFileA(path, FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(
+        name.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return Refuse(file, error, WindowsError(GetLastError()));
     if (GetFileType(file) != FILE_TYPE_DISK) return Refuse(file, error, "it is a device or a pipe, not a regular file");
     LARGE_INTEGER size{};
