@@ -3,8 +3,8 @@
 #include "app/resource.h"
 #include "app/taskbar_progress.h"
 #include "app/update_run.h"
-#include "platform/win32_dpi.h"
-#include "platform/win32_texts.h"
+#include "app/win32_dpi.h"
+#include "app/win32_texts.h"
 
 HINSTANCE gInstance = nullptr;
 HWND gMainWindow = nullptr;

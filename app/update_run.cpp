@@ -2,9 +2,9 @@
 
 #include "app/resource.h"
 #include "app/taskbar_progress.h"
+#include "app/win32_session.h"
+#include "app/win32_texts.h"
 #include "app/window_events.h"
-#include "platform/win32_session.h"
-#include "platform/win32_texts.h"
 #include "worker/update_worker.h"
 
 namespace {

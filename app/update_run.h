@@ -14,7 +14,7 @@ void StartUpdateRun(HWND window);
 // From the command that started a worker until its thread has ended.
 // Meanwhile File > Update Firmware is greyed, the cursor over the window is
 // the app-starting cursor, Windows is asked not to end the session (with a
-// reason the user sees) and not to go to sleep (platform/win32_session.h),
+// reason the user sees) and not to go to sleep (app/win32_session.h),
 // and the window answers WM_QUERYENDSESSION with FALSE.
 bool UpdateRunning();
 

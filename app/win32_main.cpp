@@ -6,9 +6,9 @@
 
 #include "app/main_window.h"
 #include "app/resource.h"
+#include "app/win32_platform.h"
+#include "app/win32_session.h"
 #include "app/window_events.h"
-#include "platform/win32_platform.h"
-#include "platform/win32_session.h"
 #include "usb/usb_library_win32.h"
 
 namespace {

@@ -20,10 +20,10 @@
 
 #include "console/report.h"
 #include "platform/console_platform.h"
-#include "platform/fake_platform.h"
 #include "platform/seams.h"
 #include "platform/update_events.h"
 #include "sim/sim_device.h"
+#include "tests/fake_platform.h"
 #include "worker/update_worker.h"
 
 namespace {

@@ -32,9 +32,9 @@
 #include "image/unscramble.h"
 #include "job/update_job.h"
 #include "platform/console_platform.h"
-#include "platform/fake_platform.h"
 #include "platform/seams.h"
 #include "sim/sim_device.h"
+#include "tests/fake_platform.h"
 #include "worker/update_worker.h"
 
 namespace {

@@ -72,16 +72,10 @@ HalfReply ReadHalfReply(UpdateJob& job, DeviceCommand command, uint8_t page, uin
 
 }  // namespace
 
-void ReportExchangeFailure(UpdateJob& job, DeviceCommand command, uint32_t page, ExchangeFault fault, uint32_t detail,
-                           uint32_t expected) {
-    // A call that failed outright may mean the device left the bus: ask the
-    // bus how many devices it counts now.
-    if (fault == ExchangeFault::WriteFailed || fault == ExchangeFault::ReadFailed) {
-        uint32_t count = 0;
-        if (LockedDeviceCount(&count) != USB_OK || count < job.deviceCount) fault = ExchangeFault::DeviceGone;
-    }
+void ReportExchangeFailure(const UpdateJob& job, DeviceCommand command, uint32_t page, ExchangeFault fault,
+                           uint32_t detail, uint32_t expected) {
     gEvents.exchangeFailed(
-        ExchangeFailure{command, page, page == NO_PAGE ? 0 : job.pageIndex, fault, detail, expected});
+        ExchangeFailure{command, page, page == NO_PAGE ? 0 : job.pageIndex, fault, detail, expected, job.deviceCount});
 }
 
 bool ReadDeviceInfo(UpdateJob& job) {

@@ -27,11 +27,11 @@ constexpr uint16_t APP_SIGNATURE = 0x3DC2;
 // afresh for every reply.
 constexpr uint32_t REPLY_WINDOW_MS = 100;
 
-// Reports a failed exchange through gEvents.exchangeFailed. A write or
-// read that failed outright is reported as DeviceGone when the bus no
-// longer counts job.deviceCount devices (or gives no count).
-void ReportExchangeFailure(UpdateJob& job, DeviceCommand command, uint32_t page, ExchangeFault fault, uint32_t detail,
-                           uint32_t expected);
+// Reports a failed exchange through gEvents.exchangeFailed. It makes no
+// library call: whether a failed write or read means that the device left
+// the bus is for a front end that wants to know to ask.
+void ReportExchangeFailure(const UpdateJob& job, DeviceCommand command, uint32_t page, ExchangeFault fault,
+                           uint32_t detail, uint32_t expected);
 
 // Sends CMD_GET_INFO and decodes the 9-byte reply into job.info. Shows the
 // "Error" box when no device is open, when the write fails and when the read

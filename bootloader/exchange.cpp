@@ -5,25 +5,25 @@
 #include "usb/usb_access.h"
 
 ReplyWait WaitForReply(UpdateJob& job, uint32_t length, bool stopOnQueryFailure) {
-    uint32_t waiting = 0;
     bool queryFailed = false;
     const uint32_t start = gClock.tickCount();
-    while (waiting < length) {
+    for (;;) {
+        // The window is read before the query: when the PC was paused past
+        // its end (the worker off the processor, a loaded machine, a suspend)
+        // the device has had the whole window, so one last query still
+        // counts a reply that has been waiting all along. A reply that comes
+        // after that look is late.
         // Unsigned difference: correct across the wrap of the tick counter.
-        if (gClock.tickCount() - start >= REPLY_WINDOW_MS) {
-            return queryFailed ? ReplyWait::QueryFailed : ReplyWait::TimedOut;
-        }
-        uint32_t polled = 0;
-        if (LockedQueryRxQueue(job.handle, &polled) != USB_OK) {
+        const bool lastLook = gClock.tickCount() - start >= REPLY_WINDOW_MS;
+        uint32_t waiting = 0;
+        if (LockedQueryRxQueue(job.handle, &waiting) != USB_OK) {
             queryFailed = true;
-            if (stopOnQueryFailure) {
-                return ReplyWait::QueryFailed;
-            }
+            if (stopOnQueryFailure || lastLook) return ReplyWait::QueryFailed;
             continue;
         }
-        waiting = polled;
+        if (waiting >= length) return queryFailed ? ReplyWait::QueryFailed : ReplyWait::Ready;
+        if (lastLook) return queryFailed ? ReplyWait::QueryFailed : ReplyWait::TimedOut;
     }
-    return queryFailed ? ReplyWait::QueryFailed : ReplyWait::Ready;
 }
 
 ExchangeResult Exchange(UpdateJob& job, const uint8_t* packet, uint32_t packetLength, uint8_t* reply,

@@ -7,11 +7,13 @@
 
 enum class ReplyWait { Ready, TimedOut, QueryFailed };
 
-// Polls the receive queue until `length` bytes are waiting. TimedOut when
-// the reply window closes first; QueryFailed when a query failed. With
-// `stopOnQueryFailure` a failed query ends the wait at once, otherwise
-// polling goes on until the window closes or the bytes are there (and the
-// wait still counts as QueryFailed).
+// Polls the receive queue until `length` bytes are waiting. The window is
+// REPLY_WINDOW_MS; once it has closed the queue is queried exactly once
+// more, so that a pause of the PC does not fail a reply that was waiting.
+// TimedOut when the bytes are not there at that last look; QueryFailed when
+// a query failed. With `stopOnQueryFailure` a failed query ends the wait at
+// once, otherwise polling goes on until the last look or the bytes are there
+// (and the wait still counts as QueryFailed).
 ReplyWait WaitForReply(UpdateJob& job, uint32_t length, bool stopOnQueryFailure);
 
 enum class ExchangeResult { Ok, WriteFailed, NoReply, QueryFailed, ReadFailed, ShortRead };

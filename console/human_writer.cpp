@@ -186,9 +186,11 @@ void StopDeferred(uint32_t pagesLeft) {
            std::to_string(pagesLeft) + " page(s) left); press Ctrl+C again to stop at once");
 }
 
+// With --label the line starts with the label, as typed.
 void Result(ConsoleCommand, const ConsoleResult& result, const RunRecord&) {
+    const char* label = ReportContext().label;
     StdoutTerminal().EndProgress();
-    StdoutTerminal().PrintLine(result.line);
+    StdoutTerminal().PrintLine(label ? PrintableText(label) + ": " + result.line : result.line);
 }
 
 void Failure(ConsoleCommand, const ConsoleResult& result) {

@@ -1,6 +1,9 @@
 #include "console/json.h"
 
+#include <cstring>
+
 #include "console/output_errors.h"
+#include "console/text.h"
 
 namespace {
 
@@ -36,33 +39,15 @@ void Escaped(std::string& out, uint32_t c) {
     out += escape;
 }
 
-// The code points of `bytes` when they are well-formed UTF-8 (no overlong
-// form, no surrogate, nothing above U+10FFFF); false otherwise.
-bool DecodeUtf8(const uint8_t* bytes, size_t length, std::u32string* out) {
-    for (size_t i = 0; i < length;) {
-        const uint8_t b = bytes[i];
-        size_t extra = 0;
-        uint32_t c = b;
-        uint32_t least = 0;
-        if (b < 0x80) {
-        } else if ((b & 0xE0) == 0xC0) {
-            extra = 1, c = b & 0x1Fu, least = 0x80;
-        } else if ((b & 0xF0) == 0xE0) {
-            extra = 2, c = b & 0x0Fu, least = 0x800;
-        } else if ((b & 0xF8) == 0xF0) {
-            extra = 3, c = b & 0x07u, least = 0x10000;
-        } else {
-            return false;
-        }
-        if (i + extra >= length + (extra ? 0 : 1)) return false;
-        for (size_t k = 1; k <= extra; ++k) {
-            if ((bytes[i + k] & 0xC0) != 0x80) return false;
-            c = c << 6 | (bytes[i + k] & 0x3Fu);
-        }
-        if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-        out->push_back(c);
-        i += extra + 1;
-    }
+// The text of `bytes` as `key` when they are well-formed UTF-8; false (and
+// nothing added) otherwise.
+bool AddUtf8(JsonLine& line, const char* key, const uint8_t* bytes, size_t length) {
+    std::u32string text;
+    if (!DecodeUtf8(bytes, length, &text)) return false;
+    Key(line, key);
+    line.text += '"';
+    for (char32_t c : text) Escaped(line.text, c);
+    line.text += '"';
     return true;
 }
 
@@ -77,7 +62,8 @@ JsonLine JsonEvent(const char* event, uint32_t elapsedMs) {
 }
 
 void JsonAddString(JsonLine& line, const char* key, const std::string& value) {
-    JsonAddBytes(line, key, reinterpret_cast<const uint8_t*>(value.data()), value.size());
+    const auto* bytes = reinterpret_cast<const uint8_t*>(value.data());
+    if (!AddUtf8(line, key, bytes, value.size())) JsonAddBytes(line, key, bytes, value.size());
 }
 
 void JsonAddBytes(JsonLine& line, const char* key, const uint8_t* bytes, size_t length) {
@@ -88,14 +74,7 @@ void JsonAddBytes(JsonLine& line, const char* key, const uint8_t* bytes, size_t 
 }
 
 void JsonAddId(JsonLine& line, const char* key, const uint8_t* bytes, size_t length) {
-    std::u32string text;
-    if (DecodeUtf8(bytes, length, &text)) {
-        Key(line, key);
-        line.text += '"';
-        for (char32_t c : text) Escaped(line.text, c);
-        line.text += '"';
-        return;
-    }
+    if (AddUtf8(line, key, bytes, length)) return;
     JsonAddBytes(line, key, bytes, length);
     std::string hex;
     for (size_t i = 0; i < length; ++i) {
@@ -104,6 +83,10 @@ void JsonAddId(JsonLine& line, const char* key, const uint8_t* bytes, size_t len
         hex += pair;
     }
     JsonAddString(line, (std::string(key) + "_hex").c_str(), hex);
+}
+
+void JsonAddText(JsonLine& line, const char* key, const char* text) {
+    JsonAddId(line, key, reinterpret_cast<const uint8_t*>(text), std::strlen(text));
 }
 
 void JsonAddWide(JsonLine& line, const char* key, const wchar_t* text, size_t length) {

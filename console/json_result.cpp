@@ -64,7 +64,7 @@ void JsonAddResultFields(JsonLine& line, ConsoleCommand command, const ConsoleRe
     JsonAddString(line, "program_version", context.programVersion);
     JsonAddString(line, "utc", UtcNow());
     if (context.label) {
-        JsonAddString(line, "label", context.label);
+        JsonAddText(line, "label", context.label);
     } else {
         JsonAddNull(line, "label");
     }
@@ -87,16 +87,23 @@ void JsonWriteRunStarted(const RunContext& context, int argc, char** argv) {
     JsonAddString(line, "image_version", context.imageVersion);
     JsonAddString(line, "image_sha256", context.imageSha256);
     std::string options = "[";
+    std::string optionsHex = "[";
+    bool notUtf8 = false;
     for (int i = 1; i < argc; ++i) {
         JsonLine item = JsonObject();
-        JsonAddString(item, "o", argv[i]);
-        // The value part of {"o":"..."}.
-        if (i > 1) options += ',';
-        options.append(item.text, 5, std::string::npos);
+        JsonAddText(item, "o", argv[i]);
+        // The value part of {"o":"..."} and, for bytes that are not UTF-8,
+        // of its "o_hex":"...".
+        const size_t hex = item.text.find(",\"o_hex\":");
+        if (i > 1) options += ',', optionsHex += ',';
+        options.append(item.text, 5, hex == std::string::npos ? std::string::npos : hex - 5);
+        optionsHex += hex == std::string::npos ? "null" : item.text.substr(hex + 9);
+        notUtf8 = notUtf8 || hex != std::string::npos;
     }
     JsonAddRaw(line, "options", options + "]");
+    if (notUtf8) JsonAddRaw(line, "options_hex", optionsHex + "]");
     if (context.label) {
-        JsonAddString(line, "label", context.label);
+        JsonAddText(line, "label", context.label);
     } else {
         JsonAddNull(line, "label");
     }

@@ -17,10 +17,11 @@
 #include "console/recorder.h"
 #include "console/report.h"
 #include "console/run_log.h"
-#include "console/sha256.h"
+#include "console/text.h"
 #include "devicelink/device_link.h"
 #include "flashing/flashing.h"
 #include "image/image_validation.h"
+#include "image/sha256.h"
 #include "job/update_job.h"
 #include "platform/console_output.h"
 #include "platform/console_platform.h"
@@ -263,10 +264,11 @@ int FinishOutput(int exitCode) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    ConsoleUtf8Arguments(&argc, &argv);
     ConsoleOptions options;
     std::string error;
     if (!ParseConsoleOptions(argc, argv, ParseBusOption, &options, &error) || !BusOptionsAgree(&error)) {
-        std::fprintf(stderr, "lumaris-update: %s\n", error.c_str());
+        ConsoleWrite(stderr, ("lumaris-update: " + error + '\n').c_str());
         return static_cast<int>(ExitCode::Usage);
     }
     if (options.command == ConsoleCommand::Help) {
@@ -276,8 +278,9 @@ int main(int argc, char** argv) {
     }
     // The log is opened before anything reaches a device.
     if (options.logPath && !RunLogOpen(options.logPath, &error)) {
-        std::fprintf(stderr, "lumaris-update: --log: \"%s\" cannot be opened as a log: %s\n", options.logPath,
-                     error.c_str());
+        const std::string line = "lumaris-update: --log: \"" + PrintableText(options.logPath) +
+                                 "\" cannot be opened as a log: " + error + '\n';
+        ConsoleWrite(stderr, line.c_str());
         return static_cast<int>(ExitCode::Usage);
     }
 

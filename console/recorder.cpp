@@ -4,6 +4,7 @@
 
 #include "bootloader/commands.h"
 #include "console/text.h"
+#include "usb/usb_access.h"
 
 namespace {
 
@@ -109,7 +110,19 @@ void OnRunSent(bool written) {
     ForEachWriter([&](const ConsoleWriter& w) { w.events.runSent(written); });
 }
 
-void OnExchangeFailed(const ExchangeFailure& failure) {
+// A write or read that failed outright may mean that the device left the
+// bus: the console asks the bus itself (the core does not, so that the
+// window program's library calls are its own), and names that cause.
+ExchangeFailure WithCause(ExchangeFailure failure) {
+    if (failure.fault != ExchangeFault::WriteFailed && failure.fault != ExchangeFault::ReadFailed) return failure;
+    uint32_t count = 0;
+    if (LockedDeviceCount(&count) != USB_OK || count < failure.devicesCounted)
+        failure.fault = ExchangeFault::DeviceGone;
+    return failure;
+}
+
+void OnExchangeFailed(const ExchangeFailure& reported) {
+    const ExchangeFailure failure = WithCause(reported);
     if (gRun.failures++ == 0) gRun.failure = failure;
     ForEachWriter([&](const ConsoleWriter& w) { w.events.exchangeFailed(failure); });
 }

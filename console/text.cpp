@@ -23,6 +23,61 @@ size_t WideLength(const wchar_t* text) {
     return n;
 }
 
+size_t Utf8Sequence(const uint8_t* bytes, size_t length, char32_t* code) {
+    const uint8_t b = bytes[0];
+    size_t extra = 0;
+    char32_t c = b;
+    char32_t least = 0;
+    if (b < 0x80) {
+    } else if ((b & 0xE0) == 0xC0) {
+        extra = 1, c = b & 0x1Fu, least = 0x80;
+    } else if ((b & 0xF0) == 0xE0) {
+        extra = 2, c = b & 0x0Fu, least = 0x800;
+    } else if ((b & 0xF8) == 0xF0) {
+        extra = 3, c = b & 0x07u, least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (extra >= length) return 0;
+    for (size_t k = 1; k <= extra; ++k) {
+        if ((bytes[k] & 0xC0) != 0x80) return 0;
+        c = c << 6 | (bytes[k] & 0x3Fu);
+    }
+    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+    *code = c;
+    return extra + 1;
+}
+
+bool DecodeUtf8(const uint8_t* bytes, size_t length, std::u32string* out) {
+    for (size_t i = 0; i < length;) {
+        char32_t c = 0;
+        const size_t n = Utf8Sequence(bytes + i, length - i, &c);
+        if (n == 0) return false;
+        out->push_back(c);
+        i += n;
+    }
+    return true;
+}
+
+std::string PrintableText(const std::string& text) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        char32_t c = 0;
+        const size_t n = Utf8Sequence(bytes + i, text.size() - i, &c);
+        if (n == 0 || c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", unsigned{bytes[i]});
+            out += escape;
+            ++i;
+        } else {
+            out.append(text, i, n);
+            i += n;
+        }
+    }
+    return out;
+}
+
 const char* KindName(DeviceKind kind) {
     switch (kind) {
         case DeviceKind::Application: return "application";

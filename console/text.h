@@ -11,6 +11,17 @@
 // bytes (and \ and ") as \xNN.
 std::string Printable(const uint8_t* bytes, size_t length);
 size_t WideLength(const wchar_t* text);
+// The length of the well-formed UTF-8 sequence that `bytes` start with (no
+// overlong form, no surrogate, nothing above U+10FFFF), its code point in
+// `code`; 0 when they start with none.
+size_t Utf8Sequence(const uint8_t* bytes, size_t length, char32_t* code);
+// The code points of `bytes` when all of them are well-formed UTF-8; false
+// otherwise.
+bool DecodeUtf8(const uint8_t* bytes, size_t length, std::u32string* out);
+// What a user typed (a label, a path), for a person: its well-formed UTF-8
+// as it is, so that a UTF-8 terminal shows it as typed; any other byte, and
+// a control character, as \xNN.
+std::string PrintableText(const std::string& text);
 
 // The words the output uses for the core's values.
 const char* KindName(DeviceKind kind);

@@ -151,15 +151,17 @@ bool DiscoverDevice(UpdateJob& job) {
 void SendModeSwitch(UpdateJob& job, const uint8_t* packet) {
     uint32_t written = 0;
     if (LockedWrite(job.handle, packet, MODE_SWITCH_PACKET_LENGTH, &written) != USB_OK) return;
+    // As every reply wait: a last query once the window has closed.
     const uint32_t start = gClock.tickCount();
     for (;;) {
-        if (gClock.tickCount() - start >= REPLY_WINDOW_MS) return;
+        const bool lastLook = gClock.tickCount() - start >= REPLY_WINDOW_MS;
         uint32_t waiting = 0;
         if (LockedQueryRxQueue(job.handle, &waiting) != USB_OK) {
             ShowErrorBox();
-            continue;
+        } else if (waiting >= 1) {
+            return;
         }
-        if (waiting >= 1) return;
+        if (lastLook) return;
     }
 }
 

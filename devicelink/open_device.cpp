@@ -101,8 +101,7 @@ bool IdentifyDevice(UpdateJob& job) {
     }
     if (!IsKnownDeviceType(job.info.deviceType)) {
         // Not a type this program knows: the reply's last byte is taken for a bad one.
-        gEvents.exchangeFailed(
-            ExchangeFailure{DeviceCommand::GetInfo, NO_PAGE, 0, ExchangeFault::BadReply, job.info.deviceType, 0});
+        ReportExchangeFailure(job, DeviceCommand::GetInfo, NO_PAGE, ExchangeFault::BadReply, job.info.deviceType, 0);
         ShowErrorBox();
         return false;
     }

@@ -62,8 +62,8 @@ bool ProgramFlash(UpdateJob& job) {
         const uint16_t expected = PageCrc(job, p);
         const bool verified = written && checksum == expected;
         if (written && !verified)
-            gEvents.exchangeFailed(ExchangeFailure{DeviceCommand::WriteHalf1, p, index, ExchangeFault::ChecksumMismatch,
-                                                   checksum, expected});
+            ReportExchangeFailure(job, DeviceCommand::WriteHalf1, p, ExchangeFault::ChecksumMismatch, checksum,
+                                  expected);
         gEvents.pageProgrammed(p, index, total, written, verified);
         if (!verified) return Fail();
     }

@@ -34,9 +34,9 @@
 #include "image/image_signature.h"
 #include "image/image_validation.h"
 #include "job/update_job.h"
-#include "platform/fake_platform.h"
 #include "platform/seams.h"
 #include "sim/sim_device.h"
+#include "tests/fake_platform.h"
 #include "worker/update_worker.h"
 
 namespace {

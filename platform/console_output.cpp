@@ -6,6 +6,7 @@
 #include <cstring>
 #include <deque>
 
+#include "platform/console_platform.h"
 #include "platform/console_thread.h"
 
 namespace {
@@ -34,7 +35,7 @@ std::FILE* FileOf(ConsoleStream stream) { return stream == ConsoleStream::Out ? 
 void Write(const Text& item) {
     static bool noted = false;
     std::FILE* file = FileOf(item.stream);
-    std::fwrite(item.text.data(), 1, item.text.size(), file);
+    ConsoleWrite(file, item.text.c_str());
     if (std::fflush(file) == 0 && !std::ferror(file)) return;
     const int error = errno;
     std::clearerr(file);

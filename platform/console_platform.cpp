@@ -118,6 +118,12 @@ void ConsoleRunEnded() {}
 
 bool ConsoleIsTerminal(std::FILE* file) { return isatty(fileno(file)) == 1; }
 
+void ConsoleUtf8Arguments(int*, char***) {}
+
+std::FILE* ConsoleOpenFile(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+void ConsoleWrite(std::FILE* out, const char* text) { std::fputs(text, out); }
+
 void ConsolePlatformInstall(ConsoleAnswers answers, std::FILE* out) {
     gAnswers = answers;
     gOut = out;

@@ -13,6 +13,20 @@ void ConsoleSystemInstall();
 // Whether `file` is a terminal.
 bool ConsoleIsTerminal(std::FILE* file);
 
+// Text passes through the console program as UTF-8; these three are where
+// it meets the system.
+// Points `argv` at the command line's arguments in UTF-8. On Windows they
+// are read from the wide command line (the narrow argv holds each argument
+// in the ANSI code page, which turns a character it lacks into another);
+// elsewhere argv stays as it is.
+void ConsoleUtf8Arguments(int* argc, char*** argv);
+// fopen by a UTF-8 path: on Windows the file of that wide name.
+std::FILE* ConsoleOpenFile(const char* path, const char* mode);
+// Writes UTF-8 `text` to `out`: to a Windows console as UTF-16
+// (WriteConsoleW), whatever its code page; redirected, or elsewhere, as the
+// bytes themselves. The caller flushes.
+void ConsoleWrite(std::FILE* out, const char* text);
+
 // Counts the requests to stop: Ctrl+C and SIGINT, SIGTERM, and on Windows
 // Ctrl+Break and the console window's close. The handlers only count. A
 // closed pipe on standard output is not a reason to end the program: SIGPIPE

@@ -38,7 +38,8 @@ enum class ExchangeFault : uint8_t {
     ReadFailed,        // the read or the queue query returned an error
     BadReply,          // the device answered with a refusal or a value it must not send (detail: the byte)
     ChecksumMismatch,  // the page checksum read (detail) is not the image's (expected)
-    DeviceGone,        // a failed call, and the device is no longer counted on the bus
+    DeviceGone,        // a front end's reading of WriteFailed or ReadFailed when the bus no
+                       // longer counts `devicesCounted` devices; the core never reports it
 };
 
 // A page number for a command that names no page.
@@ -52,6 +53,10 @@ struct ExchangeFailure {
     ExchangeFault fault;
     uint32_t detail;    // NoReply: the window in ms; BadReply: the byte; ChecksumMismatch: the checksum read
     uint32_t expected;  // ChecksumMismatch: the image's checksum
+    // The devices the run's discovery counted on the bus. The core asks the
+    // bus nothing more: a front end that wants to tell a device that left
+    // the bus from a failed call counts them again itself.
+    uint32_t devicesCounted;
 };
 
 // How the wait for a restarting device ended.

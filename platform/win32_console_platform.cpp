@@ -2,12 +2,45 @@
 // section (the MinGW build has no std::thread or std::mutex).
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
 
 #include "platform/console_platform.h"
 #include "platform/seams.h"
 #include "platform/win32_system.h"
 
 namespace {
+
+std::string Utf8(const wchar_t* text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) return {};
+    std::string out(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+    out.pop_back();
+    return out;
+}
+
+// Bytes that are not UTF-8 become U+FFFD.
+std::wstring Wide(const char* text) {
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    if (size <= 1) return {};
+    std::wstring out(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, out.data(), size);
+    out.pop_back();
+    return out;
+}
+
+// The console behind `file`, or null when it goes to a file, a pipe or NUL.
+HANDLE ConsoleOf(std::FILE* file) {
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return nullptr;
+    if ((GetFileType(handle) & ~static_cast<DWORD>(FILE_TYPE_REMOTE)) != FILE_TYPE_CHAR) return nullptr;
+    DWORD mode = 0;
+    return GetConsoleMode(handle, &mode) ? handle : nullptr;
+}
 
 volatile LONG gInterrupts = 0;
 volatile LONG gClosing = 0;
@@ -60,10 +93,36 @@ void ConsoleRunEnded() { InterlockedExchange(&gRunEnded, 1); }
 
 // _isatty is true for any character device, NUL among them: a terminal is a
 // character device that takes a console mode.
-bool ConsoleIsTerminal(std::FILE* file) {
-    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return false;
-    if ((GetFileType(handle) & ~static_cast<DWORD>(FILE_TYPE_REMOTE)) != FILE_TYPE_CHAR) return false;
-    DWORD mode = 0;
-    return GetConsoleMode(handle, &mode) != 0;
+bool ConsoleIsTerminal(std::FILE* file) { return ConsoleOf(file) != nullptr; }
+
+void ConsoleUtf8Arguments(int* argc, char*** argv) {
+    static std::vector<std::string> arguments;
+    static std::vector<char*> pointers;
+    arguments.clear(), pointers.clear();
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) return;  // the narrow argv, the best there is
+    for (int i = 0; i < count; ++i) arguments.push_back(Utf8(wide[i]));
+    LocalFree(wide);
+    for (std::string& argument : arguments) pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    *argc = count;
+    *argv = pointers.data();
+}
+
+std::FILE* ConsoleOpenFile(const char* path, const char* mode) {
+    return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
+}
+
+void ConsoleWrite(std::FILE* out, const char* text) {
+    const HANDLE console = ConsoleOf(out);
+    if (!console) {
+        std::fputs(text, out);
+        return;
+    }
+    // What the stream holds goes first, so that the order is kept.
+    std::fflush(out);
+    const std::wstring wide = Wide(text);
+    DWORD written = 0;
+    if (!WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr)) std::fputs(text, out);
 }

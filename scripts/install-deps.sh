@@ -53,6 +53,9 @@ done
 
 have() { command -v "$1" >/dev/null 2>&1; }
 
+# Where Debian puts the 64-bit Wine loader (it has no command on PATH).
+WINE64_LOADER=${WINE64_LOADER:-/usr/lib/wine/wine64}
+
 cmake_new_enough() {
   local text
   text=$(cmake --version 2>/dev/null | head -n 1) || return 1
@@ -91,8 +94,12 @@ probes() {
       echo 'GNU windres :: x86_64-w64-mingw32-windres --version'
       echo 'GNU objdump :: x86_64-w64-mingw32-objdump --version'
       ;;
-    wine64) echo '^wine-[0-9] :: /usr/lib/wine/wine64 --version' ;;
-    wine) echo '^wine-[0-9] :: wine --version' ;;
+    wine64) echo "^wine-[0-9] :: $WINE64_LOADER --version" ;;
+    # Not `wine --version`: Debian's wine script runs the 32-bit loader
+    # whenever it is installed, and a kernel without 32-bit support cannot
+    # execute it at all (exit 126). The server answers on every machine; the
+    # 32-bit loader itself counts through dpkg (wine32:i386).
+    wine) echo '^Wine [0-9] :: wineserver --version' ;;
     xvfb) echo '^-fbdir  :: Xvfb -help' ;; # Xvfb has no version option; its own option
     xauth) echo '^[0-9]+\.[0-9]+ :: xauth -V' ;;
     xdotool) echo '^xdotool version :: xdotool --version' ;;

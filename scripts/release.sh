@@ -410,7 +410,7 @@ for triple in x86:win32:i686 x64:win64:x86_64; do
   # Some kernels run no 32-bit programs at all: 32-bit Wine cannot start
   # there, which says nothing about the program.
   if [ "$preset" = win32 ] && ! runs_32bit_programs; then
-    say "smoke: x86: SKIPPED: this machine cannot run 32-bit programs (the kernel's ia32 emulation is off)"
+    say "smoke: x86: SKIPPED: this kernel runs no 32-bit programs, so 32-bit Wine cannot start; packed, not run"
     continue
   fi
   # The scenario measures the window with the Wine tests' probe, which only

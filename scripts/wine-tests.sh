@@ -89,8 +89,7 @@ for PRESET in "${PRESETS[@]}"; do
     mkdir -p "$E2E/$PRESET"
     log "== $PRESET: $PROGRAM_DIR/LumarisUpdate.exe"
     if [ "$PRESET" = win32 ] && ! runs_32bit_programs; then
-        log "SKIPPED $PRESET: this machine cannot execute 32-bit programs (the kernel's ia32 emulation is off),"
-        log "  so 32-bit Wine cannot start; the x86 build was compiled but not run"
+        log "SKIPPED $PRESET (x86 window program): this kernel runs no 32-bit programs, so 32-bit Wine cannot start; built, not run"
         skipped=$((skipped + 1)); continue
     fi
     if ! load_facts "$BUILD/image/firmware_facts.txt"; then

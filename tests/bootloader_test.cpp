@@ -9,6 +9,7 @@
 
 #include "bootloader/commands.h"
 #include "bootloader/exchange.h"
+#include "flashing/flashing.h"
 #include "tests/test_support.h"
 #include "usb/usb_access.h"
 
@@ -120,10 +121,10 @@ TEST(Bootloader, ProgramPageRunsSelectEraseTwoHalvesAndChecksumInOrder) {
     EXPECT_EQ(exchange, expected);
 }
 
-// On the virtual clock every tick query moves time by 1 ms, so the last poll
-// of a window (made when 99 ms have elapsed) sees the device 100 ms after the
-// write: a reply queued by then is taken, a later one is a failure, also when
-// the tick counter wraps inside the window.
+// On the virtual clock every tick query moves time by 1 ms. The poll made
+// when the window has closed (100 ms elapsed) is the last look and sees the
+// device 101 ms after the write: a reply queued by then is taken, a later one
+// is a failure, also when the tick counter wraps inside the window.
 TEST(Bootloader, ReplyWindowIsHundredMillisecondsAcrossTheWrap) {
     struct Case {
         uint32_t start;
@@ -131,9 +132,9 @@ TEST(Bootloader, ReplyWindowIsHundredMillisecondsAcrossTheWrap) {
         bool taken;
     };
     const Case cases[] = {
-        {1000, 0, true},           {1000, 99, true},         {1000, 100, true},
-        {1000, 101, false},        {1000, 400, false},       {0xFFFFFFC0u, 100, true},
-        {0xFFFFFFC0u, 101, false}, {0xFFFFFFFFu, 100, true}, {0xFFFFFFFFu, 101, false},
+        {1000, 0, true},           {1000, 99, true},         {1000, 101, true},
+        {1000, 102, false},        {1000, 400, false},       {0xFFFFFFC0u, 101, true},
+        {0xFFFFFFC0u, 102, false}, {0xFFFFFFFFu, 101, true}, {0xFFFFFFFFu, 102, false},
     };
     for (const auto& c : cases) {
         Bench& b = OpenBootloader(c.start);
@@ -141,7 +142,74 @@ TEST(Bootloader, ReplyWindowIsHundredMillisecondsAcrossTheWrap) {
         EXPECT_EQ(SelectPage(b.job, 10), c.taken) << "start " << c.start << " delay " << c.delay;
         EXPECT_EQ(CountOps(SimOp::Read), c.taken ? 1u : 0u);
         EXPECT_GE(gFake.now - c.start, c.taken ? c.delay : 100u) << "start " << c.start;
-        EXPECT_LE(gFake.now - c.start, 102u) << "the wait ends with its window";
+        EXPECT_LE(gFake.now - c.start, 103u) << "the wait ends with its window";
+    }
+}
+
+// The PC is paused (the worker off the processor) for 500 ms between two
+// polls of a reply. The device answered within its window, so the reply is
+// waiting when the worker runs again: the one look taken after the window
+// has closed counts it. What comes later than that look, or a query that
+// fails then, still ends the wait at once.
+TEST(Bootloader, PauseOfThePcDoesNotFailAReplyThatWasWaiting) {
+    struct Case {
+        const char* what;
+        uint32_t delay;       // when the device queues its reply
+        uint32_t failedCall;  // a library call that fails (0: none)
+        bool taken;
+        size_t queries;  // polls of the receive queue in all
+    };
+    // Open is call 1, the write call 2, the first poll call 3, the poll
+    // after the pause call 4.
+    const Case cases[] = {
+        {"reply within the window", 30, 0, true, 2},
+        {"reply queued after the last look", 600, 0, false, 2},
+        {"last look fails", 30, 4, false, 2},
+    };
+    for (const auto& c : cases) {
+        Bench& b = OpenBootloader();
+        b.device->replyDelayMs = c.delay;
+        if (c.failedCall) SimSetFault(SimFaultKind::FailStatus, c.failedCall);
+        // The wait's start and its first check are tick queries 1 and 2;
+        // the pause falls before the check that follows the first poll.
+        gFake.pauseAtQuery = gFake.tickQueries + 3;
+        gFake.pauseMs = 500;
+        EXPECT_EQ(SelectPage(b.job, 10), c.taken) << c.what;
+        EXPECT_EQ(CountOps(SimOp::QueryRxQueue), c.queries) << c.what << ": one look after the window, no more";
+        EXPECT_EQ(CountOps(SimOp::Read), c.taken ? 1u : 0u) << c.what;
+    }
+}
+
+// A PC so slow that every reply window has closed before its first poll
+// (each tick query finds 150 ms gone): every wait of every command still
+// takes its one last look, and each command completes with one poll per
+// reply it waits for.
+TEST(Bootloader, EveryWaitTakesItsLastLook) {
+    struct Case {
+        const char* name;
+        std::function<bool(UpdateJob&)> run;
+        size_t polls;
+    };
+    const std::vector<Case> cases = {
+        {"get info", [](UpdateJob& j) { return ReadDeviceInfo(j); }, 1},
+        {"select page", [](UpdateJob& j) { return SelectPage(j, 0x2A); }, 1},
+        {"erase page", [](UpdateJob& j) { return ErasePage(j, 12); }, 2},
+        {"flash key", [](UpdateJob& j) { return SetFlashKey(j, 0xA5, 0xF1); }, 1},
+        {"signature", [](UpdateJob& j) { return WriteSignature(j); }, 1},
+        {"program page",
+         [](UpdateJob& j) {
+             std::memset(j.ImageBuffer, 0x5A, sizeof j.ImageBuffer);
+             uint32_t checksum = 0;
+             return ProgramPage(j, j.ImageBuffer, 12, checksum) && checksum == PageCrc(j, 12);
+         },
+         7},
+    };
+    for (const auto& c : cases) {
+        Bench& b = OpenBootloader();
+        b.device->replyDelayMs = 20;
+        gFake.stepPerQuery = 150;
+        EXPECT_TRUE(c.run(b.job)) << c.name;
+        EXPECT_EQ(CountOps(SimOp::QueryRxQueue), c.polls) << c.name;
     }
 }
 

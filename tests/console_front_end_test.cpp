@@ -10,7 +10,8 @@
 #include "console/json.h"
 #include "console/options.h"
 #include "console/report.h"
-#include "console/sha256.h"
+#include "console/text.h"
+#include "image/sha256.h"
 
 namespace {
 
@@ -249,6 +250,32 @@ TEST(ConsoleJson, DeviceStringsAsUtf8OrAsBytes) {
         JsonAddId(line, "id", reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size());
         EXPECT_EQ(line.text, c.json);
     }
+}
+
+// Any string, not only a device's: a message naming a folder, a label.
+TEST(ConsoleJson, TextAsItsCharacters) {
+    JsonLine line = JsonObject();
+    JsonAddString(line, "message", "Pr\xC3\xBC\xCE\xA9 \xE4\xB8\xAD");
+    JsonAddText(line, "label", "SN\x80-1");
+    EXPECT_EQ(line.text,
+              "{\"message\":\"Pr\\u00FC\\u03A9 \\u4E2D\",\"label\":\"SN\\u0080-1\",\"label_hex\":\"534E802D31\"");
+}
+
+TEST(ConsoleText, TypedTextForAPerson) {
+    const struct {
+        std::string typed;
+        const char* shown;
+    } cases[] = {
+        {"SN-0042", "SN-0042"},
+        {"Pr\xC3\xBC \xCE\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80", "Pr\xC3\xBC \xCE\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80"},
+        {"SN\x80-1", "SN\\x80-1"},                     // a lone continuation byte
+        {"\xC0\xAF", "\\xC0\\xAF"},                    // overlong
+        {"\xED\xA0\x80", "\\xED\\xA0\\x80"},           // a surrogate
+        {"a\xE2\x82", "a\\xE2\\x82"},                  // cut short
+        {"a\tb\xC2\x85", "a\\x09b\\xC2\\x85"},         // control characters, C0 and C1
+        {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},  // above U+10FFFF
+    };
+    for (const auto& c : cases) EXPECT_EQ(PrintableText(c.typed), c.shown) << c.shown;
 }
 
 TEST(ConsoleResult, CheckAnswersByVerdict) {

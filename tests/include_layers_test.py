@@ -6,7 +6,8 @@ the bootloader commands; discovery/open/identification and the image; the
 programming sequence; the worker; the front ends (app/, the window program,
 and console/, the console program, beside each other). A folder may include its
 own headers and those of lower layers only. The simulated device stands
-beside the USB access layer (it fills its table); tools, tests, benchmarks,
+beside the USB access layer (it fills its table). The embedding tool (tools/)
+stands above the image layer and below the front ends. Tests, benchmarks,
 fuzz targets and the stand-in library (sim/standin/) are outside the program
 and may include anything.
 Usage: include_layers_test.py SOURCE_DIR
@@ -25,6 +26,10 @@ LAYERS = {
     "image": 3,
     "flashing": 4,
     "worker": 5,
+    # The build-time embedding tool reads and checks an image as the program
+    # does: it may use the image layer and what lies below it, never a front
+    # end.
+    "tools": 4,
     "app": 6,
     "console": 6,
 }

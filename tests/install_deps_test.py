@@ -29,7 +29,7 @@ GENUINE = {
     "ninja": "1.11.1",
     "make": "GNU Make 4.3",
     "wine64": "wine-8.0 (Debian 8.0~repack-4)",
-    "wine": "wine-8.0 (Debian 8.0~repack-4)",
+    "wineserver": "Wine 8.0",
     "Xvfb": "use: X [:<display>] [option]\\n-fbdir directory       put framebuffers in files",
     "xauth": "1.1.2",
     "xdotool": "xdotool version 3.20160805.1",
@@ -65,6 +65,7 @@ exit 1""")
         self.tool("dpkg", f'[ "$1" = --print-foreign-architectures ] && {{ {"echo i386" if i386 else "true"}; exit 0; }}\n'
                           f'echo "dpkg $*" >>{self.log}')
         self.tool("id", f'echo {uid}')
+        self.env = {"PATH": self.bin, "HOME": self.dir.name, "WINE64_LOADER": os.path.join(self.bin, "wine64")}
         self.tool("apt-get", f'echo "apt-get $*" >>{self.log}')
         if sudo:
             self.tool("sudo", f'echo "sudo $1" >>{self.log}; "$@"')
@@ -84,7 +85,7 @@ exit 1""")
     def run(self, *groups):
         """The script with GROUPS (and any option among them)."""
         done = subprocess.run([shutil.which("bash"), SCRIPT, *groups], capture_output=True, text=True,
-                              env={"PATH": self.bin, "HOME": self.dir.name})
+                              env=self.env)
         calls = []
         if os.path.exists(self.log):
             with open(self.log) as f:
@@ -98,7 +99,10 @@ def all_installed(state="install ok installed", **changes):
     return installed
 
 
-WINE_TOOLS = ["wine64", "wine", "Xvfb", "xauth", "xdotool", "convert", "import", "zip", "unzip"]
+# The packages of the wine group that count only through dpkg.
+WINE_LIBRARIES = ("fonts-wine wine32:i386 libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1 "
+                  "libxcomposite1 libxfixes3 libxxf86vm1")
+WINE_TOOLS = ["wine64", "wineserver", "Xvfb", "xauth", "xdotool", "convert", "import", "zip", "unzip"]
 
 
 class InstallDeps(unittest.TestCase):
@@ -116,8 +120,7 @@ class InstallDeps(unittest.TestCase):
 
     def test_missing_as_a_user_without_sudo_prints_the_command_for_root(self):
         install = "apt-get update && apt-get install -y --no-install-recommends "
-        wine_libraries = ("fonts-wine wine32:i386 libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1 "
-                          "libxcomposite1 libxfixes3 libxxf86vm1")
+        wine_libraries = WINE_LIBRARIES
         cases = [
             ("not installed", Machine(all_installed(**{"ninja-build": "unknown ok not-installed"})),
              ["native"], "ninja-build", install + "ninja-build"),
@@ -190,6 +193,27 @@ class InstallDeps(unittest.TestCase):
                 code, out, err, calls = machine.run("--verify", "native")
                 self.assertEqual(code, status, err)
                 self.assertEqual(len(err.splitlines()), 1 if message else 0, err)
+                self.assertIn(message, err)
+                self.assertEqual(calls, [], "--verify installs nothing")
+
+    def test_verify_wine_where_the_32bit_loader_cannot_execute(self):
+        # A kernel without 32-bit support: Debian's `wine` script picks the
+        # installed 32-bit loader, which the kernel refuses (exit 126). The
+        # 64-bit loader and the server still answer, and that is enough.
+        libraries = {name: "install ok installed" for name in WINE_LIBRARIES.split()}
+        cases = [
+            ("32-bit loader refused", Machine(libraries, commands=WINE_TOOLS), 0, ""),
+            ("server an impostor", Machine(libraries, commands=[c for c in WINE_TOOLS if c != "wineserver"],
+                                           impostors={"wineserver": "wineserver: a waiter"}), 1,
+             "'wineserver --version' is missing or is not the tool from the Debian package wine"),
+            ("no 64-bit loader", Machine(libraries, commands=[c for c in WINE_TOOLS if c != "wine64"]), 1,
+             "--version' is missing or is not the tool from the Debian package wine64"),
+        ]
+        for name, machine, status, message in cases:
+            with self.subTest(name):
+                machine.tool("wine", "echo 'Exec format error' >&2; exit 126")
+                code, out, err, calls = machine.run("--verify", "wine")
+                self.assertEqual(code, status, err)
                 self.assertIn(message, err)
                 self.assertEqual(calls, [], "--verify installs nothing")
 

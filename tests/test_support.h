@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/fake_platform.h"
 #include "sim/sim_device.h"
+#include "tests/fake_platform.h"
 
 // Installs the fake seams and an empty simulated bus; returns the bus.
 SimBus& InstallTestWorld(uint32_t startTick = 1000);

@@ -394,7 +394,7 @@ TEST_F(UpdateEventsTest, FailedExchangesNameCommandPageAndCause) {
         {SimFaultKind::BadAck, 2, "failed 5 page - #0 bad-reply 1 0"},
         {SimFaultKind::MissingReply, 1, "failed 0 page - #0 no-reply 100 0"},
         {SimFaultKind::FailStatus, 4, "failed 2 page 62 #0 write-failed 0 0"},
-        {SimFaultKind::Vanish, 11, "failed 3 page 11 #2 gone 0 0"},
+        {SimFaultKind::Vanish, 11, "failed 3 page 11 #2 write-failed 0 0"},  // the cause is the front end's to name
         {SimFaultKind::ShortRead, 5, "failed 1 page 10 #1 short-read 0 0"},
         {SimFaultKind::FailRead, 5, "failed 1 page 10 #1 read-failed 0 0"},
     };

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -160,6 +161,40 @@ TEST(UpdateWorker, FailedProgrammingDoesNotStartTheDeviceNorSayOk) {
     EXPECT_EQ(d->runCommands, 0u);
     EXPECT_FALSE(SimHasValidApp(d)) << "the signature page was erased first";
     EXPECT_FALSE(d->open);
+}
+
+// The device leaves the bus right after the first half of page 30 was
+// written. The run's library calls are those of any failing run: the
+// acknowledgement polls fail for their window, the second half's write
+// fails, the device is closed. The core asks the bus no device count to
+// name the cause (a front end that wants it asks itself).
+TEST(UpdateWorker, DeviceLeavingTheBusMidPageCostsNoLibraryCallToNameTheCause) {
+    // Where the half-0 write of page 30 falls in a run of this device.
+    AttachDevice({SimMode::Bootloader});
+    EXPECT_EQ(UpdateWorker(), 0u);
+    uint32_t half0 = 0;  // its call number
+    int halves = 0;
+    for (size_t i = 0; i < gSimBus.calls.size() && half0 == 0; ++i) {
+        const SimCall& c = gSimBus.calls[i];
+        const bool firstHalf = c.op == SimOp::Write && c.bytes.size() == 258 && c.bytes[0] == 0x03 && c.bytes[1] == 0;
+        if (firstHalf && ++halves == 21) half0 = static_cast<uint32_t>(i + 1);  // pages 10, 11, ... 30
+    }
+    ASSERT_NE(half0, 0u);
+
+    SimDevice* d = AttachDevice({SimMode::Bootloader});
+    SimSetFault(SimFaultKind::Vanish, half0 + 1);
+    EXPECT_EQ(UpdateWorker(), 0u);
+    EXPECT_EQ(Texts(), TEXTS_ERROR);
+    EXPECT_TRUE(d->gone);
+    std::vector<SimOp> after;
+    for (size_t i = half0; i < gSimBus.calls.size(); ++i) after.push_back(gSimBus.calls[i].op);
+    ASSERT_FALSE(after.empty());
+    const size_t polls = static_cast<size_t>(std::count(after.begin(), after.end(), SimOp::QueryRxQueue));
+    EXPECT_GT(polls, 10u) << "the acknowledgement polls fail for their window";
+    std::vector<SimOp> expected(polls, SimOp::QueryRxQueue);
+    expected.push_back(SimOp::Write);  // the second half, which fails
+    expected.push_back(SimOp::Close);
+    EXPECT_EQ(after, expected);
 }
 
 TEST(UpdateWorker, StartsJustBelowTheWrapOfTheTickCounter) {

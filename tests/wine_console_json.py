@@ -7,6 +7,8 @@ the flash image a HEX file describes, for scripts/wine-console-tests.sh.
                                                last one is the result
     wine_console_json.py count OUT EVENT       how many objects are EVENT
     wine_console_json.py devices OUT           "index kind id" of each device_found, ';'-joined
+    wine_console_json.py labels OUT            the label of each run_started and result, one a
+                                               line (with " label_hex=..." where there is one)
     wine_console_json.py info-sha256 OUT       the sha256 of the info object
     wine_console_json.py image-sha256 HEX      SHA-256 of the 64,512-byte flash image the
                                                HEX file describes (0xFF where it sets nothing)
@@ -17,7 +19,7 @@ import sys
 
 
 def events(path):
-    with open(path) as f:
+    with open(path, encoding="utf-8") as f:
         return [json.loads(line) for line in f.read().splitlines()]  # fails on a line that is not JSON
 
 
@@ -46,6 +48,10 @@ def main(command, path, *rest):
     elif command == "devices":
         print(";".join("%d %s %s" % (e["index"], e["kind"], e["id"]) for e in events(path)
                        if e["event"] == "device_found"))
+    elif command == "labels":
+        for e in events(path):
+            if e["event"] in ("run_started", "result"):
+                print(e["label"] + (" label_hex=" + e["label_hex"] if "label_hex" in e else ""))
     elif command == "info-sha256":
         print([e for e in events(path) if e["event"] == "info"][0]["sha256"])
     elif command == "image-sha256":

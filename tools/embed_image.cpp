@@ -46,8 +46,8 @@
 #include <string>
 #include <vector>
 
-#include "console/sha256.h"
 #include "image/hex_loader.h"
+#include "image/sha256.h"
 #include "image/unscramble.h"
 #include "tools/findings.h"
 #include "tools/generated_files.h"

@@ -411,24 +411,6 @@ scenario_non_ascii_folder() {
     if [ -n "$saved_locale" ]; then export LC_ALL=$saved_locale; else unset LC_ALL; fi
 }
 
-# The scenarios that act in the middle of programming the slow device poll
-# it for some 4 s, each reply within its 100 ms window. On a loaded machine
-# the program (or the wine server) can be off the processor for longer than
-# that; the window then closes before the program looks again, and the
-# update (rightly) fails with an "Error" box, which none of them expects.
-# Such a run is repeated once, loudly, with the first attempt's artifacts
-# kept beside the second's; a run that fails without that box is not.
-run_slow_scenario() {  # function args...
-    "$@"
-    [ "$STEP_OK" = 1 ] && return
-    [ "$(count "$ERROR_BOX" "$RELAY")" -gt 0 ] || return
-    failed=$((failed - 1)); unset 'failures[${#failures[@]}-1]'
-    rm -rf "$DIR.first-attempt"; mv "$DIR" "$DIR.first-attempt"
-    log "  RETRY $PRESET $(basename "$DIR") once: an \"Error\" box came up, as when a loaded machine lets a"
-    log "    reply window close early (first attempt kept in $(basename "$DIR").first-attempt)"
-    "$@"
-}
-
 # Every step a run can take, in the order of a full run.
 ALL_STEPS=(core-tests update-ok no-device refused-image older-image about second-command
            library-in-cwd-only partial-library high-dpi close-box file-exit repaint bystander non-ascii-folder)
@@ -445,9 +427,9 @@ run_step() {  # step name
         library-in-cwd-only) scenario_library_in_cwd_only ;;
         partial-library) scenario_partial_library ;;
         high-dpi) scenario_high_dpi ;;
-        close-box) run_slow_scenario scenario_close_during_programming close-box close-box ;;
-        file-exit) run_slow_scenario scenario_close_during_programming file-exit file-exit ;;
-        repaint) run_slow_scenario scenario_repaint ;;
+        close-box) scenario_close_during_programming close-box close-box ;;
+        file-exit) scenario_close_during_programming file-exit file-exit ;;
+        repaint) scenario_repaint ;;
         bystander) scenario_bystander ;;
         non-ascii-folder) scenario_non_ascii_folder ;;
         *) return 1 ;;

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "app/resource.h"
+#include "app/win32_session.h"
 #include "platform/seams.h"
-#include "platform/win32_session.h"
 #include "tests/test_support.h"
 #include "tests/win32/hidden_main_window.h"
 #include "tests/win32/window_run_rig.h"

@@ -1,8 +1,8 @@
 #include "tests/win32/window_run_rig.h"
 
 #include "app/update_run.h"
-#include "platform/fake_platform.h"
 #include "platform/seams.h"
+#include "tests/fake_platform.h"
 #include "tests/test_support.h"
 
 QuitsSeen gQuitsSeen = {0, 0};

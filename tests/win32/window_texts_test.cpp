@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32_dpi.h"
-#include "platform/win32_texts.h"
+#include "app/win32_dpi.h"
+#include "app/win32_texts.h"
 
 namespace {
 

@@ -36,6 +36,10 @@ struct FakePlatform {
     // test's hook throws), or the process aborts.
     uint64_t tickQueryLimit;
     void (*runaway)(const char* what);
+    // A pause of the PC: tick query number `pauseAtQuery` (counted since the
+    // install; 0: none) finds the clock `pauseMs` further on.
+    uint64_t pauseAtQuery;
+    uint32_t pauseMs;
 };
 
 extern FakePlatform gFake;

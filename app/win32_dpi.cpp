@@ -1,4 +1,4 @@
-#include "platform/win32_dpi.h"
+#include "app/win32_dpi.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "platform/win32_platform.h"
+#include "app/win32_platform.h"
 
+#include "app/win32_dpi.h"
+#include "app/win32_texts.h"
 #include "platform/seams.h"
-#include "platform/win32_dpi.h"
 #include "platform/win32_system.h"
-#include "platform/win32_texts.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ int Win32MessageBox(const wchar_t* text, const wchar_t* caption, unsigned style)
     return MessageBoxW(nullptr, text, caption, style);
 }
 
-// Each text is remembered by the window (platform/win32_texts.h) and drawn
+// Each text is remembered by the window (app/win32_texts.h) and drawn
 // with a device context of its own.
 void Win32DrawText(int x, int y, const wchar_t* text, int count) {
     const HWND window = gMainWindow ? *gMainWindow : nullptr;

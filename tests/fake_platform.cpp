@@ -1,4 +1,4 @@
-#include "platform/fake_platform.h"
+#include "tests/fake_platform.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +31,7 @@ uint32_t FakeTickCount() {
         std::fprintf(stderr, "%s\n", what);
         std::abort();
     }
+    if (gFake.tickQueries == gFake.pauseAtQuery) gFake.now += gFake.pauseMs;
     const uint32_t now = gFake.now;
     gFake.now += gFake.stepPerQuery;
     return now;

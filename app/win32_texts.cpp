@@ -1,8 +1,8 @@
-#include "platform/win32_texts.h"
+#include "app/win32_texts.h"
 
 #include <cwchar>
 
-#include "platform/win32_dpi.h"
+#include "app/win32_dpi.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "console/sha256.h"
+#include "image/sha256.h"
 
 #include <cstring>
 

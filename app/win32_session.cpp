@@ -1,4 +1,4 @@
-#include "platform/win32_session.h"
+#include "app/win32_session.h"
 
 SessionCalls gSessionCalls = {nullptr, nullptr, nullptr};
 
