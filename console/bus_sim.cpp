@@ -11,6 +11,7 @@
 #include "console/bus_sim_options.h"
 #include "image/image_validation.h"
 #include "job/update_job.h"
+#include "platform/console_output.h"
 #include "platform/seams.h"
 #include "sim/sim_device.h"
 
@@ -126,7 +127,7 @@ bool InstallBus(std::string*) {
 void FinishBus() {
     if (!gSim.summary) return;
     if (gDevices.empty()) {
-        std::fprintf(stderr, "{\"sim_device\":null}\n");
+        ConsoleOutputPut(ConsoleStream::Err, "{\"sim_device\":null}\n", false);
         return;
     }
     for (size_t i = 0; i < gDevices.size(); ++i) {
@@ -142,17 +143,21 @@ void FinishBus() {
         }
         const bool changed = std::memcmp(d->flash, gInitialFlashes[i].data(), SIM_FLASH_SIZE) != 0;
         const uint32_t* packets = gPacketsByCommand[i].data();
-        std::fprintf(stderr,
-                     "{\"sim_device\":%zu,\"image_pages\":%u,\"pages_matching_image\":%u,\"signature_valid\":%s,"
-                     "\"flash_changed\":%s,\"flash_key_packets\":%u,\"erase_packets\":%u,\"halves_written\":%u,"
-                     "\"signature_packets\":%u,\"run_commands\":%u,\"mode_switches\":%u,\"fault\":%s}\n",
-                     i, pages, matching, SimHasValidApp(d) ? "true" : "false", changed ? "true" : "false",
-                     packets[CMD_SET_FLASH_KEY], packets[CMD_ERASE_PAGE], d->halvesWritten,
-                     packets[CMD_WRITE_SIGNATURE], d->runCommands, d->modeSwitches,
-                     FaultSummary(d->faultKind, d->faultPacket, d->faultActs).c_str());
+        char line[512];
+        std::snprintf(line, sizeof line,
+                      "{\"sim_device\":%zu,\"image_pages\":%u,\"pages_matching_image\":%u,\"signature_valid\":%s,"
+                      "\"flash_changed\":%s,\"flash_key_packets\":%u,\"erase_packets\":%u,\"halves_written\":%u,"
+                      "\"signature_packets\":%u,\"run_commands\":%u,\"mode_switches\":%u,\"fault\":%s}\n",
+                      i, pages, matching, SimHasValidApp(d) ? "true" : "false", changed ? "true" : "false",
+                      packets[CMD_SET_FLASH_KEY], packets[CMD_ERASE_PAGE], d->halvesWritten,
+                      packets[CMD_WRITE_SIGNATURE], d->runCommands, d->modeSwitches,
+                      FaultSummary(d->faultKind, d->faultPacket, d->faultActs).c_str());
+        ConsoleOutputPut(ConsoleStream::Err, line, false);
     }
     if (gSimBus.faultKind != SimFaultKind::None) {
-        std::fprintf(stderr, "{\"sim_bus\":true,\"fault\":%s}\n",
-                     FaultSummary(gSimBus.faultKind, gSimBus.faultCall, gSimBus.faultActs).c_str());
+        const std::string line =
+            "{\"sim_bus\":true,\"fault\":" + FaultSummary(gSimBus.faultKind, gSimBus.faultCall, gSimBus.faultActs) +
+            "}\n";
+        ConsoleOutputPut(ConsoleStream::Err, line.c_str(), false);
     }
 }

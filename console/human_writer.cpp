@@ -7,7 +7,7 @@
 #include "console/terminal.h"
 #include "console/text.h"
 #include "console/writer.h"
-#include "platform/console_platform.h"
+#include "platform/console_output.h"
 #include "platform/plain_text.h"
 #include "platform/seams.h"
 
@@ -27,8 +27,7 @@ void Say(const std::string& line) {
 void Insist(const std::string& line) {
     if (Normal()) return StdoutTerminal().PrintLine(line);
     StdoutTerminal().EndProgress();
-    ConsoleWrite(stderr, (line + '\n').c_str());
-    std::fflush(stderr);
+    ConsoleOutputPut(ConsoleStream::Err, line + "\n", false);
 }
 
 std::string Seconds() {
@@ -185,7 +184,9 @@ void LoaderLine(const char* text) {
     if (Verbose()) Say(std::string("loader: ") + text);
 }
 
-void Packet(bool sent, const std::string& hex) { Say(std::string(sent ? "  > " : "  < ") + hex); }
+void Packet(bool sent, const std::string& hex) {
+    if (Normal()) StdoutTerminal().PrintLine(std::string(sent ? "  > " : "  < ") + hex, true);
+}
 
 void StopDeferred(uint32_t pagesLeft) {
     Insist("stopping now would leave the device without firmware: the update finishes first (" +
@@ -200,8 +201,7 @@ void Result(ConsoleCommand, const ConsoleResult& result, const RunRecord&) {
 }
 
 void Failure(ConsoleCommand, const ConsoleResult& result) {
-    ConsoleWrite(stderr, ("lumaris-update: " + result.line + '\n').c_str());
-    std::fflush(stderr);
+    ConsoleOutputPut(ConsoleStream::Err, "lumaris-update: " + result.line + "\n", false);
 }
 
 void Attempt(uint32_t attempt, uint32_t attempts, const ConsoleResult& after) {

@@ -1,6 +1,7 @@
 #include "console/json_result.h"
 
 #include "console/report.h"
+#include "console/run_log.h"
 #include "console/text.h"
 
 const char* ConsoleCommandName(ConsoleCommand command) {
@@ -79,7 +80,7 @@ void JsonAddResultFields(JsonLine& line, ConsoleCommand command, const ConsoleRe
     JsonAddString(line, "message", result.line);
 }
 
-void JsonWriteRunStarted(std::FILE* log, const RunContext& context, int argc, char** argv) {
+void JsonWriteRunStarted(const RunContext& context, int argc, char** argv) {
     JsonLine line = JsonEvent("run_started", ReportElapsedMs());
     JsonAddString(line, "utc", UtcNow());
     JsonAddString(line, "program_version", context.programVersion);
@@ -106,5 +107,6 @@ void JsonWriteRunStarted(std::FILE* log, const RunContext& context, int argc, ch
     } else {
         JsonAddNull(line, "label");
     }
-    JsonWrite(line, log);
+    JsonClose(line);
+    RunLogPut(line.text);
 }

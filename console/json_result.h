@@ -16,4 +16,4 @@ void JsonAddFailureFields(JsonLine& line, const ExchangeFailure& failure);
 void JsonAddResultFields(JsonLine& line, ConsoleCommand command, const ConsoleResult& result, const RunRecord& run);
 // The first line of a run in the log: UTC time, program and image version,
 // the image's SHA-256, the command line's options and the label.
-void JsonWriteRunStarted(std::FILE* log, const RunContext& context, int argc, char** argv);
+void JsonWriteRunStarted(const RunContext& context, int argc, char** argv);

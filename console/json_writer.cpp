@@ -6,23 +6,26 @@
 #include "console/json_result.h"
 #include "console/recorder.h"
 #include "console/report.h"
+#include "console/run_log.h"
 #include "console/text.h"
 #include "console/writer.h"
-#include "platform/console_platform.h"
+#include "platform/console_output.h"
 #include "platform/seams.h"
 
 namespace {
 
-std::FILE* gScreen = stdout;
-std::FILE* gLog = nullptr;
+bool gScreen = false;
+bool gLog = false;
 
 JsonLine Event(const char* name) { return JsonEvent(name, ReportElapsedMs()); }
 
-void Emit(JsonLine& line) {
+// A `progress` line may be left off the screen when it is not read in time
+// (platform/console_output.h); the log holds every line.
+void Emit(JsonLine& line, bool progress = false) {
     JsonClose(line);
     // The log first: a line seen on the screen is in the log already.
-    if (gLog) JsonPut(line, gLog);
-    if (gScreen) JsonPut(line, gScreen);
+    if (gLog) RunLogPut(line.text);
+    if (gScreen) ConsoleOutputPut(ConsoleStream::Out, line.text, progress);
 }
 
 void EmitBare(const char* name) {
@@ -102,7 +105,7 @@ void OnPageProgrammed(uint8_t page, uint32_t index, uint32_t total, bool written
     JsonAddNumber(line, "total", total);
     JsonAddBool(line, "written", written);
     JsonAddBool(line, "verified", verified);
-    Emit(line);
+    Emit(line, true);
 }
 
 void OnSignatureWritten(bool acknowledged) {
@@ -203,7 +206,7 @@ void LoaderLine(const char* text) {
 void Packet(bool sent, const std::string& hex) {
     JsonLine line = Event(sent ? "packet_sent" : "reply_read");
     JsonAddString(line, "bytes", hex);
-    Emit(line);
+    Emit(line, true);
 }
 
 void StopDeferred(uint32_t pagesLeft) {
@@ -211,11 +214,11 @@ void StopDeferred(uint32_t pagesLeft) {
     JsonAddNumber(line, "pages_left", pagesLeft);
     Emit(line);
     if (!gScreen) return;  // the screen's writer says it
-    std::fprintf(stderr,
-                 "lumaris-update: stopping now would leave the device without firmware: the update finishes first "
-                 "(%u page(s) left); press Ctrl+C again to stop at once\n",
-                 pagesLeft);
-    std::fflush(stderr);
+    ConsoleOutputPut(ConsoleStream::Err,
+                     "lumaris-update: stopping now would leave the device without firmware: the update finishes "
+                     "first (" +
+                         std::to_string(pagesLeft) + " page(s) left); press Ctrl+C again to stop at once\n",
+                     false);
 }
 
 void Result(ConsoleCommand command, const ConsoleResult& result, const RunRecord& run) {
@@ -225,10 +228,7 @@ void Result(ConsoleCommand command, const ConsoleResult& result, const RunRecord
 }
 
 void Failure(ConsoleCommand command, const ConsoleResult& result) {
-    if (gScreen) {
-        ConsoleWrite(stderr, ("lumaris-update: " + result.line + '\n').c_str());
-        std::fflush(stderr);
-    }
+    if (gScreen) ConsoleOutputPut(ConsoleStream::Err, "lumaris-update: " + result.line + "\n", false);
     const RunRecord none;
     JsonLine line = Event("result");
     JsonAddResultFields(line, command, result, none);
@@ -280,7 +280,7 @@ const ConsoleWriter JSON_WRITER = {
     .attempt = Attempt,
 };
 
-void JsonWriterTargets(std::FILE* screen, std::FILE* log) {
+void JsonWriterTargets(bool screen, bool log) {
     gScreen = screen;
     gLog = log;
 }

@@ -3,9 +3,8 @@
 // core's events), answers the questions from its options, and ends with an
 // exit code that tells what the device holds. The bus it talks to comes from
 // console/bus_sim.cpp (Linux) or console/bus_win32.cpp (Windows).
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,12 +16,14 @@
 #include "console/options.h"
 #include "console/recorder.h"
 #include "console/report.h"
+#include "console/run_log.h"
 #include "console/text.h"
 #include "devicelink/device_link.h"
 #include "flashing/flashing.h"
 #include "image/image_validation.h"
 #include "image/sha256.h"
 #include "job/update_job.h"
+#include "platform/console_output.h"
 #include "platform/console_platform.h"
 #include "platform/seams.h"
 #include "platform/update_events.h"
@@ -66,7 +67,8 @@ int ShowImage(const ConsoleOptions& options, const ImageFacts& image) {
             JsonAddString(line, "program_version", LUMARIS_VERSION);
             JsonAddString(line, "image_version", version);
             JsonAddString(line, "image_type", FormatByte(summary.type));
-            JsonWrite(line, stdout);
+            JsonClose(line);
+            ConsoleOutputPut(ConsoleStream::Out, line.text, false);
         } else {
             ReportLine("lumaris-update " LUMARIS_VERSION ", built-in firmware " + version + " for device type " +
                        FormatByte(summary.type));
@@ -82,7 +84,8 @@ int ShowImage(const ConsoleOptions& options, const ImageFacts& image) {
         JsonAddNumber(line, "pages", summary.pages);
         JsonAddNumber(line, "flash_image_bytes", static_cast<int64_t>(IMAGE_SIZE));
         JsonAddString(line, "sha256", image.sha256);
-        JsonWrite(line, stdout);
+        JsonClose(line);
+        ConsoleOutputPut(ConsoleStream::Out, line.text, false);
     } else {
         ReportLine("image: device type " + FormatByte(summary.type) + ", firmware " + version + ", pages " +
                    std::to_string(summary.firstPage) + ".." + std::to_string(summary.lastPage) + " (" +
@@ -270,6 +273,27 @@ int RunOnDevice(const ConsoleOptions& options, RunContext& context) {
         exitCode = RunDevices(options, context);
     }
     FinishBus();
+    return exitCode;
+}
+
+unsigned gRequestsBeforeDrain = 0;
+
+// Waiting for a reader that does not read, after the device is safe: a
+// second stop request in all, or any new one, ends the program.
+bool StopWhileDraining() {
+    const unsigned requests = ConsoleInterruptCount();
+    return requests >= 2 || requests > gRequestsBeforeDrain;
+}
+
+// Lets the output's thread write what is queued (the result among it), and
+// ends the program without it when the user stops a wait for a reader that
+// does not read: the exit code still tells the result.
+int FinishOutput(int exitCode) {
+    gRequestsBeforeDrain = ConsoleInterruptCount();
+    if (!ConsoleOutputDrain(StopWhileDraining)) {
+        // The output's thread may hold standard output's lock: no flush.
+        std::_Exit(exitCode);
+    }
     ConsoleRunEnded();
     return exitCode;
 }
@@ -290,22 +314,18 @@ int main(int argc, char** argv) {
         return 0;
     }
     // The log is opened before anything reaches a device.
-    std::FILE* log = nullptr;
-    if (options.logPath) {
-        log = ConsoleOpenFile(options.logPath, "a");
-        if (!log) {
-            const std::string why = std::strerror(errno);
-            const std::string line =
-                "lumaris-update: --log: \"" + PrintableText(options.logPath) + "\" cannot be opened: ";
-            ConsoleWrite(stderr, (line + why + '\n').c_str());
-            return static_cast<int>(ExitCode::Usage);
-        }
+    if (options.logPath && !RunLogOpen(options.logPath, &error)) {
+        const std::string line = "lumaris-update: --log: \"" + PrintableText(options.logPath) +
+                                 "\" cannot be opened as a log: " + error + '\n';
+        ConsoleWrite(stderr, line.c_str());
+        return static_cast<int>(ExitCode::Usage);
     }
 
     ConsoleSystemInstall();
     InterruptInstall();
+    ConsoleOutputStart();
     ReportInstall(ReportSettings{options.json, options.verbosity, options.answers, ConsoleIsTerminal(stdin),
-                                 ConsoleIsTerminal(stdout), log});
+                                 ConsoleIsTerminal(stdout), RunLogIsOpen()});
     const ImageFacts image = LoadImageFacts();
     RunContext context;
     context.programVersion = LUMARIS_VERSION;
@@ -314,10 +334,10 @@ int main(int argc, char** argv) {
     context.label = options.label;
     ReportSetContext(context);
     if (options.command == ConsoleCommand::Info || options.command == ConsoleCommand::Version) {
-        return ShowImage(options, image);
+        return FinishOutput(ShowImage(options, image));
     }
-    if (log) JsonWriteRunStarted(log, context, argc, argv);
+    if (RunLogIsOpen()) JsonWriteRunStarted(context, argc, argv);
     const int exitCode = RunOnDevice(options, context);
-    if (log) std::fclose(log);
-    return exitCode;
+    RunLogClose();
+    return FinishOutput(exitCode);
 }

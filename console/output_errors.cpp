@@ -4,14 +4,17 @@
 #include <cstring>
 
 void FlushChecked(std::FILE* out) {
-    static bool noted = false;
+    // Standard error has nowhere to be noted; a failure of the log is noted
+    // by the log itself (console/run_log.cpp).
+    static bool stdoutNoted = false;
     if (std::fflush(out) == 0 && !std::ferror(out)) return;
     const int error = errno;
     std::clearerr(out);
-    if (noted || out == stderr) return;
-    noted = true;
+    if (out != stdout || stdoutNoted) return;
+    stdoutNoted = true;
     std::fprintf(stderr,
-                 "lumaris-update: %s cannot be written (%s): the update goes on; its exit code tells the result\n",
-                 out == stdout ? "standard output" : "the output file", std::strerror(error));
+                 "lumaris-update: standard output cannot be written (%s): the update goes on; its exit code tells the "
+                 "result\n",
+                 std::strerror(error));
     std::fflush(stderr);
 }

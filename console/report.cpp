@@ -9,6 +9,7 @@
 #include "console/terminal.h"
 #include "console/text.h"
 #include "console/writer.h"
+#include "platform/console_output.h"
 #include "platform/console_platform.h"
 #include "platform/seams.h"
 
@@ -21,10 +22,8 @@ std::chrono::steady_clock::time_point gStart;
 // Asks on standard input; anything but y or Y (an empty line, the end of
 // the input, a stop request) is No.
 int AskTerminal() {
-    std::FILE* prompt = gSettings.json ? stderr : stdout;
     StdoutTerminal().EndProgress();
-    std::fputs("answer [y/N]: ", prompt);
-    std::fflush(prompt);
+    ConsoleOutputPut(gSettings.json ? ConsoleStream::Err : ConsoleStream::Out, "answer [y/N]: ", false);
     return ConsoleReadYes() ? ANSWER_YES : ANSWER_NO;
 }
 
@@ -70,11 +69,11 @@ void ReportLoaderLine(const char* text) {
 void ReportInstall(const ReportSettings& settings) {
     gSettings = settings;
     gStart = std::chrono::steady_clock::now();
-    StdoutTerminal().Configure(stdout, settings.stdoutIsTerminal && !settings.json);
+    StdoutTerminal().Configure(settings.stdoutIsTerminal && !settings.json);
     // The screen's writer, and the JSON writer for the log when it is not
     // the screen's already.
     const ConsoleWriter* writers[2] = {settings.json ? &JSON_WRITER : &HUMAN_WRITER, &JSON_WRITER};
-    JsonWriterTargets(settings.json ? stdout : nullptr, settings.log);
+    JsonWriterTargets(settings.json, settings.log);
     RecorderInstall(writers, !settings.json && settings.log ? 2 : 1);
     gUi = UiSeam{.messageBox = ReportBox, .drawText = ReportText};
     gOutput = OutputSeam{ReportLoaderLine};
@@ -105,6 +104,15 @@ void ReportStopDeferred(uint32_t pagesLeft) {
 }
 
 void ReportResult(ConsoleCommand command, const ConsoleResult& result) {
+    const uint32_t dropped = ConsoleOutputDropped();
+    if (dropped > 0) {
+        StdoutTerminal().EndProgress();
+        ConsoleOutputPut(ConsoleStream::Err,
+                         "lumaris-update: " + std::to_string(dropped) +
+                             " progress line(s) were left out: standard output was not read in time" +
+                             (gSettings.log ? " (the log holds every line)" : "") + "\n",
+                         false);
+    }
     ForEachWriter([&](const ConsoleWriter& w) { w.result(command, result, RecordedRun()); });
 }
 

@@ -19,7 +19,7 @@ struct ReportSettings {
     ConsoleAnswerMode answers;  // Unset: ask on standard input if it is a terminal, else No
     bool stdinIsTerminal;
     bool stdoutIsTerminal;
-    std::FILE* log;  // --log: every event as a JSON line; or null
+    bool log;  // --log: every event as a JSON line in the run log
 };
 
 // Installs the report's gUi, gEvents and gOutput and starts its clock.

@@ -1,33 +1,31 @@
 #include "console/terminal.h"
 
-#include "console/output_errors.h"
-#include "platform/console_platform.h"
+#include "platform/console_output.h"
 
-void Terminal::Configure(std::FILE* out, bool smart) {
-    out_ = out;
+void Terminal::Configure(bool smart) {
     smart_ = smart;
     progressOpen_ = false;
 }
 
-void Terminal::PrintLine(const std::string& line) {
+void Terminal::PrintLine(const std::string& line, bool progress) {
     EndProgress();
-    ConsoleWrite(out_, (line + '\n').c_str());
-    FlushChecked(out_);
+    ConsoleOutputPut(ConsoleStream::Out, line + "\n", progress);
 }
 
 void Terminal::PrintProgress(const std::string& text) {
-    if (!smart_) return PrintLine(text);
-    std::fputc('\r', out_);
-    ConsoleWrite(out_, text.c_str());
-    FlushChecked(out_);
-    progressOpen_ = true;
+    if (!smart_) {
+        EndProgress();
+        ConsoleOutputPut(ConsoleStream::Out, text + "\n", true);
+        return;
+    }
+    // Only a progress line that was shown needs its end.
+    if (ConsoleOutputPut(ConsoleStream::Out, "\r" + text, true)) progressOpen_ = true;
 }
 
 void Terminal::EndProgress() {
     if (!progressOpen_) return;
     progressOpen_ = false;
-    std::fputc('\n', out_);
-    FlushChecked(out_);
+    ConsoleOutputPut(ConsoleStream::Out, "\n", false);
 }
 
 Terminal& StdoutTerminal() {

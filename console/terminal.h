@@ -1,19 +1,22 @@
 // Standard output for a person: whole lines, and one progress line that is
 // rewritten in place on a terminal. Later output never runs into an open
 // progress line: whoever prints asks the terminal, and it ends the line first.
+// Everything goes through the output's own thread (platform/console_output.h):
+// a progress line may be dropped there, a whole line never is.
 #pragma once
 
-#include <cstdio>
 #include <string>
 
 class Terminal {
    public:
-    // `smart`: `out` is a terminal, so a progress line can be rewritten.
-    void Configure(std::FILE* out, bool smart);
+    // `smart`: standard output is a terminal, so a progress line can be
+    // rewritten.
+    void Configure(bool smart);
     bool smart() const { return smart_; }
 
-    // Prints `line` on a line of its own.
-    void PrintLine(const std::string& line);
+    // Prints `line` on a line of its own; a `progress` line (a packet) may be
+    // left out when the output is late.
+    void PrintLine(const std::string& line, bool progress = false);
     // Shows `text` as the progress line: in place on a smart terminal, else
     // as a line of its own.
     void PrintProgress(const std::string& text);
@@ -22,7 +25,6 @@ class Terminal {
     void EndProgress();
 
    private:
-    std::FILE* out_ = stdout;
     bool smart_ = false;
     bool progressOpen_ = false;
 };

@@ -55,9 +55,9 @@ struct ConsoleWriter {
     void (*attempt)(uint32_t attempt, uint32_t attempts, const ConsoleResult& after);
 };
 
-// Where the JSON writer writes: standard output (--json) and the log
-// (--log); either may be null.
-void JsonWriterTargets(std::FILE* screen, std::FILE* log);
+// Where the JSON writer writes: standard output (--json) and the run log
+// (--log), either or both.
+void JsonWriterTargets(bool screen, bool log);
 
 extern const ConsoleWriter HUMAN_WRITER;
 extern const ConsoleWriter JSON_WRITER;

@@ -14,7 +14,8 @@
 #   (RC2/3DES) signs a test program, or stops the release with one line that
 #   names the reason and the openssl command that converts it (forced with
 #   an osslsigncode that cannot read it); a firmware file the tool warns
-#   about is refused after one build, with the warning shown;
+#   about is refused after one build, with the warning shown; a refused
+#   release has removed an earlier zip of its own name, not another's;
 # - a signed release with the demo firmware: every program verifies with
 #   osslsigncode against the throwaway certificate (made here by openssl,
 #   never kept), and a copy with one byte changed does not; no debug
@@ -126,7 +127,16 @@ rm "$SNAP/scripts/notes.txt"
 git_snap tag v9.9.9
 refused "a version tag that is not the program's version" "tagged v9.9.9"
 git_snap tag -d v9.9.9 >/dev/null
+# A zip of the same name from an earlier run goes before the release gets
+# anywhere; one of another firmware stays.
+mkdir -p "$SNAP/build/release"
+for stale in "LumarisUpdate-$version-fw1.00.zip" "LumarisUpdate-$version-fw1.00.zip.sha256" "LumarisUpdate-$version-fw9.99.zip"; do
+  echo "an earlier release" >"$SNAP/build/release/$stale"
+done
 LUMARIS_SIGN_PASSWORD=wrong refused "a wrong certificate password" "cannot open" --sign "$CERT"
+check "a failed release removed the earlier zip of its name, and only that" \
+  eval '[ "$(ls "$SNAP/build/release")" = "LumarisUpdate-$version-fw9.99.zip" ]'
+rm -r "$SNAP/build/release"
 mv "$SNAP/.git" "$T/snapshot.git"
 refused "no git and a VERSION file without a commit" "VERSION names no commit"
 mv "$T/snapshot.git" "$SNAP/.git"

@@ -68,10 +68,52 @@ if [ -n "$cert" ]; then
   [ -n "${LUMARIS_SIGN_PASSWORD+set}" ] || fail "--sign needs the certificate's password in LUMARIS_SIGN_PASSWORD"
 fi
 
+# ---------------------------------------------------------------- tools
+
+deps_log=$(mktemp)
+trap 'rm -f "$deps_log"' EXIT
+scripts/install-deps.sh windows wine release >"$deps_log" 2>&1 || { cat "$deps_log" >&2; fail "installing the tools failed"; }
+PY=/usr/bin/python3   # Debian's, with the intelhex module
+
+OUT=$ROOT/build/release
+WORK=$ROOT/build/release-work
+PENDING=$WORK/out   # the zip and its SHA-256 until every check has passed
+rm -rf "$WORK"
+mkdir -p "$WORK" "$PENDING"
+
 # ---------------------------------------------------------------- version and commit
 
 version=$(sed -n 's/^project(LumarisUpdate VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 [ -n "$version" ] || fail "no project version in CMakeLists.txt"
+
+# The firmware as read here, with intelhex: its facts and the SHA-256 of its
+# flash image (64,512 bytes, 0xFF where the HEX sets nothing). It names the
+# release; a file that cannot be read is left to the embedding tool, which
+# says where it is wrong.
+hex_facts=$WORK/hex-facts.txt
+"$PY" - "$firmware" >"$hex_facts" 2>/dev/null <<'EOF' || true
+import hashlib, sys
+from intelhex import IntelHex
+hexfile = IntelHex()
+hexfile.padding = 0xFF
+hexfile.loadhex(sys.argv[1])
+image = bytes(hexfile.tobinarray(start=0, size=0xFC00))
+pages = sorted({a >> 9 for a in hexfile.addresses() if a < 0xFC00})
+last = pages[-1]
+hi, lo = image[last * 512 + 0x1FC], image[last * 512 + 0x1FD]
+print(f"type=0x{image[last * 512 + 0x1FB]:02X}")
+print("version=" + ("no version" if (hi, lo) == (0xFF, 0xFF) else f"{hi}.{lo:02d}"))
+print(f"first_page={pages[0]}\nlast_page={last}\npages={len(pages)}")
+print("sha256=" + hashlib.sha256(image).hexdigest())
+EOF
+fact() { sed -n "s/^$1=//p" "$2"; }
+fw_version=$(fact version "$hex_facts")
+fw_type=$(fact type "$hex_facts")
+fw_sha256=$(fact sha256 "$hex_facts")
+# A release of this name from an earlier run goes before anything else: a
+# release that fails from here on leaves nothing that could pass for it.
+name=LumarisUpdate-$version-fw$fw_version
+[ -z "$fw_version" ] || rm -f "$OUT/$name.zip" "$OUT/$name.zip.sha256"
 dirty_note=""
 # Only a repository of these sources counts, not one they happen to lie in.
 if [ "$(git -C "$ROOT" rev-parse --show-toplevel 2>/dev/null)" = "$ROOT" ]; then
@@ -101,19 +143,6 @@ else
 fi
 commit_date=$(TZ=UTC date -d "@$commit_time" +%Y-%m-%d)
 say "program $version, commit ${commit:0:12} of $commit_date$dirty_note"
-
-# ---------------------------------------------------------------- tools
-
-deps_log=$(mktemp)
-trap 'rm -f "$deps_log"' EXIT
-scripts/install-deps.sh windows wine release >"$deps_log" 2>&1 || { cat "$deps_log" >&2; fail "installing the tools failed"; }
-PY=/usr/bin/python3   # Debian's, with the intelhex module
-
-OUT=$ROOT/build/release
-WORK=$ROOT/build/release-work
-PENDING=$WORK/out   # the zip and its SHA-256 until every check has passed
-rm -rf "$WORK"
-mkdir -p "$WORK" "$PENDING"
 
 # Runs a command with its output in a log; shows the log when it fails.
 quietly() {  # log command...
@@ -258,31 +287,11 @@ done
 
 # ---------------------------------------------------------------- the firmware, as read here
 
-# The embedding tool in each build has judged the file; now its facts and the
-# SHA-256 of its flash image (64,512 bytes, 0xFF where the HEX sets nothing),
-# read here with intelhex. Every program must carry that flash image, byte
-# for byte, and both builds must have embedded this file and found in it
-# what is found here: x86 included, whether or not this machine can run it.
-hex_facts=$WORK/hex-facts.txt
-"$PY" - "$firmware" >"$hex_facts" <<'EOF' || fail "cannot read $firmware as Intel HEX"
-import hashlib, sys
-from intelhex import IntelHex
-hexfile = IntelHex()
-hexfile.padding = 0xFF
-hexfile.loadhex(sys.argv[1])
-image = bytes(hexfile.tobinarray(start=0, size=0xFC00))
-pages = sorted({a >> 9 for a in hexfile.addresses() if a < 0xFC00})
-last = pages[-1]
-hi, lo = image[last * 512 + 0x1FC], image[last * 512 + 0x1FD]
-print(f"type=0x{image[last * 512 + 0x1FB]:02X}")
-print("version=" + ("no version" if (hi, lo) == (0xFF, 0xFF) else f"{hi}.{lo:02d}"))
-print(f"first_page={pages[0]}\nlast_page={last}\npages={len(pages)}")
-print("sha256=" + hashlib.sha256(image).hexdigest())
-EOF
-fact() { sed -n "s/^$1=//p" "$2"; }
-fw_version=$(fact version "$hex_facts")
-fw_type=$(fact type "$hex_facts")
-fw_sha256=$(fact sha256 "$hex_facts")
+# The embedding tool in each build has judged the file. Both builds must
+# have embedded this file and found in it what was read at the start
+# (above), and every program must carry its flash image, byte for byte:
+# x86 included, whether or not this machine can run it.
+[ -n "$fw_version" ] || fail "cannot read $firmware as Intel HEX"
 for triple in x86:win32 x64:win64; do
   IFS=: read -r arch preset <<<"$triple"
   for exe in "$WORK/programs/$arch"/*.exe; do
@@ -301,13 +310,9 @@ for triple in x86:win32 x64:win64; do
 done
 [ "$fw_version" != "no version" ] || fail "$firmware carries no version (bytes FF FF): a release needs a versioned firmware"
 
-name=LumarisUpdate-$version-fw$fw_version
 stage=$WORK/zip/$name
 mkdir -p "$stage"
 cp -r "$WORK/programs/x86" "$WORK/programs/x64" "$stage/"
-# A zip of this name from an earlier run goes now: after a failed run,
-# build/release/ holds nothing that could pass for this release.
-rm -f "$OUT/$name.zip" "$OUT/$name.zip.sha256"
 
 # ---------------------------------------------------------------- README.txt, SHA256SUMS, the zip
 

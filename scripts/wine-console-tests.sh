@@ -4,8 +4,9 @@
 # must agree with the stand-in's flash dump, --list, --check with the flash
 # untouched, --device with two devices, standard input from NUL, a library
 # that is missing, not a library, of the other architecture or without
-# ordinal 12, and names beyond ASCII (a folder, a label, a log file) on the
-# command line, in files and on a console. No X server is needed.
+# ordinal 12, names beyond ASCII (a folder, a label, a log file) on the
+# command line, in files and on a console, and --log (a cut line ended, a
+# firmware file and a device refused). No X server is needed.
 #
 #   scripts/wine-console-tests.sh [win32|win64]...     (default: both)
 #
@@ -241,6 +242,36 @@ case_nul_stdin() {
     end_case "$preset" nul-stdin
 }
 
+# --log through WriteFile on a handle opened for appending: a second run ends
+# a line the first left cut and appends whole lines; a firmware file and a
+# device are refused (exit 2) before the library is even asked for devices.
+case_log() {
+    local preset=$1
+    new_case "$preset" log yes "${DEVICE_APP[@]}"
+    run_program --check --json --restart-wait auto --log station.jsonl
+    check "a new log: exit 0 (got $CODE)" [ "$CODE" = 0 ]
+    printf '{"event":"page_programmed","t_ms":9' >>"$DIR/station.jsonl"
+    run_program --check --restart-wait auto --log station.jsonl
+    check "the second run: exit 0 (got $CODE)" [ "$CODE" = 0 ]
+    check "the cut line ended, every other line JSON, two runs with their results" "$PY" -c '
+import json, sys
+lines = open(sys.argv[1], newline="").read().split("\n")
+assert lines[-1] == "" and lines[:-1], lines[-3:]
+bad = [i for i, l in enumerate(lines[:-1]) if not l.startswith("{") or not l.endswith("}")]
+events = [json.loads(l)["event"] for i, l in enumerate(lines[:-1]) if i not in bad]
+assert len(bad) == 1 and events.count("run_started") == 2 and events.count("result") == 2, (bad, events)' "$DIR/station.jsonl"
+    cp "$FIRMWARE_HEX" "$DIR/firmware.hex"
+    rm -f "$DIR/standin-calls.log"
+    run_program --check --log firmware.hex
+    check "a firmware file as --log: exit 2 (got $CODE)" [ "$CODE" = 2 ]
+    check "a firmware file as --log: named as one" grep -q 'Intel HEX' "$DIR/err.txt"
+    check "a firmware file as --log: left as it was" cmp -s "$FIRMWARE_HEX" "$DIR/firmware.hex"
+    run_program --check --log NUL
+    check "NUL as --log: exit 2 (got $CODE)" [ "$CODE" = 2 ]
+    check "no library call for a refused log" bash -c "! grep -q 'device-count' '$DIR/standin-calls.log' 2>/dev/null"
+    end_case "$preset" log
+}
+
 # Names beyond ASCII and beyond the ANSI code page: the program in a folder
 # "Prüfplatz Ω 中文", a label and a --log file with Ω and 中文. The log file
 # exists under exactly that name, and every label decodes to what was typed:
@@ -315,6 +346,7 @@ for preset in "${PRESETS[@]}"; do
     case_unusable_library "$preset" "$other"
     case_two_devices "$preset"
     case_nul_stdin "$preset"
+    case_log "$preset"
     case_non_ascii_names "$preset"
 done
 

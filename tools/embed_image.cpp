@@ -163,10 +163,11 @@ int main(int argc, char** argv) {
     if (!check && !loaded) findings.Report(true, 0, "the program's loader will not load this text");
 
     const FirmwareFacts facts = FactsOf(*parsed, signature, inputPath);
-    if (!WriteFile(outputPath, EmbeddedSource(scrambled, inputPath))) return 2;
-    if (rawPath && !WriteFile(rawPath, std::string(scrambled.begin(), scrambled.end()))) return 2;
-    if (factsPath && !WriteFile(factsPath, FactsText(facts))) return 2;
-    if (headerPath && !WriteFile(headerPath, VersionHeader(facts))) return 2;
+    std::vector<PlannedFile> files = {{outputPath, EmbeddedSource(scrambled, inputPath)}};
+    if (rawPath) files.push_back({rawPath, std::string(scrambled.begin(), scrambled.end())});
+    if (factsPath) files.push_back({factsPath, FactsText(facts)});
+    if (headerPath) files.push_back({headerPath, VersionHeader(facts)});
+    if (!WriteFiles(files)) return 2;
 
     const std::string version = VersionText(facts.verHi, facts.verLo);
     std::printf("%s: device type 0x%02X, %s%s, %zu pages used (%zu..%zu), %zu bytes; %zu text bytes embedded\n",

@@ -107,24 +107,39 @@ std::string AbsolutePath(const char* path) {
     return error ? std::string(path) : absolute.string();
 }
 
-bool WriteFile(const std::string& path, const std::string& content) {
-    const std::string temporary = TemporaryOf(path);
-    int error = 0;
+namespace {
+
+// Writes `content` to a temporary file made for it; 0 or the error.
+int WriteTemporary(const std::string& temporary, const std::string& content) {
+    // Whatever has the name now (a file left by a run that was killed, a
+    // link) goes: removing a link leaves what it points to alone. "x" then
+    // creates the file anew and fails on anything that took the name since.
+    std::remove(temporary.c_str());
     errno = 0;
-    std::FILE* f = std::fopen(temporary.c_str(), "wb");
-    if (!f) {
-        error = errno;
-    } else {
-        if (std::fwrite(content.data(), 1, content.size(), f) != content.size()) error = errno ? errno : EIO;
-        if (std::fclose(f) != 0 && error == 0) error = errno ? errno : EIO;
-        if (error == 0) {
-            std::remove(path.c_str());
-            if (std::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
-        }
-        if (error != 0) std::remove(temporary.c_str());
+    std::FILE* f = std::fopen(temporary.c_str(), "wbx");
+    if (!f) return errno ? errno : EIO;
+    int error = 0;
+    if (std::fwrite(content.data(), 1, content.size(), f) != content.size()) error = errno ? errno : EIO;
+    if (std::fclose(f) != 0 && error == 0) error = errno ? errno : EIO;
+    return error;
+}
+
+}  // namespace
+
+bool WriteFiles(const std::vector<PlannedFile>& files) {
+    const auto fail = [&](size_t at, int error, size_t from, size_t to) {
+        std::fprintf(stderr, "%s: error: cannot write: %s\n", files[at].path.c_str(), std::strerror(error));
+        for (size_t i = from; i < to; ++i) std::remove(TemporaryOf(files[i].path).c_str());
+        return false;
+    };
+    for (size_t i = 0; i < files.size(); ++i) {
+        const int error = WriteTemporary(TemporaryOf(files[i].path), files[i].content);
+        if (error != 0) return fail(i, error, 0, i + 1);
     }
-    if (error != 0) std::fprintf(stderr, "%s: error: cannot write: %s\n", path.c_str(), std::strerror(error));
-    return error == 0;
+    for (size_t i = 0; i < files.size(); ++i)
+        if (std::rename(TemporaryOf(files[i].path).c_str(), files[i].path.c_str()) != 0)
+            return fail(i, errno, i, files.size());
+    return true;
 }
 
 namespace {

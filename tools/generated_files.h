@@ -49,9 +49,17 @@ const char* BaseName(const char* path);
 // The absolute form of path (path itself when it has none).
 std::string AbsolutePath(const char* path);
 
-// Writes through a temporary file (path + ".part"), so that a failed run
-// leaves no half file. On failure prints why and returns false.
-bool WriteFile(const std::string& path, const std::string& content);
+// Writes each file to a new temporary file of its own (path + ".part",
+// created afresh: an earlier one, or a link of that name, is removed, never
+// written through), and only once every one of them is written renames them
+// all into place. A failed run leaves no half file and no mix of old and
+// new outputs; its temporary files are removed. On failure prints why and
+// returns false.
+struct PlannedFile {
+    std::string path;
+    std::string content;
+};
+bool WriteFiles(const std::vector<PlannedFile>& files);
 
 // One file the tool is asked to write, and the option that named it.
 struct OutputFile {

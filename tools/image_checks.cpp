@@ -1,6 +1,9 @@
 #include "tools/image_checks.h"
 
+#include <string>
+
 #include "image/image_signature.h"
+#include "tools/generated_files.h"
 
 namespace {
 
@@ -58,13 +61,22 @@ ImageSignature CheckSignature(const ParsedImage& image, Findings& findings) {
     const size_t hiAt = base + SIGNATURE_VERSION_HI_OFFSET, loAt = base + SIGNATURE_VERSION_LO_OFFSET;
     s.verHi = image.bytes[hiAt];
     s.verLo = image.bytes[loAt];
-    if (image.lineOf[hiAt] == 0 || image.lineOf[loAt] == 0)
+    const bool hiCovered = image.lineOf[hiAt] != 0, loCovered = image.lineOf[loAt] != 0;
+    if (!hiCovered && !loCovered) {
         findings.Report(false, highestLine,
                         "the version bytes at 0x%04zX, 0x%04zX are not covered: the updater will ask before "
                         "programming this image",
                         hiAt, loAt);
-    else if (s.verHi == 0xFF && s.verLo == 0xFF)
-        findings.Report(false, image.lineOf[hiAt],
+    } else if (hiCovered != loCovered && !(s.verHi == 0xFF && s.verLo == 0xFF)) {
+        // The byte left out reads as 0xFF: a version, not "no version".
+        const std::string version = VersionText(s.verHi, s.verLo);
+        findings.Report(true, image.lineOf[hiCovered ? hiAt : loAt],
+                        "only one of the version bytes at 0x%04zX, 0x%04zX is covered (0x%04zX is not): the updater "
+                        "reads the version as %s and programs this image without asking over any installed version "
+                        "up to %s",
+                        hiAt, loAt, hiCovered ? loAt : hiAt, version.c_str(), version.c_str());
+    } else if (s.verHi == 0xFF && s.verLo == 0xFF)
+        findings.Report(false, image.lineOf[hiCovered ? hiAt : loAt],
                         "the version bytes at 0x%04zX, 0x%04zX are FF FF, which the updater reads as no version: it "
                         "will ask before programming this image",
                         hiAt, loAt);
