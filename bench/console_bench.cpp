@@ -123,7 +123,7 @@ double UpdateCpuUs(Front front) {
                                          .answers = ConsoleAnswerMode::Yes,
                                          .stdinIsTerminal = false,
                                          .stdoutIsTerminal = false,
-                                         .log = nullptr});
+                                         .log = false});
         }
         SimReset(FakeClockPeek);
         gSimBus.recordCalls = false;
