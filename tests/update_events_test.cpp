@@ -72,9 +72,7 @@ const char* VerdictName(CheckVerdict v) {
     return "out of range";
 }
 
-void OnCheckVerdict(CheckVerdict v) {
-    Log(std::string("verdict ") + VerdictName(v));
-}
+void OnCheckVerdict(CheckVerdict v) { Log(std::string("verdict ") + VerdictName(v)); }
 void OnFinished(bool ready) { Log(std::string("finished ") + (ready ? "ready" : "not ready")); }
 
 void OnSwitchedDeviceMissing(uint32_t before, uint32_t now) {
