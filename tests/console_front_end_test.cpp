@@ -9,6 +9,7 @@
 #include "bootloader/commands.h"
 #include "console/json.h"
 #include "console/options.h"
+#include "console/recorder.h"
 #include "console/report.h"
 #include "console/text.h"
 #include "image/sha256.h"
@@ -375,6 +376,28 @@ TEST(ConsoleResult, CheckAnswersByVerdict) {
     RunRecord none = GoodRun();
     none.verdictSeen = false;
     EXPECT_EQ(DecideResult(ConsoleCommand::Check, none).exitCode, 1) << "no verdict: the check failed";
+}
+
+// A run can report more than one failed exchange; the record keeps the
+// first, the one that decided the run (and whether it is retried), not the
+// last, which may be a consequence of it.
+TEST(ConsoleRecorder, KeepsTheFirstFailureOfARun) {
+    const UpdateEvents before = gEvents;
+    RecorderInstall(nullptr, 0);
+    const ExchangeFailure first{DeviceCommand::ErasePage, 10, 1, ExchangeFault::NoReply, 100, 0, 1};
+    const ExchangeFailure later{DeviceCommand::GetInfo, NO_PAGE, 0, ExchangeFault::BadReply, 0x01, 0, 1};
+    gEvents.exchangeFailed(first);
+    gEvents.exchangeFailed(later);
+    const RunRecord& run = RecordedRun();
+    EXPECT_EQ(run.failures, 2u);
+    EXPECT_EQ(run.failure.command, DeviceCommand::ErasePage);
+    EXPECT_EQ(run.failure.page, 10u);
+    EXPECT_EQ(run.failure.fault, ExchangeFault::NoReply);
+    RecorderReset();
+    EXPECT_EQ(RecordedRun().failures, 0u) << "another attempt starts without a failure";
+    gEvents.exchangeFailed(later);
+    EXPECT_EQ(RecordedRun().failure.fault, ExchangeFault::BadReply) << "the first failure of that attempt";
+    gEvents = before;
 }
 
 }  // namespace

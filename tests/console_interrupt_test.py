@@ -171,10 +171,47 @@ def check_closed_pipe():
     check(err.count("standard output cannot be written") == 1, f"closed pipe: noted once on standard error: {err!r}")
 
 
+def run_json_reacting(args, reactions):
+    """Runs with --json; `reactions` is a list of (when, signal): the first
+    line satisfying each `when` is answered with its signal. Returns the exit
+    code, the JSON objects and the summary."""
+    p = subprocess.Popen([PROGRAM, "--json", "--sim-summary"] + args, stdin=subprocess.DEVNULL,
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    events, pending = [], list(reactions)
+    for line in p.stdout:
+        events.append(json.loads(line))
+        for reaction in [r for r in pending if r[0](events[-1])]:
+            pending.remove(reaction)
+            p.send_signal(reaction[1])
+    err = p.stderr.read()
+    code = p.wait(timeout=60)
+    return code, events, summary_of(err)
+
+
+def check_stop_before_the_first_page():
+    # The flash key is set once programming starts: a request before the first page is written is deferred
+    # like any later one, and only a second one stops the run. Each reply takes 30 ms (within the 100 ms
+    # window even on a loaded machine), so about 200 ms pass before the first page is written and the first
+    # request almost always arrives before it; if it comes later, the check still holds.
+    code, events, summary = run_json_reacting(
+        ["--reply-delay", "30", "--erase-delay", "30"],
+        [(lambda e: e["event"] == "programming_started", signal.SIGINT),
+         (lambda e: e["event"] == "stop_deferred", signal.SIGINT)])
+    deferred = [e for e in events if e["event"] == "stop_deferred"]
+    result = events[-1] if events else {}
+    check(len(deferred) == 1, f"SIGINT at programming_started: one stop_deferred event: {deferred}")
+    check(code == 130 and result.get("outcome") == "interrupted"
+          and result.get("device_state") == "no-valid-application",
+          f"SIGINT at programming_started, then again: exit {code}, last object {result}")
+    check(summary is not None and summary.get("erase_packets", 0) >= 1 and summary.get("run_commands") == 0,
+          f"SIGINT at programming_started: the device shows {summary}")
+
+
 def main():
     check_json_phases()
     check_terminal()
     check_closed_pipe()
+    check_stop_before_the_first_page()
     for failure in failures:
         print("FAIL:", failure)
     print(f"{len(failures)} failures")

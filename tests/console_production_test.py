@@ -319,9 +319,37 @@ def check_usage():
     check(code == 1 and "60000" not in err, f"--restart-wait 60000 refused: {err!r}")
 
 
+def check_option_bounds():
+    # The edges of the option values: the last value allowed is taken, the first one beyond it is not.
+    for args in (["--label", ""], ["--retries", "6"], ["--device", "128"], ["--device", "0x80"],
+                 ["--list", "--skip-current"]):
+        code, out, err = run(args)  # alone: FAST's --restart-wait would conflict with --list by itself
+        check(code == 2 and out == "" and len(err.splitlines()) == 1, f"{args} accepted: exit {code}, {err!r}")
+    code, events, _ = run_json(["--retries", "5"] + FAST)
+    check(code == 0 and events[-1]["outcome"] == "updated", f"--retries 5 refused: exit {code}, {events[-1:]}")
+    for device in ("127", "0x7F"):
+        code, events, sims = run_json(["--device", device] + FAST)
+        check(code == 1 and events[-1]["outcome"] == "no-device" and written(sims[0]) == 0,
+              f"--device {device}: exit {code}, {events[-1:]}")
+
+
+def check_attempts_in_order():
+    # Each attempt after the first is announced with its own number, after what the one before it showed.
+    code, events, _ = run_json(["--retries", "2", "--fault", "late-reply:7"] + FAST)
+    kinds = [e["event"] for e in events]
+    attempts = [e for e in events if e["event"] == "attempt"]
+    check(code == 0 and [(a["attempt"], a["of"]) for a in attempts] == [(2, 3)],
+          f"--retries 2, one late reply: attempts announced {attempts}")
+    first = kinds[:kinds.index("attempt")] if "attempt" in kinds else kinds
+    check("box" in first and "failure" in first,
+          f"--retries: the first attempt's box is written before the next attempt starts: {kinds}")
+    # A device that left the bus is retried only once it is provably back (check_retries_after_device_gone:
+    # one that never comes back ends the retries).
+
 def main():
     for f in (check_device_choice, check_causes, check_log, check_retries_and_skip, check_reproductions,
-              check_retries_after_device_gone, check_hot_plug, check_usage):
+              check_retries_after_device_gone, check_hot_plug, check_usage, check_option_bounds,
+              check_attempts_in_order):
         f()
     for failure in failures:
         print("FAIL:", failure)

@@ -264,6 +264,8 @@ def check_human():
     wrong = [(page, percent) for page, percent in bars if int(percent) != int(page) * 100 // 53]
     check(not wrong, f"terminal progress bar: percentages not rounded down: {wrong}")
     check(not re.search(r"^page \d+ of 53 \(", text, re.M), "terminal: progress lines as well as the bar")
+    lines = text.replace("\r\n", "\n").split("\n")
+    check("" not in lines[:-1], f"terminal: an empty line after the bar: {lines[-4:]}")
 
 
 def answer_on_terminal(args, answer):
@@ -309,6 +311,7 @@ def check_list():
     check(code == 0 and found == [(0, "application", "2021"), (1, "bootloader", "ar5w2~"),
                                   (2, "unknown", "LX-7 sensor"), (3, "application", "2021")], f"--list: {found}")
     check(events[-1]["event"] == "result" and events[-1]["outcome"] == "listed", "--list: result")
+    check(events[-1].get("device_index", 0) is None, f"--list acts on no device: {events[-1]}")
     code, out, _ = run(["--list", "--bootloader", "--sim-summary"])
     check(code == 0 and out == 'device 0: "ar5w2~" (bootloader)\n', f"--list human: {out!r}")
     code, _, err = run(["--list", "--sim-summary"])

@@ -36,12 +36,26 @@ size_t CountOps(SimOp op) {
 
 const Bytes MODE_SWITCH(MODE_SWITCH_PACKET, MODE_SWITCH_PACKET + MODE_SWITCH_PACKET_LENGTH);
 
-TEST(ModeSwitchPacket, HoldsTheBootloadRequest) {
-    EXPECT_EQ(MODE_SWITCH.size(), 32u);
-    const Bytes head = {0x00, 0x16, 0xA8, 0x00, 0x00, 0x15};
-    EXPECT_TRUE(std::equal(head.begin(), head.end(), MODE_SWITCH.begin()));
-    EXPECT_EQ(std::string(MODE_SWITCH.begin() + 6, MODE_SWITCH.begin() + 22), "Bootload enabled");
-    for (size_t i = 22; i < 32; ++i) EXPECT_EQ(MODE_SWITCH[i], 0) << i;
+// The simulated device keeps its own copy of the mode-switch packet and
+// restarts into its bootloader only on that packet: the packet sent is the one
+// it takes, and the device tells a packet one byte off, or one byte short, from it.
+TEST(ModeSwitchPacket, IsTheOneTheSimulatedDeviceTakesAsAModeSwitch) {
+    const auto switches = [](Bytes packet) {
+        InstallTestWorld();
+        Attach({"2021"});
+        DeviceHandle h{};
+        EXPECT_EQ(gUsb.open(0, &h), USB_OK);
+        uint32_t written = 0;
+        EXPECT_EQ(gUsb.write(h, packet.data(), static_cast<uint32_t>(packet.size()), &written, nullptr), USB_OK);
+        return gSimBus.devices[0].modeSwitches;
+    };
+    EXPECT_EQ(switches(MODE_SWITCH), 1u);
+    for (size_t i = 0; i < MODE_SWITCH.size(); ++i) {
+        Bytes altered = MODE_SWITCH;
+        altered[i] ^= 0x01;
+        EXPECT_EQ(switches(altered), 0u) << "byte " << i << " altered";
+    }
+    EXPECT_EQ(switches(Bytes(MODE_SWITCH.begin(), MODE_SWITCH.end() - 1)), 0u) << "one byte short";
 }
 
 TEST(DiscoverDevice, OutcomeByDeviceList) {

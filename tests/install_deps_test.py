@@ -39,6 +39,9 @@ GENUINE = {
     "unzip": "UnZip 6.00 of 20 April 2009, by Debian.",
 }
 
+# Tools that print their answer on standard error only (Xvfb -help does).
+ON_STDERR = {"Xvfb"}
+
 
 class Machine:
     def __init__(self, installed, uid=1000, sudo=False, commands=(), cmake_version=None, i386=False, impostors=None):
@@ -70,7 +73,7 @@ exit 1""")
         if sudo:
             self.tool("sudo", f'echo "sudo $1" >>{self.log}; "$@"')
         for command in commands:
-            self.tool(command, f"printf '%b\\n' '{GENUINE[command]}'")
+            self.tool(command, f"printf '%b\\n' '{GENUINE[command]}'{' >&2' if command in ON_STDERR else ''}")
         for command, text in (impostors or {}).items():
             self.tool(command, f"echo '{text}'")
         if cmake_version:

@@ -59,10 +59,20 @@ void OnSignatureConfirmed(bool valid, uint16_t signature) {
     Log(std::string("signature confirmed ") + (valid ? "yes " : "no ") + N(signature));
 }
 void OnRunSent(bool ok) { Log(std::string("run sent ") + (ok ? "yes" : "no")); }
-void OnCheckVerdict(CheckVerdict v) {
-    const char* verdicts[] = {"program", "ask unversioned", "ask older", "refuse"};
-    Log(std::string("verdict ") + verdicts[static_cast<int>(v)]);
+// A switch without a default: a new verdict is a compile error (-Wswitch)
+// until it is named here, never a read past a table.
+const char* VerdictName(CheckVerdict v) {
+    switch (v) {
+        case CheckVerdict::Program: return "program";
+        case CheckVerdict::AskUnversioned: return "ask unversioned";
+        case CheckVerdict::AskOlder: return "ask older";
+        case CheckVerdict::Refuse: return "refuse";
+        case CheckVerdict::Current: return "current";
+    }
+    return "out of range";
 }
+
+void OnCheckVerdict(CheckVerdict v) { Log(std::string("verdict ") + VerdictName(v)); }
 void OnFinished(bool ready) { Log(std::string("finished ") + (ready ? "ready" : "not ready")); }
 
 void OnSwitchedDeviceMissing(uint32_t before, uint32_t now) {
@@ -260,6 +270,7 @@ TEST_F(UpdateEventsTest, CheckWritesNothingAndSaysWhatAnUpdateWouldDo) {
         {"device of another type", 0x84, 0, 90, true, "verdict refuse", true},
         {"another type, no valid application", 0x84, 0, 90, false, "verdict refuse", false},
         {"no valid application", 0x83, 0, 90, false, "verdict program", true},
+        {"the image's own version", 0x83, 1, 0, true, "verdict current", true},
     };
     for (const Case& c : cases) {
         gLog.clear();

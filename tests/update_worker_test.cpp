@@ -690,3 +690,22 @@ TEST(UpdateWorker, FewerDevicesEndTheRunOnlyAfterASwitchThatWasWritten) {
         EXPECT_EQ(device->pagesErased, 0u) << c.what;
     }
 }
+
+// A device found in its bootloader was not switched there by this run: a stop
+// at any point before the flash key leaves it in its bootloader, opened and
+// identified or not, with its valid application and without a run command.
+TEST(UpdateWorker, StopLeavesADeviceFoundInItsBootloaderThere) {
+    for (uint32_t stopFrom = 1; stopFrom <= 4; ++stopFrom) {
+        SimDevice* d = AttachDevice({SimMode::Bootloader});
+        gStopQueries = 0;
+        gStopFrom = stopFrom;
+        gStop = StopSeam{StopFromQuery};
+        UpdateWorker();
+        gStop = StopSeam{[] { return false; }};
+
+        EXPECT_EQ(d->runCommands, 0u) << "stop at query " << stopFrom;
+        EXPECT_EQ(d->pagesErased, 0u) << "stop at query " << stopFrom;
+        EXPECT_TRUE(SimHasValidApp(d)) << "stop at query " << stopFrom;
+        EXPECT_EQ(d->mode, SimMode::Bootloader) << "stop at query " << stopFrom;
+    }
+}

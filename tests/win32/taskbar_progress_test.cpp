@@ -104,7 +104,16 @@ class TaskbarTest : public ::testing::Test {
 // The demo image has 53 pages (10..62). A device that drops the second
 // half of page 20 fails its checksum: the 11th page.
 TEST_F(TaskbarTest, ShowsVerifiedPagesOfPagesToWriteThenTheOutcome) {
-    enum Kind { Update, FailsAtPage20, Refused, RefusedInBootloader, SwitchedDeviceMissing, AnsweredNo, NoDevice };
+    enum Kind {
+        Update,
+        FailsAtPage20,
+        Refused,
+        RefusedInBootloader,
+        SwitchedDeviceMissing,
+        AnsweredNo,
+        NoDevice,
+        UnknownDevice
+    };
     struct Case {
         const char* what;
         Kind kind;
@@ -133,6 +142,8 @@ TEST_F(TaskbarTest, ShowsVerifiedPagesOfPagesToWriteThenTheOutcome) {
         // Its box says "Error"; the window draws nothing, and neither does
         // the button.
         {"no device", NoDevice, Join({none, none}), none},
+        // A device that is not a Lumaris device is no device found: as above.
+        {"only an unknown device", UnknownDevice, Join({none, none}), none},
     };
     for (const Case& c : cases) {
         SimDevice* device = AttachOlderDevice();
@@ -153,6 +164,7 @@ TEST_F(TaskbarTest, ShowsVerifiedPagesOfPagesToWriteThenTheOutcome) {
                 gFake.answers = {ANSWER_NO};
                 break;
             case NoDevice: gSimBus.devices.clear(); break;
+            case UnknownDevice: SimSetAppName(device, "LX-7 sensor"); break;
         }
         HiddenMainWindow main;
         ASSERT_TRUE(main.created);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "tests/test_support.h"
 #include "tests/win32/hidden_main_window.h"
 #include "tests/win32/window_run_rig.h"
+#include "worker/update_worker.h"
 
 namespace {
 
@@ -233,3 +235,63 @@ TEST(SessionCalls, AreFoundInWindows) {
 }
 
 }  // namespace
+
+namespace {
+
+// This program's import slot of PostMessageW: every call of it in the
+// program, the worker thread's included, goes through that slot.
+#if defined(_WIN64)
+extern "C" void* gPostMessageSlot __asm__("__imp_PostMessageW");
+#else
+extern "C" void* gPostMessageSlot __asm__("__imp__PostMessageW@16");
+#endif
+
+using PostMessageFunction = BOOL(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
+PostMessageFunction gRealPostMessage = nullptr;
+std::atomic<int> gEndsPosted{0};
+std::atomic<int> gEndsPostedWithSlotHeld{0};
+
+// Notes, at the moment the worker's end is posted, whether a new worker
+// could be started: the window may start one as soon as it reads the message.
+BOOL WINAPI PostMessageNotingTheSlot(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_APP_WORKER_ENDED) {
+        ++gEndsPosted;
+        if (ClaimWorkerSlot()) {
+            ReleaseWorkerSlot();
+        } else {
+            ++gEndsPostedWithSlotHeld;
+        }
+    }
+    return gRealPostMessage(window, message, wParam, lParam);
+}
+
+void SetPostMessageSlot(void* function) {
+    DWORD protection = 0;
+    VirtualProtect(&gPostMessageSlot, sizeof gPostMessageSlot, PAGE_READWRITE, &protection);
+    gPostMessageSlot = function;
+    VirtualProtect(&gPostMessageSlot, sizeof gPostMessageSlot, protection, &protection);
+    FlushInstructionCache(GetCurrentProcess(), nullptr, 0);
+}
+
+}  // namespace
+
+// The worker's end reaches the window only once the worker slot is free: an
+// Update Firmware command handled right after it starts a new run.
+TEST_F(UpdateRunTest, TheWorkersEndIsPostedOnceANewRunCanStart) {
+    gRealPostMessage = reinterpret_cast<PostMessageFunction>(gPostMessageSlot);
+    gEndsPosted = 0;
+    gEndsPostedWithSlotHeld = 0;
+    SetPostMessageSlot(reinterpret_cast<void*>(PostMessageNotingTheSlot));
+    AttachOlderDevice();
+    HiddenMainWindow main;
+    ASSERT_TRUE(main.created);
+    UpdateFirmware();
+    const bool ended = PumpUntilWorkerEnded();
+    SetPostMessageSlot(reinterpret_cast<void*>(gRealPostMessage));
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(gEndsPosted, 1);
+    EXPECT_EQ(gEndsPostedWithSlotHeld, 0) << "the end was posted while the worker slot was still held";
+    UpdateFirmware();
+    EXPECT_TRUE(UpdateRunning()) << "Update Firmware right after the end starts a new run";
+    ASSERT_TRUE(PumpUntilWorkerEnded());
+}

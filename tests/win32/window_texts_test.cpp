@@ -126,4 +126,32 @@ TEST(WindowTexts, APaintShowsTheLastTextDrawnAtEachPlace) {
     ForgetWindowTexts();
 }
 
+// A text longer than the record's buffer is remembered cut to
+// WINDOW_TEXT_LENGTH characters: a paint draws those and nothing after them.
+// The text is placed so that its first WINDOW_TEXT_LENGTH characters end at
+// the left edge and whatever follows them would be in view.
+TEST(WindowTexts, ATextLongerThanTheRecordIsRememberedCut) {
+    HiddenWindow hidden;
+    ASSERT_NE(hidden.window, nullptr);
+    const std::wstring kept(WINDOW_TEXT_LENGTH, L'M');
+    const std::wstring text = kept + L"OVERFLOW OVERFLOW";
+    const unsigned dpi = WindowDpi(hidden.window);
+    Canvas measure;
+    SIZE extent = {};
+    ASSERT_TRUE(GetTextExtentPoint32W(measure.dc(), kept.c_str(), static_cast<int>(kept.size()), &extent));
+    const int x = 10 - MulDiv(extent.cx, 96, static_cast<int>(dpi));
+    ForgetWindowTexts();
+    DrawWindowText(hidden.window, x, 10, text.c_str(), static_cast<int>(text.size()));
+    Canvas painted;
+    PaintWindowTexts(hidden.window, painted.dc());
+    Canvas expected;
+    TextOutW(expected.dc(), ScaleForDpi(x, dpi), ScaleForDpi(10, dpi), kept.c_str(), static_cast<int>(kept.size()));
+    Canvas whole;
+    TextOutW(whole.dc(), ScaleForDpi(x, dpi), ScaleForDpi(10, dpi), text.c_str(), static_cast<int>(text.size()));
+    EXPECT_FALSE(whole.Pixels() == expected.Pixels()) << "the characters after the cut are in view";
+    EXPECT_TRUE(painted.Pixels() == expected.Pixels())
+        << painted.DarkPixels() << " dark pixels painted, " << expected.DarkPixels() << " expected";
+    ForgetWindowTexts();
+}
+
 }  // namespace
