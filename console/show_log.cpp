@@ -22,7 +22,7 @@ struct StateWords {
 };
 
 constexpr StateWords STATE_WORDS[] = {
-    {"runs-image", "runs the new firmware", "nothing: the device is up to date"},
+    {"runs-image", "runs the firmware of the image", "nothing: the device is up to date"},
     {"holds-image", "holds the new firmware but was not told to start it",
      "unplug the device and plug it in again: it starts the new firmware"},
     {"kept-application", "runs the firmware it had; nothing was written",
@@ -31,7 +31,7 @@ constexpr StateWords STATE_WORDS[] = {
      "unplug the device and plug it in again, or run the update again"},
     {"no-valid-application", "holds no working firmware", "run the update again now, with the device left plugged in"},
     {"unchanged", "was not written to", "check that the right device is plugged in alone, then run the update again"},
-    {"none", "(no device was found)", "plug the device in, then run the update again"},
+    {"none", "no device was found", "plug the device in, then run the update again"},
     {"unknown", "cannot be told", "unplug the device, plug it in again and run the update again"},
 };
 
@@ -116,7 +116,8 @@ std::string ShowResult(const Run& run, const JsonValue& result) {
     if (state == "unchanged" || state == "none") after = before;
     std::string text = run.Head();
     text += "  device " + PrintableText(JsonText(result, "device_type", "unknown")) + ": firmware " + before +
-            " before, " + after + " after (image " + Version(result, "image_version") + ")\n";
+            " before, " + after + " after (image " +
+            PrintableText(JsonText(result, "image_version", run.imageVersion)) + ")\n";
     text += "  outcome: " + OutcomeWords(JsonText(result, "outcome", "unknown"), JsonText(result, "exit_code")) +
             " - " + PrintableText(JsonText(result, "message")) + '\n';
     const JsonValue* failure = JsonMember(result, "failure");
@@ -127,7 +128,14 @@ std::string ShowResult(const Run& run, const JsonValue& result) {
     }
     const StateWords* words = WordsFor(state);
     text += "  device now: " + PrintableText(state) + " (" + (words ? words->holds : "cannot be told") + ")\n";
-    text += std::string("  next: ") + (words ? words->next : STATE_WORDS[7].next) + '\n';
+    // A refused image is refused again: only an image for that device helps.
+    const char* next = words ? words->next : STATE_WORDS[7].next;
+    if (JsonText(result, "outcome") == "refused") {
+        next =
+            "this image is not for this device: use the update made for its device type; unplugging and "
+            "plugging it in starts the firmware it has";
+    }
+    text += std::string("  next: ") + next + '\n';
     return text;
 }
 
