@@ -17,6 +17,7 @@
 #include "console/recorder.h"
 #include "console/report.h"
 #include "console/run_log.h"
+#include "console/show_log.h"
 #include "console/text.h"
 #include "devicelink/device_link.h"
 #include "flashing/flashing.h"
@@ -313,6 +314,7 @@ int main(int argc, char** argv) {
         std::fputs(BUS_USAGE, stdout);
         return 0;
     }
+    if (options.command == ConsoleCommand::ShowLog) return ShowLog(options.showLog, options.last, options.json);
     // The log is opened before anything reaches a device.
     if (options.logPath && !RunLogOpen(options.logPath, &error)) {
         const std::string line = "lumaris-update: --log: \"" + PrintableText(options.logPath) +

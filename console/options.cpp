@@ -1,5 +1,6 @@
 #include "console/options.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -39,6 +40,8 @@ const CommonOption COMMON_OPTIONS[] = {
     {"--label", Kind::Value, 0},
     {"--retries", Kind::Value, 0},
     {"--skip-current", Kind::Flag, 1},
+    {"--show-log", Kind::Value, 0},
+    {"--last", Kind::Value, 0},
 };
 
 constexpr uint32_t RETRIES_MAX = 5;
@@ -51,10 +54,13 @@ bool ParseValue(const std::string& name, const char* value, ConsoleOptions* opti
     } else if (name == "--retries") {
         if (ParseConsoleNumber(value, RETRIES_MAX, &options->retries)) return true;
         *error = BadValue(name, value, "a number of retries in 0..5");
+    } else if (name == "--last") {
+        if (ParseConsoleNumber(value, UINT32_MAX, &options->last) && options->last > 0) return true;
+        *error = BadValue(name, value, "a number of runs of 1 or more");
     } else if (*value == '\0') {
         *error = name + " needs a value that is not empty";
     } else {
-        (name == "--log" ? options->logPath : options->label) = value;
+        (name == "--log" ? options->logPath : name == "--label" ? options->label : options->showLog) = value;
         return true;
     }
     return false;
@@ -75,6 +81,20 @@ bool ParseRestartWait(const char* value, RestartWait* wait) {
 bool Conflicts(const char* kind, const std::string& earlier, const std::string& name, std::string* error) {
     if (earlier.empty()) return false;
     *error = name + " conflicts with " + earlier + " (" + kind + ")";
+    return true;
+}
+
+// --show-log reads a file and touches no device: only --last and --json go with it.
+bool ShowLogOptions(const std::set<std::string>& seen, const std::string& command, std::string* error) {
+    if (!command.empty()) {
+        *error = "--show-log conflicts with " + command + " (one command at a time)";
+        return false;
+    }
+    for (const std::string& name : seen) {
+        if (name == "--show-log" || name == "--last" || name == "--json") continue;
+        *error = name + " conflicts with --show-log (it reads a log and touches no device)";
+        return false;
+    }
     return true;
 }
 
@@ -228,6 +248,12 @@ bool ParseConsoleOptions(int argc, char** argv, BusOptionParser parseBus, Consol
             }
         }
     }
+    if (seen.count("--show-log") && !ShowLogOptions(seen, command, error)) return false;
+    if (seen.count("--last") && !seen.count("--show-log")) {
+        *error = "--last needs --show-log";
+        return false;
+    }
+    if (options->showLog) options->command = ConsoleCommand::ShowLog;
     // Options that the chosen command has no use for.
     const ConsoleCommand c = options->command;
     const bool asks = c == ConsoleCommand::Update;

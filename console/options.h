@@ -9,7 +9,7 @@
 #include "job/update_job.h"
 #include "worker/update_worker.h"
 
-enum class ConsoleCommand { Update, Check, List, Info, Version, Help };
+enum class ConsoleCommand { Update, Check, List, Info, Version, Help, ShowLog };
 enum class ConsoleAnswerMode { Unset, Yes, No };
 enum class ConsoleVerbosity { Quiet, Normal, Verbose };
 
@@ -25,6 +25,8 @@ struct ConsoleOptions {
     const char* label = nullptr;    // --label
     uint32_t retries = 0;           // --retries
     bool skipCurrent = false;       // --skip-current
+    const char* showLog = nullptr;  // --show-log
+    uint32_t last = 0;              // --last (0: every run)
 };
 
 constexpr uint32_t RESTART_WAIT_MAX_MS = 60000;
