@@ -37,7 +37,7 @@ std::string Cause(const RunRecord& run) {
 
 std::string RefusalReason(const RunRecord& run) {
     if (!run.imageLoaded) return "the built-in image does not load";
-    return "the image is for device type " + FormatByte(run.imageType) + ", the device is type " +
+    return "this firmware is for type " + FormatByte(run.imageType) + "; the device is type " +
            FormatByte(run.deviceType);
 }
 

@@ -78,8 +78,9 @@ UPDATE_CASES = [
     (["--no", "--installed", "2.00"], 3, "declined", "kept-application", "untouched"),
     (["--installed", "0x0200"], 3, "declined", "kept-application", "untouched"),  # no terminal: No
     (["--no", "--installed", "2.00", "--no-valid-app"], 1, "declined", "no-valid-application", "untouched"),
-    # A refused image sends no run command: the application is intact, the device waits in its bootloader.
-    (["--type", "0x84"], 1, "refused", "bootloader-application-kept", "untouched"),
+    # A refused image over a valid application sends the run command: the device runs its old firmware again.
+    (["--type", "0x84"], 1, "refused", "kept-application", "untouched"),
+    (["--type", "0x84", "--bootloader"], 1, "refused", "kept-application", "untouched"),
     (["--type", "0x84", "--no-valid-app"], 1, "refused", "no-valid-application", "untouched"),
     (["--no-device"], 1, "no-device", "none", None),
     # Packets: 1 the mode switch, 2 the info, 3 the flash key, 4 and 5 the
@@ -155,8 +156,13 @@ def check_update(case):
     else:
         check(not summary["signature_valid"], f"{name}: the signature is valid after a failure: {summary}")
     # A device with a valid application goes back to it after a check or a No.
-    if device == "untouched" and want_state == "kept-application" and want_outcome != "refused":
+    if device == "untouched" and want_state == "kept-application":
         check(summary["run_commands"] == 1 and result["run_sent"], f"{name}: no run command: {summary}")
+    # A refused image names both types, and no step that refuses again.
+    if want_outcome in ("refused", "would-refuse"):
+        check("this firmware is for type 0x83; the device is type 0x84" in result["message"]
+              and "run again" not in result["message"] and "run the update again" not in result["message"],
+              f"{name}: refusal message {result['message']!r}")
 
 
 def check_restart_waits():
