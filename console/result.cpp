@@ -237,8 +237,11 @@ ConsoleResult DecideResult(ConsoleCommand command, const RunRecord& run) {
         if (run.installedValid)
             return MakeResult(Outcome::Declined, DeviceState::KeptApplication,
                               "kept firmware " + Installed(run) + ": the " + what + " image was declined");
+        // Running again asks again: --yes is the step that installs it.
         return MakeResult(Outcome::DeclinedNoApplication, DeviceState::NoValidApplication,
-                          "no valid application on the device: run the update again");
+                          std::string("no valid application on the device, and the ") + what +
+                              " image was declined: the device stays in its bootloader until an update with " +
+                              "--yes installs the image");
     }
     if (run.imagePrepared && !run.imageAccepted) return RefusedResult(run, Outcome::Refused);
     if (WaitsInBootloader(run))

@@ -134,6 +134,10 @@ def check_update(case):
         check(total > 0 and result["pages_verified"] == total and result["signature_confirmed"] and result["run_sent"],
               f"{name}: exit 0 without every page verified, the signature confirmed and the run command sent")
         check(result["message"] == f"device runs firmware {result['image_version']} (updated)", f"{name}: message")
+    # A No over no valid application names the step that installs the image, not one that declines again.
+    if want_outcome == "declined" and want_state == "no-valid-application":
+        check("--yes installs the image" in result["message"] and "run the update again" not in result["message"],
+              f"{name}: message {result['message']!r}")
     if code == 3 and "--check" not in args:
         check(result["pages_programmed"] == 0 and "kept firmware" in result["message"], f"{name}: exit 3 message")
     if device is None:
