@@ -48,9 +48,10 @@ void JsonAddResultFields(JsonLine& line, ConsoleCommand command, const ConsoleRe
     } else {
         JsonAddNull(line, "device_index");
     }
-    if (run.identified) {
-        JsonAddString(line, "device_type", FormatByte(run.deviceType));
-        JsonAddString(line, "installed_version", FormatVersion(run.installedHi, run.installedLo));
+    // The unit as the first attempt found it, kept through retries.
+    if (run.firstIdentified) {
+        JsonAddString(line, "device_type", FormatByte(run.firstType));
+        JsonAddString(line, "installed_version", FormatVersion(run.firstHi, run.firstLo));
     } else {
         JsonAddNull(line, "device_type");
         JsonAddNull(line, "installed_version");

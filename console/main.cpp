@@ -215,6 +215,7 @@ int RunDevices(const ConsoleOptions& options, RunContext& context) {
         began = gSurvey;
         WorkerSteps steps = options.command == ConsoleCommand::Check ? CheckSteps(options.restartWait)
                                                                      : UpdateSteps(options.restartWait);
+        if (options.command == ConsoleCommand::Update) steps.prepareImage = PrepareImageOrReturn;
         if (options.skipCurrent && options.command == ConsoleCommand::Update) steps.program = SkipCurrentOrProgram;
         steps.device = device;
         RunWorker(steps);

@@ -54,6 +54,12 @@ void OnRestartAwaited(uint32_t waitedMs, RestartWaitEnd end) {
 }
 
 void OnDeviceIdentified(uint8_t type, uint8_t verHi, uint8_t verLo, uint16_t signature) {
+    if (!gRun.firstIdentified) {
+        gRun.firstIdentified = true;
+        gRun.firstType = type;
+        gRun.firstHi = verHi;
+        gRun.firstLo = verLo;
+    }
     gRun.identified = true;
     gRun.deviceType = type;
     gRun.installedHi = verHi;
@@ -194,13 +200,17 @@ void RecorderInstall(const ConsoleWriter* const* writers, size_t count) {
     gWriterCount = count < MAX_WRITERS ? count : MAX_WRITERS;
     for (size_t i = 0; i < gWriterCount; ++i) gWriters[i] = writers[i];
     gBoxHeld = false;
-    RecorderReset();
+    gRun = RunRecord{};
     gEvents = RECORDING_EVENTS;
 }
 
 void RecorderReset() {
     FlushRepeatedBox();
-    const RunRecord fresh;
+    RunRecord fresh;
+    fresh.firstIdentified = gRun.firstIdentified;
+    fresh.firstType = gRun.firstType;
+    fresh.firstHi = gRun.firstHi;
+    fresh.firstLo = gRun.firstLo;
     gRun = fresh;
 }
 

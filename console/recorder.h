@@ -10,7 +10,8 @@
 // Puts the recording table in gEvents with a fresh record; every event goes
 // on to each of the `count` writers once kept.
 void RecorderInstall(const ConsoleWriter* const* writers, size_t count);
-// A fresh record for another attempt; the writers stay.
+// A fresh record for another attempt; the writers stay, and so does what
+// the first attempt identified.
 void RecorderReset();
 const RunRecord& RecordedRun();
 

@@ -37,7 +37,7 @@ std::string Cause(const RunRecord& run) {
 
 std::string RefusalReason(const RunRecord& run) {
     if (!run.imageLoaded) return "the built-in image does not load";
-    return "the image is for device type " + FormatByte(run.imageType) + ", the device is type " +
+    return "this firmware is for type " + FormatByte(run.imageType) + "; the device is type " +
            FormatByte(run.deviceType);
 }
 
@@ -237,8 +237,11 @@ ConsoleResult DecideResult(ConsoleCommand command, const RunRecord& run) {
         if (run.installedValid)
             return MakeResult(Outcome::Declined, DeviceState::KeptApplication,
                               "kept firmware " + Installed(run) + ": the " + what + " image was declined");
+        // Running again asks again: --yes is the step that installs it.
         return MakeResult(Outcome::DeclinedNoApplication, DeviceState::NoValidApplication,
-                          "no valid application on the device: run the update again");
+                          std::string("no valid application on the device, and the ") + what +
+                              " image was declined: the device stays in its bootloader until an update with " +
+                              "--yes installs the image");
     }
     if (run.imagePrepared && !run.imageAccepted) return RefusedResult(run, Outcome::Refused);
     if (WaitsInBootloader(run))

@@ -21,6 +21,11 @@ struct RunRecord {
     uint8_t deviceType = 0;
     uint8_t installedHi = 0, installedLo = 0;
     bool installedValid = false;
+    // What the first attempt identified: a retry after an erase finds no
+    // version, but the result names the unit's version before the run.
+    bool firstIdentified = false;
+    uint8_t firstType = 0;
+    uint8_t firstHi = 0, firstLo = 0;
     bool imagePrepared = false;
     bool imageLoaded = false;
     bool imageAccepted = false;

@@ -175,6 +175,12 @@ def check_retries_and_skip():
     code, events, sims = run_json(["--retries", "1", "--fault", "vanish:40"] + FAST)
     check(code == 4 and events[-1]["exit_code"] == 4 and events[-1]["device_state"] == "no-valid-application"
           and not sims[0]["signature_valid"], f"a failed retry hides the broken device: exit {code}, {events[-1:]}")
+    # Attempt 1 erases the unit and attempt 2 finds no version on it: the result keeps the version the unit
+    # held before the run.
+    code, events, sims = run_json(["--retries", "1", "--fault", "missing-reply:150"] + FAST)
+    check(code == 0 and events[-1]["attempts"] == 2 and events[-1]["installed_version"] == "0.90"
+          and events[-1]["device_type"] == "0x83" and sims[0]["signature_valid"],
+          f"installed_version after a retry: exit {code}, {events[-1:]}")
     code, events, sims = run_json(["--skip-current", "--installed", "1.00"] + FAST)
     check(code == 0 and events[-1]["outcome"] == "current" and written(sims[0]) == 0 and sims[0]["run_commands"] == 1,
           f"--skip-current: {events[-1:]}, {sims}")

@@ -78,8 +78,9 @@ UPDATE_CASES = [
     (["--no", "--installed", "2.00"], 3, "declined", "kept-application", "untouched"),
     (["--installed", "0x0200"], 3, "declined", "kept-application", "untouched"),  # no terminal: No
     (["--no", "--installed", "2.00", "--no-valid-app"], 1, "declined", "no-valid-application", "untouched"),
-    # A refused image sends no run command: the application is intact, the device waits in its bootloader.
-    (["--type", "0x84"], 1, "refused", "bootloader-application-kept", "untouched"),
+    # A refused image over a valid application sends the run command: the device runs its old firmware again.
+    (["--type", "0x84"], 1, "refused", "kept-application", "untouched"),
+    (["--type", "0x84", "--bootloader"], 1, "refused", "kept-application", "untouched"),
     (["--type", "0x84", "--no-valid-app"], 1, "refused", "no-valid-application", "untouched"),
     (["--no-device"], 1, "no-device", "none", None),
     # Packets: 1 the mode switch, 2 the info, 3 the flash key, 4 and 5 the
@@ -133,6 +134,10 @@ def check_update(case):
         check(total > 0 and result["pages_verified"] == total and result["signature_confirmed"] and result["run_sent"],
               f"{name}: exit 0 without every page verified, the signature confirmed and the run command sent")
         check(result["message"] == f"device runs firmware {result['image_version']} (updated)", f"{name}: message")
+    # A No over no valid application names the step that installs the image, not one that declines again.
+    if want_outcome == "declined" and want_state == "no-valid-application":
+        check("--yes installs the image" in result["message"] and "run the update again" not in result["message"],
+              f"{name}: message {result['message']!r}")
     if code == 3 and "--check" not in args:
         check(result["pages_programmed"] == 0 and "kept firmware" in result["message"], f"{name}: exit 3 message")
     if device is None:
@@ -155,8 +160,13 @@ def check_update(case):
     else:
         check(not summary["signature_valid"], f"{name}: the signature is valid after a failure: {summary}")
     # A device with a valid application goes back to it after a check or a No.
-    if device == "untouched" and want_state == "kept-application" and want_outcome != "refused":
+    if device == "untouched" and want_state == "kept-application":
         check(summary["run_commands"] == 1 and result["run_sent"], f"{name}: no run command: {summary}")
+    # A refused image names both types, and no step that refuses again.
+    if want_outcome in ("refused", "would-refuse"):
+        check("this firmware is for type 0x83; the device is type 0x84" in result["message"]
+              and "run again" not in result["message"] and "run the update again" not in result["message"],
+              f"{name}: refusal message {result['message']!r}")
 
 
 def check_restart_waits():

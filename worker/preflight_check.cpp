@@ -13,8 +13,9 @@ void CheckImage(UpdateJob& job) {
     PrepareAndValidateImage(job);
     if (deviceReady == 1) return;
     gEvents.checkVerdict(CheckVerdict::Refuse);
-    // An update would stop here and leave the device in its bootloader; the
-    // check sends it back to a valid application it still holds.
+    // The window program's update would stop here and leave the device in
+    // its bootloader; the check sends it back to a valid application it
+    // still holds.
     if (job.handle != NO_DEVICE && job.info.signature == APP_SIGNATURE) RunApplication(job);
 }
 
@@ -28,5 +29,11 @@ void CheckVersion(UpdateJob& job) {
 }
 
 }  // namespace
+
+void PrepareImageOrReturn(UpdateJob& job) {
+    PrepareAndValidateImage(job);
+    if (deviceReady == 1) return;
+    if (job.handle != NO_DEVICE && job.info.signature == APP_SIGNATURE) RunApplication(job);
+}
 
 WorkerSteps CheckSteps(RestartWait wait) { return WorkerSteps{CheckImage, CheckVersion, wait, ANY_DEVICE}; }

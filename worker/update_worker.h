@@ -51,6 +51,12 @@ uint32_t RunWorker(const WorkerSteps& steps);
 // The update's steps with the given restart wait, on the first device.
 WorkerSteps UpdateSteps(RestartWait wait);
 
+// PrepareAndValidateImage, and when it refuses the image over a device that
+// holds a valid application, the run command, so that the device runs what
+// it ran before (the console program's update; the window program leaves
+// the device in its bootloader).
+void PrepareImageOrReturn(UpdateJob& job);
+
 // The pre-flight check's steps: the same road up to the version check, which
 // only reports what an update would do (gEvents.checkVerdict); nothing is
 // written to the flash. A device whose image is refused, and that holds a
