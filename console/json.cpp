@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "console/output_errors.h"
 #include "console/text.h"
 
 namespace {
@@ -125,13 +124,3 @@ void JsonAddObject(JsonLine& line, const char* key, const JsonLine& object) {
 }
 
 void JsonClose(JsonLine& line) { line.text += "}\n"; }
-
-void JsonPut(const JsonLine& line, std::FILE* out) {
-    std::fputs(line.text.c_str(), out);
-    FlushChecked(out);
-}
-
-void JsonWrite(JsonLine& line, std::FILE* out) {
-    JsonClose(line);
-    JsonPut(line, out);
-}

@@ -34,8 +34,5 @@ void JsonAddRaw(JsonLine& line, const char* key, const std::string& raw);
 // An object to nest in a line (JsonAddObject), without event or time.
 JsonLine JsonObject();
 void JsonAddObject(JsonLine& line, const char* key, const JsonLine& object);
-// Ends the object and the line; JsonPut then writes it to `out`, flushed.
+// Ends the object and the line.
 void JsonClose(JsonLine& line);
-void JsonPut(const JsonLine& line, std::FILE* out);
-// Closes the object and writes it with a line end to `out`, flushed.
-void JsonWrite(JsonLine& line, std::FILE* out);

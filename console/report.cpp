@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "console/output_errors.h"
 #include "console/recorder.h"
 #include "console/terminal.h"
 #include "console/text.h"
