@@ -86,8 +86,6 @@ void OnQuestionAsked(VersionQuestion question) {
     }
 }
 
-void OnQuestionAnswered(VersionQuestion, bool) {}
-
 void OnProgrammingStarted(uint32_t pages) {
     gLastTenth = 0;
     Say("programming " + std::to_string(pages) + " pages");
@@ -150,13 +148,9 @@ void OnSignatureConfirmed(bool valid, uint16_t) {
 
 void OnRunSent(bool written) { Say(written ? "run command sent" : "the run command could not be sent"); }
 
-void OnCheckVerdict(CheckVerdict) {}
-
 void OnStopped(bool flashOpen) {
     Say(flashOpen ? "stopped while programming, as asked" : "stopped before anything was written, as asked");
 }
-
-void OnFinished(bool) {}
 
 // The window program's boxes: in words only where they add something (an
 // answer, or an error no failure line explained); as they are with -v.
@@ -220,7 +214,6 @@ const ConsoleWriter HUMAN_WRITER = {
             .deviceIdentified = OnDeviceIdentified,
             .imagePrepared = OnImagePrepared,
             .questionAsked = OnQuestionAsked,
-            .questionAnswered = OnQuestionAnswered,
             .programmingStarted = OnProgrammingStarted,
             .pageProgrammed = OnPageProgrammed,
             .signatureWritten = OnSignatureWritten,
@@ -230,9 +223,7 @@ const ConsoleWriter HUMAN_WRITER = {
             .busChanged = OnBusChanged,
             .bootloaderWaiting = OnBootloaderWaiting,
             .alreadyCurrent = OnAlreadyCurrent,
-            .checkVerdict = OnCheckVerdict,
             .stopped = OnStopped,
-            .finished = OnFinished,
         },
     .box = Box,
     .text = Text,

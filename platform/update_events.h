@@ -72,40 +72,47 @@ enum class BusChange : uint8_t { Arrival, Departure, SecondBootloader, EarlyBoot
 // written) or once flash writing was unlocked (Update).
 enum class BusWatchPhase : uint8_t { Restart, Update };
 
+// A front end names only the events it handles (designated initialisers);
+// every other slot does nothing. The recorder and the JSON writer handle
+// them all, which tests/update_events_test.cpp checks slot by slot.
 struct UpdateEvents {
     // Device `index` names itself with the `length` bytes at `id` (no NUL;
     // nullptr for Unreadable). Reported by discovery for the device it acts on
     // and by the device list for every device.
-    void (*deviceFound)(uint32_t index, DeviceKind kind, const uint8_t* id, size_t length);
+    void (*deviceFound)(uint32_t index, DeviceKind kind, const uint8_t* id,
+                        size_t length) = [](uint32_t, DeviceKind, const uint8_t*, size_t) {};
     // The mode-switch packet went to an application-mode device.
-    void (*restartRequested)();
+    void (*restartRequested)() = [] {};
     // After the mode switch fewer devices are attached (`now`) than before it
     // (`before`): the switched device is not back, so a bootloader on the bus
     // is another device. Nothing is opened or written.
-    void (*switchedDeviceMissing)(uint32_t before, uint32_t now);
+    void (*switchedDeviceMissing)(uint32_t before, uint32_t now) = [](uint32_t, uint32_t) {};
     // The worker waited `waitedMs` before it looked for the bootloader again.
-    void (*restartAwaited)(uint32_t waitedMs, RestartWaitEnd end);
+    void (*restartAwaited)(uint32_t waitedMs, RestartWaitEnd end) = [](uint32_t, RestartWaitEnd) {};
     // The bootloader device was opened and identified: its type, installed
     // application version and application signature.
-    void (*deviceIdentified)(uint8_t deviceType, uint8_t verHi, uint8_t verLo, uint16_t signature);
+    void (*deviceIdentified)(uint8_t deviceType, uint8_t verHi, uint8_t verLo,
+                             uint16_t signature) = [](uint8_t, uint8_t, uint8_t, uint16_t) {};
     // The image step ended: whether the text loaded, whether the image fits
     // the device, the image's type and version bytes and its pages with data.
-    void (*imagePrepared)(bool loaded, bool accepted, uint8_t imageType, uint8_t verHi, uint8_t verLo, uint32_t pages);
-    void (*questionAsked)(VersionQuestion question);
-    void (*questionAnswered)(VersionQuestion question, bool yes);
+    void (*imagePrepared)(bool loaded, bool accepted, uint8_t imageType, uint8_t verHi, uint8_t verLo,
+                          uint32_t pages) = [](bool, bool, uint8_t, uint8_t, uint8_t, uint32_t) {};
+    void (*questionAsked)(VersionQuestion question) = [](VersionQuestion) {};
+    void (*questionAnswered)(VersionQuestion question, bool yes) = [](VersionQuestion, bool) {};
     // Flash writing is unlocked; the signature page is erased next, so from
     // here on the device holds no valid application until the signature is
     // confirmed. `pages` pages will be written.
-    void (*programmingStarted)(uint32_t pages);
+    void (*programmingStarted)(uint32_t pages) = [](uint32_t) {};
     // Page `page`, number `index` of `total`: whether the device acknowledged
     // every write, and whether its checksum equals the image's.
-    void (*pageProgrammed)(uint8_t page, uint32_t index, uint32_t total, bool written, bool verified);
-    void (*signatureWritten)(bool acknowledged);
+    void (*pageProgrammed)(uint8_t page, uint32_t index, uint32_t total, bool written,
+                           bool verified) = [](uint8_t, uint32_t, uint32_t, bool, bool) {};
+    void (*signatureWritten)(bool acknowledged) = [](bool) {};
     // The signature the device reported after the write.
-    void (*signatureConfirmed)(bool valid, uint16_t signature);
-    void (*runSent)(bool written);
+    void (*signatureConfirmed)(bool valid, uint16_t signature) = [](bool, uint16_t) {};
+    void (*runSent)(bool written) = [](bool) {};
     // An exchange failed: the command, its page, why, and the fault's values.
-    void (*exchangeFailed)(const ExchangeFailure& failure);
+    void (*exchangeFailed)(const ExchangeFailure& failure) = [](const ExchangeFailure&) {};
     // Discovery was told which device to act on and switched it: from then
     // until the signature is written the core watches the bus, and the
     // only change allowed is that device leaving and one bootloader
@@ -113,24 +120,25 @@ struct UpdateEvents {
     // attached at the first discovery, `devicesNow` are. In the Restart
     // phase the run stops before the flash key; in the Update phase it goes
     // on, but the device programmed may not be the chosen one.
-    void (*busChanged)(BusWatchPhase phase, BusChange change, uint32_t devicesBefore, uint32_t devicesNow);
+    void (*busChanged)(BusWatchPhase phase, BusChange change, uint32_t devicesBefore,
+                       uint32_t devicesNow) = [](BusWatchPhase, BusChange, uint32_t, uint32_t) {};
     // The chosen device runs its application while device `index` waits in
     // its bootloader: after a restart the two could not be told apart, so
     // nothing is sent to either.
-    void (*bootloaderWaiting)(uint32_t index);
+    void (*bootloaderWaiting)(uint32_t index) = [](uint32_t) {};
     // The device holds a valid application of the image's version, and the
     // run was told to skip such a device: nothing is programmed.
-    void (*alreadyCurrent)();
+    void (*alreadyCurrent)() = [] {};
     // The pre-flight check's finding (it programs nothing).
-    void (*checkVerdict)(CheckVerdict verdict);
+    void (*checkVerdict)(CheckVerdict verdict) = [](CheckVerdict) {};
     // The run stopped at a stop request (gStop); `flashOpen` when flash
     // writing was unlocked, so that the device holds no valid application.
-    void (*stopped)(bool flashOpen);
+    void (*stopped)(bool flashOpen) = [](bool) {};
     // The worker ended; `deviceReady` as it chose its final text.
-    void (*finished)(bool deviceReady);
+    void (*finished)(bool deviceReady) = [](bool) {};
 };
 
 extern UpdateEvents gEvents;
 
 // The table that does nothing.
-extern const UpdateEvents NO_UPDATE_EVENTS;
+inline constexpr UpdateEvents NO_UPDATE_EVENTS{};
