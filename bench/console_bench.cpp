@@ -28,6 +28,8 @@
 
 namespace {
 
+RunRecord gBenchRun;
+
 constexpr uint32_t REPLY_MS = 1;
 constexpr uint32_t ERASE_MS = 20;
 constexpr uint32_t RESTART_MS = 500;
@@ -123,7 +125,8 @@ double UpdateCpuUs(Front front) {
                                          .answers = ConsoleAnswerMode::Yes,
                                          .stdinIsTerminal = false,
                                          .stdoutIsTerminal = false,
-                                         .log = false});
+                                         .log = false},
+                          &gBenchRun);
         }
         SimReset(FakeClockPeek);
         gSimBus.recordCalls = false;

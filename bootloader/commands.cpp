@@ -25,7 +25,7 @@ ExchangeFault FaultOf(ExchangeResult result) {
     return ExchangeFault::ReadFailed;
 }
 
-void ReportResult(UpdateJob& job, DeviceCommand command, uint32_t page, ExchangeResult result) {
+void ReportFailedExchange(UpdateJob& job, DeviceCommand command, uint32_t page, ExchangeResult result) {
     ReportExchangeFailure(job, command, page, FaultOf(result), result == ExchangeResult::NoReply ? REPLY_WINDOW_MS : 0,
                           0);
 }
@@ -36,7 +36,7 @@ bool AcknowledgedCommand(UpdateJob& job, DeviceCommand command, uint32_t page, c
     uint8_t reply = UNFILLED;
     const ExchangeResult result = Exchange(job, packet, packetLength, &reply, 1, false);
     if (result != ExchangeResult::Ok) {
-        ReportResult(job, command, page, result);
+        ReportFailedExchange(job, command, page, result);
         return false;
     }
     if (reply != 0x00) {
@@ -54,8 +54,8 @@ enum class HalfReply { Read, NotWaiting, ReadFailed };
 HalfReply ReadHalfReply(UpdateJob& job, DeviceCommand command, uint8_t page, uint8_t* reply, uint32_t length) {
     const ReplyWait wait = WaitForReply(job, length, false);
     if (wait != ReplyWait::Ready) {
-        ReportResult(job, command, page,
-                     wait == ReplyWait::TimedOut ? ExchangeResult::NoReply : ExchangeResult::QueryFailed);
+        ReportFailedExchange(job, command, page,
+                             wait == ReplyWait::TimedOut ? ExchangeResult::NoReply : ExchangeResult::QueryFailed);
         return HalfReply::NotWaiting;
     }
     uint32_t read = 0;
@@ -66,7 +66,7 @@ HalfReply ReadHalfReply(UpdateJob& job, DeviceCommand command, uint8_t page, uin
         result = ExchangeResult::ShortRead;
     }
     if (result == ExchangeResult::Ok) return HalfReply::Read;
-    ReportResult(job, command, page, result);
+    ReportFailedExchange(job, command, page, result);
     return HalfReply::ReadFailed;
 }
 
@@ -90,11 +90,13 @@ bool ReadDeviceInfo(UpdateJob& job) {
         case ExchangeResult::WriteFailed:
         case ExchangeResult::ReadFailed:
         case ExchangeResult::ShortRead:
-            ReportResult(job, DeviceCommand::GetInfo, NO_PAGE, result);
+            ReportFailedExchange(job, DeviceCommand::GetInfo, NO_PAGE, result);
             ShowErrorBox();
             return false;
         case ExchangeResult::NoReply:
-        case ExchangeResult::QueryFailed: ReportResult(job, DeviceCommand::GetInfo, NO_PAGE, result); return false;
+        case ExchangeResult::QueryFailed:
+            ReportFailedExchange(job, DeviceCommand::GetInfo, NO_PAGE, result);
+            return false;
         case ExchangeResult::Ok: break;
     }
     // Bytes 0..3 are not used; multi-byte values come high byte first.
@@ -130,7 +132,7 @@ bool ProgramPage(UpdateJob& job, const uint8_t (&image)[IMAGE_SIZE], uint8_t pag
         std::memcpy(packet + 2, image + page * PAGE_SIZE + half * HALF_PAGE_SIZE, HALF_PAGE_SIZE);
         uint32_t written = 0;
         if (LockedWrite(job.handle, packet, sizeof packet, &written) != USB_OK) {
-            ReportResult(job, command, page, ExchangeResult::WriteFailed);
+            ReportFailedExchange(job, command, page, ExchangeResult::WriteFailed);
             return false;
         }
 
@@ -191,7 +193,7 @@ void RunApplication(UpdateJob& job) {
     const bool sent = LockedWrite(job.handle, packet, sizeof packet, &written) == USB_OK;
     gEvents.runSent(sent);
     if (!sent) {
-        ReportResult(job, DeviceCommand::Run, NO_PAGE, ExchangeResult::WriteFailed);
+        ReportFailedExchange(job, DeviceCommand::Run, NO_PAGE, ExchangeResult::WriteFailed);
         ShowErrorBox();
     }
 }

@@ -1,22 +1,25 @@
-// The run in lines for a person, on standard output; the progress line is
-// the terminal's.
+#include "console/human_writer.h"
+
 #include <cstdio>
 
-#include "console/recorder.h"
-#include "console/report.h"
 #include "console/terminal.h"
-#include "console/text.h"
-#include "console/writer.h"
 #include "platform/console_output.h"
 #include "platform/plain_text.h"
 #include "platform/seams.h"
+#include "runlog/text.h"
 
 namespace {
 
+uint32_t NoTime() { return 0; }
+const RunRecord NO_RECORD;
+const RunContext NO_CONTEXT;
+WriterInputs gInputs{&NO_RECORD, &NO_CONTEXT, NoTime};
+ConsoleVerbosity gVerbosity = ConsoleVerbosity::Normal;
 uint32_t gLastTenth = 0;
 
-bool Normal() { return ReportSettingsInUse().verbosity != ConsoleVerbosity::Quiet; }
-bool Verbose() { return ReportSettingsInUse().verbosity == ConsoleVerbosity::Verbose; }
+const RunRecord& Run() { return *gInputs.run; }
+bool Normal() { return gVerbosity != ConsoleVerbosity::Quiet; }
+bool Verbose() { return gVerbosity == ConsoleVerbosity::Verbose; }
 
 // One line of human output (not in quiet mode).
 void Say(const std::string& line) {
@@ -32,7 +35,7 @@ void Insist(const std::string& line) {
 
 std::string Seconds() {
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(ReportElapsedMs()) / 1000.0);
+    std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(gInputs.elapsedMs()) / 1000.0);
     return text;
 }
 
@@ -65,18 +68,18 @@ void OnRestartAwaited(uint32_t waitedMs, RestartWaitEnd end) {
 }
 
 void OnDeviceIdentified(uint8_t type, uint8_t verHi, uint8_t verLo, uint16_t) {
-    Say("device type " + FormatByte(type) + ", firmware " + FormatVersion(verHi, verLo) + " installed, application " +
-        (RecordedRun().installedValid ? "signature valid" : "signature not valid"));
+    Say("device type " + HexByte(type) + ", firmware " + FormatVersion(verHi, verLo) + " installed, application " +
+        (Run().installedValid ? "signature valid" : "signature not valid"));
 }
 
 void OnImagePrepared(bool loaded, bool accepted, uint8_t type, uint8_t verHi, uint8_t verLo, uint32_t pages) {
     if (!loaded) return Say("image: the built-in image does not load");
-    Say("image: device type " + FormatByte(type) + ", firmware " + FormatVersion(verHi, verLo) + ", " +
+    Say("image: device type " + HexByte(type) + ", firmware " + FormatVersion(verHi, verLo) + ", " +
         std::to_string(pages) + " pages" + (accepted ? "" : ": refused for this device"));
 }
 
 void OnQuestionAsked(VersionQuestion question) {
-    const RunRecord& run = RecordedRun();
+    const RunRecord& run = Run();
     if (question == VersionQuestion::OlderImage) {
         Say("question: the image (firmware " + FormatVersion(run.imageHi, run.imageLo) +
             ") is older than the installed firmware " + FormatVersion(run.installedHi, run.installedLo) +
@@ -118,12 +121,12 @@ void ShowProgress(uint32_t index, uint32_t total) {
 void OnPageProgrammed(uint8_t page, uint32_t index, uint32_t total, bool written, bool verified) {
     if (verified) return ShowProgress(index, total);
     // The cause came as a failure line already.
-    if (RecordedRun().failures == 0)
+    if (Run().failures == 0)
         Insist("page " + std::to_string(page) + " (" + std::to_string(index) + " of " + std::to_string(total) + ") " +
                (written ? "does not match the image" : "was not written"));
 }
 
-void OnExchangeFailed(const ExchangeFailure& failure) { Insist(FailureWords(failure, RecordedRun().pagesTotal)); }
+void OnExchangeFailed(const ExchangeFailure& failure) { Insist(FailureWords(failure, Run().pagesTotal)); }
 
 void OnBusChanged(BusWatchPhase phase, BusChange change, uint32_t before, uint32_t now) {
     Insist(std::string(phase == BusWatchPhase::Update ? "during the update: " : "during the restart: ") +
@@ -152,21 +155,17 @@ void OnStopped(bool flashOpen) {
     Say(flashOpen ? "stopped while programming, as asked" : "stopped before anything was written, as asked");
 }
 
-// The window program's boxes: in words only where they add something (an
-// answer, or an error no failure line explained); as they are with -v.
+// The window program's boxes as they are with -v; otherwise only the
+// answer to a question. What went wrong is said by the failure lines and
+// the result, in the program's own words.
 void Box(const BoxShown& box) {
-    const std::string text = AsciiText(box.text, box.textLength);
     if (Verbose()) {
-        std::string line = "box \"" + text + "\" caption \"" + AsciiText(box.caption, box.captionLength) + "\"";
+        std::string line = "box \"" + AsciiText(box.text, box.textLength) + "\" caption \"" +
+                           AsciiText(box.caption, box.captionLength) + "\"";
         if (box.count > 1) line += " (" + std::to_string(box.count) + " times)";
         Say(line);
     }
-    if (box.question) {
-        Say(std::string("answered ") + (box.answer == ANSWER_YES ? "yes" : "no") + box.answeredBy);
-    } else if (box.error && RecordedRun().failures == 0) {
-        Insist("the window program would show: " + text +
-               (box.count > 1 ? " (" + std::to_string(box.count) + " times)" : ""));
-    }
+    if (box.question) Say(std::string("answered ") + (box.answer == ANSWER_YES ? "yes" : "no") + box.answeredBy);
 }
 
 void Text(int x, int y, const wchar_t* text, size_t length) {
@@ -182,29 +181,26 @@ void Packet(bool sent, const std::string& hex) {
     if (Normal()) StdoutTerminal().PrintLine(std::string(sent ? "  > " : "  < ") + hex, true);
 }
 
-void StopDeferred(uint32_t pagesLeft) {
-    Insist("stopping now would leave the device without firmware: the update finishes first (" +
-           std::to_string(pagesLeft) + " page(s) left); press Ctrl+C again to stop at once");
-}
+void StopDeferred(uint32_t pagesLeft) { Insist(StopDeferredWords(pagesLeft)); }
 
 // With --label the line starts with the label, as typed.
-void Result(ConsoleCommand, const ConsoleResult& result, const RunRecord&) {
-    const char* label = ReportContext().label;
+void Result(RunCommand, const RunResult& result) {
+    const char* label = gInputs.context->label;
     StdoutTerminal().EndProgress();
     StdoutTerminal().PrintLine(label ? PrintableText(label) + ": " + result.line : result.line);
 }
 
-void Failure(ConsoleCommand, const ConsoleResult& result) {
+void Failure(RunCommand, const RunResult& result) {
     ConsoleOutputPut(ConsoleStream::Err, "lumaris-update: " + result.line + "\n", false);
 }
 
-void Attempt(uint32_t attempt, uint32_t attempts, const ConsoleResult& after) {
+void Attempt(uint32_t attempt, uint32_t attempts, const RunResult& after) {
     Insist("attempt " + std::to_string(attempt) + " of " + std::to_string(attempts) + ", after: " + after.line);
 }
 
 }  // namespace
 
-const ConsoleWriter HUMAN_WRITER = {
+const RunWriter HUMAN_WRITER = {
     .events =
         {
             .deviceFound = OnDeviceFound,
@@ -234,3 +230,13 @@ const ConsoleWriter HUMAN_WRITER = {
     .failure = Failure,
     .attempt = Attempt,
 };
+
+void HumanWriterStart(const WriterInputs& inputs, ConsoleVerbosity verbosity) {
+    gInputs = inputs;
+    gVerbosity = verbosity;
+}
+
+std::string StopDeferredWords(uint32_t pagesLeft) {
+    return "stopping now would leave the device without firmware: the update finishes first (" +
+           std::to_string(pagesLeft) + " page(s) left); press Ctrl+C again to stop after the current exchange";
+}

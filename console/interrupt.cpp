@@ -1,18 +1,19 @@
 #include "console/interrupt.h"
 
-#include "console/recorder.h"
 #include "console/report.h"
 #include "platform/console_platform.h"
 #include "platform/seams.h"
 
 namespace {
 
+RunRecord gNoRecord;
+const RunRecord* gRun = &gNoRecord;
 bool gDeferralTold = false;
 
 bool StopRequested() {
     const unsigned requests = ConsoleInterruptCount();
     if (requests == 0) return false;
-    const RunRecord& run = RecordedRun();
+    const RunRecord& run = *gRun;
     const bool flashOpen = run.programmingStarted;
     if (!flashOpen || requests >= 2 || ConsoleClosing()) return true;
     if (!gDeferralTold) {
@@ -25,7 +26,8 @@ bool StopRequested() {
 
 }  // namespace
 
-void InterruptInstall() {
+void InterruptInstall(const RunRecord& run) {
+    gRun = &run;
     ConsoleInterruptsInstall();
     gStop = StopSeam{StopRequested};
 }

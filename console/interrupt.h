@@ -7,7 +7,10 @@
 // one (or the console window's close) stops after the current exchange.
 #pragma once
 
-// Counts stop requests from now on and puts the policy above in gStop.
-void InterruptInstall();
+#include "runlog/run_record.h"
+
+// Counts stop requests from now on and puts the policy above in gStop,
+// which reads in `run` (the recorder's) whether flash writing is unlocked.
+void InterruptInstall(const RunRecord& run);
 // Whether any stop request came.
 bool InterruptRequested();

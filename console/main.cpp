@@ -11,14 +11,10 @@
 
 #include "console/bus.h"
 #include "console/interrupt.h"
-#include "console/json.h"
-#include "console/json_result.h"
 #include "console/options.h"
-#include "console/recorder.h"
 #include "console/report.h"
 #include "console/run_log.h"
 #include "console/show_log.h"
-#include "console/text.h"
 #include "devicelink/device_link.h"
 #include "flashing/flashing.h"
 #include "image/image_validation.h"
@@ -28,6 +24,10 @@
 #include "platform/console_platform.h"
 #include "platform/seams.h"
 #include "platform/update_events.h"
+#include "runlog/json.h"
+#include "runlog/json_writer.h"
+#include "runlog/recorder.h"
+#include "runlog/text.h"
 #include "worker/update_worker.h"
 
 #ifndef LUMARIS_VERSION
@@ -35,6 +35,9 @@
 #endif
 
 namespace {
+
+// The record of the run, kept by the recorder from the core's events.
+RunRecord gRun;
 
 struct ImageFacts {
     bool loaded;
@@ -67,18 +70,18 @@ int ShowImage(const ConsoleOptions& options, const ImageFacts& image) {
             JsonLine line = JsonEvent("version", ReportElapsedMs());
             JsonAddString(line, "program_version", LUMARIS_VERSION);
             JsonAddString(line, "image_version", version);
-            JsonAddString(line, "image_type", FormatByte(summary.type));
+            JsonAddString(line, "image_type", HexByte(summary.type));
             JsonClose(line);
             ConsoleOutputPut(ConsoleStream::Out, line.text, false);
         } else {
             ReportLine("lumaris-update " LUMARIS_VERSION ", built-in firmware " + version + " for device type " +
-                       FormatByte(summary.type));
+                       HexByte(summary.type));
         }
         return 0;
     }
     if (options.json) {
         JsonLine line = JsonEvent("info", ReportElapsedMs());
-        JsonAddString(line, "image_type", FormatByte(summary.type));
+        JsonAddString(line, "image_type", HexByte(summary.type));
         JsonAddString(line, "image_version", version);
         JsonAddNumber(line, "first_page", summary.firstPage);
         JsonAddNumber(line, "last_page", summary.lastPage);
@@ -88,7 +91,7 @@ int ShowImage(const ConsoleOptions& options, const ImageFacts& image) {
         JsonClose(line);
         ConsoleOutputPut(ConsoleStream::Out, line.text, false);
     } else {
-        ReportLine("image: device type " + FormatByte(summary.type) + ", firmware " + version + ", pages " +
+        ReportLine("image: device type " + HexByte(summary.type) + ", firmware " + version + ", pages " +
                    std::to_string(summary.firstPage) + ".." + std::to_string(summary.lastPage) + " (" +
                    std::to_string(summary.pages) + " with data)");
         ReportLine("sha256 of the " + std::to_string(IMAGE_SIZE) + "-byte flash image: " + image.sha256);
@@ -134,22 +137,19 @@ std::vector<const SeenDevice*> LumarisDevices() {
 // More than one Lumaris device and no --device: list them, write nothing.
 int AskForDeviceChoice(const ConsoleOptions& options, size_t lumaris) {
     for (const SeenDevice& device : gSurvey) {
-        ForEachWriter([&](const ConsoleWriter& w) {
-            w.events.deviceFound(device.index, device.kind, device.readable ? device.id.data() : nullptr,
-                                 device.id.size());
-        });
+        ReportSurveyedDevice(device.index, device.kind, device.readable ? device.id.data() : nullptr, device.id.size());
     }
-    const ConsoleResult result =
+    const RunResult result =
         MakeResult(Outcome::DeviceChoiceNeeded, DeviceState::Unchanged,
                    std::to_string(lumaris) + " Lumaris devices are attached: choose one with --device N (N as listed " +
                        "above); nothing was written");
-    ReportResult(options.command, result);
+    ReportRunResult(options.command, result);
     return result.exitCode;
 }
 
 // A failure that another attempt may mend: the device did not answer, or
 // answered short, or left the bus.
-bool Retryable(const ConsoleResult& result, const RunRecord& run) {
+bool Retryable(const RunResult& result, const RunRecord& run) {
     if (result.exitCode != static_cast<int>(ExitCode::Failed) &&
         result.exitCode != static_cast<int>(ExitCode::NoApplication))
         return false;
@@ -191,7 +191,7 @@ bool ProveRetryDevice(size_t lumarisAtStart, const std::vector<SeenDevice>& bega
 int RunDevices(const ConsoleOptions& options, RunContext& context) {
     const uint32_t attempts = options.command == ConsoleCommand::Update ? options.retries + 1 : 1;
     context.attempts = attempts;
-    ConsoleResult result{};
+    RunResult result{};
     uint32_t brokenBy = 0;          // the attempt that left the device without a valid application
     size_t lumarisAtStart = 0;      // Lumaris devices attached when the first attempt began
     std::vector<SeenDevice> began;  // the bus when the attempt began
@@ -219,11 +219,11 @@ int RunDevices(const ConsoleOptions& options, RunContext& context) {
         if (options.skipCurrent && options.command == ConsoleCommand::Update) steps.program = SkipCurrentOrProgram;
         steps.device = device;
         RunWorker(steps);
-        RunRecord run = ReportedRun();
+        RunRecord run = gRun;
         run.stopRequested = InterruptRequested();
         run.skipCurrent = options.skipCurrent;
         run.chosenDevice = options.device;
-        result = DecideResult(options.command, run);
+        result = DecideResult(RunCommandOf(options.command), run);
         if (result.exitCode == static_cast<int>(ExitCode::NoApplication) && brokenBy == 0) brokenBy = attempt;
         if (attempt == attempts || !Retryable(result, run)) break;
         // What cannot be proven to be the chosen device is not written.
@@ -248,7 +248,7 @@ int RunDevices(const ConsoleOptions& options, RunContext& context) {
                             "no valid application on the device since attempt " + std::to_string(brokenBy) +
                                 " (the last attempt: " + result.line + "): run the update again");
     }
-    ReportResult(options.command, result);
+    ReportRunResult(options.command, result);
     return result.exitCode;
 }
 
@@ -266,9 +266,9 @@ int RunOnDevice(const ConsoleOptions& options, RunContext& context) {
         if (!counted) {
             exitCode = ReportFailure(options.command, Outcome::NoDeviceCount, "the USB library gave no device count");
         } else {
-            const ConsoleResult result = DecideResult(options.command, ReportedRun());
+            const RunResult result = DecideResult(RunCommand::List, gRun);
             // --list prints its devices, not a count, as its human output.
-            if (options.json || ReportedRun().devicesListed == 0) ReportResult(options.command, result);
+            if (options.json || gRun.devicesListed == 0) ReportRunResult(options.command, result);
             exitCode = result.exitCode;
         }
     } else {
@@ -325,10 +325,11 @@ int main(int argc, char** argv) {
     }
 
     ConsoleSystemInstall();
-    InterruptInstall();
+    InterruptInstall(gRun);
     ConsoleOutputStart();
     ReportInstall(ReportSettings{options.json, options.verbosity, options.answers, ConsoleIsTerminal(stdin),
-                                 ConsoleIsTerminal(stdout), RunLogIsOpen()});
+                                 ConsoleIsTerminal(stdout), RunLogIsOpen()},
+                  &gRun);
     const ImageFacts image = LoadImageFacts();
     RunContext context;
     context.programVersion = LUMARIS_VERSION;
@@ -339,7 +340,7 @@ int main(int argc, char** argv) {
     if (options.command == ConsoleCommand::Info || options.command == ConsoleCommand::Version) {
         return FinishOutput(ShowImage(options, image));
     }
-    if (RunLogIsOpen()) JsonWriteRunStarted(context, argc, argv);
+    ReportRunStarted(argc, argv);
     const int exitCode = RunOnDevice(options, context);
     RunLogClose();
     return FinishOutput(exitCode);

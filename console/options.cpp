@@ -7,6 +7,7 @@
 #include <set>
 
 #include "platform/plain_text.h"
+#include "runlog/text.h"
 
 namespace {
 
@@ -152,17 +153,10 @@ bool ParseConsoleVersion(const char* text, uint16_t* out) {
     return true;
 }
 
-std::string FormatVersion(uint8_t high, uint8_t low) {
-    if (high == 0xFF && low == 0xFF) return "no version";
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%02u", unsigned{high}, unsigned{low});
-    return text;
-}
-
-std::string FormatByte(uint8_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", unsigned{value});
-    return text;
+RunCommand RunCommandOf(ConsoleCommand command) {
+    return command == ConsoleCommand::Check  ? RunCommand::Check
+           : command == ConsoleCommand::List ? RunCommand::List
+                                             : RunCommand::Update;
 }
 
 std::string BadValue(const std::string& name, const char* value, const char* allowed) {

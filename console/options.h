@@ -7,6 +7,7 @@
 #include <string>
 
 #include "job/update_job.h"
+#include "runlog/run_result.h"
 #include "worker/update_worker.h"
 
 enum class ConsoleCommand { Update, Check, List, Info, Version, Help, ShowLog };
@@ -37,10 +38,9 @@ bool ParseConsoleNumber(const char* text, uint32_t max, uint32_t* out);
 // "1.10" (major 0..255 in decimal, a dot, the minor 0..255 in at least two
 // decimal digits) or a number 0..0xFFFF, e.g. 0x010A.
 bool ParseConsoleVersion(const char* text, uint16_t* out);
-// "1.10" for 0x010A; "no version" for 0xFFFF, which marks no version.
-std::string FormatVersion(uint8_t high, uint8_t low);
-// "0x83": a device type and other single bytes.
-std::string FormatByte(uint8_t value);
+
+// The run a command makes (Update for the commands that run none).
+RunCommand RunCommandOf(ConsoleCommand command);
 
 // Walks the arguments. Each option's value is the next argument or follows
 // "=" in the same one.

@@ -4,19 +4,81 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "console/recorder.h"
+#include "console/human_writer.h"
+#include "console/run_log.h"
 #include "console/terminal.h"
-#include "console/text.h"
-#include "console/writer.h"
 #include "platform/console_output.h"
 #include "platform/console_platform.h"
 #include "platform/seams.h"
+#include "runlog/json_writer.h"
+#include "runlog/recorder.h"
+#include "runlog/text.h"
+#include "usb/usb_access.h"
 
 namespace {
 
 ReportSettings gSettings{};
 RunContext gContext;
 std::chrono::steady_clock::time_point gStart;
+
+// The screen's writer, and the JSON writer for the log when it is not the
+// screen's already.
+const RunWriter* gWriters[2] = {&HUMAN_WRITER, nullptr};
+size_t gWriterCount = 1;
+
+// Identical boxes in a row (a wait whose every poll failed) are written
+// once, with their count, when something else comes.
+bool gBoxHeld = false;
+BoxShown gHeldBox{};
+
+bool SameBox(const BoxShown& a, const BoxShown& b) {
+    return !a.question && !b.question && a.style == b.style && a.textLength == b.textLength &&
+           a.captionLength == b.captionLength && std::wmemcmp(a.text, b.text, a.textLength) == 0 &&
+           std::wmemcmp(a.caption, b.caption, a.captionLength) == 0;
+}
+
+void FlushRepeatedBox() {
+    if (!gBoxHeld) return;
+    gBoxHeld = false;
+    for (size_t i = 0; i < gWriterCount; ++i) gWriters[i]->box(gHeldBox);
+}
+
+// Calls `call` with each writer in use, after a held box.
+template <typename Call>
+void ForEachWriter(Call call) {
+    FlushRepeatedBox();
+    for (size_t i = 0; i < gWriterCount; ++i) call(*gWriters[i]);
+}
+
+void HoldBox(const BoxShown& box) {
+    if (gBoxHeld && SameBox(gHeldBox, box)) {
+        ++gHeldBox.count;
+        return;
+    }
+    FlushRepeatedBox();
+    if (box.question) {
+        for (size_t i = 0; i < gWriterCount; ++i) gWriters[i]->box(box);
+        return;
+    }
+    gHeldBox = box;
+    gHeldBox.count = 1;
+    gBoxHeld = true;
+}
+
+// A write or read that failed outright may mean that the device left the
+// bus: the console asks the bus itself (the core does not, so that the
+// window program's library calls are its own), and names that cause.
+ExchangeFailure WithCause(const ExchangeFailure& reported) {
+    ExchangeFailure failure = reported;
+    if (failure.fault != ExchangeFault::WriteFailed && failure.fault != ExchangeFault::ReadFailed) return failure;
+    uint32_t count = 0;
+    if (LockedDeviceCount(&count) != USB_OK || count < failure.devicesCounted)
+        failure.fault = ExchangeFault::DeviceGone;
+    return failure;
+}
+
+void ScreenPut(const std::string& line, bool progress) { ConsoleOutputPut(ConsoleStream::Out, line, progress); }
+void LogPut(const std::string& line, bool) { RunLogPut(line); }
 
 // Asks on standard input; anything but y or Y (an empty line, the end of
 // the input, a stop request) is No.
@@ -28,9 +90,7 @@ int AskTerminal() {
 
 int ReportBox(const wchar_t* text, const wchar_t* caption, unsigned style) {
     BoxShown box{
-        text, WideLength(text), caption, WideLength(caption), style, (style & 0x0F) == BOX_YESNO, false, ANSWER_OK, "",
-        1};
-    box.error = !box.question && box.textLength == 5 && std::wcsncmp(text, L"Error", 5) == 0;
+        text, WideLength(text), caption, WideLength(caption), style, (style & 0x0F) == BOX_YESNO, ANSWER_OK, "", 1};
     if (box.question) {
         switch (gSettings.answers) {
             case ConsoleAnswerMode::Yes:
@@ -51,36 +111,42 @@ int ReportBox(const wchar_t* text, const wchar_t* caption, unsigned style) {
                 break;
         }
     }
-    RecorderBox(box);
+    HoldBox(box);
     return box.answer;
 }
 
 void ReportText(int x, int y, const wchar_t* text, int count) {
-    ForEachWriter([&](const ConsoleWriter& w) { w.text(x, y, text, count > 0 ? static_cast<size_t>(count) : 0); });
+    ForEachWriter([&](const RunWriter& w) { w.text(x, y, text, count > 0 ? static_cast<size_t>(count) : 0); });
 }
 
 void ReportLoaderLine(const char* text) {
-    ForEachWriter([&](const ConsoleWriter& w) { w.loaderLine(text); });
+    ForEachWriter([&](const RunWriter& w) { w.loaderLine(text); });
+}
+
+// A line on standard error beside the JSON lines, which say it as an event.
+void TellBesideJson(const std::string& line) {
+    if (gSettings.json) ConsoleOutputPut(ConsoleStream::Err, "lumaris-update: " + line + "\n", false);
 }
 
 }  // namespace
 
-void ReportInstall(const ReportSettings& settings) {
+void ReportInstall(const ReportSettings& settings, RunRecord* run) {
     gSettings = settings;
     gStart = std::chrono::steady_clock::now();
     StdoutTerminal().Configure(settings.stdoutIsTerminal && !settings.json);
-    // The screen's writer, and the JSON writer for the log when it is not
-    // the screen's already.
-    const ConsoleWriter* writers[2] = {settings.json ? &JSON_WRITER : &HUMAN_WRITER, &JSON_WRITER};
-    JsonWriterTargets(settings.json, settings.log);
-    RecorderInstall(writers, !settings.json && settings.log ? 2 : 1);
+    const WriterInputs inputs{run, &gContext, ReportElapsedMs};
+    const bool verbose = settings.verbosity == ConsoleVerbosity::Verbose;
+    HumanWriterStart(inputs, settings.verbosity);
+    JsonWriterStart(
+        JsonWriterSetup{inputs, settings.json ? ScreenPut : nullptr, settings.log ? LogPut : nullptr, verbose});
+    gWriters[0] = settings.json ? &JSON_WRITER : &HUMAN_WRITER;
+    gWriters[1] = &JSON_WRITER;
+    gWriterCount = !settings.json && settings.log ? 2 : 1;
+    gBoxHeld = false;
+    RecorderInstall(RecorderSetup{run, gWriters, gWriterCount, FlushRepeatedBox, WithCause});
     gUi = UiSeam{.messageBox = ReportBox, .drawText = ReportText};
     gOutput = OutputSeam{ReportLoaderLine};
 }
-
-const ReportSettings& ReportSettingsInUse() { return gSettings; }
-
-const RunRecord& ReportedRun() { return RecordedRun(); }
 
 uint32_t ReportElapsedMs() {
     const auto elapsed = std::chrono::steady_clock::now() - gStart;
@@ -95,14 +161,15 @@ void ReportPacket(bool sent, const uint8_t* bytes, uint32_t length) {
         std::snprintf(pair, sizeof pair, i ? " %02X" : "%02X", unsigned{bytes[i]});
         hex += pair;
     }
-    ForEachWriter([&](const ConsoleWriter& w) { w.packet(sent, hex); });
+    ForEachWriter([&](const RunWriter& w) { w.packet(sent, hex); });
 }
 
 void ReportStopDeferred(uint32_t pagesLeft) {
-    ForEachWriter([&](const ConsoleWriter& w) { w.stopDeferred(pagesLeft); });
+    ForEachWriter([&](const RunWriter& w) { w.stopDeferred(pagesLeft); });
+    TellBesideJson(StopDeferredWords(pagesLeft));
 }
 
-void ReportResult(ConsoleCommand command, const ConsoleResult& result) {
+void ReportRunResult(ConsoleCommand command, const RunResult& result) {
     const uint32_t dropped = ConsoleOutputDropped();
     if (dropped > 0) {
         StdoutTerminal().EndProgress();
@@ -112,22 +179,29 @@ void ReportResult(ConsoleCommand command, const ConsoleResult& result) {
                              (gSettings.log ? " (the log holds every line)" : "") + "\n",
                          false);
     }
-    ForEachWriter([&](const ConsoleWriter& w) { w.result(command, result, RecordedRun()); });
+    ForEachWriter([&](const RunWriter& w) { w.result(RunCommandOf(command), result); });
 }
 
-void ReportAttempt(uint32_t attempt, uint32_t attempts, const ConsoleResult& after) {
-    ForEachWriter([&](const ConsoleWriter& w) { w.attempt(attempt, attempts, after); });
+void ReportAttempt(uint32_t attempt, uint32_t attempts, const RunResult& after) {
+    ForEachWriter([&](const RunWriter& w) { w.attempt(attempt, attempts, after); });
 }
 
 void ReportSetContext(const RunContext& context) { gContext = context; }
 
-const RunContext& ReportContext() { return gContext; }
+void ReportRunStarted(int argc, char** argv) {
+    if (gSettings.log) JsonWriteRunStarted(argv + 1, argc - 1);
+}
 
 int ReportFailure(ConsoleCommand command, Outcome outcome, const std::string& message) {
     StdoutTerminal().EndProgress();
-    const ConsoleResult result = MakeResult(outcome, DeviceState::Unknown, message);
-    ForEachWriter([&](const ConsoleWriter& w) { w.failure(command, result); });
+    const RunResult result = MakeResult(outcome, DeviceState::Unknown, message);
+    ForEachWriter([&](const RunWriter& w) { w.failure(RunCommandOf(command), result); });
+    TellBesideJson(result.line);
     return result.exitCode;
+}
+
+void ReportSurveyedDevice(uint32_t index, DeviceKind kind, const uint8_t* id, size_t length) {
+    ForEachWriter([&](const RunWriter& w) { w.events.deviceFound(index, kind, id, length); });
 }
 
 void ReportLine(const std::string& line) { StdoutTerminal().PrintLine(line); }

@@ -7,10 +7,10 @@
 #include <string>
 
 #include "console/json_read.h"
-#include "console/outcome.h"
-#include "console/text.h"
 #include "platform/console_output.h"
 #include "platform/console_platform.h"
+#include "runlog/outcome.h"
+#include "runlog/text.h"
 
 namespace {
 

@@ -7,12 +7,15 @@
 #include <vector>
 
 #include "bootloader/commands.h"
-#include "console/json.h"
+#include "console/human_writer.h"
 #include "console/options.h"
-#include "console/recorder.h"
 #include "console/report.h"
-#include "console/text.h"
 #include "image/sha256.h"
+#include "runlog/json.h"
+#include "runlog/json_writer.h"
+#include "runlog/recorder.h"
+#include "runlog/text.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -131,7 +134,7 @@ RunRecord GoodRun() {
     return run;
 }
 
-TEST(ConsoleResult, ExitZeroOnlyWhenTheDeviceRunsTheImage) {
+TEST(RunResult, ExitZeroOnlyWhenTheDeviceRunsTheImage) {
     struct Case {
         const char* what;
         void (*spoil)(RunRecord&);
@@ -269,15 +272,15 @@ TEST(ConsoleResult, ExitZeroOnlyWhenTheDeviceRunsTheImage) {
     for (const Case& c : cases) {
         RunRecord run = GoodRun();
         c.spoil(run);
-        const ConsoleResult result = DecideResult(ConsoleCommand::Update, run);
+        const RunResult result = DecideResult(RunCommand::Update, run);
         EXPECT_EQ(result.exitCode, c.exitCode) << c.what;
         EXPECT_STREQ(result.deviceState, c.state) << c.what;
     }
-    EXPECT_EQ(DecideResult(ConsoleCommand::Update, GoodRun()).line, "device runs firmware 1.00 (updated)");
+    EXPECT_EQ(DecideResult(RunCommand::Update, GoodRun()).line, "device runs firmware 1.00 (updated)");
     RunRecord unknown;
     unknown.deviceFound = true;
     unknown.firstKind = DeviceKind::Unknown;
-    EXPECT_STREQ(DecideResult(ConsoleCommand::Update, unknown).outcome, "unknown-device");
+    EXPECT_STREQ(DecideResult(RunCommand::Update, unknown).outcome, "unknown-device");
 }
 
 // No text the program writes today holds a quote or a control character;
@@ -333,7 +336,7 @@ TEST(ConsoleText, TypedTextForAPerson) {
     for (const auto& c : cases) EXPECT_EQ(PrintableText(c.typed), c.shown) << c.shown;
 }
 
-TEST(ConsoleResult, CheckAnswersByVerdict) {
+TEST(RunResult, CheckAnswersByVerdict) {
     const struct {
         CheckVerdict verdict;
         bool installedValid;
@@ -358,7 +361,7 @@ TEST(ConsoleResult, CheckAnswersByVerdict) {
         run.verdict = c.verdict;
         run.installedValid = c.installedValid;
         run.runSent = c.runSent;
-        const ConsoleResult result = DecideResult(ConsoleCommand::Check, run);
+        const RunResult result = DecideResult(RunCommand::Check, run);
         const std::string what = std::to_string(static_cast<int>(c.verdict)) + (c.runSent ? "" : " no run");
         EXPECT_EQ(result.exitCode, c.exitCode) << what;
         EXPECT_STREQ(result.outcome, c.outcome) << what;
@@ -369,13 +372,13 @@ TEST(ConsoleResult, CheckAnswersByVerdict) {
     same.programmingStarted = false;
     same.verdictSeen = true;
     same.verdict = CheckVerdict::Current;
-    EXPECT_NE(DecideResult(ConsoleCommand::Check, same).line.find("same version installed"), std::string::npos);
+    EXPECT_NE(DecideResult(RunCommand::Check, same).line.find("same version installed"), std::string::npos);
     same.skipCurrent = true;
-    EXPECT_STREQ(DecideResult(ConsoleCommand::Check, same).outcome, "would-skip");
-    EXPECT_NE(DecideResult(ConsoleCommand::Check, same).line.find("same version installed"), std::string::npos);
+    EXPECT_STREQ(DecideResult(RunCommand::Check, same).outcome, "would-skip");
+    EXPECT_NE(DecideResult(RunCommand::Check, same).line.find("same version installed"), std::string::npos);
     RunRecord none = GoodRun();
     none.verdictSeen = false;
-    EXPECT_EQ(DecideResult(ConsoleCommand::Check, none).exitCode, 1) << "no verdict: the check failed";
+    EXPECT_EQ(DecideResult(RunCommand::Check, none).exitCode, 1) << "no verdict: the check failed";
 }
 
 // A run can report more than one failed exchange; the record keeps the
@@ -383,20 +386,34 @@ TEST(ConsoleResult, CheckAnswersByVerdict) {
 // last, which may be a consequence of it.
 TEST(ConsoleRecorder, KeepsTheFirstFailureOfARun) {
     const UpdateEvents before = gEvents;
-    RecorderInstall(nullptr, 0);
+    RunRecord run;
+    RecorderInstall(RecorderSetup{&run, nullptr, 0});
     const ExchangeFailure first{DeviceCommand::ErasePage, 10, 1, ExchangeFault::NoReply, 100, 0, 1};
     const ExchangeFailure later{DeviceCommand::GetInfo, NO_PAGE, 0, ExchangeFault::BadReply, 0x01, 0, 1};
     gEvents.exchangeFailed(first);
     gEvents.exchangeFailed(later);
-    const RunRecord& run = RecordedRun();
     EXPECT_EQ(run.failures, 2u);
     EXPECT_EQ(run.failure.command, DeviceCommand::ErasePage);
     EXPECT_EQ(run.failure.page, 10u);
     EXPECT_EQ(run.failure.fault, ExchangeFault::NoReply);
     RecorderReset();
-    EXPECT_EQ(RecordedRun().failures, 0u) << "another attempt starts without a failure";
+    EXPECT_EQ(run.failures, 0u) << "another attempt starts without a failure";
     gEvents.exchangeFailed(later);
-    EXPECT_EQ(RecordedRun().failure.fault, ExchangeFault::BadReply) << "the first failure of that attempt";
+    EXPECT_EQ(run.failure.fault, ExchangeFault::BadReply) << "the first failure of that attempt";
+    gEvents = before;
+}
+
+// The run record and the JSON log must see every event the core reports:
+// an event added to UpdateEvents and left out of either would be lost
+// without a word. The window program and the human writer name only what
+// they show.
+TEST(ConsoleRecorder, RecorderAndJsonWriterHandleEveryEvent) {
+    const UpdateEvents before = gEvents;
+    RunRecord run;
+    RecorderInstall(RecorderSetup{&run, nullptr, 0});
+    EXPECT_EQ(UnhandledEventSlots(gEvents), std::vector<size_t>{}) << "the recorder";
+    EXPECT_EQ(UnhandledEventSlots(JSON_WRITER.events), std::vector<size_t>{}) << "the JSON writer";
+    EXPECT_FALSE(UnhandledEventSlots(HUMAN_WRITER.events).empty()) << "a writer may leave events out";
     gEvents = before;
 }
 

@@ -341,7 +341,7 @@ def check_option_bounds():
 
 def check_attempts_in_order():
     # Each attempt after the first is announced with its own number, after what the one before it showed.
-    code, events, _ = run_json(["--retries", "2", "--fault", "late-reply:7"] + FAST)
+    code, events, _ = run_json(["-v", "--retries", "2", "--fault", "late-reply:7"] + FAST)
     kinds = [e["event"] for e in events]
     attempts = [e for e in events if e["event"] == "attempt"]
     check(code == 0 and [(a["attempt"], a["of"]) for a in attempts] == [(2, 3)],

@@ -36,7 +36,8 @@ def run(args, stdin=subprocess.DEVNULL, timeout=60):
 
 
 def run_json(args):
-    code, out, err = run(["--json", "--sim-summary"] + args)
+    # -v: the window program's boxes and texts too, which some checks look at.
+    code, out, err = run(["--json", "-v", "--sim-summary"] + args)
     lines = out.splitlines()
     events = []
     for line in lines:
@@ -244,13 +245,24 @@ def check_human():
     code, out, err = run(["-v", "--fault", "wrong-checksum:21"] + FAST)
     check(any(re.fullmatch(r'box "Error" caption " "( \(\d+ times\))?', l) for l in out.splitlines()),
           f"-v: the raw box line: {out!r}")
+    # Its own voice: a refusal has no failed exchange to explain it, yet no line speaks of the window
+    # program; its raw boxes, texts and loader line are -v's, in JSON as in words.
+    code, out, err = run(["--type", "0x84"] + FAST)
+    check(code == 1 and "window program" not in out + err and not re.search(r"^box ", out, re.M),
+          f"refused image, default output: {out!r} {err!r}")
+    for verbose, want in (([], set()), (["-v"], {"box", "text", "loader_output"})):
+        code, out, err = run(["--json", "--type", "0x84"] + verbose + FAST)
+        kinds = {json.loads(line)["event"] for line in out.splitlines()}
+        check(code == 1 and kinds & {"box", "text", "loader_output"} == want
+              and {"device_found", "device_identified", "image_prepared", "result"} <= kinds,
+              f"refused image, --json {verbose}: events {sorted(kinds)}")
 
     code, out, err = run(["-v", "--bootloader"] + FAST)
     check("  > 00" in out.splitlines() and any(re.fullmatch(r"  < (.. ){4}00 5A 3D C2 83", l) for l in out.splitlines()),
           "-v: the info packet and its reply")
     check(sum(l.startswith("  > 03 00 ") for l in out.splitlines()) == 53, "-v: 53 first halves sent")
 
-    code, events, _ = run_json(["-v", "--bootloader"] + FAST)
+    code, events, _ = run_json(["--bootloader"] + FAST)  # run_json passes -v
     check(any(e["event"] == "packet_sent" and e["bytes"] == "05" for e in events), "-v --json: the run command")
 
     # On a terminal: one bar redrawn in place.

@@ -30,8 +30,11 @@ LAYERS = {
     # does: it may use the image layer and what lies below it, never a front
     # end.
     "tools": 4,
-    "app": 6,
-    "console": 6,
+    # What a run did, recorded from the core's events and written as JSON
+    # lines: shared by both front ends.
+    "runlog": 6,
+    "app": 7,
+    "console": 7,
 }
 # Test doubles that live beside the layer they stand in for but are not part
 # of the program: like the tests, they may include anything.

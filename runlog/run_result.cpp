@@ -1,9 +1,8 @@
-#include "console/result.h"
+#include "runlog/run_result.h"
 
 #include <utility>
 
-#include "console/options.h"
-#include "console/text.h"
+#include "runlog/text.h"
 
 namespace {
 
@@ -37,8 +36,7 @@ std::string Cause(const RunRecord& run) {
 
 std::string RefusalReason(const RunRecord& run) {
     if (!run.imageLoaded) return "the built-in image does not load";
-    return "this firmware is for type " + FormatByte(run.imageType) + "; the device is type " +
-           FormatByte(run.deviceType);
+    return "this firmware is for type " + HexByte(run.imageType) + "; the device is type " + HexByte(run.deviceType);
 }
 
 std::string DeviceName(const RunRecord& run) {
@@ -46,7 +44,7 @@ std::string DeviceName(const RunRecord& run) {
 }
 
 // Failures before anything could be written.
-ConsoleResult EarlyFailure(const RunRecord& run) {
+RunResult EarlyFailure(const RunRecord& run) {
     if (!run.deviceFound) {
         if (run.chosenDevice != 0xFFFFFFFF)
             return MakeResult(Outcome::NoDevice, DeviceState::None,
@@ -76,7 +74,7 @@ ConsoleResult EarlyFailure(const RunRecord& run) {
 }
 
 // The chosen device runs its application beside a waiting bootloader.
-ConsoleResult WaitingResult(const RunRecord& run) {
+RunResult WaitingResult(const RunRecord& run) {
     const std::string waiting = std::to_string(run.waitingIndex);
     return MakeResult(Outcome::AnotherBootloaderPresent, DeviceState::Unchanged,
                       "device " + waiting + " waits in its bootloader, and after a restart " + DeviceName(run) +
@@ -92,7 +90,7 @@ std::string BusChangeLine(const RunRecord& run) {
 constexpr char PLUG_BETWEEN_RUNS[] = "; plug units in between runs, never during one";
 
 // The bus changed before the flash key: nothing was written.
-ConsoleResult BusChangedResult(const RunRecord& run) {
+RunResult BusChangedResult(const RunRecord& run) {
     std::string line = "the bus changed during the restart of " + DeviceName(run) + " (" + BusChangeLine(run) +
                        "): which unit is the chosen one cannot be proven, so nothing was written";
     DeviceState state = DeviceState::Unknown;
@@ -108,7 +106,7 @@ ConsoleResult BusChangedResult(const RunRecord& run) {
     return MakeResult(Outcome::BusChangedDuringRestart, state, line + PLUG_BETWEEN_RUNS);
 }
 
-ConsoleResult RefusedResult(const RunRecord& run, Outcome outcome) {
+RunResult RefusedResult(const RunRecord& run, Outcome outcome) {
     if (WaitsInBootloader(run))
         return MakeResult(outcome, DeviceState::BootloaderApplicationKept,
                           "image refused (" + RefusalReason(run) + "); " + WaitsLine(run));
@@ -119,7 +117,7 @@ ConsoleResult RefusedResult(const RunRecord& run, Outcome outcome) {
                       "no valid application on the device, and " + RefusalReason(run));
 }
 
-ConsoleResult InterruptedResult(const RunRecord& run) {
+RunResult InterruptedResult(const RunRecord& run) {
     if (run.stoppedWithFlashOpen)
         return MakeResult(Outcome::Interrupted, DeviceState::NoValidApplication,
                           "interrupted while programming: no valid application on the device: run the update again");
@@ -153,7 +151,7 @@ std::string VerdictLine(const RunRecord& run) {
     return "an update would refuse the image: " + RefusalReason(run);
 }
 
-ConsoleResult CheckResult(const RunRecord& run) {
+RunResult CheckResult(const RunRecord& run) {
     if (run.stopped || run.stopRequested) return InterruptedResult(run);
     if (run.busChanged) return BusChangedResult(run);
     if (!run.verdictSeen || !run.identified) return EarlyFailure(run);
@@ -168,13 +166,13 @@ ConsoleResult CheckResult(const RunRecord& run) {
         case CheckVerdict::Current: outcome = run.skipCurrent ? Outcome::WouldSkip : Outcome::WouldProgram; break;
         case CheckVerdict::Refuse: break;
     }
-    ConsoleResult result =
+    RunResult result =
         outcome == Outcome::WouldRefuse ? RefusedResult(run, outcome) : MakeResult(outcome, Kept(run), "");
     result.line = "check: " + VerdictLine(run);
     return result;
 }
 
-ConsoleResult ProgrammedResult(const RunRecord& run) {
+RunResult ProgrammedResult(const RunRecord& run) {
     const bool everyPageVerified = run.pagesTotal > 0 && run.pagesVerified == run.pagesTotal;
     if (everyPageVerified && run.signatureConfirmed && run.runSent && run.finished && run.deviceReady) {
         if (run.busChanged)
@@ -201,19 +199,23 @@ ConsoleResult ProgrammedResult(const RunRecord& run) {
 
 }  // namespace
 
-ConsoleResult MakeResult(Outcome outcome, DeviceState state, std::string line) {
-    return ConsoleResult{OutcomeText(outcome), static_cast<int>(OutcomeExitCode(outcome)), DeviceStateText(state),
-                         std::move(line)};
+const char* RunCommandName(RunCommand command) {
+    return command == RunCommand::Check ? "check" : command == RunCommand::List ? "list" : "update";
 }
 
-ConsoleResult DecideResult(ConsoleCommand command, const RunRecord& run) {
-    if (command == ConsoleCommand::List) {
+RunResult MakeResult(Outcome outcome, DeviceState state, std::string line) {
+    return RunResult{OutcomeText(outcome), static_cast<int>(OutcomeExitCode(outcome)), DeviceStateText(state),
+                     std::move(line)};
+}
+
+RunResult DecideResult(RunCommand command, const RunRecord& run) {
+    if (command == RunCommand::List) {
         if (run.devicesListed == 0) return MakeResult(Outcome::Listed, DeviceState::None, "no devices attached");
         return MakeResult(Outcome::Listed, DeviceState::Unchanged,
                           std::to_string(run.devicesListed) + " device(s) attached");
     }
     if (run.bootloaderWaiting) return WaitingResult(run);
-    if (command == ConsoleCommand::Check) return CheckResult(run);
+    if (command == RunCommand::Check) return CheckResult(run);
     if (run.programmingStarted) return ProgrammedResult(run);
     // A stop request the core did not act on came at a question (answered
     // No) or after the last step.

@@ -1,31 +1,103 @@
-// The run as one JSON object per line on standard output (--json); nothing
-// else goes there.
+#include "runlog/json_writer.h"
+
 #include <cstdio>
 
-#include "console/json.h"
-#include "console/json_result.h"
-#include "console/recorder.h"
-#include "console/report.h"
-#include "console/run_log.h"
-#include "console/text.h"
-#include "console/writer.h"
-#include "platform/console_output.h"
 #include "platform/seams.h"
+#include "runlog/json.h"
+#include "runlog/text.h"
 
 namespace {
 
-bool gScreen = false;
-bool gLog = false;
+uint32_t NoTime() { return 0; }
+const RunRecord NO_RECORD;
+const RunContext NO_CONTEXT;
+JsonWriterSetup gSetup{{&NO_RECORD, &NO_CONTEXT, NoTime}};
 
-JsonLine Event(const char* name) { return JsonEvent(name, ReportElapsedMs()); }
+const RunRecord& Run() { return *gSetup.inputs.run; }
+const RunContext& Context() { return *gSetup.inputs.context; }
+
+JsonLine Event(const char* name) { return JsonEvent(name, gSetup.inputs.elapsedMs()); }
 
 // A `progress` line may be left off the screen when it is not read in time
 // (platform/console_output.h); the log holds every line.
 void Emit(JsonLine& line, bool progress = false) {
     JsonClose(line);
     // The log first: a line seen on the screen is in the log already.
-    if (gLog) RunLogPut(line.text);
-    if (gScreen) ConsoleOutputPut(ConsoleStream::Out, line.text, progress);
+    if (gSetup.log) gSetup.log(line.text, progress);
+    if (gSetup.screen) gSetup.screen(line.text, progress);
+}
+
+void JsonAddFailureFields(JsonLine& line, const ExchangeFailure& failure) {
+    JsonAddString(line, "command", CommandName(failure.command));
+    if (failure.page == NO_PAGE) {
+        JsonAddNull(line, "page");
+    } else {
+        JsonAddNumber(line, "page", failure.page);
+    }
+    if (failure.pageIndex > 0) {
+        JsonAddNumber(line, "page_index", failure.pageIndex);
+    } else {
+        JsonAddNull(line, "page_index");
+    }
+    JsonAddString(line, "cause", FaultName(failure.fault));
+    switch (failure.fault) {
+        case ExchangeFault::NoReply: JsonAddNumber(line, "window_ms", failure.detail); break;
+        case ExchangeFault::BadReply: JsonAddString(line, "byte", HexByte(failure.detail)); break;
+        case ExchangeFault::ChecksumMismatch:
+            JsonAddString(line, "expected", HexWord(failure.expected));
+            JsonAddString(line, "read", HexWord(failure.detail));
+            break;
+        default: break;
+    }
+}
+
+void JsonAddResultFields(JsonLine& line, RunCommand command, const RunResult& result, const RunRecord& run) {
+    const RunContext& context = Context();
+    JsonAddString(line, "command", RunCommandName(command));
+    JsonAddString(line, "outcome", result.outcome);
+    JsonAddNumber(line, "exit_code", result.exitCode);
+    JsonAddNumber(line, "pages_total", run.pagesTotal);
+    JsonAddNumber(line, "pages_programmed", run.pagesWritten);
+    JsonAddNumber(line, "pages_verified", run.pagesVerified);
+    JsonAddBool(line, "signature_confirmed", run.signatureConfirmed);
+    JsonAddBool(line, "run_sent", run.runSent);
+    JsonAddString(line, "device_state", result.deviceState);
+    if (run.deviceIndexKnown && command != RunCommand::List) {
+        JsonAddNumber(line, "device_index", run.deviceIndex);
+    } else {
+        JsonAddNull(line, "device_index");
+    }
+    // The unit as the first attempt found it, kept through retries.
+    if (run.firstIdentified) {
+        JsonAddString(line, "device_type", HexByte(run.firstType));
+        JsonAddString(line, "installed_version", FormatVersion(run.firstHi, run.firstLo));
+    } else {
+        JsonAddNull(line, "device_type");
+        JsonAddNull(line, "installed_version");
+    }
+    if (run.imagePrepared && run.imageLoaded) {
+        JsonAddString(line, "image_version", FormatVersion(run.imageHi, run.imageLo));
+    } else {
+        JsonAddNull(line, "image_version");
+    }
+    JsonAddString(line, "image_sha256", context.imageSha256);
+    JsonAddString(line, "program_version", context.programVersion);
+    JsonAddString(line, "utc", UtcNow());
+    if (context.label) {
+        JsonAddText(line, "label", context.label);
+    } else {
+        JsonAddNull(line, "label");
+    }
+    JsonAddNumber(line, "attempts", context.attempt);
+    if (run.failures) {
+        JsonLine failure = JsonObject();
+        JsonAddFailureFields(failure, run.failure);
+        JsonAddObject(line, "failure", failure);
+    } else {
+        JsonAddNull(line, "failure");
+    }
+    JsonAddNumber(line, "elapsed_ms", gSetup.inputs.elapsedMs());
+    JsonAddString(line, "message", result.line);
 }
 
 void EmitBare(const char* name) {
@@ -63,9 +135,9 @@ void OnRestartAwaited(uint32_t waitedMs, RestartWaitEnd end) {
 
 void OnDeviceIdentified(uint8_t type, uint8_t verHi, uint8_t verLo, uint16_t) {
     JsonLine line = Event("device_identified");
-    JsonAddString(line, "device_type", FormatByte(type));
+    JsonAddString(line, "device_type", HexByte(type));
     JsonAddString(line, "installed_version", FormatVersion(verHi, verLo));
-    JsonAddBool(line, "signature_valid", RecordedRun().installedValid);
+    JsonAddBool(line, "signature_valid", Run().installedValid);
     Emit(line);
 }
 
@@ -73,7 +145,7 @@ void OnImagePrepared(bool loaded, bool accepted, uint8_t type, uint8_t verHi, ui
     JsonLine line = Event("image_prepared");
     JsonAddBool(line, "loaded", loaded);
     JsonAddBool(line, "accepted", accepted);
-    JsonAddString(line, "image_type", FormatByte(type));
+    JsonAddString(line, "image_type", HexByte(type));
     JsonAddString(line, "image_version", FormatVersion(verHi, verLo));
     JsonAddNumber(line, "pages", pages);
     Emit(line);
@@ -180,6 +252,7 @@ const char* AnswerName(int answer) {
 }
 
 void Box(const BoxShown& box) {
+    if (!gSetup.raw) return;
     JsonLine line = Event("box");
     JsonAddWide(line, "text", box.text, box.textLength);
     JsonAddWide(line, "caption", box.caption, box.captionLength);
@@ -190,6 +263,7 @@ void Box(const BoxShown& box) {
 }
 
 void Text(int x, int y, const wchar_t* text, size_t length) {
+    if (!gSetup.raw) return;
     JsonLine line = Event("text");
     JsonAddNumber(line, "x", x);
     JsonAddNumber(line, "y", y);
@@ -198,6 +272,7 @@ void Text(int x, int y, const wchar_t* text, size_t length) {
 }
 
 void LoaderLine(const char* text) {
+    if (!gSetup.raw) return;
     JsonLine line = Event("loader_output");
     JsonAddString(line, "text", text);
     Emit(line);
@@ -213,40 +288,32 @@ void StopDeferred(uint32_t pagesLeft) {
     JsonLine line = Event("stop_deferred");
     JsonAddNumber(line, "pages_left", pagesLeft);
     Emit(line);
-    if (!gScreen) return;  // the screen's writer says it
-    ConsoleOutputPut(ConsoleStream::Err,
-                     "lumaris-update: stopping now would leave the device without firmware: the update finishes "
-                     "first (" +
-                         std::to_string(pagesLeft) + " page(s) left); press Ctrl+C again to stop at once\n",
-                     false);
 }
 
-void Result(ConsoleCommand command, const ConsoleResult& result, const RunRecord& run) {
+void Result(RunCommand command, const RunResult& result) {
     JsonLine line = Event("result");
-    JsonAddResultFields(line, command, result, run);
+    JsonAddResultFields(line, command, result, Run());
     Emit(line);
 }
 
-void Failure(ConsoleCommand command, const ConsoleResult& result) {
-    if (gScreen) ConsoleOutputPut(ConsoleStream::Err, "lumaris-update: " + result.line + "\n", false);
-    const RunRecord none;
+void Failure(RunCommand command, const RunResult& result) {
     JsonLine line = Event("result");
-    JsonAddResultFields(line, command, result, none);
+    JsonAddResultFields(line, command, result, NO_RECORD);
     Emit(line);
 }
 
-void Attempt(uint32_t attempt, uint32_t attempts, const ConsoleResult& after) {
+void Attempt(uint32_t attempt, uint32_t attempts, const RunResult& after) {
     JsonLine line = Event("attempt");
     JsonAddNumber(line, "attempt", attempt);
     JsonAddNumber(line, "of", attempts);
     JsonAddString(line, "after", after.outcome);
-    JsonAddString(line, "cause", RecordedRun().failures ? FaultName(RecordedRun().failure.fault) : "none");
+    JsonAddString(line, "cause", Run().failures ? FaultName(Run().failure.fault) : "none");
     Emit(line);
 }
 
 }  // namespace
 
-const ConsoleWriter JSON_WRITER = {
+const RunWriter JSON_WRITER = {
     .events =
         {
             .deviceFound = OnDeviceFound,
@@ -280,7 +347,37 @@ const ConsoleWriter JSON_WRITER = {
     .attempt = Attempt,
 };
 
-void JsonWriterTargets(bool screen, bool log) {
-    gScreen = screen;
-    gLog = log;
+void JsonWriterStart(const JsonWriterSetup& setup) { gSetup = setup; }
+
+void JsonWriteRunStarted(const char* const* options, int count) {
+    const RunContext& context = Context();
+    JsonLine line = Event("run_started");
+    JsonAddString(line, "utc", UtcNow());
+    JsonAddString(line, "program", context.program);
+    JsonAddString(line, "program_version", context.programVersion);
+    JsonAddString(line, "image_version", context.imageVersion);
+    JsonAddString(line, "image_sha256", context.imageSha256);
+    std::string list = "[";
+    std::string listHex = "[";
+    bool notUtf8 = false;
+    for (int i = 0; i < count; ++i) {
+        JsonLine item = JsonObject();
+        JsonAddText(item, "o", options[i]);
+        // The value part of {"o":"..."} and, for bytes that are not UTF-8,
+        // of its "o_hex":"...".
+        const size_t hex = item.text.find(",\"o_hex\":");
+        if (i > 0) list += ',', listHex += ',';
+        list.append(item.text, 5, hex == std::string::npos ? std::string::npos : hex - 5);
+        listHex += hex == std::string::npos ? "null" : item.text.substr(hex + 9);
+        notUtf8 = notUtf8 || hex != std::string::npos;
+    }
+    JsonAddRaw(line, "options", list + "]");
+    if (notUtf8) JsonAddRaw(line, "options_hex", listHex + "]");
+    if (context.label) {
+        JsonAddText(line, "label", context.label);
+    } else {
+        JsonAddNull(line, "label");
+    }
+    JsonClose(line);
+    if (gSetup.log) gSetup.log(line.text, false);
 }

@@ -1,4 +1,4 @@
-#include "console/text.h"
+#include "runlog/text.h"
 
 #include <cstdio>
 #include <ctime>
@@ -190,6 +190,13 @@ std::string Hex(uint32_t value, int digits) {
 }
 
 }  // namespace
+
+std::string FormatVersion(uint8_t high, uint8_t low) {
+    if (high == 0xFF && low == 0xFF) return "no version";
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%02u", unsigned{high}, unsigned{low});
+    return text;
+}
 
 std::string HexByte(uint32_t value) { return Hex(value, 2); }
 std::string HexWord(uint32_t value) { return Hex(value, 4); }

@@ -1,4 +1,4 @@
-#include "console/outcome.h"
+#include "runlog/outcome.h"
 
 #include <iterator>
 

@@ -1,4 +1,5 @@
-// Small text helpers of the console program's output.
+// Small text helpers of the run's output: the words for the core's values,
+// and text from outside the program made safe to show.
 #pragma once
 
 #include <cstddef>
@@ -35,7 +36,9 @@ const char* BusChangeWords(BusChange change);
 const char* BusPhaseName(BusWatchPhase phase);
 const char* CommandName(DeviceCommand command);
 const char* FaultName(ExchangeFault fault);
-// "0x01", "0xBEEF".
+// "1.10" for 0x010A; "no version" for 0xFFFF, which marks no version.
+std::string FormatVersion(uint8_t high, uint8_t low);
+// "0x01" (a device type, a reply byte), "0xBEEF".
 std::string HexByte(uint32_t value);
 std::string HexWord(uint32_t value);
 // A failed exchange in words, e.g. "page 18 (9 of 53): no reply to the erase

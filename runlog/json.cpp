@@ -1,8 +1,8 @@
-#include "console/json.h"
+#include "runlog/json.h"
 
 #include <cstring>
 
-#include "console/text.h"
+#include "runlog/text.h"
 
 namespace {
 

@@ -1,0 +1,31 @@
+// What a run came to, decided at its end from what the core reported (kept
+// in a RunRecord by the recorder): the outcome, the exit code, the device's
+// state and the last line. Both programs log it; the console program ends
+// with it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "runlog/outcome.h"
+#include "runlog/run_record.h"
+
+// What a run does with the device.
+enum class RunCommand : uint8_t { Update, Check, List };
+
+// "update", "check" or "list".
+const char* RunCommandName(RunCommand command);
+
+struct RunResult {
+    const char* outcome;      // OutcomeText
+    int exitCode;             // OutcomeExitCode
+    const char* deviceState;  // DeviceStateText
+    std::string line;         // the last line in words
+};
+
+// The result for `outcome`, with its text and exit code from the table.
+RunResult MakeResult(Outcome outcome, DeviceState state, std::string line);
+
+// The result of a run of `command` (Update, Check or List) from what the
+// core reported.
+RunResult DecideResult(RunCommand command, const RunRecord& run);
