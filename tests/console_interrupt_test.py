@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """The console program stopped while it runs: Ctrl+C typed on its terminal,
 SIGINT and SIGTERM, in each phase of an update, and a reader that closes the
 pipe half-way.
@@ -11,52 +11,14 @@ second one stops it (exit 130, no valid application). In every case the last
 line (or JSON object) is the result, on a line of its own. Each case is judged
 by the simulated device as well (--sim-summary on standard error).
 
-Usage: console_interrupt_test.py LUMARIS_UPDATE
+    console_interrupt_test.py LUMARIS_UPDATE [UNITTEST ARGUMENT...]
 """
-import json
-import os
-import pty
-import select
 import signal
 import subprocess
-import sys
-import time
+import unittest
 
-PROGRAM = sys.argv[1]
-# Slow enough to be stopped half-way: about 2 s of programming.
-SLOW = ["--reply-delay", "1", "--erase-delay", "30"]
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-    return condition
-
-
-def summary_of(err):
-    for line in err.splitlines():
-        if line.startswith('{"sim_device"'):
-            return json.loads(line)
-    return None
-
-
-def run_json_with_signals(args, when, signals):
-    """Runs with --json; once a line satisfies `when`, sends `signals` (0.1 s
-    apart). Returns the exit code, the JSON objects and the summary."""
-    p = subprocess.Popen([PROGRAM, "--json", "--sim-summary"] + args, stdin=subprocess.DEVNULL,
-                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    events, sent = [], False
-    for line in p.stdout:
-        events.append(json.loads(line))
-        if not sent and when(events[-1]):
-            sent = True
-            for number in signals:
-                p.send_signal(number)
-                time.sleep(0.1)
-    err = p.stderr.read()
-    code = p.wait(timeout=60)
-    return code, events, summary_of(err), err
+import console_harness as harness
+from console_harness import SLOW, on_terminal, run_json_reacting, sim_summaries, terminal_lines
 
 
 def programming(event):
@@ -67,156 +29,120 @@ def waiting(event):
     return event["event"] == "restart_requested"
 
 
-def check_json_phases():
-    cases = [
-        # what, args, when, signals, exit code, outcome, state, summary checks
-        ("SIGINT while waiting for the restart", SLOW, waiting, [signal.SIGINT], 130, "interrupted",
-         "kept-application", {"flash_changed": False, "erase_packets": 0, "run_commands": 1}),
-        ("SIGTERM while waiting for the restart", SLOW, waiting, [signal.SIGTERM], 130, "interrupted",
-         "kept-application", {"flash_changed": False, "erase_packets": 0, "run_commands": 1}),
-        ("SIGINT over an invalid application", SLOW + ["--no-valid-app"], waiting, [signal.SIGINT], 130,
-         "interrupted", "no-valid-application", {"flash_changed": False, "run_commands": 0}),
-        ("one SIGINT while programming", SLOW, programming, [signal.SIGINT], 0, "updated", "runs-image",
-         {"signature_valid": True, "pages_matching_image": 53, "run_commands": 1}),
-        ("two SIGINTs while programming", SLOW, programming, [signal.SIGINT, signal.SIGINT], 130, "interrupted",
-         "no-valid-application", {"signature_valid": False, "signature_packets": 0, "run_commands": 0}),
-        ("SIGINT then SIGTERM while programming", SLOW, programming, [signal.SIGINT, signal.SIGTERM], 130,
-         "interrupted", "no-valid-application", {"signature_valid": False, "run_commands": 0}),
-    ]
-    for what, args, when, signals, code_wanted, outcome, state, device in cases:
-        code, events, summary, err = run_json_with_signals(args, when, signals)
-        result = events[-1] if events else {}
-        check(code == code_wanted and result.get("event") == "result" and result.get("outcome") == outcome
-              and result.get("device_state") == state and result.get("exit_code") == code_wanted,
-              f"{what}: exit {code}, last object {result}")
-        check(summary is not None and all(summary.get(k) == v for k, v in device.items()),
-              f"{what}: the device shows {summary}, wanted {device}")
-        deferred = [e for e in events if e["event"] == "stop_deferred"]
-        if signals and when is programming:
-            check(len(deferred) == 1 and 0 < deferred[0]["pages_left"] <= 53 - 5,
-                  f"{what}: one stop_deferred event with the pages left: {deferred}")
-            check("press Ctrl+C again" in err, f"{what}: the deferral line on standard error: {err!r}")
-        else:
-            check(not deferred, f"{what}: a stop was deferred before writing: {deferred}")
+# what, args, when, signals, exit code, outcome, state, what the simulated device shows
+BEFORE_WRITING = [
+    ("SIGINT while waiting for the restart", SLOW, waiting, [signal.SIGINT], 130, "interrupted",
+     "kept-application", {"flash_changed": False, "erase_packets": 0, "run_commands": 1}),
+    ("SIGTERM while waiting for the restart", SLOW, waiting, [signal.SIGTERM], 130, "interrupted",
+     "kept-application", {"flash_changed": False, "erase_packets": 0, "run_commands": 1}),
+    ("SIGINT over an invalid application", SLOW + ["--no-valid-app"], waiting, [signal.SIGINT], 130,
+     "interrupted", "no-valid-application", {"flash_changed": False, "run_commands": 0}),
+]
+WHILE_PROGRAMMING = [
+    ("one SIGINT while programming", SLOW, programming, [signal.SIGINT], 0, "updated", "runs-image",
+     {"signature_valid": True, "pages_matching_image": 53, "run_commands": 1}),
+    ("two SIGINTs while programming", SLOW, programming, [signal.SIGINT, signal.SIGINT], 130, "interrupted",
+     "no-valid-application", {"signature_valid": False, "signature_packets": 0, "run_commands": 0}),
+    ("SIGINT then SIGTERM while programming", SLOW, programming, [signal.SIGINT, signal.SIGTERM], 130,
+     "interrupted", "no-valid-application", {"signature_valid": False, "run_commands": 0}),
+]
 
 
-def run_on_terminal(args, keys_after, keys):
-    """Runs under a pseudo-terminal; once `keys_after` has appeared in the
-    output, types `keys` (a byte string, 0.1 s per key). Returns the exit code
-    and everything the program wrote to the terminal."""
-    pid, fd = pty.fork()
-    if pid == 0:
-        os.execv(PROGRAM, [PROGRAM] + args)
-    output, typed, deadline = b"", False, time.monotonic() + 60
-    while time.monotonic() < deadline:
-        ready, _, _ = select.select([fd], [], [], 0.05)
-        if ready:
-            try:
-                chunk = os.read(fd, 4096)
-            except OSError:
+class StopSignals(unittest.TestCase):
+    """SIGINT and SIGTERM sent while the program writes JSON lines."""
+
+    def run_table(self, cases):
+        for what, args, when, signals, code_wanted, outcome, state, device in cases:
+            with self.subTest(what):
+                ran = run_json_reacting(args, [(when, signals)])
+                result, summary = ran.result, ran.summary
+                self.assertTrue(ran.code == code_wanted and result.get("event") == "result"
+                                and result.get("outcome") == outcome and result.get("device_state") == state
+                                and result.get("exit_code") == code_wanted,
+                                f"{what}: exit {ran.code}, last object {result}")
+                self.assertTrue(summary is not None and all(summary.get(k) == v for k, v in device.items()),
+                                f"{what}: the device shows {summary}, wanted {device}")
+                deferred = ran.of("stop_deferred")
+                if when is programming:
+                    self.assertTrue(len(deferred) == 1 and 0 < deferred[0]["pages_left"] <= 53 - 5,
+                                    f"{what}: one stop_deferred event with the pages left: {deferred}")
+                    self.assertIn("press Ctrl+C again", ran.err, f"{what}: the deferral line on standard error")
+                else:
+                    self.assertFalse(deferred, f"{what}: a stop was deferred before writing")
+
+    def test_before_writing_the_run_stops_and_the_device_keeps_its_state(self):
+        self.run_table(BEFORE_WRITING)
+
+    def test_while_programming_one_request_is_deferred_and_a_second_stops(self):
+        self.run_table(WHILE_PROGRAMMING)
+
+    def test_a_request_before_the_first_page_is_deferred(self):
+        # The flash key is set once programming starts: a request before the first page is written is deferred
+        # like any later one, and only a second one stops the run. Each reply takes 30 ms (within the 100 ms
+        # window even on a loaded machine), so about 200 ms pass before the first page is written and the first
+        # request almost always arrives before it; if it comes later, the check still holds.
+        ran = run_json_reacting(
+            ["--reply-delay", "30", "--erase-delay", "30"],
+            [(lambda e: e["event"] == "programming_started", [signal.SIGINT]),
+             (lambda e: e["event"] == "stop_deferred", [signal.SIGINT])])
+        deferred = ran.of("stop_deferred")
+        result, summary = ran.result, ran.summary
+        self.assertEqual(len(deferred), 1, f"SIGINT at programming_started: one stop_deferred event: {deferred}")
+        self.assertTrue(ran.code == 130 and result.get("outcome") == "interrupted"
+                        and result.get("device_state") == "no-valid-application",
+                        f"SIGINT at programming_started, then again: exit {ran.code}, last object {result}")
+        self.assertTrue(summary is not None and summary.get("erase_packets", 0) >= 1
+                        and summary.get("run_commands") == 0,
+                        f"SIGINT at programming_started: the device shows {summary}")
+
+
+class CtrlCOnATerminal(unittest.TestCase):
+    """Ctrl+C typed on the program's terminal."""
+
+    def test_once_while_programming_the_update_finishes(self):
+        # The notice starts a line of its own, the update finishes.
+        code, out = on_terminal(SLOW, b"page 5 of 53", [b"\x03"])
+        lines = terminal_lines(out)
+        notice = [l for l in lines if "stopping now would leave the device without firmware" in l]
+        self.assertTrue(code == 0 and lines[-2] == "device runs firmware 1.00 (updated)",
+                        f"Ctrl+C once: exit {code}, {lines[-3:]}")
+        self.assertTrue(len(notice) == 1 and notice[0].startswith("stopping now"),
+                        f"Ctrl+C once: the notice is a line of its own: {notice}")
+
+    def test_twice_while_programming_the_last_line_says_what_the_device_holds(self):
+        # Stopped, and the last line says what the device holds, not the progress bar's remains.
+        code, out = on_terminal(SLOW, b"page 5 of 53", [b"\x03", b"\x03"])
+        lines = terminal_lines(out)
+        self.assertTrue(code == 130 and lines[-2] == "interrupted while programming: no valid application on the "
+                        "device: run the update again", f"Ctrl+C twice: exit {code}, {lines[-3:]}")
+
+    def test_at_the_question_nothing_is_written(self):
+        # The answer is No, nothing is written, and the run says it was interrupted.
+        code, out = on_terminal(["--installed", "2.00"] + SLOW, b"answer [y/N]", [b"\x03"])
+        last = out.replace("\r\n", "\n").rstrip("\n").split("\n")[-1]
+        self.assertTrue(code == 130 and last.startswith("interrupted: nothing was written"),
+                        f"Ctrl+C at the question: {code} {last!r}")
+
+
+class ClosedPipe(unittest.TestCase):
+    def test_the_update_goes_on_after_the_reader_stops(self):
+        # The reader stops reading after the first progress line: the update goes on to its end and its exit code.
+        p = subprocess.Popen([harness.PROGRAM, "--sim-summary"] + SLOW, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        for line in p.stdout:
+            if line.startswith(b"page "):
                 break
-            if not chunk:
-                break
-            output += chunk
-        if not typed and keys_after in output:
-            typed = True
-            for key in keys:
-                os.write(fd, bytes([key]))
-                time.sleep(0.1)
-    # The terminal closes as the program ends; it may take a moment more to exit.
-    done, status = os.waitpid(pid, os.WNOHANG)
-    while done == 0 and time.monotonic() < deadline:
-        time.sleep(0.05)
-        done, status = os.waitpid(pid, os.WNOHANG)
-    if done == 0:  # still running at the deadline: a hang, not a result
-        os.kill(pid, signal.SIGKILL)
-        _, status = os.waitpid(pid, 0)
-        failures.append(f"{args}: still running 60 s after it started; killed")
-    os.close(fd)
-    return os.waitstatus_to_exitcode(status), output.decode(errors="replace")
-
-
-def check_terminal():
-    # Ctrl+C typed once while the progress bar runs: the notice starts a line of its own, the update finishes.
-    code, out = run_on_terminal(SLOW, b"page 5 of 53", b"\x03")
-    lines = out.replace("\r\n", "\n").split("\n")
-    notice = [l for l in lines if "stopping now would leave the device without firmware" in l]
-    check(code == 0 and lines[-2] == "device runs firmware 1.00 (updated)", f"Ctrl+C once: exit {code}, {lines[-3:]}")
-    check(len(notice) == 1 and notice[0].startswith("stopping now"),
-          f"Ctrl+C once: the notice is a line of its own: {notice}")
-    # Twice: stopped, and the last line says what the device holds, not the progress bar's remains.
-    code, out = run_on_terminal(SLOW, b"page 5 of 53", b"\x03\x03")
-    lines = out.replace("\r\n", "\n").split("\n")
-    check(code == 130 and lines[-2] == "interrupted while programming: no valid application on the device: "
-          "run the update again", f"Ctrl+C twice: exit {code}, {lines[-3:]}")
-    # At the question: the answer is No, nothing is written, and the run says it was interrupted.
-    code, out = run_on_terminal(["--installed", "2.00"] + SLOW, b"answer [y/N]", b"\x03")
-    last = out.replace("\r\n", "\n").rstrip("\n").split("\n")[-1]
-    check(code == 130 and last.startswith("interrupted: nothing was written"), f"Ctrl+C at the question: {code} {last!r}")
-
-
-def check_closed_pipe():
-    # The reader stops reading after the first progress line: the update goes on to its end and its exit code.
-    p = subprocess.Popen([PROGRAM, "--sim-summary"] + SLOW, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                         stderr=subprocess.PIPE)
-    for line in p.stdout:
-        if line.startswith(b"page "):
-            break
-    p.stdout.close()
-    err = p.stderr.read().decode()
-    code = p.wait(timeout=60)
-    summary = summary_of(err)
-    check(code == 0 and summary and summary["signature_valid"] and summary["run_commands"] == 1,
-          f"closed pipe: exit {code}, {summary}")
-    check(err.count("standard output cannot be written") == 1, f"closed pipe: noted once on standard error: {err!r}")
-
-
-def run_json_reacting(args, reactions):
-    """Runs with --json; `reactions` is a list of (when, signal): the first
-    line satisfying each `when` is answered with its signal. Returns the exit
-    code, the JSON objects and the summary."""
-    p = subprocess.Popen([PROGRAM, "--json", "--sim-summary"] + args, stdin=subprocess.DEVNULL,
-                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    events, pending = [], list(reactions)
-    for line in p.stdout:
-        events.append(json.loads(line))
-        for reaction in [r for r in pending if r[0](events[-1])]:
-            pending.remove(reaction)
-            p.send_signal(reaction[1])
-    err = p.stderr.read()
-    code = p.wait(timeout=60)
-    return code, events, summary_of(err)
-
-
-def check_stop_before_the_first_page():
-    # The flash key is set once programming starts: a request before the first page is written is deferred
-    # like any later one, and only a second one stops the run. Each reply takes 30 ms (within the 100 ms
-    # window even on a loaded machine), so about 200 ms pass before the first page is written and the first
-    # request almost always arrives before it; if it comes later, the check still holds.
-    code, events, summary = run_json_reacting(
-        ["--reply-delay", "30", "--erase-delay", "30"],
-        [(lambda e: e["event"] == "programming_started", signal.SIGINT),
-         (lambda e: e["event"] == "stop_deferred", signal.SIGINT)])
-    deferred = [e for e in events if e["event"] == "stop_deferred"]
-    result = events[-1] if events else {}
-    check(len(deferred) == 1, f"SIGINT at programming_started: one stop_deferred event: {deferred}")
-    check(code == 130 and result.get("outcome") == "interrupted"
-          and result.get("device_state") == "no-valid-application",
-          f"SIGINT at programming_started, then again: exit {code}, last object {result}")
-    check(summary is not None and summary.get("erase_packets", 0) >= 1 and summary.get("run_commands") == 0,
-          f"SIGINT at programming_started: the device shows {summary}")
-
-
-def main():
-    check_json_phases()
-    check_terminal()
-    check_closed_pipe()
-    check_stop_before_the_first_page()
-    for failure in failures:
-        print("FAIL:", failure)
-    print(f"{len(failures)} failures")
-    return 1 if failures else 0
+        p.stdout.close()
+        err = p.stderr.read().decode()
+        p.stderr.close()
+        code = p.wait(timeout=60)
+        summaries = sim_summaries(err)
+        summary = summaries[0] if summaries else None
+        self.assertTrue(code == 0 and summary and summary["signature_valid"] and summary["run_commands"] == 1,
+                        f"closed pipe: exit {code}, {summary}")
+        self.assertEqual(err.count("standard output cannot be written"), 1,
+                         f"closed pipe: noted once on standard error: {err!r}")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    harness.main("LUMARIS_UPDATE")
