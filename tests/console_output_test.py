@@ -1,43 +1,25 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """The console program's output end to end against the simulated device: a run log that stays
 whole (a full file system, two stations appending at once, paths that are not a log) and a
 standard output that nobody reads (the update ends, the device is safe, Ctrl+C ends the wait).
-Usage: console_output_test.py LUMARIS_UPDATE
+
+    console_output_test.py LUMARIS_UPDATE [UNITTEST ARGUMENT...]
 """
 import json
 import os
 import resource
 import signal
 import subprocess
-import sys
 import tempfile
 import time
+import unittest
 
-PROGRAM = sys.argv[1]
+import console_harness as harness
+from console_harness import run, sim_summaries
+
 # A reply that a loaded machine delays past its window is tried again: these tests are about the
 # output, not the timing.
-FAST = ["--reply-delay", "0", "--erase-delay", "0", "--restart-wait", "auto", "--retries", "2"]
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-    return condition
-
-
-def run(args, timeout=60, **kw):
-    kw.setdefault("stdout", subprocess.PIPE)
-    try:
-        p = subprocess.run([PROGRAM] + args, stdin=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
-                           timeout=timeout, **kw)
-    except subprocess.TimeoutExpired:
-        return None, "", f"no end within {timeout} s"
-    return p.returncode, p.stdout, p.stderr
-
-
-def sim_summaries(err):
-    return [json.loads(l) for l in err.splitlines() if l.startswith('{"sim_device"')]
+FAST = harness.FAST + ["--retries", "2"]
 
 
 def parses(line):
@@ -48,6 +30,11 @@ def parses(line):
         return False
 
 
+def read(path):
+    with open(path) as f:
+        return f.read()
+
+
 def limit_file_size(size):
     """A file system with `size` bytes left, for the files this process writes."""
     def apply():
@@ -56,91 +43,99 @@ def limit_file_size(size):
     return apply
 
 
-def check_full_file_system(folder):
-    log = os.path.join(folder, "full.jsonl")
-    # Room for a few lines of the first run: one line is cut.
-    code, _, err = run(["--log", log, "--sim-summary"] + FAST, preexec_fn=limit_file_size(1500))
-    sims = sim_summaries(err)
-    text = open(log).read()
-    check(code == 0 and sims and sims[0]["signature_valid"] and 0 < len(text) <= 1500 and not text.endswith("\n")
-          and err.count("the log " + log + " cannot be written") == 1,
-          f"a full log: the update goes on, its failure noted once: exit {code}, {len(text)} bytes, {err!r}")
-    # The next run finds the cut line and ends it: its own lines parse.
-    code, _, _ = run(["--log", log, "--label", "SN-2"] + FAST)
-    lines = open(log).read().splitlines()
-    broken = [i for i, l in enumerate(lines) if not parses(l)]
-    second = [json.loads(l) for l in lines[broken[-1] + 1:]] if broken else []
-    check(code == 0 and len(broken) == 1 and second and second[0]["event"] == "run_started"
-          and second[0]["label"] == "SN-2" and second[-1]["event"] == "result",
-          f"the run after a full disk: broken lines {broken} of {len(lines)}")
-    # The screen and the log fail apart, and each is noted.
-    code, _, err = run(["--log", os.path.join(folder, "full2.jsonl")] + FAST, stdout=open("/dev/full", "w"),
-                       preexec_fn=limit_file_size(1500))
-    check(code == 0 and "standard output cannot be written" in err and "the log " in err,
-          f"a full screen and a full log are both noted: exit {code}, {err!r}")
+class InAFolder(unittest.TestCase):
+    """A case with a scratch folder of its own."""
+
+    def setUp(self):
+        scratch = tempfile.TemporaryDirectory()
+        self.addCleanup(scratch.cleanup)
+        self.folder = scratch.name
 
 
-def check_two_stations(folder):
-    """Two stations append lines of 10 KB (their labels) to one log at the same time."""
-    log = os.path.join(folder, "shared.jsonl")
-    runs = 15
-    script = 'for i in $(seq {n}); do "$0" --no-device --log "$1" --label "$2"; done'.format(n=runs)
-    labels = ["A" * 10240, "B" * 10240]
-    stations = [subprocess.Popen(["sh", "-c", script, PROGRAM, log, label], stdout=subprocess.DEVNULL,
-                                 stderr=subprocess.DEVNULL) for label in labels]
-    for s in stations:
-        s.wait(timeout=120)
-    lines = open(log).read().splitlines()
-    whole = all(parses(l) for l in lines)
-    check(whole, f"two stations: {sum(not parses(l) for l in lines)} of {len(lines)} lines mixed or cut")
-    if whole:
+class FullFileSystem(InAFolder):
+    def test_a_full_log_is_noted_once_and_the_next_run_ends_its_cut_line(self):
+        log = os.path.join(self.folder, "full.jsonl")
+        # Room for a few lines of the first run: one line is cut.
+        code, _, err = run(["--log", log, "--sim-summary"] + FAST, preexec_fn=limit_file_size(1500))
+        sims = sim_summaries(err)
+        text = read(log)
+        self.assertTrue(code == 0 and sims and sims[0]["signature_valid"] and 0 < len(text) <= 1500
+                        and not text.endswith("\n") and err.count("the log " + log + " cannot be written") == 1,
+                        f"a full log: the update goes on, its failure noted once: exit {code}, {len(text)} bytes, "
+                        f"{err!r}")
+        # The next run finds the cut line and ends it: its own lines parse.
+        code, _, _ = run(["--log", log, "--label", "SN-2"] + FAST)
+        lines = read(log).splitlines()
+        broken = [i for i, l in enumerate(lines) if not parses(l)]
+        second = [json.loads(l) for l in lines[broken[-1] + 1:]] if broken else []
+        self.assertTrue(code == 0 and len(broken) == 1 and second and second[0]["event"] == "run_started"
+                        and second[0]["label"] == "SN-2" and second[-1]["event"] == "result",
+                        f"the run after a full disk: exit {code}, broken lines {broken} of {len(lines)}")
+
+    def test_a_full_screen_and_a_full_log_are_both_noted(self):
+        # The screen and the log fail apart, and each is noted.
+        with open("/dev/full", "w") as full:
+            code, _, err = run(["--log", os.path.join(self.folder, "full2.jsonl")] + FAST, stdout=full,
+                               preexec_fn=limit_file_size(1500))
+        self.assertTrue(code == 0 and "standard output cannot be written" in err and "the log " in err,
+                        f"a full screen and a full log are both noted: exit {code}, {err!r}")
+
+
+class TwoStations(InAFolder):
+    def test_lines_appended_at_once_stay_whole(self):
+        # Two stations append lines of 10 KB (their labels) to one log at the same time.
+        log = os.path.join(self.folder, "shared.jsonl")
+        runs = 15
+        script = 'for i in $(seq {n}); do "$0" --no-device --log "$1" --label "$2"; done'.format(n=runs)
+        labels = ["A" * 10240, "B" * 10240]
+        stations = [subprocess.Popen(["sh", "-c", script, harness.PROGRAM, log, label], stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL) for label in labels]
+        for s in stations:
+            s.wait(timeout=120)
+        lines = read(log).splitlines()
+        self.assertTrue(all(parses(l) for l in lines),
+                        f"two stations: {sum(not parses(l) for l in lines)} of {len(lines)} lines mixed or cut")
         results = [json.loads(l)["label"] for l in lines if '"event":"result"' in l]
-        check(sorted(results) == sorted(labels * runs), f"two stations: {len(results)} results")
+        self.assertEqual(sorted(results), sorted(labels * runs), f"two stations: {len(results)} results")
 
 
-def check_not_a_log(folder):
-    hex_file = os.path.join(folder, "firmware.hex")
-    content = ":100000000102030405060708090A0B0C0D0E0F1068\n:00000001FF\n"
-    with open(hex_file, "w") as f:
-        f.write(content)
-    link = os.path.join(folder, "station.jsonl")
-    os.symlink(hex_file, link)
-    fifo = os.path.join(folder, "fifo")
-    os.mkfifo(fifo)
-    for name, path, why in (("a FIFO", fifo, "FIFO"), ("a firmware file", hex_file, "Intel HEX"),
-                            ("a link to a firmware file", link, "Intel HEX"), ("a device", "/dev/null", "device"),
-                            ("a folder", folder, "folder")):
-        code, out, err = run(["--log", path, "--sim-summary", "--yes"] + FAST, timeout=20)
-        check(code == 2 and out == "" and why in err and "sim_device" not in err,
-              f"--log at {name}: exit {code}, {err!r}")
-    check(open(hex_file).read() == content, "the firmware file is left as it was")
-    # A link to a log is a log.
-    log = os.path.join(folder, "real.jsonl")
-    os.symlink(log, os.path.join(folder, "today.jsonl"))
-    for _ in range(2):
-        code, _, _ = run(["--log", os.path.join(folder, "today.jsonl"), "--no-device"])
-    check(code == 1 and sum('"run_started"' in l for l in open(log)) == 2, "--log through a link to a log")
+class NotALog(InAFolder):
+    def test_a_path_that_is_no_log_is_refused_before_the_device(self):
+        hex_file = os.path.join(self.folder, "firmware.hex")
+        content = ":100000000102030405060708090A0B0C0D0E0F1068\n:00000001FF\n"
+        with open(hex_file, "w") as f:
+            f.write(content)
+        link = os.path.join(self.folder, "station.jsonl")
+        os.symlink(hex_file, link)
+        fifo = os.path.join(self.folder, "fifo")
+        os.mkfifo(fifo)
+        for name, path, why in (("a FIFO", fifo, "FIFO"), ("a firmware file", hex_file, "Intel HEX"),
+                                ("a link to a firmware file", link, "Intel HEX"), ("a device", "/dev/null", "device"),
+                                ("a folder", self.folder, "folder")):
+            with self.subTest(name):
+                code, out, err = run(["--log", path, "--sim-summary", "--yes"] + FAST, timeout=20)
+                self.assertTrue(code == 2 and out == "" and why in err and "sim_device" not in err,
+                                f"--log at {name}: exit {code}, {err!r}")
+        self.assertEqual(read(hex_file), content, "the firmware file is left as it was")
+
+    def test_a_link_to_a_log_is_a_log(self):
+        log = os.path.join(self.folder, "real.jsonl")
+        os.symlink(log, os.path.join(self.folder, "today.jsonl"))
+        for _ in range(2):
+            code, _, _ = run(["--log", os.path.join(self.folder, "today.jsonl"), "--no-device"])
+        self.assertTrue(code == 1 and sum('"run_started"' in l for l in read(log).splitlines()) == 2,
+                        f"--log through a link to a log: exit {code}")
 
 
 def wait_for_line(path, text, seconds):
     """The log's lines once one of them holds `text`, or None after `seconds`."""
     end = time.monotonic() + seconds
     while time.monotonic() < end:
-        lines = open(path).read().splitlines() if os.path.exists(path) else []
+        lines = read(path).splitlines() if os.path.exists(path) else []
         if any(text in l for l in lines):
             return [json.loads(l) for l in lines]
         time.sleep(0.05)
     return None
-
-
-def start_unread(folder, name, extra, form=("--json",)):
-    """An update with -v whose standard output is a pipe that nobody reads (standard error goes
-    the same way, behind it); the log tells what happens meanwhile."""
-    log = os.path.join(folder, name + ".jsonl")
-    err = open(os.path.join(folder, name + ".err"), "w+")
-    p = subprocess.Popen([PROGRAM, "-v", *form, "--yes", "--restart-wait", "auto", "--retries", "2", "--log", log,
-                          "--sim-summary"] + extra, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=err)
-    return p, log, err
 
 
 def ends(p, seconds):
@@ -153,69 +148,81 @@ def ends(p, seconds):
         return False
 
 
-def check_unread_output(folder):
-    # Nobody reads: the update still runs to its end, and the device holds the image.
-    p, log, err = start_unread(folder, "late-reader", ["--reply-delay", "5", "--erase-delay", "10"])
-    lines = wait_for_line(log, '"event":"result"', 30)
-    check(lines and lines[-1]["outcome"] == "updated" and lines[-1]["signature_confirmed"] and p.poll() is None,
-          f"an unread output holds the update: {lines[-1:] if lines else 'no result in the log within 30 s'}")
-    # The reader comes back: every kept line comes out, the result last; the progress left out is counted.
-    out = p.stdout.read().decode()
-    ended = ends(p, 30)
-    err.seek(0)
-    errors = err.read()
-    shown = [json.loads(l) for l in out.splitlines()]
-    sims = sim_summaries(errors)
-    check(ended and p.returncode == 0 and shown and shown[-1]["event"] == "result"
-          and shown[-1]["outcome"] == "updated" and sims and sims[0]["signature_valid"]
-          and "progress line(s) were left out: standard output was not read in time (the log holds every line)"
-          in errors, f"the late reader: exit {p.returncode}, {shown[-1:]}, {errors[-400:]!r}")
-    kept = lambda events: [e["event"] for e in events if e["event"] not in ("page_programmed", "packet_sent",
-                                                                           "reply_read", "run_started")]
-    check(kept(shown) == kept(lines or []), "the late reader: every line but progress is shown, in order")
-    # The same in words (-v | less, left unpaged): the packet lines may go, the last line comes.
-    p, log, err = start_unread(folder, "late-pager", ["--reply-delay", "5", "--erase-delay", "10"], form=())
-    lines = wait_for_line(log, '"event":"result"', 30)
-    out = p.stdout.read().decode()
-    check(lines and lines[-1]["outcome"] == "updated" and ends(p, 30) and p.returncode == 0
-          and out.splitlines()[-1] == "device runs firmware 1.00 (updated)",
-          f"the late reader of words: exit {p.returncode}, {out.splitlines()[-1:]}")
+class UnreadOutput(InAFolder):
+    """A standard output that nobody reads, and a reader that comes back or never does."""
 
-    # Nobody reads and the update is over: two Ctrl+C in all end the program; the exit code says updated.
-    p, log, err = start_unread(folder, "stopped-reader", ["--reply-delay", "1", "--erase-delay", "2"])
-    lines = wait_for_line(log, '"event":"result"', 30)
-    time.sleep(0.7)
-    for _ in range(2):
+    def start_unread(self, name, extra, form=("--json",)):
+        """An update with -v whose standard output is a pipe that nobody reads (standard error goes
+        the same way, behind it); the log tells what happens meanwhile."""
+        log = os.path.join(self.folder, name + ".jsonl")
+        err = open(os.path.join(self.folder, name + ".err"), "w+")
+        self.addCleanup(err.close)
+        p = subprocess.Popen([harness.PROGRAM, "-v", *form, "--yes", "--restart-wait", "auto", "--retries", "2",
+                              "--log", log, "--sim-summary"] + extra, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=err)
+        self.addCleanup(p.stdout.close)
+        self.addCleanup(ends, p, 0)
+        return p, log, err
+
+    def test_the_update_ends_and_the_late_reader_gets_every_line_but_progress(self):
+        # Nobody reads: the update still runs to its end, and the device holds the image.
+        p, log, err = self.start_unread("late-reader", ["--reply-delay", "5", "--erase-delay", "10"])
+        lines = wait_for_line(log, '"event":"result"', 30)
+        self.assertTrue(lines and lines[-1]["outcome"] == "updated" and lines[-1]["signature_confirmed"]
+                        and p.poll() is None,
+                        f"an unread output holds the update: {lines[-1:] if lines else 'no result in the log within 30 s'}")
+        # The reader comes back: every kept line comes out, the result last; the progress left out is counted.
+        out = p.stdout.read().decode()
+        ended = ends(p, 30)
+        err.seek(0)
+        errors = err.read()
+        shown = [json.loads(l) for l in out.splitlines()]
+        sims = sim_summaries(errors)
+        self.assertTrue(ended and p.returncode == 0 and shown and shown[-1]["event"] == "result"
+                        and shown[-1]["outcome"] == "updated" and sims and sims[0]["signature_valid"]
+                        and "progress line(s) were left out: standard output was not read in time (the log holds "
+                            "every line)" in errors,
+                        f"the late reader: exit {p.returncode}, {shown[-1:]}, {errors[-400:]!r}")
+
+        def kept(events):
+            return [e["event"] for e in events if e["event"] not in ("page_programmed", "packet_sent", "reply_read",
+                                                                     "run_started")]
+        self.assertEqual(kept(shown), kept(lines or []), "the late reader: every line but progress is shown, in order")
+
+    def test_the_late_reader_of_words_gets_the_last_line(self):
+        # The same in words (-v | less, left unpaged): the packet lines may go, the last line comes.
+        p, log, _ = self.start_unread("late-pager", ["--reply-delay", "5", "--erase-delay", "10"], form=())
+        lines = wait_for_line(log, '"event":"result"', 30)
+        out = p.stdout.read().decode()
+        self.assertTrue(lines and lines[-1]["outcome"] == "updated" and ends(p, 30) and p.returncode == 0
+                        and out.splitlines()[-1] == "device runs firmware 1.00 (updated)",
+                        f"the late reader of words: exit {p.returncode}, {out.splitlines()[-1:]}")
+
+    def test_ctrl_c_twice_after_the_update_ends_the_wait(self):
+        # Nobody reads and the update is over: two Ctrl+C in all end the program; the exit code says updated.
+        p, log, _ = self.start_unread("stopped-reader", ["--reply-delay", "1", "--erase-delay", "2"])
+        lines = wait_for_line(log, '"event":"result"', 30)
+        time.sleep(0.7)
+        for _ in range(2):
+            p.send_signal(signal.SIGINT)
+            time.sleep(0.1)
+        self.assertTrue(lines and ends(p, 10) and p.returncode == 0 == lines[-1]["exit_code"],
+                        f"Ctrl+C twice after the update, output unread: exit {p.returncode}")
+
+    def test_ctrl_c_twice_while_pages_are_written_stops(self):
+        # Nobody reads and the pages are being written: the first Ctrl+C is deferred, the second stops.
+        p, log, _ = self.start_unread("stopped-update", ["--reply-delay", "5", "--erase-delay", "10"])
+        started = wait_for_line(log, '"index":5,', 30)
         p.send_signal(signal.SIGINT)
-        time.sleep(0.1)
-    check(lines and ends(p, 10) and p.returncode == 0 == lines[-1]["exit_code"],
-          f"Ctrl+C twice after the update, output unread: exit {p.returncode}")
-
-    # Nobody reads and the pages are being written: the first Ctrl+C is deferred, the second stops.
-    p, log, err = start_unread(folder, "stopped-update", ["--reply-delay", "5", "--erase-delay", "10"])
-    started = wait_for_line(log, '"index":5,', 30)
-    p.send_signal(signal.SIGINT)
-    deferred = wait_for_line(log, '"event":"stop_deferred"', 10)
-    p.send_signal(signal.SIGINT)
-    stopped = ends(p, 10)
-    lines = [json.loads(l) for l in open(log).read().splitlines()]
-    check(started and deferred and stopped and p.returncode == 130 and lines[-1]["outcome"] == "interrupted"
-          and lines[-1]["pages_verified"] < 53,
-          f"Ctrl+C twice while pages are written, output unread: ended {stopped}, exit {p.returncode}, "
-          f"{lines[-1:]}")
-
-
-def main():
-    with tempfile.TemporaryDirectory() as folder:
-        for f in (check_full_file_system, check_two_stations, check_not_a_log, check_unread_output):
-            sub = os.path.join(folder, f.__name__)
-            os.mkdir(sub)
-            f(sub)
-    for failure in failures:
-        print("FAIL:", failure)
-    print(f"{len(failures)} failures")
-    return 1 if failures else 0
+        deferred = wait_for_line(log, '"event":"stop_deferred"', 10)
+        p.send_signal(signal.SIGINT)
+        stopped = ends(p, 10)
+        lines = [json.loads(l) for l in read(log).splitlines()]
+        self.assertTrue(started and deferred and stopped and p.returncode == 130
+                        and lines[-1]["outcome"] == "interrupted" and lines[-1]["pages_verified"] < 53,
+                        f"Ctrl+C twice while pages are written, output unread: ended {stopped}, exit {p.returncode}, "
+                        f"{lines[-1:]}")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    harness.main("LUMARIS_UPDATE")
