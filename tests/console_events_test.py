@@ -1,45 +1,37 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Every JSON event the console program writes has exactly the keys
 docs/console.md gives it, in that order: the table of events there is read
 and checked over real runs against the simulated device that together
 produce every event kind.
-Usage: console_events_test.py LUMARIS_UPDATE DOCS_CONSOLE_MD
+
+    console_events_test.py LUMARIS_UPDATE DOCS_CONSOLE_MD [UNITTEST ARGUMENT...]
 """
 import json
 import os
 import re
 import signal
-import subprocess
-import sys
 import tempfile
-import time
+import unittest
 
-PROGRAM, DOCS = sys.argv[1], sys.argv[2]
-FAST = ["--reply-delay", "0", "--erase-delay", "0", "--restart-wait", "auto"]
-SLOW = ["--reply-delay", "1", "--erase-delay", "30", "--restart-wait", "auto"]
-failures = []
+import console_harness as harness
+from console_harness import FAST, SLOW, run_json, run_json_reacting
 
 
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-    return condition
-
-
-def documented():
+def documented(docs):
     """event -> (keys always there, [(key, the case it is there in)])."""
     table, inside = {}, False
-    for line in open(DOCS):
-        if line.startswith("| Event | Keys"):
-            inside = True
-        elif inside and not line.startswith("|"):
-            break
-        match = re.match(r"\| `([a-z_]+)` \|([^|]*)\|", line)
-        if not inside or not match:
-            continue
-        always, _, sometimes = match.group(2).partition(";")
-        table[match.group(1)] = (re.findall(r"`(\w+)`", always),
-                                 re.findall(r"`(\w+)` \(([^)]+)\)", sometimes))
+    with open(docs, encoding="utf-8") as f:
+        for line in f:
+            if line.startswith("| Event | Keys"):
+                inside = True
+            elif inside and not line.startswith("|"):
+                break
+            match = re.match(r"\| `([a-z_]+)` \|([^|]*)\|", line)
+            if not inside or not match:
+                continue
+            always, _, sometimes = match.group(2).partition(";")
+            table[match.group(1)] = (re.findall(r"`(\w+)`", always),
+                                     re.findall(r"`(\w+)` \(([^)]+)\)", sometimes))
     return table
 
 
@@ -63,58 +55,61 @@ def runs(folder):
     events = []
     for args in cases:
         fast = FAST[:4] if "--restart-wait" in args else FAST
-        p = subprocess.run([PROGRAM, "--json"] + args + ([] if args[0] in ("--info", "--version") else fast),
-                           stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
-        events += [json.loads(line) for line in p.stdout.splitlines()]
-    events += [json.loads(line) for line in open(log)]
+        events += run_json(args + ([] if args[0] in ("--info", "--version") else fast), summary=False).events
+    with open(log) as f:
+        events += [json.loads(line) for line in f]
     # Stop requests while pages are written: deferred once, stopped on the second.
     for count in (1, 2):
-        p = subprocess.Popen([PROGRAM, "--json"] + SLOW, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True)
-        for line in p.stdout:
-            events.append(json.loads(line))
-            if events[-1]["event"] == "page_programmed" and events[-1]["index"] == 5:
-                for _ in range(count):
-                    p.send_signal(signal.SIGINT)
-                    time.sleep(0.1)  # two signals at once may arrive as one
-        p.wait(timeout=60)
+        events += run_json_reacting(SLOW + ["--restart-wait", "auto"],
+                                    [(lambda e: e["event"] == "page_programmed" and e["index"] == 5,
+                                      [signal.SIGINT] * count)], summary=False).events
     return events
 
 
-def main():
-    table = documented()
-    check(len(table) >= 25 and "result" in table and "failure" in table, f"the event table in {DOCS}: {table}")
-    with tempfile.TemporaryDirectory() as folder:
-        events = runs(folder)
-    seen = set()
-    for event in events:
-        name = event["event"]
-        seen.add(name)
-        if not check(name in table, f"event {name} is not documented"):
-            continue
-        always, sometimes = table[name]
-        want = ["event", "t_ms"] + always
-        for key, case in sometimes:
-            if key.endswith("_hex") and key in event and key[:-4] in want:
-                want.insert(want.index(key[:-4]) + 1, key)
-            elif case == event.get("cause"):
-                want.append(key)
-        check(list(event) == want, f"{name}: keys {list(event)}, documented {want}")
-        if name == "result" and event["failure"] is not None:
-            failure = [k for k in table["failure"][0]] + [k for k, case in table["failure"][1]
-                                                          if case == event["failure"]["cause"]]
-            check(list(event["failure"]) == failure, f"result's failure: keys {list(event['failure'])}, documented "
-                  f"{failure}")
-    missing = set(table) - seen
-    check(not missing, f"documented events no run produced: {sorted(missing)}")
-    causes = {e["cause"] for e in events if e["event"] == "failure"}
-    check(causes >= {"no-reply", "bad-reply", "checksum-mismatch", "short-read", "write-failed", "device-gone",
-                     "read-failed"},
-          f"failure causes covered: {sorted(causes)}")
-    for failure in failures:
-        print("FAIL:", failure)
-    print(f"{len(events)} events of {len(seen)} kinds; {len(failures)} failures")
-    return 1 if failures else 0
+class DocumentedEvents(unittest.TestCase):
+    """The events of every run against the table in docs/console.md."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.docs = harness.argument("DOCS_CONSOLE_MD")
+        cls.table = documented(cls.docs)
+        with tempfile.TemporaryDirectory() as folder:
+            cls.events = runs(folder)
+
+    def test_the_table_is_read(self):
+        self.assertTrue(len(self.table) >= 25 and "result" in self.table and "failure" in self.table,
+                        f"the event table in {self.docs}: {self.table}")
+
+    def test_each_event_has_the_documented_keys_in_order(self):
+        for name in sorted({e["event"] for e in self.events}):
+            with self.subTest(name):
+                self.assertIn(name, self.table, f"event {name} is not documented")
+                always, sometimes = self.table[name]
+                for event in (e for e in self.events if e["event"] == name):
+                    want = ["event", "t_ms"] + always
+                    for key, case in sometimes:
+                        if key.endswith("_hex") and key in event and key[:-4] in want:
+                            want.insert(want.index(key[:-4]) + 1, key)
+                        elif case == event.get("cause"):
+                            want.append(key)
+                    self.assertEqual(list(event), want, f"{name}: keys against the documented ones")
+
+    def test_a_results_failure_has_the_documented_keys(self):
+        for event in (e for e in self.events if e["event"] == "result" and e["failure"] is not None):
+            with self.subTest(event["failure"]["cause"]):
+                failure = [k for k in self.table["failure"][0]] + [k for k, case in self.table["failure"][1]
+                                                                   if case == event["failure"]["cause"]]
+                self.assertEqual(list(event["failure"]), failure, "result's failure: keys against the documented ones")
+
+    def test_every_documented_event_is_produced(self):
+        missing = set(self.table) - {e["event"] for e in self.events}
+        self.assertFalse(missing, f"documented events no run produced: {sorted(missing)}")
+
+    def test_every_failure_cause_is_covered(self):
+        causes = {e["cause"] for e in self.events if e["event"] == "failure"}
+        self.assertTrue(causes >= {"no-reply", "bad-reply", "checksum-mismatch", "short-read", "write-failed",
+                                   "device-gone", "read-failed"}, f"failure causes covered: {sorted(causes)}")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    harness.main("LUMARIS_UPDATE", "DOCS_CONSOLE_MD")
