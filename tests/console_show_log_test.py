@@ -1,30 +1,19 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """--show-log end to end: a log written by the program's own --log (several runs and outcomes),
 runs of the window program written by hand beside them, a foreign line, a cut last line, an
 empty file, a file that cannot be read, --last N and --json.
-Usage: console_show_log_test.py LUMARIS_UPDATE
+
+    console_show_log_test.py LUMARIS_UPDATE [UNITTEST ARGUMENT...]
 """
 import json
 import os
-import subprocess
-import sys
 import tempfile
+import unittest
 
-PROGRAM = sys.argv[1]
+import console_harness as harness
+from console_harness import json_lines, run
+
 FAST = ["--reply-delay", "0", "--erase-delay", "0", "--bootloader"]
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-    return condition
-
-
-def run(args):
-    p = subprocess.run([PROGRAM] + args, stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
-    return p.returncode, p.stdout, p.stderr
-
 
 # A run of the window program as its support log writes it: the same events with "program":"window".
 WINDOW_RUN = [
@@ -51,79 +40,122 @@ def runs_of(out):
     return runs, lines[-1] if lines else ""
 
 
-with tempfile.TemporaryDirectory() as folder:
-    log = os.path.join(folder, "runs.jsonl")
-    run(["--log", log] + FAST)                                              # updated
-    run(["--log", log, "--fault", "late-reply:40"] + FAST)                  # programming-failed
-    with open(log, "a") as f:
-        f.write("this line is not JSON\n")
-        for event in WINDOW_RUN:
-            f.write(json.dumps(event) + "\n")
-    run(["--log", log, "--installed", "2.00", "--no"] + FAST)               # declined
-    with open(log, "a") as f:                                               # a window run killed while writing
-        f.write(json.dumps(dict(WINDOW_RUN[0], utc="2026-01-03T00:00:00Z")) + "\n")
-        f.write('{"event":"page_programmed","t_ms":5,"page":2,"pa')
-    whole = open(log).read().splitlines()
-    results = [l for l in whole if l.startswith("{") and l.endswith("}") and json.loads(l)["event"] == "result"]
+class ShowLog(unittest.TestCase):
+    """One log of five runs: updated, failed, a window run, declined, and a window run killed while writing,
+    with a foreign line among them."""
 
-    code, out, err = run(["--show-log", log])
-    runs, summary = runs_of(out)
-    check(code == 0 and err == "", f"--show-log: exit {code}, stderr {err!r}")
-    check(len(runs) == 5, f"five runs, newest last: {out}")
-    if len(runs) == 5:
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.TemporaryDirectory()
+        cls.folder = cls.scratch.name
+        cls.log = log = os.path.join(cls.folder, "runs.jsonl")
+        run(["--log", log] + FAST)                                              # updated
+        run(["--log", log, "--fault", "late-reply:40"] + FAST)                  # programming-failed
+        with open(log, "a") as f:
+            f.write("this line is not JSON\n")
+            for event in WINDOW_RUN:
+                f.write(json.dumps(event) + "\n")
+        run(["--log", log, "--installed", "2.00", "--no"] + FAST)               # declined
+        with open(log, "a") as f:                                               # a window run killed while writing
+            f.write(json.dumps(dict(WINDOW_RUN[0], utc="2026-01-03T00:00:00Z")) + "\n")
+            f.write('{"event":"page_programmed","t_ms":5,"page":2,"pa')
+        with open(log) as f:
+            whole = f.read().splitlines()
+        cls.results = [l for l in whole if l.startswith("{") and l.endswith("}") and json.loads(l)["event"] == "result"]
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.scratch.cleanup()
+
+    def shown(self, *args):
+        """The runs --show-log shows, and its summary line."""
+        code, out, err = run(["--show-log", self.log, *args])
+        self.assertTrue(code == 0 and err == "", f"--show-log {args}: exit {code}, stderr {err!r}")
+        return out, *runs_of(out)
+
+    def test_five_runs_in_words_newest_last(self):
+        out, runs, _ = self.shown()
+        self.assertEqual(len(runs), 5, f"five runs, newest last: {out}")
         updated, failed, window, declined, killed = runs
-        check("console program" in updated[0] and any("0.90 before, 1.00 after" in l for l in updated)
-              and any("outcome: updated (exit 0)" in l for l in updated)
-              and any(l.strip().startswith("device now: runs-image") for l in updated), f"updated: {updated}")
-        check(any("outcome: programming-failed (exit 4)" in l for l in failed)
-              and any("cause: write-half 1, page 18: no-reply" in l for l in failed)
-              and any("next: run the update again" in l for l in failed)
-              and any("none after" in l for l in failed), f"programming-failed: {failed}")
-        check(window[0].startswith("2026-01-02T03:04:05Z") and "window program 9.8.7" in window[0]
-              and any("cause: erase, page 22: no-reply" in l for l in window)
-              and any("device 0x83" in l for l in window), f"window run: {window}")
-        check(any("outcome: declined (exit 3)" in l for l in declined)
-              and any("2.00 before, 2.00 after" in l for l in declined)
-              and any("kept-application" in l for l in declined), f"declined: {declined}")
-        check("window program" in killed[0] and any("outcome: killed" in l for l in killed)
-              and any("next:" in l for l in killed), f"killed window run: {killed}")
-        check(all(any(l.strip().startswith(k) for l in r) for r in runs for k in ("device ", "outcome:", "device now:", "next:")),
-              f"every run says device, outcome, device now and next: {out}")
-    check("1 line(s) skipped" in summary and "1 killed" in summary and "cut short" in summary,
-          f"the summary counts the foreign line and the killed run: {summary!r}")
+        with self.subTest("updated"):
+            self.assertTrue("console program" in updated[0] and any("0.90 before, 1.00 after" in l for l in updated)
+                            and any("outcome: updated (exit 0)" in l for l in updated)
+                            and any(l.strip().startswith("device now: runs-image") for l in updated),
+                            f"updated: {updated}")
+        with self.subTest("programming-failed"):
+            self.assertTrue(any("outcome: programming-failed (exit 4)" in l for l in failed)
+                            and any("cause: write-half 1, page 18: no-reply" in l for l in failed)
+                            and any("next: run the update again" in l for l in failed)
+                            and any("none after" in l for l in failed), f"programming-failed: {failed}")
+        with self.subTest("window run"):
+            self.assertTrue(window[0].startswith("2026-01-02T03:04:05Z") and "window program 9.8.7" in window[0]
+                            and any("cause: erase, page 22: no-reply" in l for l in window)
+                            and any("device 0x83" in l for l in window), f"window run: {window}")
+        with self.subTest("declined"):
+            self.assertTrue(any("outcome: declined (exit 3)" in l for l in declined)
+                            and any("2.00 before, 2.00 after" in l for l in declined)
+                            and any("kept-application" in l for l in declined), f"declined: {declined}")
+        with self.subTest("killed window run"):
+            self.assertTrue("window program" in killed[0] and any("outcome: killed" in l for l in killed)
+                            and any("next:" in l for l in killed), f"killed window run: {killed}")
 
-    code, out, _ = run(["--show-log", log, "--last", "2"])
-    runs, summary = runs_of(out)
-    check(code == 0 and len(runs) == 2 and any("declined" in l for l in runs[0]) and "killed" in "".join(runs[1])
-          and "the last 2 shown" in summary, f"--last 2: {out}")
+    def test_every_run_says_device_outcome_state_and_next(self):
+        out, runs, _ = self.shown()
+        self.assertTrue(all(any(l.strip().startswith(k) for l in r) for r in runs
+                            for k in ("device ", "outcome:", "device now:", "next:")),
+                        f"every run says device, outcome, device now and next: {out}")
 
-    code, out, _ = run(["--show-log", log, "--json"])
-    lines = out.splitlines()
-    check(code == 0 and [l for l in lines if json.loads(l)["event"] == "result"] == results and len(results) == 4,
-          f"--json: each run's result line as it is: {out}")
-    objects = [json.loads(l) for l in lines]
-    check(objects[-2]["event"] == "run_killed" and objects[-1] == {"event": "show_log", "runs": 5, "killed": 1,
-          "skipped_lines": 1, "cut_last_line": True}, f"--json: the killed run and the summary: {objects[-2:]}")
-    code, out, _ = run(["--show-log", log, "--json", "--last", "1"])
-    check(code == 0 and [json.loads(l)["event"] for l in out.splitlines()] == ["run_killed", "show_log"],
-          f"--json --last 1: {out}")
+    def test_the_summary_counts_the_foreign_line_and_the_killed_run(self):
+        _, _, summary = self.shown()
+        self.assertTrue("1 line(s) skipped" in summary and "1 killed" in summary and "cut short" in summary,
+                        f"the summary counts the foreign line and the killed run: {summary!r}")
 
-    empty = os.path.join(folder, "empty.jsonl")
-    open(empty, "w").close()
-    code, out, err = run(["--show-log", empty])
-    check(code == 0 and out.startswith("0 run(s)") and err == "", f"empty file: exit {code}, {out!r}, {err!r}")
+    def test_last_2(self):
+        code, out, _ = run(["--show-log", self.log, "--last", "2"])
+        runs, summary = runs_of(out)
+        self.assertTrue(code == 0 and len(runs) == 2 and any("declined" in l for l in runs[0])
+                        and "killed" in "".join(runs[1]) and "the last 2 shown" in summary, f"--last 2: {out}")
 
-    for path, reason in ((os.path.join(folder, "missing.jsonl"), "No such file"), (folder, "directory")):
-        code, out, err = run(["--show-log", path])
-        check(code == 2 and out == "" and path in err and reason in err, f"{path}: exit {code}, {err!r}")
+    def test_json_shows_each_runs_result_line_as_it_is(self):
+        code, out, _ = run(["--show-log", self.log, "--json"])
+        objects = json_lines(out)
+        self.assertTrue(code == 0 and [l for l, o in zip(out.splitlines(), objects) if o["event"] == "result"]
+                        == self.results and len(self.results) == 4,
+                        f"--json: each run's result line as it is: {out}")
+        self.assertTrue(objects[-2]["event"] == "run_killed"
+                        and objects[-1] == {"event": "show_log", "runs": 5, "killed": 1, "skipped_lines": 1,
+                                            "cut_last_line": True},
+                        f"--json: the killed run and the summary: {objects[-2:]}")
 
-    for args, words in ((["--show-log", log, "--check"], "conflicts"), (["--show-log", log, "--type", "0x84"], "conflicts"),
-                        (["--last", "2"], "--show-log"), (["--show-log", log, "--last", "0"], "--last"),
-                        (["--show-log"], "needs a value")):
-        code, out, err = run(args)
-        check(code == 2 and words in err, f"{args}: exit {code}, {err!r}")
+    def test_json_last_1(self):
+        code, out, _ = run(["--show-log", self.log, "--json", "--last", "1"])
+        self.assertTrue(code == 0 and [o["event"] for o in json_lines(out)] == ["run_killed", "show_log"],
+                        f"--json --last 1: {out}")
 
-if failures:
-    print("\n".join(failures))
-    sys.exit(1)
-print("console show-log: ok")
+    def test_an_empty_file(self):
+        empty = os.path.join(self.folder, "empty.jsonl")
+        open(empty, "w").close()
+        code, out, err = run(["--show-log", empty])
+        self.assertTrue(code == 0 and out.startswith("0 run(s)") and err == "",
+                        f"empty file: exit {code}, {out!r}, {err!r}")
+
+    def test_a_file_that_cannot_be_read_is_named(self):
+        for path, reason in ((os.path.join(self.folder, "missing.jsonl"), "No such file"), (self.folder, "directory")):
+            with self.subTest(reason):
+                code, out, err = run(["--show-log", path])
+                self.assertTrue(code == 2 and out == "" and path in err and reason in err,
+                                f"{path}: exit {code}, {err!r}")
+
+    def test_usage_errors(self):
+        log = self.log
+        for args, words in ((["--show-log", log, "--check"], "conflicts"),
+                            (["--show-log", log, "--type", "0x84"], "conflicts"),
+                            (["--last", "2"], "--show-log"), (["--show-log", log, "--last", "0"], "--last"),
+                            (["--show-log"], "needs a value")):
+            with self.subTest(args=args):
+                code, out, err = run(args)
+                self.assertTrue(code == 2 and words in err, f"{args}: exit {code}, {err!r}")
+
+
+if __name__ == "__main__":
+    harness.main("LUMARIS_UPDATE")
