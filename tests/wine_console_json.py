@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Reads what lumaris-update.exe wrote in a Wine test case (JSON lines), or
 the flash image a HEX file describes, for scripts/wine-console-tests.sh.
 
@@ -17,23 +17,12 @@ import hashlib
 import json
 import sys
 
+from console_harness import flash_image, json_lines
+
 
 def events(path):
     with open(path, encoding="utf-8") as f:
-        return [json.loads(line) for line in f.read().splitlines()]  # fails on a line that is not JSON
-
-
-def image_sha256(path):
-    flash = bytearray(b"\xff" * 0xFC00)
-    with open(path) as f:
-        for line in f:
-            line = line.strip()
-            if line.startswith(":"):
-                record = bytes.fromhex(line[1:])
-                if record[3] == 0:
-                    address = record[1] << 8 | record[2]
-                    flash[address:address + record[0]] = record[4:4 + record[0]]
-    return hashlib.sha256(flash).hexdigest()
+        return json_lines(f.read(), path)  # fails on a line that is not JSON
 
 
 def main(command, path, *rest):
@@ -55,7 +44,7 @@ def main(command, path, *rest):
     elif command == "info-sha256":
         print([e for e in events(path) if e["event"] == "info"][0]["sha256"])
     elif command == "image-sha256":
-        print(image_sha256(path))
+        print(hashlib.sha256(flash_image(path)[0]).hexdigest())
     else:
         sys.exit(__doc__)
 
