@@ -56,7 +56,7 @@ def main(*names):
         sys.exit(2)
     values = sys.argv[1:1 + len(names)]
     ARGUMENTS.update(zip(names, values))
-    PROGRAM = values[0]
+    PROGRAM = os.path.abspath(values[0])  # the cases may run it from a folder of their own
     unittest.main(module="__main__", argv=sys.argv[:1] + sys.argv[1 + len(names):], verbosity=2)
 
 

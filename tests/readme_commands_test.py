@@ -1,45 +1,55 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """The console commands the README shows ("The console program in ten lines")
 run as shown: each ./lumaris-update line is run, with its options unchanged,
 against the simulated device in a scratch folder, and must exit 0 with output.
-Usage: readme_commands_test.py LUMARIS_UPDATE README_MD
+
+    readme_commands_test.py LUMARIS_UPDATE README_MD [UNITTEST ARGUMENT...]
 """
 import os
 import re
 import shlex
-import subprocess
-import sys
 import tempfile
+import unittest
 
-PROGRAM, README = sys.argv[1], sys.argv[2]
+import console_harness as harness
+from console_harness import run
 
 
-def shown_commands():
-    text = open(README, encoding="utf-8").read()
+def shown_commands(readme):
+    with open(readme, encoding="utf-8") as f:
+        text = f.read()
     section = text.split("## The console program in ten lines", 1)[1]
     block = re.search(r"```sh\n(.*?)```", section, re.S).group(1)
     return [shlex.split(line, comments=True) for line in block.splitlines() if line.startswith("./lumaris-update")]
 
 
-def main():
-    failures = []
-    commands = shown_commands()
-    if len(commands) < 4:
-        failures.append(f"only {len(commands)} ./lumaris-update lines found in {README}")
-    with tempfile.TemporaryDirectory() as folder:
-        for words in commands:
-            p = subprocess.run([PROGRAM] + words[1:], cwd=folder, stdin=subprocess.DEVNULL, capture_output=True,
-                               text=True, timeout=60)
-            if p.returncode != 0 or not p.stdout:
-                failures.append(f"{' '.join(words)}: exit {p.returncode}, {p.stderr.strip()!r}")
-        for log in re.findall(r"--log (\S+)", " ".join(" ".join(w) for w in commands)):
-            if not os.path.getsize(os.path.join(folder, log)):
-                failures.append(f"--log {log}: nothing written")
-    for failure in failures:
-        print("FAIL:", failure)
-    print(f"{len(commands)} commands; {len(failures)} failures")
-    return 1 if failures else 0
+class ReadmeCommands(unittest.TestCase):
+    """The commands run one after another in one scratch folder, as a reader would type them."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.readme = harness.argument("README_MD")
+        cls.commands = shown_commands(cls.readme)
+        cls.scratch = tempfile.TemporaryDirectory()
+        cls.ran = [run(words[1:], cwd=cls.scratch.name) for words in cls.commands]
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.scratch.cleanup()
+
+    def test_the_readme_shows_the_commands(self):
+        self.assertGreaterEqual(len(self.commands), 4, f"./lumaris-update lines found in {self.readme}")
+
+    def test_each_command_runs_as_shown(self):
+        for words, (code, out, err) in zip(self.commands, self.ran):
+            with self.subTest(" ".join(words)):
+                self.assertTrue(code == 0 and out, f"{' '.join(words)}: exit {code}, {err.strip()!r}")
+
+    def test_each_log_is_written(self):
+        for log in re.findall(r"--log (\S+)", " ".join(" ".join(w) for w in self.commands)):
+            with self.subTest(log):
+                self.assertTrue(os.path.getsize(os.path.join(self.scratch.name, log)), f"--log {log}: nothing written")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    harness.main("LUMARIS_UPDATE", "README_MD")
