@@ -10,7 +10,6 @@ import json
 import os
 import re
 import signal
-import tempfile
 import unittest
 
 import console_harness as harness
@@ -73,8 +72,7 @@ class DocumentedEvents(unittest.TestCase):
     def setUpClass(cls):
         cls.docs = harness.argument("DOCS_CONSOLE_MD")
         cls.table = documented(cls.docs)
-        with tempfile.TemporaryDirectory() as folder:
-            cls.events = runs(folder)
+        cls.events = runs(harness.scratch_folder(cls))
 
     def test_the_table_is_read(self):
         self.assertTrue(len(self.table) >= 25 and "result" in self.table and "failure" in self.table,

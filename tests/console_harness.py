@@ -22,6 +22,7 @@ import select
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 from typing import NamedTuple, Optional
@@ -216,6 +217,23 @@ def started(function, cases, workers=2):
     futures = [pool.submit(function, case) for case in cases]
     pool.shutdown(wait=False)
     return futures
+
+
+class InScratchFolder(unittest.TestCase):
+    """A case with a scratch folder of its own (self.folder), removed after it."""
+
+    def setUp(self):
+        self.folder = scratch_folder(self)
+
+
+def scratch_folder(case):
+    """A new scratch folder, removed after `case` (a test) or after every case of `case` (a class)."""
+    scratch = tempfile.TemporaryDirectory()
+    if isinstance(case, type):
+        case.addClassCleanup(scratch.cleanup)
+    else:
+        case.addCleanup(scratch.cleanup)
+    return scratch.name
 
 
 # ---------------------------------------------------------------- the simulated device

@@ -10,12 +10,10 @@ import os
 import resource
 import signal
 import subprocess
-import tempfile
 import time
-import unittest
 
 import console_harness as harness
-from console_harness import run, sim_summaries
+from console_harness import InScratchFolder, run, sim_summaries
 
 # A reply that a loaded machine delays past its window is tried again: these tests are about the
 # output, not the timing.
@@ -43,16 +41,7 @@ def limit_file_size(size):
     return apply
 
 
-class InAFolder(unittest.TestCase):
-    """A case with a scratch folder of its own."""
-
-    def setUp(self):
-        scratch = tempfile.TemporaryDirectory()
-        self.addCleanup(scratch.cleanup)
-        self.folder = scratch.name
-
-
-class FullFileSystem(InAFolder):
+class FullFileSystem(InScratchFolder):
     def test_a_full_log_is_noted_once_and_the_next_run_ends_its_cut_line(self):
         log = os.path.join(self.folder, "full.jsonl")
         # Room for a few lines of the first run: one line is cut.
@@ -81,7 +70,7 @@ class FullFileSystem(InAFolder):
                         f"a full screen and a full log are both noted: exit {code}, {err!r}")
 
 
-class TwoStations(InAFolder):
+class TwoStations(InScratchFolder):
     def test_lines_appended_at_once_stay_whole(self):
         # Two stations append lines of 10 KB (their labels) to one log at the same time.
         log = os.path.join(self.folder, "shared.jsonl")
@@ -99,7 +88,7 @@ class TwoStations(InAFolder):
         self.assertEqual(sorted(results), sorted(labels * runs), f"two stations: {len(results)} results")
 
 
-class NotALog(InAFolder):
+class NotALog(InScratchFolder):
     def test_a_path_that_is_no_log_is_refused_before_the_device(self):
         hex_file = os.path.join(self.folder, "firmware.hex")
         content = ":100000000102030405060708090A0B0C0D0E0F1068\n:00000001FF\n"
@@ -148,7 +137,7 @@ def ends(p, seconds):
         return False
 
 
-class UnreadOutput(InAFolder):
+class UnreadOutput(InScratchFolder):
     """A standard output that nobody reads, and a reader that comes back or never does."""
 
     def start_unread(self, name, extra, form=("--json",)):

@@ -10,11 +10,10 @@ import os
 import re
 import signal
 import subprocess
-import tempfile
 import unittest
 
 import console_harness as harness
-from console_harness import FAST, STEADY, run, run_json, untouched, written
+from console_harness import FAST, STEADY, InScratchFolder, run, run_json, untouched, written
 
 
 class DeviceChoice(unittest.TestCase):
@@ -140,15 +139,11 @@ class FailureCauses(unittest.TestCase):
                 self.assertIn(words, out, f"{fault}: the human line")
 
 
-class RunLog(unittest.TestCase):
+class RunLog(InScratchFolder):
     """--log: the run's lines, appended, whole after SIGKILL; one that cannot be opened."""
 
-    def setUp(self):
-        self.folder = tempfile.TemporaryDirectory()
-        self.addCleanup(self.folder.cleanup)
-
     def test_the_log_holds_every_event_and_the_next_run_is_appended(self):
-        log = os.path.join(self.folder.name, "line.jsonl")
+        log = os.path.join(self.folder, "line.jsonl")
         ran = run_json(["--log", log, "--label", "SN-0042"] + FAST)
         with open(log) as f:
             lines = [json.loads(l) for l in f]
@@ -168,7 +163,7 @@ class RunLog(unittest.TestCase):
 
     def test_every_line_is_json_after_sigkill(self):
         # Killed at a packet: every line of the log is JSON.
-        killed = os.path.join(self.folder.name, "killed.jsonl")
+        killed = os.path.join(self.folder, "killed.jsonl")
         p = subprocess.Popen([harness.PROGRAM, "--json", "--log", killed, "--reply-delay", "2", "--erase-delay", "5",
                               "--restart-wait", "auto"], stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True)
         with p:
@@ -185,7 +180,7 @@ class RunLog(unittest.TestCase):
 
     def test_a_log_that_cannot_be_opened_stops_before_the_device(self):
         # Exit 2 before the device is touched.
-        code, out, err = run(["--log", os.path.join(self.folder.name, "no", "such.jsonl"), "--sim-summary"] + FAST)
+        code, out, err = run(["--log", os.path.join(self.folder, "no", "such.jsonl"), "--sim-summary"] + FAST)
         self.assertTrue(code == 2 and out == "" and "No such file or directory" in err and "sim_device" not in err,
                         f"unwritable log: {code} {err!r}")
 

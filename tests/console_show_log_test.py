@@ -7,7 +7,6 @@ empty file, a file that cannot be read, --last N and --json.
 """
 import json
 import os
-import tempfile
 import unittest
 
 import console_harness as harness
@@ -46,8 +45,7 @@ class ShowLog(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.scratch = tempfile.TemporaryDirectory()
-        cls.folder = cls.scratch.name
+        cls.folder = harness.scratch_folder(cls)
         cls.log = log = os.path.join(cls.folder, "runs.jsonl")
         run(["--log", log] + FAST)                                              # updated
         run(["--log", log, "--fault", "late-reply:40"] + FAST)                  # programming-failed
@@ -62,10 +60,6 @@ class ShowLog(unittest.TestCase):
         with open(log) as f:
             whole = f.read().splitlines()
         cls.results = [l for l in whole if l.startswith("{") and l.endswith("}") and json.loads(l)["event"] == "result"]
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.scratch.cleanup()
 
     def shown(self, *args):
         """The runs --show-log shows, and its summary line."""

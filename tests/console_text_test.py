@@ -9,11 +9,9 @@ character of that number (\\u00XX) plus `label_hex` with the raw bytes.
 """
 import json
 import os
-import tempfile
-import unittest
 
 import console_harness as harness
-from console_harness import run
+from console_harness import InScratchFolder, run
 
 FAST = [os.fsencode(option) for option in harness.FAST]
 
@@ -29,14 +27,7 @@ LABELS = [
 ]
 
 
-class InAFolder(unittest.TestCase):
-    def setUp(self):
-        scratch = tempfile.TemporaryDirectory()
-        self.addCleanup(scratch.cleanup)
-        self.folder = scratch.name
-
-
-class Labels(InAFolder):
+class Labels(InScratchFolder):
     """Each label of the table through --json, the --log file and the last line in words."""
 
     @classmethod
@@ -101,7 +92,7 @@ class Labels(InAFolder):
                                 f"{what}: the human result line {last!r}, exit {code}")
 
 
-class LogPath(InAFolder):
+class LogPath(InScratchFolder):
     def test_a_log_named_beyond_ascii(self):
         name = "log Ω 中文 Prüf.jsonl"
         path = os.path.join(self.folder, name)

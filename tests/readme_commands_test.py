@@ -8,7 +8,6 @@ against the simulated device in a scratch folder, and must exit 0 with output.
 import os
 import re
 import shlex
-import tempfile
 import unittest
 
 import console_harness as harness
@@ -30,12 +29,8 @@ class ReadmeCommands(unittest.TestCase):
     def setUpClass(cls):
         cls.readme = harness.argument("README_MD")
         cls.commands = shown_commands(cls.readme)
-        cls.scratch = tempfile.TemporaryDirectory()
-        cls.ran = [run(words[1:], cwd=cls.scratch.name) for words in cls.commands]
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.scratch.cleanup()
+        cls.folder = harness.scratch_folder(cls)
+        cls.ran = [run(words[1:], cwd=cls.folder) for words in cls.commands]
 
     def test_the_readme_shows_the_commands(self):
         self.assertGreaterEqual(len(self.commands), 4, f"./lumaris-update lines found in {self.readme}")
@@ -48,7 +43,7 @@ class ReadmeCommands(unittest.TestCase):
     def test_each_log_is_written(self):
         for log in re.findall(r"--log (\S+)", " ".join(" ".join(w) for w in self.commands)):
             with self.subTest(log):
-                self.assertTrue(os.path.getsize(os.path.join(self.scratch.name, log)), f"--log {log}: nothing written")
+                self.assertTrue(os.path.getsize(os.path.join(self.folder, log)), f"--log {log}: nothing written")
 
 
 if __name__ == "__main__":
