@@ -1,0 +1,12 @@
+// An update or check of the chosen device from discovery to its result, run
+// again (--retries) after a failure that another attempt may mend, and only
+// on a device that the bus proves to be the one chosen.
+#pragma once
+
+#include "console/options.h"
+#include "console/writer.h"
+
+// Runs options.command (Update or Check), reports its result and returns
+// the exit code. Chooses the device first: more than one Lumaris device and
+// no --device lists them and writes nothing.
+int RunWithRetries(const ConsoleOptions& options, RunContext& context);
