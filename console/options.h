@@ -18,8 +18,11 @@ struct ConsoleOptions {
     ConsoleAnswerMode answers = ConsoleAnswerMode::Unset;
     bool json = false;
     ConsoleVerbosity verbosity = ConsoleVerbosity::Normal;
-    // No wait when the device is found in its bootloader: nothing restarts.
-    RestartWait restartWait = {RESTART_WAIT_MS, false, true};
+    // Polled (auto): the update goes on as soon as the bootloader is there,
+    // and a device that takes longer than the window program's fixed 2 s
+    // is still waited for. No wait when the device is found in its
+    // bootloader: nothing restarts.
+    RestartWait restartWait = {RESTART_POLL_LIMIT_MS, true, true};
     uint32_t device = ANY_DEVICE;   // --device
     const char* logPath = nullptr;  // --log
     const char* label = nullptr;    // --label

@@ -25,6 +25,8 @@ import time
 PROGRAM = sys.argv[1]
 # Slow enough to be stopped half-way: about 2 s of programming.
 SLOW = ["--reply-delay", "1", "--erase-delay", "30"]
+# A restart long enough to be stopped during the wait, which ends when the bootloader is back.
+RESTARTING = SLOW + ["--restart-delay", "2000"]
 failures = []
 
 
@@ -70,11 +72,11 @@ def waiting(event):
 def check_json_phases():
     cases = [
         # what, args, when, signals, exit code, outcome, state, summary checks
-        ("SIGINT while waiting for the restart", SLOW, waiting, [signal.SIGINT], 130, "interrupted",
+        ("SIGINT while waiting for the restart", RESTARTING, waiting, [signal.SIGINT], 130, "interrupted",
          "kept-application", {"flash_changed": False, "erase_packets": 0, "run_commands": 1}),
-        ("SIGTERM while waiting for the restart", SLOW, waiting, [signal.SIGTERM], 130, "interrupted",
+        ("SIGTERM while waiting for the restart", RESTARTING, waiting, [signal.SIGTERM], 130, "interrupted",
          "kept-application", {"flash_changed": False, "erase_packets": 0, "run_commands": 1}),
-        ("SIGINT over an invalid application", SLOW + ["--no-valid-app"], waiting, [signal.SIGINT], 130,
+        ("SIGINT over an invalid application", RESTARTING + ["--no-valid-app"], waiting, [signal.SIGINT], 130,
          "interrupted", "no-valid-application", {"flash_changed": False, "run_commands": 0}),
         ("one SIGINT while programming", SLOW, programming, [signal.SIGINT], 0, "updated", "runs-image",
          {"signature_valid": True, "pages_matching_image": 53, "run_commands": 1}),

@@ -219,7 +219,7 @@ def check_reproductions():
           and not any(e["event"] == "attempt" for e in events),
           f"erased, then a second unit: exit {code}, {events[-1:]}, {sims}")
     # The same with the fixed wait: the unit arrives during the wait, and nothing is written at all.
-    code, events, sims = run_json(["--fault", "missing-reply:150", "--retries", "1",
+    code, events, sims = run_json(["--fault", "missing-reply:150", "--retries", "1", "--restart-wait", "2000",
                                    "--more-devices", "bootloader+1200"] + STEADY)
     check(code == 1 and events[-1]["outcome"] == "bus-changed-during-restart" and all(written(s) == 0 for s in sims)
           and untouched(sims[1]), f"a unit plugged in during the fixed wait: exit {code}, {events[-1:]}")
@@ -231,7 +231,7 @@ def check_reproductions():
     # The chosen unit takes longer than the fixed wait and a fresh unit comes meanwhile: the newcomer cannot
     # be told from it, but the chosen unit's return during the update keeps the run from saying "updated".
     code, events, sims = run_json(["--yes", "--more-devices", "bootloader+1000", "--restart-delay", "2500",
-                                   "--label", "SN-0043"] + STEADY)
+                                   "--restart-wait", "2000", "--label", "SN-0043"] + STEADY)
     check(code == 1 and events[-1]["outcome"] == "bus-changed-during-update" and written(sims[0]) == 0
           and events[-1]["label"] == "SN-0043" and "may not be the chosen one" in events[-1]["message"],
           f"a newcomer during a long restart: exit {code}, {events[-1:]}")
