@@ -37,15 +37,7 @@ std::string Seconds() {
 }
 
 void OnDeviceFound(uint32_t index, DeviceKind kind, const uint8_t* id, size_t length) {
-    std::string line = "device " + std::to_string(index) + ": ";
-    if (id) {
-        line += '"';
-        line += Printable(id, length);
-        line += '"';
-    } else {
-        line += "(identification not readable)";
-    }
-    Say(line + " (" + KindName(kind) + ")");
+    Say(DeviceWords(index, kind, id, length));
 }
 
 void OnRestartRequested() { Say("asked the device to restart into its bootloader"); }
@@ -204,8 +196,9 @@ void Failure(ConsoleCommand, const ConsoleResult& result) {
     ConsoleOutputPut(ConsoleStream::Err, "lumaris-update: " + result.line + "\n", false);
 }
 
-void Attempt(uint32_t attempt, uint32_t attempts, const ConsoleResult& after) {
-    Insist("attempt " + std::to_string(attempt) + " of " + std::to_string(attempts) + ", after: " + after.line);
+void Attempt(uint32_t attempt, uint32_t attempts, const ConsoleResult&) {
+    Insist("attempt " + std::to_string(attempt) + " of " + std::to_string(attempts) +
+           " after: " + AttemptCauseWords(RecordedRun().failure));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "console/interrupt.h"
 #include "console/recorder.h"
 #include "console/report.h"
+#include "console/text.h"
 #include "flashing/flashing.h"
 #include "job/update_job.h"
 #include "worker/update_worker.h"
@@ -15,11 +16,13 @@ namespace {
 
 // More than one Lumaris device and no --device: list them, write nothing.
 int AskForDeviceChoice(const ConsoleOptions& options, const std::vector<SeenDevice>& bus, size_t lumaris) {
+    const bool quietWords = options.verbosity == ConsoleVerbosity::Quiet && !options.json;
     for (const SeenDevice& device : bus) {
-        ForEachWriter([&](const ConsoleWriter& w) {
-            w.events.deviceFound(device.index, device.kind, device.readable ? device.id.data() : nullptr,
-                                 device.id.size());
-        });
+        const uint8_t* id = device.readable ? device.id.data() : nullptr;
+        ForEachWriter(
+            [&](const ConsoleWriter& w) { w.events.deviceFound(device.index, device.kind, id, device.id.size()); });
+        // The last line refers to this list: even -q shows it.
+        if (quietWords) ReportLine(DeviceWords(device.index, device.kind, id, device.id.size()));
     }
     const ConsoleResult result =
         MakeResult(Outcome::DeviceChoiceNeeded, DeviceState::Unchanged,
@@ -104,6 +107,8 @@ int RunWithRetries(const ConsoleOptions& options, RunContext& context) {
         run.stopRequested = InterruptRequested();
         run.skipCurrent = options.skipCurrent;
         run.chosenDevice = options.device;
+        run.fixedRestartWait = !options.restartWait.untilBootloader;
+        run.restartWaitMs = options.restartWait.milliseconds;
         result = DecideResult(options.command, run);
         if (result.exitCode == static_cast<int>(ExitCode::NoApplication) && brokenBy == 0) brokenBy = attempt;
         if (attempt == attempts || !Retryable(result, run)) break;
