@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "console/device_survey.h"
+#include "console/device_wait.h"
 #include "console/interrupt.h"
 #include "console/recorder.h"
 #include "console/report.h"
@@ -84,7 +85,10 @@ int RunWithRetries(const ConsoleOptions& options, RunContext& context) {
         context.attempt = attempt;
         ReportSetContext(context);
         if (attempt == 1) {
-            if (!SurveyDevices(&bus)) {
+            if (options.waitDevice) {
+                int exitCode = 0;
+                if (!AwaitDevice(options, &bus, &exitCode)) return exitCode;
+            } else if (!SurveyDevices(&bus)) {
                 return ReportFailure(options.command, Outcome::NoDeviceCount, "the USB library gave no device count");
             }
             const auto lumaris = LumarisDevices(bus);

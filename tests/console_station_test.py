@@ -10,6 +10,7 @@ Each case runs alone, e.g.
     console_station_test.py build/native/console/lumaris-update SlowRestart.test_the_default_wait_updates_it
 """
 import json
+import signal
 import subprocess
 import sys
 import unittest
@@ -109,6 +110,80 @@ class Retries(StationCase):
         code, out, err = run(["-q", "--yes", "--retries", "1", "--fault", "missing-reply:23", *QUICK])
         self.assertEqual((code, out), (0, "device runs firmware 1.00 (updated)\n"))
         self.assertIn("attempt 2 of 2 after: no reply to the erase of page 14\n", err)
+
+
+class WaitDevice(StationCase):
+    def test_a_device_plugged_in_after_a_second_is_updated(self):
+        code, lines, result, events, sims = self.words_and_json(
+            ["--wait-device", "--plug-in-after", "1000", "--yes", *QUICK])
+        self.assertEqual((code, result["outcome"]), (0, "updated"))
+        self.assertEqual(lines[0], "waiting for a Lumaris device to be attached (Ctrl+C stops)")
+        self.assertEqual({k: events[0][k] for k in ("event", "device", "seconds")},
+                         {"event": "waiting_for_device", "device": None, "seconds": None})
+        self.assertGreaterEqual(result["elapsed_ms"], 1000)
+        self.assertTrue(holds_image(sims[0]), sims)
+
+    def test_a_device_already_attached_starts_at_once(self):
+        code, lines, result, events, sims = self.words_and_json(["--wait-device", "5", "--yes", *QUICK])
+        self.assertEqual((code, result["outcome"]), (0, "updated"))
+        self.assertFalse([e for e in events if e["event"] == "waiting_for_device"])
+        self.assertFalse([l for l in lines if l.startswith("waiting")])
+
+    def test_the_device_that_device_names_is_awaited_and_the_other_left_alone(self):
+        code, _, result, events, sims = self.words_and_json(
+            ["--wait-device", "10", "--device", "1", "--more-devices", "application+1000", "--yes", *QUICK])
+        self.assertEqual((code, result["outcome"], result["device_index"]), (0, "updated", 1))
+        self.assertEqual([(e["device"], e["seconds"]) for e in events if e["event"] == "waiting_for_device"],
+                         [(1, 10)])
+        self.assertTrue(holds_image(sims[1]), sims)
+        self.assertEqual((written(sims[0]), sims[0]["mode_switches"]), (0, 0), sims)
+
+    def test_none_within_the_time_given_is_no_device(self):
+        cases = [
+            # name, args, last line
+            ("no device at all", ["--no-device"], "no Lumaris device was attached within 2 s: nothing was written"),
+            ("not device 1", ["--device", "1"], "no device 1 was attached within 2 s: nothing was written"),
+        ]
+        for name, args, line in cases:
+            with self.subTest(name):
+                code, lines, result, _, sims = self.words_and_json(["--wait-device", "2", *args, *QUICK])
+                self.assertEqual((code, result["outcome"], result["device_state"]), (1, "no-device", "none"))
+                self.assertEqual(lines[-1], line)
+                self.assertGreaterEqual(result["elapsed_ms"], 2000)
+                self.assertTrue(all(written(s) == 0 and s["mode_switches"] == 0 for s in sims
+                                    if s["sim_device"] is not None), sims)
+
+    def test_usage_errors_name_the_option(self):
+        cases = [
+            (["--wait-device", "0"], '--wait-device: "0" is not a number of seconds in 1..86400'),
+            (["--wait-device=86401"], '--wait-device: "86401" is not a number of seconds in 1..86400'),
+            (["--wait-device", "5s"], '--wait-device: "5s" is not a number of seconds in 1..86400'),
+            (["--list", "--wait-device"], "--wait-device conflicts with --list"),
+            (["--wait-device", "--wait-device"], "--wait-device is given more than once"),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                code, out, err = run([*args, "--no-device"])
+                self.assertEqual((code, out), (2, ""))
+                self.assertIn(message, err)
+
+    def test_ctrl_c_while_waiting_ends_130_with_a_result(self):
+        for form in ([], ["--json"]):
+            with self.subTest(form=form or "words"):
+                p = subprocess.Popen([PROGRAM, *form, "--wait-device", "--no-device"], stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                first = p.stdout.readline()  # the program says it waits: its stop handling is in place
+                p.send_signal(signal.SIGINT)
+                out, err = p.communicate(timeout=30)
+                self.assertEqual(p.returncode, 130, err)
+                last = out.splitlines()[-1]
+                if form:
+                    self.assertEqual(json.loads(first)["event"], "waiting_for_device")
+                    result = json.loads(last)
+                    self.assertEqual((result["event"], result["outcome"], result["exit_code"], result["device_state"]),
+                                     ("result", "interrupted", 130, "none"))
+                    last = result["message"]
+                self.assertEqual(last, "interrupted while waiting for a device: nothing was written")
 
 
 if __name__ == "__main__":
