@@ -182,7 +182,7 @@ void Packet(bool sent, const std::string& hex) {
 
 void StopDeferred(uint32_t pagesLeft) {
     Insist("stopping now would leave the device without firmware: the update finishes first (" +
-           std::to_string(pagesLeft) + " page(s) left); press Ctrl+C again to stop at once");
+           std::to_string(pagesLeft) + " page(s) left); press Ctrl+C again to stop after the current exchange");
 }
 
 // With --label the line starts with the label, as typed.

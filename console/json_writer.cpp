@@ -217,7 +217,8 @@ void StopDeferred(uint32_t pagesLeft) {
     ConsoleOutputPut(ConsoleStream::Err,
                      "lumaris-update: stopping now would leave the device without firmware: the update finishes "
                      "first (" +
-                         std::to_string(pagesLeft) + " page(s) left); press Ctrl+C again to stop at once\n",
+                         std::to_string(pagesLeft) +
+                         " page(s) left); press Ctrl+C again to stop after the current exchange\n",
                      false);
 }
 

@@ -10,6 +10,8 @@ Each case runs alone, e.g.
     console_station_test.py build/native/console/lumaris-update SlowRestart.test_the_default_wait_updates_it
 """
 import json
+import os
+import re
 import signal
 import subprocess
 import sys
@@ -184,6 +186,71 @@ class WaitDevice(StationCase):
                                      ("result", "interrupted", 130, "none"))
                     last = result["message"]
                 self.assertEqual(last, "interrupted while waiting for a device: nothing was written")
+
+
+DOCS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "docs", "console.md")
+
+
+def read_docs():
+    with open(DOCS, encoding="utf-8") as f:
+        return f.read()
+
+
+def help_options():
+    """Each option line of --help: {name: (value placeholder or "", description)}."""
+    code, out, _ = run(["--help"])
+    assert code == 0
+    options, current = {}, None
+    for line in out.splitlines():
+        head = re.match(r"  (-\S+(?: \S+)*?)(?: {2,}(.*)|$)", line)
+        if head:
+            current = []
+            for part in re.split(r", | \| ", head.group(1)):
+                name, _, value = part.partition(" ")
+                options[name] = (value, current)
+            current.append(head.group(2) or "")
+        elif current is not None and line.startswith(" " * 24):
+            current.append(line.strip())
+        else:
+            current = None
+    return {name: (value, " ".join(text)) for name, (value, text) in options.items()}
+
+
+def docs_options():
+    """Each option of the command and option tables of docs/console.md, and of
+    its list of the simulated device's options: {name: (placeholder, row)}."""
+    text = read_docs()
+    options = {}
+    for row in re.findall(r"^\| (`-.*?)(?<!\\)\|(.*)$", text, re.M):
+        for item in re.findall(r"`(-[^`]+)`", row[0]):
+            name, _, value = item.replace("\\|", "|").partition(" ")
+            options[name] = (value, row[1])
+    sim = re.search(r"the options of the simulated device follow \(([^)]*)\)", text, re.S)
+    for item in re.findall(r"`(-[^`]+)`", sim.group(1)):
+        name, _, value = item.partition(" ")
+        options[name] = (value, "")
+    return options
+
+
+class HelpAndDocs(unittest.TestCase):
+    def test_every_option_of_help_is_in_the_docs_with_its_value_and_ranges(self):
+        helped, documented = help_options(), docs_options()
+        self.assertGreaterEqual(len(helped), 30, helped)
+        self.assertEqual(sorted(helped), sorted(documented))
+        for name, (value, description) in helped.items():
+            with self.subTest(name):
+                self.assertEqual(value, documented[name][0])
+                if documented[name][1]:
+                    for numbers in re.findall(r"\d+\.\.\d+", description):
+                        self.assertIn(numbers, documented[name][1].replace(",", ""))
+
+    def test_the_second_ctrl_c_is_worded_alike(self):
+        _, out, _ = run(["--help"])
+        docs = read_docs()
+        for text in (" ".join(out.split()), " ".join(docs.split())):
+            self.assertIn("a second one stops after the current exchange", text)
+            self.assertNotIn("stops at once", text)
+        self.assertNotIn("(new)", out)
 
 
 if __name__ == "__main__":
