@@ -69,6 +69,14 @@ SimDevice* AddDevice(uint8_t type, uint16_t installed) {
     return d;
 }
 
+// Off the bus until `afterMs` from now: it comes onto the bus as from a
+// restart, in the mode it was given.
+void PlugInLater(SimDevice* d, uint32_t afterMs) {
+    d->present = false;
+    d->backAt = gClock.tickCount() + afterMs;
+    if (d->backAt == 0) d->backAt = 1;
+}
+
 // A --fault as the summary names it: its kind, its packet and whether it
 // ever changed what a call did (a fault on a packet it cannot act on, such
 // as a flipped bit in a packet without data, never does).
@@ -95,17 +103,14 @@ bool InstallBus(std::string*) {
         first->mode = first->backInMode = gSim.bootloader ? SimMode::Bootloader : SimMode::Application;
         SimSetInstalledApp(first, static_cast<uint8_t>(gSim.installed >> 8),
                            static_cast<uint8_t>(gSim.installed & 0xFF), !gSim.invalidApp);
+        if (gSim.plugInAfterMs != 0) PlugInLater(first, gSim.plugInAfterMs);
     }
     for (const ExtraDevice& extra : gSim.more) {
         SimDevice* d = AddDevice(extra.deviceType >= 0 ? static_cast<uint8_t>(extra.deviceType) : firstType,
                                  extra.installed >= 0 ? static_cast<uint16_t>(extra.installed) : gSim.installed);
         d->mode = d->backInMode = extra.kind == ExtraKind::Bootloader ? SimMode::Bootloader : SimMode::Application;
         if (extra.kind == ExtraKind::Unknown) SimSetAppName(d, "LX-7 sensor");
-        if (extra.arrivesAfterMs != 0) {  // plugged in later: it comes onto the bus as from a restart
-            d->present = false;
-            d->backAt = gClock.tickCount() + extra.arrivesAfterMs;
-            if (d->backAt == 0) d->backAt = 1;
-        }
+        if (extra.arrivesAfterMs != 0) PlugInLater(d, extra.arrivesAfterMs);
     }
     for (SimDevice* d : gDevices) gInitialFlashes.emplace_back(d->flash, d->flash + SIM_FLASH_SIZE);
     gPacketsByCommand.assign(gDevices.size(), {});

@@ -135,10 +135,12 @@ OptionParse ParseBusOption(const std::string& name, const char* inlineValue, Arg
         {"--erase-delay", &gSim.eraseDelayMs, DELAY_MAX_MS, "a number of milliseconds in 0..10000 (decimal or 0x hex)"},
         {"--restart-delay", &gSim.restartDelayMs, RESTART_DELAY_MAX_MS,
          "a number of milliseconds in 0..600000 (decimal or 0x hex)"},
+        {"--plug-in-after", &gSim.plugInAfterMs, RESTART_DELAY_MAX_MS,
+         "a number of milliseconds in 0..600000 (decimal or 0x hex)"},
     };
     const bool takesValue = name == "--type" || name == "--installed" || name == "--fault" ||
                             name == "--more-devices" || name == "--reply-delay" || name == "--erase-delay" ||
-                            name == "--restart-delay";
+                            name == "--restart-delay" || name == "--plug-in-after";
     if (!takesValue) return OptionParse::NotMine;
     const char* value = nullptr;
     if (!TakeOptionValue(name, inlineValue, args, &value, error)) return OptionParse::Error;

@@ -37,6 +37,7 @@ struct SimOptions {
     uint32_t replyDelayMs = 1;
     uint32_t eraseDelayMs = 20;
     uint32_t restartDelayMs = 500;
+    uint32_t plugInAfterMs = 0;  // the first device is plugged in this long after the start (0: attached)
     std::vector<ExtraDevice> more;
     bool summary = false;
     std::vector<std::string> shaping;  // the options given that shape a device

@@ -17,6 +17,8 @@ const char BUS_USAGE[] =
     "  --reply-delay MS      the device's time to answer a command, 0..10000 (default 1)\n"
     "  --erase-delay MS      added time to erase a page, 0..10000 (default 20)\n"
     "  --restart-delay MS    its time off the bus when it restarts, 0..600000 (default 500)\n"
+    "  --plug-in-after MS    the device is plugged in MS ms after the start, 0..600000 (default 0:\n"
+    "                        attached from the start)\n"
     "  --more-devices LIST   more devices after the first, comma-separated, each\n"
     "                        KIND[:TYPE[:VERSION]][+MS]: KIND application, bootloader or unknown,\n"
     "                        with its own device type and installed version (default: the first\n"

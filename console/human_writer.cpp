@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "console/terminal.h"
+#include "job/update_job.h"
 #include "platform/console_output.h"
 #include "platform/plain_text.h"
 #include "platform/seams.h"
@@ -40,15 +41,7 @@ std::string Seconds() {
 }
 
 void OnDeviceFound(uint32_t index, DeviceKind kind, const uint8_t* id, size_t length) {
-    std::string line = "device " + std::to_string(index) + ": ";
-    if (id) {
-        line += '"';
-        line += Printable(id, length);
-        line += '"';
-    } else {
-        line += "(identification not readable)";
-    }
-    Say(line + " (" + KindName(kind) + ")");
+    Say(DeviceWords(index, kind, id, length));
 }
 
 void OnRestartRequested() { Say("asked the device to restart into its bootloader"); }
@@ -194,8 +187,16 @@ void Failure(RunCommand, const RunResult& result) {
     ConsoleOutputPut(ConsoleStream::Err, "lumaris-update: " + result.line + "\n", false);
 }
 
-void Attempt(uint32_t attempt, uint32_t attempts, const RunResult& after) {
-    Insist("attempt " + std::to_string(attempt) + " of " + std::to_string(attempts) + ", after: " + after.line);
+// Not with -q: the result line says it if the wait runs out.
+void WaitingForDevice(uint32_t device, uint32_t seconds) {
+    Say("waiting for " + (device == ANY_DEVICE ? std::string("a Lumaris device") : "device " + std::to_string(device)) +
+        " to be attached" + (seconds ? ", " + std::to_string(seconds) + " s at most" : std::string()) +
+        " (Ctrl+C stops)");
+}
+
+void Attempt(uint32_t attempt, uint32_t attempts, const RunResult&) {
+    Insist("attempt " + std::to_string(attempt) + " of " + std::to_string(attempts) +
+           " after: " + AttemptCauseWords(Run().failure));
 }
 
 }  // namespace
@@ -228,6 +229,7 @@ const RunWriter HUMAN_WRITER = {
     .stopDeferred = StopDeferred,
     .result = Result,
     .failure = Failure,
+    .waitingForDevice = WaitingForDevice,
     .attempt = Attempt,
 };
 

@@ -7,28 +7,23 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "console/bus.h"
 #include "console/interrupt.h"
 #include "console/options.h"
 #include "console/report.h"
+#include "console/retries.h"
 #include "console/run_log.h"
 #include "console/show_log.h"
 #include "devicelink/device_link.h"
-#include "flashing/flashing.h"
 #include "image/image_validation.h"
 #include "image/sha256.h"
 #include "job/update_job.h"
 #include "platform/console_output.h"
 #include "platform/console_platform.h"
 #include "platform/seams.h"
-#include "platform/update_events.h"
 #include "runlog/json.h"
-#include "runlog/json_writer.h"
-#include "runlog/recorder.h"
 #include "runlog/text.h"
-#include "worker/update_worker.h"
 
 #ifndef LUMARIS_VERSION
 #define LUMARIS_VERSION "0.0.0"
@@ -99,159 +94,6 @@ int ShowImage(const ConsoleOptions& options, const ImageFacts& image) {
     return 0;
 }
 
-struct SeenDevice {
-    uint32_t index;
-    DeviceKind kind;
-    std::vector<uint8_t> id;
-    bool readable;
-};
-std::vector<SeenDevice> gSurvey;
-
-void Survey(uint32_t index, DeviceKind kind, const uint8_t* id, size_t length) {
-    gSurvey.push_back(
-        SeenDevice{index, kind, id ? std::vector<uint8_t>(id, id + length) : std::vector<uint8_t>{}, id != nullptr});
-}
-
-// The Lumaris devices attached (application or bootloader), looked at
-// without a word to the output; false when the bus gives no count.
-bool SurveyDevices() {
-    gSurvey.clear();
-    const UpdateEvents saved = gEvents;
-    UpdateEvents survey = NO_UPDATE_EVENTS;
-    survey.deviceFound = Survey;
-    gEvents = survey;
-    gUsbLock.initialise();
-    const bool counted = ListDevices();
-    gUsbLock.remove();
-    gEvents = saved;
-    return counted;
-}
-
-std::vector<const SeenDevice*> LumarisDevices() {
-    std::vector<const SeenDevice*> found;
-    for (const SeenDevice& device : gSurvey)
-        if (device.kind == DeviceKind::Application || device.kind == DeviceKind::Bootloader) found.push_back(&device);
-    return found;
-}
-
-// More than one Lumaris device and no --device: list them, write nothing.
-int AskForDeviceChoice(const ConsoleOptions& options, size_t lumaris) {
-    for (const SeenDevice& device : gSurvey) {
-        ReportSurveyedDevice(device.index, device.kind, device.readable ? device.id.data() : nullptr, device.id.size());
-    }
-    const RunResult result =
-        MakeResult(Outcome::DeviceChoiceNeeded, DeviceState::Unchanged,
-                   std::to_string(lumaris) + " Lumaris devices are attached: choose one with --device N (N as listed " +
-                       "above); nothing was written");
-    ReportRunResult(options.command, result);
-    return result.exitCode;
-}
-
-// A failure that another attempt may mend: the device did not answer, or
-// answered short, or left the bus.
-bool Retryable(const RunResult& result, const RunRecord& run) {
-    if (result.exitCode != static_cast<int>(ExitCode::Failed) &&
-        result.exitCode != static_cast<int>(ExitCode::NoApplication))
-        return false;
-    if (run.failures == 0 || run.stopped || run.stopRequested || run.answered) return false;
-    switch (run.failure.fault) {
-        case ExchangeFault::NoReply:
-        case ExchangeFault::ShortRead:
-        case ExchangeFault::ReadFailed:
-        case ExchangeFault::DeviceGone: return true;
-        default: return false;
-    }
-}
-
-bool SameDevice(const SeenDevice& a, const SeenDevice& b) {
-    return a.index == b.index && a.kind == b.kind && a.readable == b.readable && a.id == b.id;
-}
-
-// Whether a retry can prove which device is the one chosen, and its index,
-// from the bus now (gSurvey). With one Lumaris device at the start and one
-// now, that is the device. Otherwise the failed attempt must have kept its
-// device on the bus: the bus now equals the bus when the attempt began,
-// except that the device acted on now runs its bootloader.
-bool ProveRetryDevice(size_t lumarisAtStart, const std::vector<SeenDevice>& began, const RunRecord& run,
-                      uint32_t* device) {
-    const auto lumaris = LumarisDevices();
-    if (lumarisAtStart == 1 && lumaris.size() == 1) {
-        *device = lumaris.front()->index;
-        return true;
-    }
-    if (run.failure.fault == ExchangeFault::DeviceGone || !run.deviceIndexKnown) return false;
-    if (began.size() != gSurvey.size() || run.deviceIndex >= gSurvey.size()) return false;
-    for (size_t i = 0; i < gSurvey.size(); ++i)
-        if (i != run.deviceIndex && !SameDevice(began[i], gSurvey[i])) return false;
-    if (gSurvey[run.deviceIndex].kind != DeviceKind::Bootloader) return false;
-    *device = run.deviceIndex;
-    return true;
-}
-
-int RunDevices(const ConsoleOptions& options, RunContext& context) {
-    const uint32_t attempts = options.command == ConsoleCommand::Update ? options.retries + 1 : 1;
-    context.attempts = attempts;
-    RunResult result{};
-    uint32_t brokenBy = 0;          // the attempt that left the device without a valid application
-    size_t lumarisAtStart = 0;      // Lumaris devices attached when the first attempt began
-    std::vector<SeenDevice> began;  // the bus when the attempt began
-    uint32_t device = options.device;
-    for (uint32_t attempt = 1;; ++attempt) {
-        context.attempt = attempt;
-        ReportSetContext(context);
-        if (attempt == 1) {
-            if (!SurveyDevices()) {
-                return ReportFailure(options.command, Outcome::NoDeviceCount, "the USB library gave no device count");
-            }
-            const auto lumaris = LumarisDevices();
-            lumarisAtStart = lumaris.size();
-            if (device == ANY_DEVICE) {
-                if (lumaris.size() > 1) return AskForDeviceChoice(options, lumaris.size());
-                // One device: that one, so that a bootloader that turns up
-                // during its restart is not taken for it.
-                if (lumaris.size() == 1 && gSurvey.front().kind != DeviceKind::Unknown) device = lumaris.front()->index;
-            }
-        }
-        began = gSurvey;
-        WorkerSteps steps = options.command == ConsoleCommand::Check ? CheckSteps(options.restartWait)
-                                                                     : UpdateSteps(options.restartWait);
-        if (options.command == ConsoleCommand::Update) steps.prepareImage = PrepareImageOrReturn;
-        if (options.skipCurrent && options.command == ConsoleCommand::Update) steps.program = SkipCurrentOrProgram;
-        steps.device = device;
-        RunWorker(steps);
-        RunRecord run = gRun;
-        run.stopRequested = InterruptRequested();
-        run.skipCurrent = options.skipCurrent;
-        run.chosenDevice = options.device;
-        result = DecideResult(RunCommandOf(options.command), run);
-        if (result.exitCode == static_cast<int>(ExitCode::NoApplication) && brokenBy == 0) brokenBy = attempt;
-        if (attempt == attempts || !Retryable(result, run)) break;
-        // What cannot be proven to be the chosen device is not written.
-        if (!SurveyDevices() || !ProveRetryDevice(lumarisAtStart, began, run, &device)) {
-            result.line += "; not retried: which device is the chosen one cannot be proven on the bus now";
-            break;
-        }
-        ReportAttempt(attempt + 1, attempts, result);
-        RecorderReset();
-    }
-    // Once an attempt erased the device, only a later success tells
-    // otherwise: a later failure, whatever it found, leaves the device as
-    // that attempt did, without a valid application. A stop on request
-    // keeps its own code.
-    if (brokenBy != 0 && result.exitCode == static_cast<int>(ExitCode::Interrupted)) {
-        result = MakeResult(Outcome::Interrupted, DeviceState::NoValidApplication,
-                            "interrupted: no valid application on the device since attempt " +
-                                std::to_string(brokenBy) + ": run the update again");
-    } else if (brokenBy != 0 && result.exitCode != static_cast<int>(ExitCode::Ok) &&
-               result.exitCode != static_cast<int>(ExitCode::NoApplication)) {
-        result = MakeResult(Outcome::ProgrammingFailed, DeviceState::NoValidApplication,
-                            "no valid application on the device since attempt " + std::to_string(brokenBy) +
-                                " (the last attempt: " + result.line + "): run the update again");
-    }
-    ReportRunResult(options.command, result);
-    return result.exitCode;
-}
-
 int RunOnDevice(const ConsoleOptions& options, RunContext& context) {
     std::string error;
     if (!InstallBus(&error)) {
@@ -272,7 +114,7 @@ int RunOnDevice(const ConsoleOptions& options, RunContext& context) {
             exitCode = result.exitCode;
         }
     } else {
-        exitCode = RunDevices(options, context);
+        exitCode = RunWithRetries(options, context, gRun);
     }
     FinishBus();
     return exitCode;

@@ -13,7 +13,7 @@ namespace {
 
 bool IsDecimal(char c) { return c >= '0' && c <= '9'; }
 
-enum class Kind { Command, Answer, Flag, Verbosity, Value };
+enum class Kind { Command, Answer, Flag, Verbosity, Value, OptionalValue };
 
 struct CommonOption {
     const char* name;
@@ -43,6 +43,7 @@ const CommonOption COMMON_OPTIONS[] = {
     {"--skip-current", Kind::Flag, 1},
     {"--show-log", Kind::Value, 0},
     {"--last", Kind::Value, 0},
+    {"--wait-device", Kind::OptionalValue, 0},
 };
 
 constexpr uint32_t RETRIES_MAX = 5;
@@ -208,7 +209,7 @@ bool ParseConsoleOptions(int argc, char** argv, BusOptionParser parseBus, Consol
             *error = "unknown option \"" + name + "\" (--help lists them)";
             return false;
         }
-        if (inlineValue && common->kind != Kind::Value) {
+        if (inlineValue && common->kind != Kind::Value && common->kind != Kind::OptionalValue) {
             *error = name + " takes no value";
             return false;
         }
@@ -229,6 +230,19 @@ bool ParseConsoleOptions(int argc, char** argv, BusOptionParser parseBus, Consol
                 options->verbosity = static_cast<ConsoleVerbosity>(common->value);
                 break;
             case Kind::Flag: (common->value ? options->skipCurrent : options->json) = true; break;
+            case Kind::OptionalValue: {
+                // --wait-device [SECONDS]: the next argument is its value
+                // unless it is another option.
+                options->waitDevice = true;
+                const char* value = inlineValue;
+                if (!value && args.next < args.argc && args.argv[args.next][0] != '-') value = args.argv[args.next++];
+                if (value && (!ParseConsoleNumber(value, WAIT_DEVICE_MAX_SECONDS, &options->waitDeviceSeconds) ||
+                              options->waitDeviceSeconds == 0)) {
+                    *error = BadValue(name, value, "a number of seconds in 1..86400 (none: wait without end)");
+                    return false;
+                }
+                break;
+            }
             case Kind::Value: {
                 const char* value = nullptr;
                 if (!TakeOptionValue(name, inlineValue, args, &value, error)) return false;
@@ -256,7 +270,7 @@ bool ParseConsoleOptions(int argc, char** argv, BusOptionParser parseBus, Consol
         *error = answer + " conflicts with " + command + " (it asks no question)";
         return false;
     }
-    for (const char* option : {"--restart-wait", "--device", "--log", "--label", "--skip-current"}) {
+    for (const char* option : {"--restart-wait", "--device", "--log", "--label", "--skip-current", "--wait-device"}) {
         if (waits || !seen.count(option)) continue;
         *error = std::string(option) + " conflicts with " + command + " (it updates and checks no device)";
         return false;

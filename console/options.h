@@ -19,16 +19,23 @@ struct ConsoleOptions {
     ConsoleAnswerMode answers = ConsoleAnswerMode::Unset;
     bool json = false;
     ConsoleVerbosity verbosity = ConsoleVerbosity::Normal;
-    // No wait when the device is found in its bootloader: nothing restarts.
-    RestartWait restartWait = {RESTART_WAIT_MS, false, true};
-    uint32_t device = ANY_DEVICE;   // --device
-    const char* logPath = nullptr;  // --log
-    const char* label = nullptr;    // --label
-    uint32_t retries = 0;           // --retries
-    bool skipCurrent = false;       // --skip-current
-    const char* showLog = nullptr;  // --show-log
-    uint32_t last = 0;              // --last (0: every run)
+    // Polled (auto): the update goes on as soon as the bootloader is there,
+    // and a device that takes longer than the window program's fixed 2 s
+    // is still waited for. No wait when the device is found in its
+    // bootloader: nothing restarts.
+    RestartWait restartWait = {RESTART_POLL_LIMIT_MS, true, true};
+    uint32_t device = ANY_DEVICE;    // --device
+    const char* logPath = nullptr;   // --log
+    const char* label = nullptr;     // --label
+    uint32_t retries = 0;            // --retries
+    bool skipCurrent = false;        // --skip-current
+    const char* showLog = nullptr;   // --show-log
+    uint32_t last = 0;               // --last (0: every run)
+    bool waitDevice = false;         // --wait-device
+    uint32_t waitDeviceSeconds = 0;  // its SECONDS (0: without end)
 };
+
+constexpr uint32_t WAIT_DEVICE_MAX_SECONDS = 86400;
 
 constexpr uint32_t RESTART_WAIT_MAX_MS = 60000;
 

@@ -204,4 +204,8 @@ void ReportSurveyedDevice(uint32_t index, DeviceKind kind, const uint8_t* id, si
     ForEachWriter([&](const RunWriter& w) { w.events.deviceFound(index, kind, id, length); });
 }
 
+void ReportWaitingForDevice(uint32_t device, uint32_t seconds) {
+    ForEachWriter([&](const RunWriter& w) { w.waitingForDevice(device, seconds); });
+}
+
 void ReportLine(const std::string& line) { StdoutTerminal().PrintLine(line); }

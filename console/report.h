@@ -48,6 +48,9 @@ int ReportFailure(ConsoleCommand command, Outcome outcome, const std::string& me
 // A device the program looked at before a run, told as the core tells a
 // device found, without a place in the run's record.
 void ReportSurveyedDevice(uint32_t index, DeviceKind kind, const uint8_t* id, size_t length);
+// --wait-device: the program waits for device `device` (ANY_DEVICE: any
+// Lumaris device), `seconds` at most (0: without end).
+void ReportWaitingForDevice(uint32_t device, uint32_t seconds);
 // A plain line of a command's output (human mode), or a JSON object made by
 // the caller.
 void ReportLine(const std::string& line);

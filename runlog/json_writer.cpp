@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "job/update_job.h"
 #include "platform/seams.h"
 #include "runlog/json.h"
 #include "runlog/text.h"
@@ -302,6 +303,21 @@ void Failure(RunCommand command, const RunResult& result) {
     Emit(line);
 }
 
+void WaitingForDevice(uint32_t device, uint32_t seconds) {
+    JsonLine line = Event("waiting_for_device");
+    if (device == ANY_DEVICE) {
+        JsonAddNull(line, "device");
+    } else {
+        JsonAddNumber(line, "device", device);
+    }
+    if (seconds) {
+        JsonAddNumber(line, "seconds", seconds);
+    } else {
+        JsonAddNull(line, "seconds");
+    }
+    Emit(line);
+}
+
 void Attempt(uint32_t attempt, uint32_t attempts, const RunResult& after) {
     JsonLine line = Event("attempt");
     JsonAddNumber(line, "attempt", attempt);
@@ -344,6 +360,7 @@ const RunWriter JSON_WRITER = {
     .stopDeferred = StopDeferred,
     .result = Result,
     .failure = Failure,
+    .waitingForDevice = WaitingForDevice,
     .attempt = Attempt,
 };
 

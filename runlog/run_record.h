@@ -69,4 +69,6 @@ struct RunRecord {
     // Set by the caller from the options.
     bool skipCurrent = false;
     uint32_t chosenDevice = 0xFFFFFFFF;  // ANY_DEVICE: none chosen
+    bool fixedRestartWait = false;       // --restart-wait MS rather than auto
+    uint32_t restartWaitMs = 0;          // that MS
 };

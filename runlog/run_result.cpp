@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "runlog/text.h"
+#include "worker/update_worker.h"
 
 namespace {
 
@@ -43,6 +44,25 @@ std::string DeviceName(const RunRecord& run) {
     return run.chosenDevice == 0xFFFFFFFF ? "the device" : "device " + std::to_string(run.chosenDevice);
 }
 
+// The device asked to restart is not back. After a fixed wait it may only
+// be slow: the polled wait gives it up to 10 s, and a device that came back
+// meanwhile waits in its bootloader, where the next run finds it.
+RunResult SwitchedDeviceMissing(const RunRecord& run) {
+    std::string line = run.switchedDeviceMissing
+                           ? "the device asked to restart did not come back (" + std::to_string(run.devicesBefore) +
+                                 " device(s) attached before, " + std::to_string(run.devicesAfter) + " after)"
+                           : "the device asked to restart was not seen in its bootloader within " +
+                                 std::to_string(run.restartWaitedMs) + " ms";
+    if (run.fixedRestartWait && run.restartAwaited)
+        line += " when the " + std::to_string(run.restartWaitMs) +
+                " ms wait ended: nothing was written; run the update again with --restart-wait auto, which waits up "
+                "to " +
+                std::to_string(RESTART_POLL_LIMIT_MS) + " ms for a device that restarts slowly";
+    else
+        line += ": nothing was written; unplug it and plug it in again";
+    return MakeResult(Outcome::SwitchedDeviceMissing, DeviceState::Unknown, line);
+}
+
 // Failures before anything could be written.
 RunResult EarlyFailure(const RunRecord& run) {
     if (!run.deviceFound) {
@@ -52,14 +72,7 @@ RunResult EarlyFailure(const RunRecord& run) {
         return MakeResult(Outcome::NoDevice, DeviceState::None, "no device found: nothing was written");
     }
     if (run.switchedDeviceMissing || (run.restartRequested && run.restartEnd == RestartWaitEnd::TimedOut))
-        return MakeResult(Outcome::SwitchedDeviceMissing, DeviceState::Unknown,
-                          run.switchedDeviceMissing
-                              ? "the device asked to restart did not come back (" + std::to_string(run.devicesBefore) +
-                                    " device(s) attached before, " + std::to_string(run.devicesAfter) +
-                                    " after): nothing was written; unplug it and plug it in again"
-                              : "the device asked to restart was not seen in its bootloader within " +
-                                    std::to_string(run.restartWaitedMs) +
-                                    " ms: nothing was written; unplug it and plug it in again");
+        return SwitchedDeviceMissing(run);
     if (run.firstKind == DeviceKind::Unknown)
         return MakeResult(Outcome::UnknownDevice, DeviceState::Unchanged,
                           (run.chosenDevice == 0xFFFFFFFF ? std::string("the first device") : DeviceName(run)) +

@@ -52,6 +52,9 @@ struct RunWriter {
     void (*result)(RunCommand command, const RunResult& result) = [](RunCommand, const RunResult&) {};
     // An error of the program itself, before or instead of a run.
     void (*failure)(RunCommand command, const RunResult& result) = [](RunCommand, const RunResult&) {};
+    // The program waits for device `device` (ANY_DEVICE: any Lumaris
+    // device) to be attached, `seconds` at most (0: without end).
+    void (*waitingForDevice)(uint32_t device, uint32_t seconds) = [](uint32_t, uint32_t) {};
     // Attempt `attempt` starts again from discovery after `after` failed.
     void (*attempt)(uint32_t attempt, uint32_t attempts, const RunResult& after) = [](uint32_t, uint32_t,
                                                                                       const RunResult&) {};

@@ -224,6 +224,35 @@ std::string FailureWords(const ExchangeFailure& failure, uint32_t pagesTotal) {
     return where + command + " failed";
 }
 
+std::string AttemptCauseWords(const ExchangeFailure& failure) {
+    std::string command = CommandWords(failure.command);
+    if (failure.page != NO_PAGE) command += " of page " + std::to_string(failure.page);
+    switch (failure.fault) {
+        case ExchangeFault::WriteFailed: return command + " could not be sent";
+        case ExchangeFault::NoReply: return "no reply to " + command;
+        case ExchangeFault::ShortRead: return "a short reply to " + command;
+        case ExchangeFault::ReadFailed: return "an unreadable reply to " + command;
+        case ExchangeFault::BadReply: return "reply " + HexByte(failure.detail) + " to " + command;
+        case ExchangeFault::ChecksumMismatch:
+            return "checksum " + HexWord(failure.detail) + ", expected " + HexWord(failure.expected) + ", after " +
+                   command;
+        case ExchangeFault::DeviceGone: return "the device left the bus at " + command;
+    }
+    return command + " failed";
+}
+
+std::string DeviceWords(uint32_t index, DeviceKind kind, const uint8_t* id, size_t length) {
+    std::string line = "device " + std::to_string(index) + ": ";
+    if (id) {
+        line += '"';
+        line += Printable(id, length);
+        line += '"';
+    } else {
+        line += "(identification not readable)";
+    }
+    return line + " (" + KindName(kind) + ")";
+}
+
 std::string UtcNow() {
     const std::time_t now = std::time(nullptr);
     std::tm utc{};

@@ -44,5 +44,11 @@ std::string HexWord(uint32_t value);
 // A failed exchange in words, e.g. "page 18 (9 of 53): no reply to the erase
 // within 100 ms"; `pagesTotal` is the run's page count.
 std::string FailureWords(const ExchangeFailure& failure, uint32_t pagesTotal);
+// A failed exchange as the cause of the next attempt, e.g. "no reply to the
+// erase of page 40": what happened, with no step for the operator.
+std::string AttemptCauseWords(const ExchangeFailure& failure);
+// A device as discovery reports it, for a person: `device 1: "2021"
+// (application)`.
+std::string DeviceWords(uint32_t index, DeviceKind kind, const uint8_t* id, size_t length);
 // The time now in UTC, ISO 8601: "2025-03-01T12:34:56Z".
 std::string UtcNow();

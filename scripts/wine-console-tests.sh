@@ -6,7 +6,8 @@
 # that is missing, not a library, of the other architecture or without
 # ordinal 12, names beyond ASCII (a folder, a label, a log file) on the
 # command line, in files and on a console, and --log (a cut line ended, a
-# firmware file and a device refused). No X server is needed.
+# firmware file and a device refused), --wait-device with no device and with
+# one attached. No X server is needed.
 #
 #   scripts/wine-console-tests.sh [win32|win64]...     (default: both)
 #
@@ -225,6 +226,28 @@ case_two_devices() {
     end_case "$preset" two-devices
 }
 
+# --wait-device on Windows' clock: with no device it gives up after its
+# time (no-device, exit 1); a device attached from the start is updated at
+# once, with the default restart wait (auto).
+case_wait_device() {
+    local preset=$1
+    new_case "$preset" wait-device yes
+    run_program --json --wait-device 1
+    check "no device: exit 1 (got $CODE)" [ "$CODE" = 1 ]
+    check "no device: outcome no-device" [ "$(json_result outcome)" = no-device ]
+    check "no device: one waiting_for_device line" [ "$(json_count waiting_for_device)" = 1 ]
+    local elapsed; elapsed=$(json_result elapsed_ms)
+    check "no device: waited a second ($elapsed ms)" [ "$elapsed" -ge 1000 ]
+    new_case "$preset" wait-device yes "${DEVICE_APP[@]}"
+    run_program --json --yes --wait-device 5
+    check "attached: exit 0 (got $CODE)" [ "$CODE" = 0 ]
+    check "attached: no wait for it" [ "$(json_count waiting_for_device)" = 0 ]
+    check "attached: the polled restart wait" grep -q '"end":"bootloader-seen"' "$DIR/out.txt"
+    check "attached: the flash holds the image" \
+        "${CHECK_FLASH[@]}" programmed "$FIRMWARE_HEX" "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin" "$IMAGE_LAST_PAGE"
+    end_case "$preset" wait-device
+}
+
 # Standard input from NUL is not a terminal: the question before an older
 # image is answered No without a prompt.
 case_nul_stdin() {
@@ -346,6 +369,7 @@ for preset in "${PRESETS[@]}"; do
     case_unusable_library "$preset" "$other"
     case_two_devices "$preset"
     case_nul_stdin "$preset"
+    case_wait_device "$preset"
     case_log "$preset"
     case_non_ascii_names "$preset"
 done

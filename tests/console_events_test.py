@@ -47,6 +47,8 @@ def runs(folder):
              ["--restart-delay", "60000", "--restart-wait", "100"],
              # A second bootloader plugged in while the chosen device restarts.
              ["--more-devices", "bootloader+100", "--restart-delay", "200", "--restart-wait", "400"],
+             # A device plugged in while the program waits for one.
+             ["--wait-device", "--plug-in-after", "100"],
              ["--list"], ["--info"],
              ["--version"]]
     cases += [["--fault", fault] for fault in ("bad-ack:7", "wrong-checksum:21", "short-read:2", "fail-status:8",

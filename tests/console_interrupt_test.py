@@ -20,6 +20,9 @@ import unittest
 import console_harness as harness
 from console_harness import SLOW, on_terminal, run_json_reacting, sim_summaries, terminal_lines
 
+# A restart long enough to be stopped during the wait, which (by default) ends when the bootloader is back.
+RESTARTING = SLOW + ["--restart-delay", "2000"]
+
 
 def programming(event):
     return event["event"] == "page_programmed" and event["index"] == 5
@@ -31,11 +34,11 @@ def waiting(event):
 
 # what, args, when, signals, exit code, outcome, state, what the simulated device shows
 BEFORE_WRITING = [
-    ("SIGINT while waiting for the restart", SLOW, waiting, [signal.SIGINT], 130, "interrupted",
+    ("SIGINT while waiting for the restart", RESTARTING, waiting, [signal.SIGINT], 130, "interrupted",
      "kept-application", {"flash_changed": False, "erase_packets": 0, "run_commands": 1}),
-    ("SIGTERM while waiting for the restart", SLOW, waiting, [signal.SIGTERM], 130, "interrupted",
+    ("SIGTERM while waiting for the restart", RESTARTING, waiting, [signal.SIGTERM], 130, "interrupted",
      "kept-application", {"flash_changed": False, "erase_packets": 0, "run_commands": 1}),
-    ("SIGINT over an invalid application", SLOW + ["--no-valid-app"], waiting, [signal.SIGINT], 130,
+    ("SIGINT over an invalid application", RESTARTING + ["--no-valid-app"], waiting, [signal.SIGINT], 130,
      "interrupted", "no-valid-application", {"flash_changed": False, "run_commands": 0}),
 ]
 WHILE_PROGRAMMING = [

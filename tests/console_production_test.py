@@ -280,8 +280,8 @@ class Reproductions(unittest.TestCase):
 
     def test_a_unit_plugged_in_during_the_fixed_wait(self):
         # The same with the fixed wait: the unit arrives during the wait, and nothing is written at all.
-        ran = run_json(["--fault", "missing-reply:150", "--retries", "1", "--more-devices", "bootloader+1200"]
-                       + STEADY)
+        ran = run_json(["--fault", "missing-reply:150", "--retries", "1", "--restart-wait", "2000",
+                        "--more-devices", "bootloader+1200"] + STEADY)
         self.assertTrue(ran.code == 1 and ran.result["outcome"] == "bus-changed-during-restart"
                         and all(written(s) == 0 for s in ran.sims) and untouched(ran.sims[1]),
                         f"a unit plugged in during the fixed wait: exit {ran.code}, {ran.result}")
@@ -298,7 +298,7 @@ class Reproductions(unittest.TestCase):
         # The chosen unit takes longer than the fixed wait and a fresh unit comes meanwhile: the newcomer cannot
         # be told from it, but the chosen unit's return during the update keeps the run from saying "updated".
         ran = run_json(["--yes", "--more-devices", "bootloader+1000", "--restart-delay", "2500",
-                        "--label", "SN-0043"] + STEADY)
+                        "--restart-wait", "2000", "--label", "SN-0043"] + STEADY)
         self.assertTrue(ran.code == 1 and ran.result["outcome"] == "bus-changed-during-update"
                         and written(ran.sims[0]) == 0 and ran.result["label"] == "SN-0043"
                         and "may not be the chosen one" in ran.result["message"],
