@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """What the console program's end-to-end tests share: running lumaris-update
 against the simulated device, reading its JSON lines and the simulated
-device's summary (--sim-summary), the device options of a quick or a slow
-run, stopping a run with signals or keys typed on a pseudo-terminal, and the
+device's summary (--sim-summary), holding a run in words to the same run in
+JSON, the device options of a quick or a slow run, stopping a run with signals or keys typed on a pseudo-terminal, and the
 flash image a HEX file describes (read with intelhex).
 
 Each tests/console_*_test.py is a unittest module. Its own arguments come
@@ -33,8 +33,10 @@ from intelhex import IntelHex
 PROGRAM = None
 ARGUMENTS = {}
 
+# Replies and erases at once, the restart wait left to the program's default: only the restart takes time.
+QUICK = ["--reply-delay", "0", "--erase-delay", "0"]
 # Replies and erases at once, the restart awaited until the bootloader shows.
-FAST = ["--reply-delay", "0", "--erase-delay", "0", "--restart-wait", "auto"]
+FAST = QUICK + ["--restart-wait", "auto"]
 # Slow enough to be stopped half-way: about 2 s of programming.
 SLOW = ["--reply-delay", "1", "--erase-delay", "30"]
 # Replies 3 ms late, well inside their 100 ms window: an update takes about 800 ms, longer than a restart.
@@ -219,6 +221,31 @@ def started(function, cases, workers=2):
     return futures
 
 
+class WordsAndJson(unittest.TestCase):
+    """Cases that hold a run in words and the same run in JSON to each other."""
+
+    def assertSaidAlike(self, words, ran, name=""):
+        """`words` (a Ran without --json) and `ran` (a JsonRun of the same
+        options) end alike: one exit code for both and in the result line,
+        and the last line in words is the result's message. Returns the
+        lines in words."""
+        lines = words.out.splitlines()
+        result = ran.result
+        self.assertEqual(result.get("event"), "result", f"{name}: the last JSON line is not the result")
+        self.assertEqual((words.code, result["exit_code"]), (ran.code, ran.code),
+                         f"{name}: exit code in words and in the result against that of --json: "
+                         f"{lines[-1:]}, {result}, standard error in words {words.err!r}")
+        self.assertEqual(lines[-1:], [result["message"]], f"{name}: the last line in words against the message")
+        return lines
+
+    def words_and_json(self, args, **kw):
+        """Runs `args` in words, then with --json and --sim-summary, and holds
+        the two alike. Returns the lines in words and the JsonRun."""
+        words = run(args, **kw)
+        ran = run_json(args, **kw)
+        return self.assertSaidAlike(words, ran, " ".join(args)), ran
+
+
 class InScratchFolder(unittest.TestCase):
     """A case with a scratch folder of its own (self.folder), removed after it."""
 
@@ -241,6 +268,11 @@ def scratch_folder(case):
 def written(s):
     """How many packets that change flash reached a simulated device (its summary `s`)."""
     return s["flash_key_packets"] + s["erase_packets"] + s["halves_written"] + s["signature_packets"]
+
+
+def holds_image(s):
+    """A simulated device (its summary `s`) holds every page of the image and a valid signature."""
+    return s["signature_valid"] and s["pages_matching_image"] == s["image_pages"]
 
 
 def untouched(s):

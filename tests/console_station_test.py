@@ -4,7 +4,7 @@ the restart wait it uses by default, the sentence each outcome ends with, and
 judged by what the simulated device holds (--sim-summary) as well as by the
 human line, the exit code and the JSON result.
 
-    console_station_test.py LUMARIS_UPDATE [TEST_NAME...]
+    console_station_test.py LUMARIS_UPDATE [UNITTEST ARGUMENT...]
 
 Each case runs alone, e.g.
     console_station_test.py build/native/console/lumaris-update SlowRestart.test_the_default_wait_updates_it
@@ -14,99 +14,58 @@ import os
 import re
 import signal
 import subprocess
-import sys
 import unittest
 
-PROGRAM = None
-# A device that answers at once: only the restart takes time.
-QUICK = ["--reply-delay", "0", "--erase-delay", "0"]
+import console_harness as harness
+from console_harness import QUICK, WordsAndJson, holds_image, run, run_json, untouched, written
 
 
-def run(args, timeout=60):
-    p = subprocess.run([PROGRAM, *args], stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=timeout)
-    return p.returncode, p.stdout, p.stderr
-
-
-def run_json(args, timeout=60):
-    """Exit code, JSON events, the simulated devices' summaries."""
-    code, out, err = run(["--json", "--sim-summary", *args], timeout)
-    events = [json.loads(line) for line in out.splitlines()]
-    sims = [json.loads(line) for line in err.splitlines() if line.startswith('{"sim_device"')]
-    return code, events, sims
-
-
-def holds_image(sim):
-    return sim["signature_valid"] and sim["pages_matching_image"] == sim["image_pages"]
-
-
-def written(sim):
-    return sim["flash_key_packets"] + sim["erase_packets"] + sim["halves_written"] + sim["signature_packets"]
-
-
-class StationCase(unittest.TestCase):
-    def words_and_json(self, args):
-        """Runs `args` in words and in JSON: the same exit code, and the last
-        line in words is the JSON result's message. Returns the lines in
-        words, the JSON events and the devices' summaries."""
-        code, out, _ = run(args)
-        json_code, events, sims = run_json(args)
-        lines = out.splitlines()
-        result = events[-1]
-        self.assertEqual(result["event"], "result")
-        self.assertEqual((code, result["exit_code"]), (json_code, json_code), (lines[-1:], result))
-        self.assertEqual(lines[-1], result["message"])
-        return code, lines, result, events, sims
-
-
-class SlowRestart(StationCase):
+class SlowRestart(WordsAndJson):
     """A device that takes 3 s to come back from its restart."""
 
     SLOW = ["--yes", "--restart-delay", "3000", *QUICK]
 
     def test_the_default_wait_updates_it(self):
-        code, events, sims = run_json(self.SLOW)
-        awaited = [e for e in events if e["event"] == "restart_awaited"]
-        self.assertEqual((code, events[-1]["outcome"]), (0, "updated"))
+        ran = run_json(self.SLOW)
+        awaited = ran.of("restart_awaited")
+        self.assertEqual((ran.code, ran.result["outcome"]), (0, "updated"))
         self.assertEqual(awaited[0]["end"], "bootloader-seen")
         self.assertGreaterEqual(awaited[0]["waited_ms"], 3000)
-        self.assertTrue(holds_image(sims[0]), sims)
+        self.assertTrue(holds_image(ran.summary), ran.sims)
 
     def test_the_window_programs_fixed_wait_gives_up_and_names_auto(self):
-        code, lines, result, _, sims = self.words_and_json(["--restart-wait", "2000", *self.SLOW])
-        self.assertEqual((code, result["outcome"], result["device_state"]), (1, "switched-device-missing", "unknown"))
+        lines, ran = self.words_and_json(["--restart-wait", "2000", *self.SLOW])
+        result = ran.result
+        self.assertEqual((ran.code, result["outcome"], result["device_state"]),
+                         (1, "switched-device-missing", "unknown"))
         self.assertIn("when the 2000 ms wait ended: nothing was written; run the update again with "
                       "--restart-wait auto", lines[-1])
-        self.assertEqual(written(sims[0]), 0, sims)
+        self.assertEqual(written(ran.summary), 0, ran.sims)
 
 
-class DeviceChoice(StationCase):
+class DeviceChoice(WordsAndJson):
     def test_quiet_still_lists_the_devices_its_last_line_refers_to(self):
-        args = ["--more-devices", "unknown,bootloader", *QUICK]
-        code, out, err = run(["-q", *args])
-        lines = out.splitlines()
-        self.assertEqual(code, 2, err)
+        lines, ran = self.words_and_json(["-q", "--more-devices", "unknown,bootloader", *QUICK])
+        self.assertEqual(ran.code, 2, ran.err)
         self.assertEqual(lines, ['device 0: "2021" (application)', 'device 1: "LX-7 sensor" (unknown)',
                                  'device 2: "ar5w2~" (bootloader)',
                                  "2 Lumaris devices are attached: choose one with --device N (N as listed above); "
                                  "nothing was written"])
-        json_code, events, sims = run_json(["-q", *args])
-        self.assertEqual((json_code, events[-1]["outcome"], events[-1]["message"]),
-                         (2, "device-choice-needed", lines[-1]))
-        self.assertEqual([e["index"] for e in events if e["event"] == "device_found"], [0, 1, 2])
-        self.assertTrue(all(written(s) == 0 and s["mode_switches"] == 0 for s in sims), sims)
+        self.assertEqual(ran.result["outcome"], "device-choice-needed")
+        self.assertEqual([e["index"] for e in ran.of("device_found")], [0, 1, 2])
+        self.assertTrue(all(untouched(s) for s in ran.sims), ran.sims)
 
 
-class Retries(StationCase):
+class Retries(WordsAndJson):
     def test_each_attempt_names_what_ended_the_one_before(self):
         # Packet 23 is the erase of page 14.
-        code, lines, result, events, sims = self.words_and_json(
-            ["--yes", "--retries", "2", "--fault", "missing-reply:23", *QUICK])
-        self.assertEqual((code, result["outcome"], result["attempts"]), (0, "updated", 2))
+        lines, ran = self.words_and_json(["--yes", "--retries", "2", "--fault", "missing-reply:23", *QUICK])
+        result = ran.result
+        self.assertEqual((ran.code, result["outcome"], result["attempts"]), (0, "updated", 2))
         self.assertEqual([l for l in lines if l.startswith("attempt")],
                          ["attempt 2 of 3 after: no reply to the erase of page 14"])
-        attempts = [e for e in events if e["event"] == "attempt"]
-        self.assertEqual([(a["attempt"], a["of"], a["cause"]) for a in attempts], [(2, 3, "no-reply")])
-        self.assertTrue(holds_image(sims[0]), sims)
+        self.assertEqual([(a["attempt"], a["of"], a["cause"]) for a in ran.of("attempt")], [(2, 3, "no-reply")])
+        self.assertTrue(holds_image(ran.summary), ran.sims)
 
     def test_quiet_puts_the_attempt_line_on_standard_error(self):
         code, out, err = run(["-q", "--yes", "--retries", "1", "--fault", "missing-reply:23", *QUICK])
@@ -114,29 +73,29 @@ class Retries(StationCase):
         self.assertIn("attempt 2 of 2 after: no reply to the erase of page 14\n", err)
 
 
-class WaitDevice(StationCase):
+class WaitDevice(WordsAndJson):
     def test_a_device_plugged_in_after_a_second_is_updated(self):
-        code, lines, result, events, sims = self.words_and_json(
-            ["--wait-device", "--plug-in-after", "1000", "--yes", *QUICK])
-        self.assertEqual((code, result["outcome"]), (0, "updated"))
+        lines, ran = self.words_and_json(["--wait-device", "--plug-in-after", "1000", "--yes", *QUICK])
+        result = ran.result
+        self.assertEqual((ran.code, result["outcome"]), (0, "updated"))
         self.assertEqual(lines[0], "waiting for a Lumaris device to be attached (Ctrl+C stops)")
-        self.assertEqual({k: events[0][k] for k in ("event", "device", "seconds")},
+        self.assertEqual({k: ran.events[0][k] for k in ("event", "device", "seconds")},
                          {"event": "waiting_for_device", "device": None, "seconds": None})
         self.assertGreaterEqual(result["elapsed_ms"], 1000)
-        self.assertTrue(holds_image(sims[0]), sims)
+        self.assertTrue(holds_image(ran.summary), ran.sims)
 
     def test_a_device_already_attached_starts_at_once(self):
-        code, lines, result, events, sims = self.words_and_json(["--wait-device", "5", "--yes", *QUICK])
-        self.assertEqual((code, result["outcome"]), (0, "updated"))
-        self.assertFalse([e for e in events if e["event"] == "waiting_for_device"])
+        lines, ran = self.words_and_json(["--wait-device", "5", "--yes", *QUICK])
+        self.assertEqual((ran.code, ran.result["outcome"]), (0, "updated"))
+        self.assertFalse(ran.of("waiting_for_device"))
         self.assertFalse([l for l in lines if l.startswith("waiting")])
 
     def test_the_device_that_device_names_is_awaited_and_the_other_left_alone(self):
-        code, _, result, events, sims = self.words_and_json(
+        _, ran = self.words_and_json(
             ["--wait-device", "10", "--device", "1", "--more-devices", "application+1000", "--yes", *QUICK])
-        self.assertEqual((code, result["outcome"], result["device_index"]), (0, "updated", 1))
-        self.assertEqual([(e["device"], e["seconds"]) for e in events if e["event"] == "waiting_for_device"],
-                         [(1, 10)])
+        result, sims = ran.result, ran.sims
+        self.assertEqual((ran.code, result["outcome"], result["device_index"]), (0, "updated", 1))
+        self.assertEqual([(e["device"], e["seconds"]) for e in ran.of("waiting_for_device")], [(1, 10)])
         self.assertTrue(holds_image(sims[1]), sims)
         self.assertEqual((written(sims[0]), sims[0]["mode_switches"]), (0, 0), sims)
 
@@ -148,12 +107,13 @@ class WaitDevice(StationCase):
         ]
         for name, args, line in cases:
             with self.subTest(name):
-                code, lines, result, _, sims = self.words_and_json(["--wait-device", "2", *args, *QUICK])
-                self.assertEqual((code, result["outcome"], result["device_state"]), (1, "no-device", "none"))
+                lines, ran = self.words_and_json(["--wait-device", "2", *args, *QUICK])
+                result = ran.result
+                self.assertEqual((ran.code, result["outcome"], result["device_state"]), (1, "no-device", "none"))
                 self.assertEqual(lines[-1], line)
                 self.assertGreaterEqual(result["elapsed_ms"], 2000)
-                self.assertTrue(all(written(s) == 0 and s["mode_switches"] == 0 for s in sims
-                                    if s["sim_device"] is not None), sims)
+                self.assertTrue(all(written(s) == 0 and s["mode_switches"] == 0 for s in ran.sims
+                                    if s["sim_device"] is not None), ran.sims)
 
     def test_usage_errors_name_the_option(self):
         cases = [
@@ -172,8 +132,9 @@ class WaitDevice(StationCase):
     def test_ctrl_c_while_waiting_ends_130_with_a_result(self):
         for form in ([], ["--json"]):
             with self.subTest(form=form or "words"):
-                p = subprocess.Popen([PROGRAM, *form, "--wait-device", "--no-device"], stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                p = subprocess.Popen([harness.PROGRAM, *form, "--wait-device", "--no-device"],
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     text=True)
                 first = p.stdout.readline()  # the program says it waits: its stop handling is in place
                 p.send_signal(signal.SIGINT)
                 out, err = p.communicate(timeout=30)
@@ -254,5 +215,4 @@ class HelpAndDocs(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    PROGRAM = sys.argv[1]
-    unittest.main(argv=sys.argv[:1] + sys.argv[2:], verbosity=2)
+    harness.main("LUMARIS_UPDATE")
