@@ -75,14 +75,26 @@ CHECKS = [
 ]
 
 
-class UpdateOutcomes(unittest.TestCase):
-    """Each run's exit code, result and events against each other and against the simulated device."""
+class UpdateOutcomes(harness.WordsAndJson):
+    """Each run's exit code, result and events against each other and against the simulated device,
+    and the same run in words against its JSON result."""
 
     def run_table(self, cases):
-        runs = harness.started(lambda case: run_json(case[0] + FAST), cases)
-        for case, ran in zip(cases, runs):
-            with self.subTest(" ".join(case[0]) or "(no options)"):
-                self.judge(case, ran.result())
+        # Each row twice, in JSON and in words (no --json, -v or --sim-summary), two runs at a time.
+        forms = [(run_json, case) for case in cases] + [(run, case) for case in cases]
+        runs = harness.started(lambda form: form[0](form[1][0] + FAST), forms)
+        for case, in_json, in_words in zip(cases, runs, runs[len(cases):]):
+            name = " ".join(case[0]) or "(no options)"
+            with self.subTest(name):
+                ran = in_json.result()
+                self.judge(case, ran)
+                self.judge_words(name, in_words.result(), ran)
+
+    def judge_words(self, name, words, ran):
+        """The run in words ends with the JSON result's exit code and message, in the program's own voice."""
+        self.assertSaidAlike(words, ran, name)
+        said = [l for l in (words.out + words.err).splitlines() if "window program" in l]
+        self.assertFalse(said, f"{name}: a line in words speaks of the window program")
 
     def judge(self, case, ran):
         args, want_code, want_outcome, want_state, device = case
