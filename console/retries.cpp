@@ -32,22 +32,6 @@ int AskForDeviceChoice(const ConsoleOptions& options, const std::vector<SeenDevi
     return result.exitCode;
 }
 
-// A failure that another attempt may mend: the device did not answer, or
-// answered short, or left the bus.
-bool Retryable(const RunResult& result, const RunRecord& run) {
-    if (result.exitCode != static_cast<int>(ExitCode::Failed) &&
-        result.exitCode != static_cast<int>(ExitCode::NoApplication))
-        return false;
-    if (run.failures == 0 || run.stopped || run.stopRequested || run.answered) return false;
-    switch (run.failure.fault) {
-        case ExchangeFault::NoReply:
-        case ExchangeFault::ShortRead:
-        case ExchangeFault::ReadFailed:
-        case ExchangeFault::DeviceGone: return true;
-        default: return false;
-    }
-}
-
 // Whether a retry can prove which device is the one chosen, and its index,
 // from the bus now. With one Lumaris device at the start and one now, that
 // is the device. Otherwise the failed attempt must have kept its device on
@@ -70,6 +54,20 @@ bool ProveRetryDevice(size_t lumarisAtStart, const std::vector<SeenDevice>& bega
 }
 
 }  // namespace
+
+bool Retryable(const RunResult& result, const RunRecord& run) {
+    if (result.exitCode != static_cast<int>(ExitCode::Failed) &&
+        result.exitCode != static_cast<int>(ExitCode::NoApplication))
+        return false;
+    if (run.failures == 0 || run.stopped || run.stopRequested || run.answered) return false;
+    switch (run.failure.fault) {
+        case ExchangeFault::NoReply:
+        case ExchangeFault::ShortRead:
+        case ExchangeFault::ReadFailed:
+        case ExchangeFault::DeviceGone: return true;
+        default: return false;
+    }
+}
 
 int RunWithRetries(const ConsoleOptions& options, RunContext& context, const RunRecord& record) {
     const uint32_t attempts = options.command == ConsoleCommand::Update ? options.retries + 1 : 1;

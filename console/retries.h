@@ -12,3 +12,8 @@
 // no --device lists them and writes nothing.
 // `run` is the record the recorder keeps (ReportInstall).
 int RunWithRetries(const ConsoleOptions& options, RunContext& context, const RunRecord& run);
+
+// A failure that another attempt may mend: the device did not answer, or
+// answered short, or its reply could not be read, or it left the bus. Never
+// a refused image, a question answered, a stop request or a wrong checksum.
+bool Retryable(const RunResult& result, const RunRecord& run);

@@ -10,6 +10,7 @@
 #include "console/human_writer.h"
 #include "console/options.h"
 #include "console/report.h"
+#include "console/retries.h"
 #include "image/sha256.h"
 #include "runlog/json.h"
 #include "runlog/json_writer.h"
@@ -401,6 +402,47 @@ TEST(ConsoleRecorder, KeepsTheFirstFailureOfARun) {
     gEvents.exchangeFailed(later);
     EXPECT_EQ(run.failure.fault, ExchangeFault::BadReply) << "the first failure of that attempt";
     gEvents = before;
+}
+
+// --retries runs the update again only after a failure another attempt may
+// mend, as the docs promise: a device that did not answer, answered short,
+// could not be read or left the bus; never after an answer, a stop request
+// or a wrong checksum, and never on success.
+TEST(ConsoleRetries, RetriesOnlyWhatAnotherAttemptMayMend) {
+    enum Then { None, Stopped, StopRequested, Answered };
+    const struct {
+        ExchangeFault fault;
+        Outcome outcome;
+        Then then;
+        bool retried;
+    } cases[] = {
+        {ExchangeFault::NoReply, Outcome::ProgrammingFailed, None, true},
+        {ExchangeFault::ShortRead, Outcome::Failed, None, true},
+        {ExchangeFault::ReadFailed, Outcome::NoBootloader, None, true},
+        {ExchangeFault::DeviceGone, Outcome::ProgrammingFailed, None, true},
+        {ExchangeFault::DeviceGone, Outcome::Failed, None, true},
+        {ExchangeFault::WriteFailed, Outcome::ProgrammingFailed, None, false},
+        {ExchangeFault::BadReply, Outcome::ProgrammingFailed, None, false},
+        {ExchangeFault::ChecksumMismatch, Outcome::ProgrammingFailed, None, false},
+        {ExchangeFault::NoReply, Outcome::Interrupted, Stopped, false},
+        {ExchangeFault::NoReply, Outcome::ProgrammingFailed, StopRequested, false},
+        {ExchangeFault::NoReply, Outcome::DeclinedNoApplication, Answered, false},
+        {ExchangeFault::NoReply, Outcome::Updated, None, false},
+    };
+    for (const auto& c : cases) {
+        RunRecord run = GoodRun();
+        run.failures = 1;
+        run.failure = ExchangeFailure{DeviceCommand::ErasePage, 12, 3, c.fault, 100, 0, 1};
+        run.stopped = c.then == Stopped;
+        run.stopRequested = c.then == StopRequested;
+        run.answered = c.then == Answered;
+        const RunResult result = MakeResult(c.outcome, DeviceState::Unknown, "");
+        EXPECT_EQ(Retryable(result, run), c.retried)
+            << FaultName(c.fault) << " " << result.outcome << " then " << static_cast<int>(c.then);
+    }
+    RunRecord clean = GoodRun();
+    EXPECT_FALSE(Retryable(MakeResult(Outcome::Refused, DeviceState::KeptApplication, ""), clean))
+        << "a refused image, with no failed exchange";
 }
 
 // The run record and the JSON log must see every event the core reports:
