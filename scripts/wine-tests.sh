@@ -10,6 +10,8 @@
 #                    update-ok no-device refused-image older-image about
 #                    second-command library-in-cwd-only partial-library high-dpi
 #                    close-box file-exit repaint bystander non-ascii-folder
+#                    support-log-failure support-log-update support-log-declined
+#                    support-log-blocked
 #   --build DIR      the build folder of the (one) preset instead of
 #                    build/<preset>: its bin/ gives the stand-in library, the
 #                    core tests, window_probe.exe and window_message.exe, its

@@ -370,6 +370,115 @@ reboot-delay 10" || { finish_scenario; return; }
     finish_scenario
 }
 
+# ---------------------------------------------------------------- the support log
+
+CHECK_SUPPORT_LOG=(/usr/bin/python3 "$ROOT/scripts/wine/check_support_log.py")
+# The log's folder in the prefix's local application data
+# (FOLDERID_LocalAppData), and the log in it.
+support_log_folder() { printf '%s/drive_c/users/%s/AppData/Local/Lumaris Update' "$WINEPREFIX" "$(id -un)"; }
+support_log() { printf '%s/support-log.jsonl' "$(support_log_folder)"; }
+# The log of the scenario's run, checked as check_support_log.py says, and
+# kept with the scenario's artifacts.
+support_log_run_is() {  # [--after COPY] [--failure PAGE CAUSE] outcome device-state
+    cp "$(support_log)" "$DIR/support-log.jsonl" 2>/dev/null
+    "${CHECK_SUPPORT_LOG[@]}" "$(support_log)" run "$@"
+}
+# What the log holds before the scenario's run, for --after.
+keep_support_log() {
+    mkdir -p "$(support_log_folder)"
+    touch "$(support_log)"
+    cp "$(support_log)" "$DIR/support-log.before.jsonl"
+}
+
+# The erase reply of the signature page (erased first) comes 2 s late: the
+# run fails before any page is written. The screen says "ERROR", and the log
+# says why: the failure names that page and no-reply, and the run ends with a
+# result that says what the device holds now.
+scenario_support_log_failure() {
+    rm -rf "$(support_log_folder)"
+    start_scenario support-log-failure standin "device
+mode bootloader
+type $IMAGE_TYPE
+installed $OLDER_INSTALLED valid
+flash pattern
+erase-delay 2000" || { finish_scenario; return; }
+    check "Update Firmware" menu_update
+    check "no-version question answered Yes" answer_unversioned 1
+    check "\"Error\" box" wait_relay "$ERROR_BOX" 1 40
+    check "Error box answered" keys_to '^ $' Return
+    check "second \"Error\" box (the caller's)" wait_relay "$ERROR_BOX" 2 15
+    check "second Error box answered" keys_to '^ $' Return
+    check "\"ERROR\" drawn" wait_relay "$TEXT_ERROR" 1 30
+    check "texts in order" eq "$(drawn_texts)" "Working|ERROR|"
+    check "no run command" test "$(count 'write .* length=1 \[05\]' "$DIR/standin-calls.log")" = 0
+    check "log: the erase of page $IMAGE_LAST_PAGE had no reply; the run ended as \"ERROR\"" \
+        support_log_run_is --failure "$IMAGE_LAST_PAGE" no-reply programming-failed no-valid-application
+    finish_scenario
+}
+
+# A good run adds its run to what the log held, and says the device runs
+# the image.
+scenario_support_log_update() {
+    start_scenario support-log-update standin "$(app_device)" || { finish_scenario; return; }
+    keep_support_log
+    run_update 1
+    check "\"REBOOT\" drawn" wait_relay "$TEXT_REBOOT" 1 30
+    check "texts in order" eq "$(drawn_texts)" "Working|OK|REBOOT|"
+    check "device switched, programmed and started" state_has "$(updated_state 1)"
+    check "log: one run more, the device runs the image" \
+        support_log_run_is --after "$DIR/support-log.before.jsonl" updated runs-image
+    finish_scenario
+}
+
+# A No to the older-image question: the screen says "OK" and "REBOOT" as
+# after an update; the log says the update was declined.
+scenario_support_log_declined() {
+    if [ -z "$NEWER_INSTALLED" ]; then
+        skip_scenario support-log-declined "no version is newer than the image's"; return
+    fi
+    start_scenario support-log-declined standin "device
+mode bootloader
+type $IMAGE_TYPE
+installed $NEWER_INSTALLED valid
+flash pattern" || { finish_scenario; return; }
+    keep_support_log
+    check "Update Firmware" menu_update
+    check "older-image question" wait_relay "$OLDER_BOX" 1 40
+    check "answered No" keys_to '^Error$' n
+    check "\"REBOOT\" drawn" wait_relay "$TEXT_REBOOT" 1 30
+    check "texts in order" eq "$(drawn_texts)" "Working|OK|REBOOT|"
+    check "nothing programmed" "${CHECK_FLASH[@]}" unchanged "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin"
+    check "log: one run more, declined, the device keeps its application" \
+        support_log_run_is --after "$DIR/support-log.before.jsonl" declined kept-application
+    finish_scenario
+}
+
+# A file where the log's folder should be: no log, and the update runs as
+# it does without one: the same texts, boxes, library calls and flash.
+scenario_support_log_blocked() {
+    if ! plain_update_calls; then
+        failed=$((failed + 1)); failures+=("$PRESET support-log-blocked (no plain update to compare with)"); return
+    fi
+    local folder
+    folder=$(support_log_folder)
+    rm -rf "$folder"
+    mkdir -p "$(dirname "$folder")"
+    printf 'not a folder\n' >"$folder"
+    start_scenario support-log-blocked standin "$(slow_app_device)" || { finish_scenario; rm -f "$folder"; return; }
+    run_update 1
+    check "\"REBOOT\" drawn" wait_relay "$TEXT_REBOOT" 1 30
+    stop_program
+    check "texts in order" eq "$(drawn_texts)" "Working|OK|REBOOT|"
+    check "one box per update" eq "$(count "$box_any" "$RELAY")" "$((1 + UNVERSIONED))"
+    check "device switched, programmed and started" state_has "$(updated_state 1)"
+    check "flash equals the embedded image" flash_is_image
+    check "the library was called as in a plain update" same_calls_as_plain_update
+    check "the file is left as it was" eq "$(cat "$folder")" "not a folder"
+    check "no call broke the library's rules" no_violation
+    record_result
+    rm -f "$folder"
+}
+
 core_tests() {
     local exe=$BIN/lumaris_tests.exe out=$E2E/$PRESET/core-tests.log
     if [ ! -f "$exe" ]; then
@@ -413,7 +522,8 @@ scenario_non_ascii_folder() {
 
 # Every step a run can take, in the order of a full run.
 ALL_STEPS=(core-tests update-ok no-device refused-image older-image about second-command
-           library-in-cwd-only partial-library high-dpi close-box file-exit repaint bystander non-ascii-folder)
+           library-in-cwd-only partial-library high-dpi close-box file-exit repaint bystander non-ascii-folder
+           support-log-failure support-log-update support-log-declined support-log-blocked)
 
 run_step() {  # step name
     case $1 in
@@ -432,6 +542,10 @@ run_step() {  # step name
         repaint) scenario_repaint ;;
         bystander) scenario_bystander ;;
         non-ascii-folder) scenario_non_ascii_folder ;;
+        support-log-failure) scenario_support_log_failure ;;
+        support-log-update) scenario_support_log_update ;;
+        support-log-declined) scenario_support_log_declined ;;
+        support-log-blocked) scenario_support_log_blocked ;;
         *) return 1 ;;
     esac
 }
