@@ -5,6 +5,7 @@
 #include "app/win32_session.h"
 #include "app/win32_texts.h"
 #include "app/window_events.h"
+#include "app/window_log.h"
 #include "worker/update_worker.h"
 
 namespace {
@@ -19,7 +20,9 @@ bool gClosePending = false;
 bool gDeviceFound = false;
 
 DWORD WINAPI WorkerThreadProc(LPVOID parameter) {
+    WindowLogRunBegins();
     const DWORD exitCode = UpdateWorker();
+    WindowLogRunEnds();
     ReleaseWorkerSlot();
     PostMessageW(static_cast<HWND>(parameter), WM_APP_WORKER_ENDED, 0, 0);
     return exitCode;

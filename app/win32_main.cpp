@@ -6,10 +6,12 @@
 
 #include "app/main_window.h"
 #include "app/resource.h"
+#include "app/support_log_win32.h"
 #include "app/win32_platform.h"
 #include "app/win32_session.h"
-#include "app/window_events.h"
+#include "app/window_log.h"
 #include "usb/usb_library_win32.h"
+#include "version.h"
 
 namespace {
 
@@ -33,7 +35,8 @@ int RunMessageLoop(HINSTANCE instance) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     Win32PlatformInstall(&gMainWindow);
     LoadSessionCalls();
-    InstallWindowEvents();
+    // The window's events, also kept in the support log.
+    InstallWindowLog(LUMARIS_VERSION_TEXT, SupportLogFolderOfUser);
     // Without the library every operation fails, and the update reports
     // "Error" where it meets the first failure.
     BindUsbLibrary();

@@ -1,0 +1,85 @@
+#include "app/window_log.h"
+
+#include <windows.h>
+
+#include "app/support_log.h"
+#include "app/support_log_win32.h"
+#include "app/window_events.h"
+#include "image/image_validation.h"
+#include "image/sha256.h"
+#include "job/update_job.h"
+#include "platform/seams.h"
+#include "runlog/json_writer.h"
+#include "runlog/recorder.h"
+#include "runlog/run_result.h"
+#include "runlog/text.h"
+
+namespace {
+
+// Worker thread only, once installed (one run at a time).
+bool gInstalled = false;
+SupportLogFolderSource gFolder = nullptr;
+SupportLog gLog;
+RunRecord gRun;
+RunContext gContext;
+DWORD gRunStart = 0;
+RunWriter gWindowWriter;
+const RunWriter* gWriters[2] = {&gWindowWriter, &JSON_WRITER};
+// The embedded image, loaded once for its version and SHA-256.
+UpdateJob gImage;
+bool gImageKnown = false;
+
+uint32_t ElapsedMs() { return GetTickCount() - gRunStart; }
+
+void PutLine(const std::string& line, bool) { SupportLogPut(gLog, line); }
+
+void NoLine(const char*) {}
+
+// The image as the console program names it. Its loader line is not shown:
+// the run's own load shows it as before.
+void KnowImage() {
+    if (gImageKnown) return;
+    CreateUpdateJob(gImage);
+    const OutputSeam screen = gOutput;
+    gOutput = OutputSeam{NoLine};
+    const bool loaded = LoadEmbeddedImage(gImage);
+    gOutput = screen;
+    const ImageSummary summary = SummariseImage(gImage);
+    gContext.imageVersion = loaded ? FormatVersion(summary.verHi, summary.verLo) : "not loaded";
+    gContext.imageSha256 = Sha256Hex(gImage.ImageBuffer, sizeof gImage.ImageBuffer);
+    gImageKnown = true;
+}
+
+void StartRecorder() { RecorderInstall(RecorderSetup{&gRun, gWriters, 2}); }
+
+}  // namespace
+
+void InstallWindowLog(const char* programVersion, SupportLogFolderSource folder) {
+    InstallWindowEvents();
+    gWindowWriter = RunWriter{};
+    gWindowWriter.events = gEvents;
+    gContext.program = "window";
+    gContext.programVersion = programVersion;
+    gFolder = folder;
+    // Boxes, texts and the loader's line stay out of the log, as in the
+    // console program's --log without -v.
+    JsonWriterStart(JsonWriterSetup{{&gRun, &gContext, ElapsedMs}, nullptr, PutLine, false});
+    StartRecorder();
+    gInstalled = true;
+}
+
+void WindowLogRunBegins() {
+    if (!gInstalled) return;
+    gRunStart = GetTickCount();
+    StartRecorder();
+    SupportLogSetFolder(gLog, gFolder ? gFolder() : std::string(), WIN32_SUPPORT_LOG_FILE_SYSTEM);
+    if (!SupportLogBeginRun(gLog)) return;
+    KnowImage();
+    JsonWriteRunStarted(nullptr, 0);
+}
+
+void WindowLogRunEnds() {
+    if (!gInstalled) return;
+    if (gLog.open) JSON_WRITER.result(RunCommand::Update, DecideResult(RunCommand::Update, gRun));
+    SupportLogEndRun(gLog);
+}
