@@ -55,6 +55,8 @@ void StartRecorder() { RecorderInstall(RecorderSetup{&gRun, gWriters, 2}); }
 }  // namespace
 
 void InstallWindowLog(const char* programVersion, SupportLogFolderSource folder) {
+    // The window's own table of events becomes the first writer: it sees
+    // each event as before, after the recorder has kept it.
     InstallWindowEvents();
     gWindowWriter = RunWriter{};
     gWindowWriter.events = gEvents;
