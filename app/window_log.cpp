@@ -82,6 +82,7 @@ void WindowLogRunBegins() {
 
 void WindowLogRunEnds() {
     if (!gInstalled) return;
+    gRun.windowProgram = true;
     if (gLog.open) JSON_WRITER.result(RunCommand::Update, DecideResult(RunCommand::Update, gRun));
     SupportLogEndRun(gLog);
 }

@@ -118,7 +118,10 @@ std::string ShowResult(const Run& run, const JsonValue& result) {
     text += "  device " + PrintableText(JsonText(result, "device_type", "unknown")) + ": firmware " + before +
             " before, " + after + " after (image " +
             PrintableText(JsonText(result, "image_version", run.imageVersion)) + ")\n";
-    text += "  outcome: " + OutcomeWords(JsonText(result, "outcome", "unknown"), JsonText(result, "exit_code")) +
+    // The window program ends with no exit code: its outcome alone.
+    const std::string outcome = JsonText(result, "outcome", "unknown");
+    text += "  outcome: " +
+            (run.program == "window" ? PrintableText(outcome) : OutcomeWords(outcome, JsonText(result, "exit_code"))) +
             " - " + PrintableText(JsonText(result, "message")) + '\n';
     const JsonValue* failure = JsonMember(result, "failure");
     if (failure && failure->type == JsonValue::Type::Object) {

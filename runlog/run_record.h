@@ -70,5 +70,8 @@ struct RunRecord {
     bool skipCurrent = false;
     uint32_t chosenDevice = 0xFFFFFFFF;  // ANY_DEVICE: none chosen
     bool fixedRestartWait = false;       // --restart-wait MS rather than auto
-    uint32_t restartWaitMs = 0;          // that MS
+    // Set by the window program: its user answers a question in a box, and
+    // has no options to name in a next step.
+    bool windowProgram = false;
+    uint32_t restartWaitMs = 0;  // that MS
 };

@@ -252,11 +252,11 @@ RunResult DecideResult(RunCommand command, const RunRecord& run) {
         if (run.installedValid)
             return MakeResult(Outcome::Declined, DeviceState::KeptApplication,
                               "kept firmware " + Installed(run) + ": the " + what + " image was declined");
-        // Running again asks again: --yes is the step that installs it.
+        // Running again asks again: Yes (--yes) is the step that installs it.
         return MakeResult(Outcome::DeclinedNoApplication, DeviceState::NoValidApplication,
                           std::string("no valid application on the device, and the ") + what +
-                              " image was declined: the device stays in its bootloader until an update with " +
-                              "--yes installs the image");
+                              " image was declined: the device stays in its bootloader until an update " +
+                              (run.windowProgram ? "answered Yes" : "with --yes") + " installs the image");
     }
     if (run.imagePrepared && !run.imageAccepted) return RefusedResult(run, Outcome::Refused);
     if (WaitsInBootloader(run))

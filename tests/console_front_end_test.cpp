@@ -404,6 +404,28 @@ TEST(ConsoleRecorder, KeepsTheFirstFailureOfARun) {
     gEvents = before;
 }
 
+// A No over a device without a valid application names the step that
+// installs the image: the option for the console program, the answer for
+// the window program, whose user has no options.
+TEST(RunResult, DeclinedOverNoApplicationNamesTheStepOfEachProgram) {
+    RunRecord run = GoodRun();
+    run.installedValid = false;
+    run.programmingStarted = false;
+    run.pagesTotal = run.pagesWritten = run.pagesVerified = 0;
+    run.signatureWritten = run.signatureConfirmed = run.runSent = false;
+    run.question = VersionQuestion::OlderImage;
+    run.answered = true;
+    run.answeredYes = false;
+    const RunResult console = DecideResult(RunCommand::Update, run);
+    EXPECT_STREQ(console.outcome, "declined");
+    EXPECT_NE(console.line.find("--yes installs the image"), std::string::npos) << console.line;
+    run.windowProgram = true;
+    const RunResult window = DecideResult(RunCommand::Update, run);
+    EXPECT_STREQ(window.outcome, "declined");
+    EXPECT_NE(window.line.find("answered Yes installs the image"), std::string::npos) << window.line;
+    EXPECT_EQ(window.line.find("--"), std::string::npos) << window.line;
+}
+
 // --retries runs the update again only after a failure another attempt may
 // mend, as the docs promise: a device that did not answer, answered short,
 // could not be read or left the bus; never after an answer, a stop request

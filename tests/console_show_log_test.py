@@ -85,6 +85,8 @@ class ShowLog(unittest.TestCase):
             self.assertTrue(window[0].startswith("2026-01-02T03:04:05Z") and "window program 9.8.7" in window[0]
                             and any("cause: erase, page 22: no-reply" in l for l in window)
                             and any("device 0x83" in l for l in window), f"window run: {window}")
+            # The window program has no exit code to name.
+            self.assertFalse(any("(exit " in l for l in window), f"window run: {window}")
         with self.subTest("declined"):
             self.assertTrue(any("outcome: declined (exit 3)" in l for l in declined)
                             and any("2.00 before, 2.00 after" in l for l in declined)

@@ -176,7 +176,7 @@ TEST(SimDevice, EachFaultKind) {
         SimFaultKind kind;
         UsbStatus writeStatus;
         Bytes reply;  // readable just after the window
-        Bytes later;  // readable 200 ms later
+        Bytes later;  // readable SIM_LATE_REPLY_MS later
     };
     const Case cases[] = {
         {SimFaultKind::FailStatus, 1, {}, {}},         {SimFaultKind::MissingReply, USB_OK, {}, {}},
@@ -203,7 +203,7 @@ TEST(SimDevice, EachFaultKind) {
         Bytes got(waiting);
         if (waiting) gUsb.read(h, got.data(), waiting, &n, nullptr);
         EXPECT_EQ(got, c.reply) << SimFaultName(c.kind);
-        gFake.now += 200;
+        gFake.now += SIM_LATE_REPLY_MS;
         gUsb.queryRxQueue(h, &waiting, &status);
         Bytes later(waiting);
         if (waiting) gUsb.read(h, later.data(), waiting, &n, nullptr);
