@@ -5,10 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/test_support.h"
 
 #if !defined(_WIN32)
 #include <sys/stat.h>
@@ -32,16 +33,6 @@ class LogFileTest : public ::testing::Test {
 
     std::string Path(const char* name) const { return (folder_ / name).string(); }
 
-    static void Put(const std::string& path, const std::string& content) {
-        std::ofstream(path, std::ios::binary) << content;
-    }
-    static std::string Read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream all;
-        all << in.rdbuf();
-        return all.str();
-    }
-
     fs::path folder_;
 };
 
@@ -64,7 +55,7 @@ TEST_F(LogFileTest, AppendsOnlyToANewOrEmptyFileOrALog) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = Path(c.name);
-        if (c.content) Put(path, c.content);
+        if (c.content) WriteWholeFile(path, c.content);
         LogFile log;
         std::string error;
         EXPECT_EQ(LogFileOpen(path.c_str(), &log, &error), c.opens) << error;
@@ -73,14 +64,14 @@ TEST_F(LogFileTest, AppendsOnlyToANewOrEmptyFileOrALog) {
             LogFileClose(log);
         } else {
             EXPECT_NE(error.find(c.why), std::string::npos) << error;
-            EXPECT_EQ(Read(path), c.content) << "a refused file is left as it was";
+            EXPECT_EQ(ReadWholeFile(path), c.content) << "a refused file is left as it was";
         }
     }
 }
 
 TEST_F(LogFileTest, EndsABrokenLastLineBeforeItsFirstLine) {
     const std::string path = Path("station.jsonl");
-    Put(path, "{\"event\":\"run_started\"}\n{\"event\":\"page_prog");
+    WriteWholeFile(path, "{\"event\":\"run_started\"}\n{\"event\":\"page_prog");
     LogFile log;
     std::string error;
     ASSERT_TRUE(LogFileOpen(path.c_str(), &log, &error)) << error;
@@ -88,7 +79,7 @@ TEST_F(LogFileTest, EndsABrokenLastLineBeforeItsFirstLine) {
     ASSERT_TRUE(LogFileAppend(log, "{\"event\":\"result\"}\n", &error)) << error;
     LogFileClose(log);
     EXPECT_EQ(
-        Read(path),
+        ReadWholeFile(path),
         "{\"event\":\"run_started\"}\n{\"event\":\"page_prog\n{\"event\":\"run_started\"}\n{\"event\":\"result\"}\n");
 }
 
@@ -122,7 +113,7 @@ TEST_F(LogFileTest, TwoStationsAppendingLongLinesAtOnceNeverMixThem) {
     std::thread a(station, 'a'), b(station, 'b');
     a.join();
     b.join();
-    std::istringstream lines(Read(path));
+    std::istringstream lines(ReadWholeFile(path));
     std::string line;
     int count[2] = {0, 0};
     while (std::getline(lines, line)) {

@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <system_error>
+
+#include "tests/test_support.h"
 
 namespace {
 
@@ -55,15 +55,6 @@ class SupportLogTest : public ::testing::Test {
     }
 
     std::string Path(const char* name) const { return (folder_ / name).string(); }
-    static void Put(const std::string& path, const std::string& content) {
-        std::ofstream(path, std::ios::binary) << content;
-    }
-    static std::string Read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream all;
-        all << in.rdbuf();
-        return all.str();
-    }
     // A log of whole lines, `bytes` long, every line starting with `mark`.
     static std::string LogOf(size_t bytes, char mark) {
         const std::string line = std::string("{\"event\":\"") + mark + "\"}\n";
@@ -84,13 +75,13 @@ TEST_F(SupportLogTest, MakesItsFolderAndAppendsEachRunsLines) {
     SupportLogPut(log_, LINE);
     // Each line is in the file as soon as it is put: nothing waits in the
     // program for a flush that a killed program would never make.
-    EXPECT_EQ(Read(Path(SUPPORT_LOG_NAME)), LINE);
+    EXPECT_EQ(ReadWholeFile(Path(SUPPORT_LOG_NAME)), LINE);
     SupportLogPut(log_, "{\"event\":\"result\"}\n");
     SupportLogEndRun(log_);
     ASSERT_TRUE(SupportLogBeginRun(log_));
     SupportLogPut(log_, LINE);
     SupportLogEndRun(log_);
-    EXPECT_EQ(Read(Path(SUPPORT_LOG_NAME)), std::string(LINE) + "{\"event\":\"result\"}\n" + LINE);
+    EXPECT_EQ(ReadWholeFile(Path(SUPPORT_LOG_NAME)), std::string(LINE) + "{\"event\":\"result\"}\n" + LINE);
 }
 
 TEST_F(SupportLogTest, MovesAFullFileAsideAndKeepsTwoOlderOnes) {
@@ -114,10 +105,10 @@ TEST_F(SupportLogTest, MovesAFullFileAsideAndKeepsTwoOlderOnes) {
         fs::remove_all(folder_);
         fs::create_directories(folder_);
         const std::string current = LogOf(c.current, 'c'), older = LogOf(100, 'o'), oldest = LogOf(100, 'x');
-        Put(Path(SUPPORT_LOG_NAME), current);
+        WriteWholeFile(Path(SUPPORT_LOG_NAME), current);
         if (c.older) {
-            Put(Path(SUPPORT_LOG_OLDER_NAME), older);
-            Put(Path(SUPPORT_LOG_OLDEST_NAME), oldest);
+            WriteWholeFile(Path(SUPPORT_LOG_OLDER_NAME), older);
+            WriteWholeFile(Path(SUPPORT_LOG_OLDEST_NAME), oldest);
         }
         SupportLogSetFolder(log_, folder_.string(), FILES);
         ASSERT_TRUE(SupportLogBeginRun(log_));
@@ -130,7 +121,7 @@ TEST_F(SupportLogTest, MovesAFullFileAsideAndKeepsTwoOlderOnes) {
                                      : what == Holds::Current        ? current
                                      : what == Holds::Older          ? older
                                                                      : oldest;
-            return Read(Path(name)) == want;
+            return ReadWholeFile(Path(name)) == want;
         };
         EXPECT_TRUE(holds(SUPPORT_LOG_NAME, c.currentAfter)) << "support-log.jsonl";
         EXPECT_TRUE(holds(SUPPORT_LOG_OLDER_NAME, c.olderAfter)) << "support-log.1.jsonl";
@@ -163,13 +154,13 @@ TEST_F(SupportLogTest, TurnsItselfOffWhenItCannotBeKept) {
         fs::remove_all(base_);
         fs::create_directories(base_);
         if (c.folderIsAFile) {
-            Put(folder_.string(), "notes\n");
+            WriteWholeFile(folder_.string(), "notes\n");
         } else {
             fs::create_directories(folder_);
         }
         if (c.logIsAFolder) fs::create_directories(Path(SUPPORT_LOG_NAME));
-        if (c.current) Put(Path(SUPPORT_LOG_NAME), c.current);
-        if (c.older) Put(Path(SUPPORT_LOG_OLDER_NAME), c.older);
+        if (c.current) WriteWholeFile(Path(SUPPORT_LOG_NAME), c.current);
+        if (c.older) WriteWholeFile(Path(SUPPORT_LOG_OLDER_NAME), c.older);
 
         SupportLogSetFolder(log_, folder_.string(), *c.files);
         EXPECT_FALSE(SupportLogBeginRun(log_));
@@ -177,16 +168,16 @@ TEST_F(SupportLogTest, TurnsItselfOffWhenItCannotBeKept) {
         SupportLogEndRun(log_);
 
         if (c.folderIsAFile) {
-            EXPECT_EQ(Read(folder_.string()), "notes\n");
+            EXPECT_EQ(ReadWholeFile(folder_.string()), "notes\n");
         }
         if (c.logIsAFolder) {
             EXPECT_TRUE(fs::is_empty(Path(SUPPORT_LOG_NAME)));
         }
         if (c.current) {
-            EXPECT_EQ(Read(Path(SUPPORT_LOG_NAME)), c.current);
+            EXPECT_EQ(ReadWholeFile(Path(SUPPORT_LOG_NAME)), c.current);
         }
         if (c.older) {
-            EXPECT_EQ(Read(Path(SUPPORT_LOG_OLDER_NAME)), c.older);
+            EXPECT_EQ(ReadWholeFile(Path(SUPPORT_LOG_OLDER_NAME)), c.older);
         }
         if (!c.folderIsAFile && !c.logIsAFolder && !c.current) {
             EXPECT_FALSE(fs::exists(Path(SUPPORT_LOG_NAME)));

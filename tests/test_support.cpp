@@ -46,6 +46,8 @@ std::vector<SimOp> CalledOps() {
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "image/hex_loader.h"
 #include "image/image_signature.h"
@@ -171,4 +173,15 @@ std::vector<size_t> UnhandledEventSlots(const UpdateEvents& table) {
     for (size_t i = 0; i < COUNT; ++i)
         if (std::memcmp(mine + i * sizeof(Slot), none + i * sizeof(Slot), sizeof(Slot)) == 0) unhandled.push_back(i);
     return unhandled;
+}
+
+void WriteWholeFile(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
 }

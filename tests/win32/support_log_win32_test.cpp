@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "tests/test_support.h"
 
 namespace {
 
@@ -32,15 +32,6 @@ class SupportLogWin32Test : public ::testing::Test {
         fs::remove_all(base_);
     }
     std::string Path(const char* name) const { return (folder_ / name).string(); }
-    static void Put(const std::string& path, const std::string& content) {
-        std::ofstream(path, std::ios::binary) << content;
-    }
-    static std::string Read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream all;
-        all << in.rdbuf();
-        return all.str();
-    }
 
     fs::path base_;
     fs::path folder_;
@@ -61,26 +52,26 @@ TEST_F(SupportLogWin32Test, MakesTheFolderAndMovesAFullFileOverOlderOnes) {
     ASSERT_TRUE(SupportLogBeginRun(log_));
     SupportLogPut(log_, LINE);
     SupportLogEndRun(log_);
-    EXPECT_EQ(Read(Path(SUPPORT_LOG_NAME)), LINE);
+    EXPECT_EQ(ReadWholeFile(Path(SUPPORT_LOG_NAME)), LINE);
 
     const std::string full = "{\"event\":\"result\"}\n" + std::string(SUPPORT_LOG_ROTATE_BYTES, ' ') + "\n";
-    Put(Path(SUPPORT_LOG_NAME), full);
-    Put(Path(SUPPORT_LOG_OLDER_NAME), "{\"event\":\"older\"}\n");
-    Put(Path(SUPPORT_LOG_OLDEST_NAME), "{\"event\":\"oldest\"}\n");
+    WriteWholeFile(Path(SUPPORT_LOG_NAME), full);
+    WriteWholeFile(Path(SUPPORT_LOG_OLDER_NAME), "{\"event\":\"older\"}\n");
+    WriteWholeFile(Path(SUPPORT_LOG_OLDEST_NAME), "{\"event\":\"oldest\"}\n");
     ASSERT_TRUE(SupportLogBeginRun(log_));
     SupportLogPut(log_, LINE);
     SupportLogEndRun(log_);
-    EXPECT_EQ(Read(Path(SUPPORT_LOG_NAME)), LINE);
-    EXPECT_EQ(Read(Path(SUPPORT_LOG_OLDER_NAME)), full);
-    EXPECT_EQ(Read(Path(SUPPORT_LOG_OLDEST_NAME)), "{\"event\":\"older\"}\n");
+    EXPECT_EQ(ReadWholeFile(Path(SUPPORT_LOG_NAME)), LINE);
+    EXPECT_EQ(ReadWholeFile(Path(SUPPORT_LOG_OLDER_NAME)), full);
+    EXPECT_EQ(ReadWholeFile(Path(SUPPORT_LOG_OLDEST_NAME)), "{\"event\":\"older\"}\n");
 }
 
 TEST_F(SupportLogWin32Test, AFileWhereTheFolderShouldBeMeansNoLog) {
-    Put(folder_.string(), "notes\n");
+    WriteWholeFile(folder_.string(), "notes\n");
     EXPECT_FALSE(SupportLogBeginRun(log_));
     SupportLogPut(log_, LINE);
     SupportLogEndRun(log_);
-    EXPECT_EQ(Read(folder_.string()), "notes\n");
+    EXPECT_EQ(ReadWholeFile(folder_.string()), "notes\n");
 }
 
 }  // namespace
