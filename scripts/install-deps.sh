@@ -69,76 +69,86 @@ dpkg_installed() {
   dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null | grep -qE '^[a-z]+ ok installed$'
 }
 
-# probes PACKAGE: one line per command the scripts call from PACKAGE,
-# "PATTERN :: COMMAND ARG...": the command answers as that tool when what it
-# prints (standard output and error) matches the extended regular expression
-# PATTERN. No lines: the package counts only through dpkg.
+# probes PACKAGE CHECK: for each command the scripts call from PACKAGE, runs
+# "CHECK PATTERN COMMAND ARG...", stopping at the first that fails. The
+# command answers as that tool when what it prints (standard output and
+# error) matches the extended regular expression PATTERN. The arguments are
+# passed as they are, each a word of its own, so a path (the Wine loader's,
+# say) may hold any character. Returns 3 when PACKAGE has no probe: it counts
+# only through dpkg.
 probes() {
+  local check=$2
   case "$1" in
-    g++) echo 'Free Software Foundation :: g++ --version' ;;
-    cmake) echo '^cmake version :: cmake --version' ;; # and at least 3.25: cmake_new_enough
-    ninja-build) echo '^1\.[0-9]+\.[0-9]+ :: ninja --version' ;;
-    make) echo '^GNU Make :: make --version' ;;
-    clang) echo 'clang version :: clang++ --version' ;;
-    srecord) echo 'srec_cat version :: srec_cat -version' ;;
-    valgrind) echo '^valgrind- :: valgrind --version' ;;
-    python3) echo '^Python 3\. :: /usr/bin/python3 --version' ;;
-    python3-intelhex) echo '^intelhex$ :: /usr/bin/python3 -c import__intelhex;print("intelhex")' ;;
-    g++-mingw-w64-i686-win32) echo 'Thread model: win32 :: i686-w64-mingw32-g++ -v' ;;
-    g++-mingw-w64-x86-64-win32) echo 'Thread model: win32 :: x86_64-w64-mingw32-g++ -v' ;;
+    g++) $check 'Free Software Foundation' g++ --version ;;
+    cmake) $check '^cmake version' cmake --version ;; # and at least 3.25: cmake_new_enough
+    ninja-build) $check '^1\.[0-9]+\.[0-9]+' ninja --version ;;
+    make) $check '^GNU Make' make --version ;;
+    clang) $check 'clang version' clang++ --version ;;
+    srecord) $check 'srec_cat version' srec_cat -version ;;
+    valgrind) $check '^valgrind-' valgrind --version ;;
+    python3) $check '^Python 3\.' /usr/bin/python3 --version ;;
+    python3-intelhex) $check '^intelhex$' /usr/bin/python3 -c 'import intelhex; print("intelhex")' ;;
+    g++-mingw-w64-i686-win32) $check 'Thread model: win32' i686-w64-mingw32-g++ -v ;;
+    g++-mingw-w64-x86-64-win32) $check 'Thread model: win32' x86_64-w64-mingw32-g++ -v ;;
     binutils-mingw-w64-i686)
-      echo 'GNU windres :: i686-w64-mingw32-windres --version'
-      echo 'GNU objdump :: i686-w64-mingw32-objdump --version'
+      $check 'GNU windres' i686-w64-mingw32-windres --version &&
+        $check 'GNU objdump' i686-w64-mingw32-objdump --version
       ;;
     binutils-mingw-w64-x86-64)
-      echo 'GNU windres :: x86_64-w64-mingw32-windres --version'
-      echo 'GNU objdump :: x86_64-w64-mingw32-objdump --version'
+      $check 'GNU windres' x86_64-w64-mingw32-windres --version &&
+        $check 'GNU objdump' x86_64-w64-mingw32-objdump --version
       ;;
-    wine64) echo "^wine-[0-9] :: $WINE64_LOADER --version" ;;
+    wine64) $check '^wine-[0-9]' "$WINE64_LOADER" --version ;;
     # Not `wine --version`: Debian's wine script runs the 32-bit loader
     # whenever it is installed, and a kernel without 32-bit support cannot
     # execute it at all (exit 126). The server answers on every machine; the
     # 32-bit loader itself counts through dpkg (wine32:i386).
-    wine) echo '^Wine [0-9] :: wineserver --version' ;;
-    xvfb) echo '^-fbdir  :: Xvfb -help' ;; # Xvfb has no version option; its own option
-    xauth) echo '^[0-9]+\.[0-9]+ :: xauth -V' ;;
-    xdotool) echo '^xdotool version :: xdotool --version' ;;
+    wine) $check '^Wine [0-9]' wineserver --version ;;
+    xvfb) $check '^-fbdir ' Xvfb -help ;; # Xvfb has no version option; its own option
+    xauth) $check '^[0-9]+\.[0-9]+' xauth -V ;;
+    xdotool) $check '^xdotool version' xdotool --version ;;
     imagemagick)
-      echo 'ImageMagick :: convert -version'
-      echo 'ImageMagick :: import -version'
+      $check 'ImageMagick' convert -version &&
+        $check 'ImageMagick' import -version
       ;;
-    zip) echo 'This is Zip :: zip -v' ;;
-    unzip) echo '^UnZip :: unzip -v' ;;
-    osslsigncode) echo '^osslsigncode :: osslsigncode --version' ;;
-    openssl) echo '^OpenSSL :: openssl version' ;;
-    clang-format) echo 'clang-format version :: clang-format --version' ;;
-    shellcheck) echo '^ShellCheck :: shellcheck --version' ;;
+    zip) $check 'This is Zip' zip -v ;;
+    unzip) $check '^UnZip' unzip -v ;;
+    osslsigncode) $check '^osslsigncode' osslsigncode --version ;;
+    openssl) $check '^OpenSSL' openssl version ;;
+    clang-format) $check 'clang-format version' clang-format --version ;;
+    shellcheck) $check '^ShellCheck' shellcheck --version ;;
+    *) return 3 ;;
   esac
 }
 
+has_probes() {
+  local rc=0
+  probes "$1" true || rc=$?
+  [ "$rc" -ne 3 ]
+}
+
 # answers PATTERN COMMAND ARG...: COMMAND is on PATH and its output matches.
-# "__" in an argument stands for a space (the probe table splits on spaces).
 answers() {
   local pattern=$1 out
   shift
   have "$1" || return 1
-  out=$(timeout 20 "${@//__/ }" </dev/null 2>&1) || true
+  out=$(timeout 20 "$@" </dev/null 2>&1) || true
   grep -qE "$pattern" <<<"$out"
+}
+
+# answers_or_names PATTERN COMMAND ARG...: as answers, and prints the command
+# when it does not answer.
+answers_or_names() {
+  answers "$@" || {
+    shift
+    echo "$*"
+    return 1
+  }
 }
 
 # Each probe of PACKAGE answers; prints the first one that does not.
 tools_answer() {
-  local line pattern command
-  while IFS= read -r line; do
-    [ -n "$line" ] || continue
-    pattern=${line%% :: *}
-    command=${line#* :: }
-    # shellcheck disable=SC2086 # the probe's words
-    answers "$pattern" $command || {
-      echo "${command//__/ }"
-      return 1
-    }
-  done < <(probes "$1")
+  probes "$1" answers_or_names || return 1
   if [ "$1" = cmake ] && ! cmake_new_enough; then
     echo "cmake --version (at least 3.25)"
     return 1
@@ -147,12 +157,12 @@ tools_answer() {
 
 present() {
   dpkg_installed "$1" && return 0
-  [ -n "$(probes "$1")" ] && tools_answer "$1" >/dev/null
+  has_probes "$1" && tools_answer "$1" >/dev/null
 }
 
 if [ "$verify" = 1 ]; then
   for p in "${pkgs[@]}"; do
-    if [ -z "$(probes "$p")" ]; then
+    if ! has_probes "$p"; then
       dpkg_installed "$p" || {
         echo "install-deps: the Debian package $p is not installed: run scripts/install-deps.sh" >&2
         exit 1
