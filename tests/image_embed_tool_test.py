@@ -268,7 +268,7 @@ class FileNames(unittest.TestCase):
         run = Run(lines_text(small_image()), name="image.hex\n#error injected")
         self.assertEqual(run.code, 2)
         self.assertEqual(run.stderr, "lumaris_embed_image: error: the input file's name holds the control character "
-                         f"0x0A at position {len(run.dir.name) + 11}: rename the file\n")
+                         f"0x0A at position {len(os.fsencode(run.dir.name)) + 11}: rename the file\n")
         self.assertFalse(os.path.exists(run.output))
 
     def test_an_output_that_is_the_input_or_another_output_is_refused(self):

@@ -10,6 +10,7 @@ is missing or is another program.
     install_deps_test.py SOURCE_DIR
 """
 import os
+import shlex
 import shutil
 import stat
 import subprocess
@@ -51,6 +52,7 @@ class Machine:
         weakref.finalize(self, self.dir.cleanup)
         self.bin = os.path.join(self.dir.name, "bin")
         self.log = os.path.join(self.dir.name, "calls.log")
+        log = shlex.quote(self.log)  # as a word of the stand-in tools' scripts
         os.makedirs(self.bin)
         for name in REAL:
             os.symlink(shutil.which(name), os.path.join(self.bin, name))
@@ -62,16 +64,16 @@ class Machine:
 name="${{@: -1}}"
 while IFS= read -r line; do
   if [ "${{line%%=*}}" = "$name" ]; then printf '%s\\n' "${{line#*=}}"; exit 0; fi
-done <{database}
+done <{shlex.quote(database)}
 echo "dpkg-query: no packages found matching $name" >&2
 exit 1""")
         self.tool("dpkg", f'[ "$1" = --print-foreign-architectures ] && {{ {"echo i386" if i386 else "true"}; exit 0; }}\n'
-                          f'echo "dpkg $*" >>{self.log}')
+                          f'echo "dpkg $*" >>{log}')
         self.tool("id", f'echo {uid}')
         self.env = {"PATH": self.bin, "HOME": self.dir.name, "WINE64_LOADER": os.path.join(self.bin, "wine64")}
-        self.tool("apt-get", f'echo "apt-get $*" >>{self.log}')
+        self.tool("apt-get", f'echo "apt-get $*" >>{log}')
         if sudo:
-            self.tool("sudo", f'echo "sudo $1" >>{self.log}; "$@"')
+            self.tool("sudo", f'echo "sudo $1" >>{log}; "$@"')
         for command in commands:
             self.tool(command, f"printf '%b\\n' '{GENUINE[command]}'{' >&2' if command in ON_STDERR else ''}")
         for command, text in (impostors or {}).items():
