@@ -12,8 +12,11 @@
 // application-mode device is sent the mode switch (deviceReady stays 0;
 // job.switchedToBootloader is set only when the packet was written to the
 // opened device) and gives true; anything else shows the
-// "Error" box and gives false. After a mode switch, fewer devices than were
-// counted then also end in the box and false: the switched device is not back.
+// "Error" box and gives false. After a mode switch, a count other than the
+// one made then also ends in the box and false: fewer, the switched device is
+// not back (gEvents.switchedDeviceMissing); more, a device arrived during the
+// restart and the bootloader found may be that one (gEvents.busChanged,
+// Arrival in the Restart phase).
 // With job.chosenDevice set, that device is acted on instead of the first
 // one: an application-mode device is switched only when no other device
 // waits in its bootloader (else gEvents.bootloaderWaiting, the box and

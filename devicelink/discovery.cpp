@@ -126,10 +126,16 @@ bool DiscoverDevice(UpdateJob& job) {
         ShowErrorBox();
         return false;
     }
-    if (job.switchedToBootloader && job.chosenDevice == ANY_DEVICE && count < job.deviceCount) {
-        // The switched device is still off the bus: a bootloader found now
-        // would be another device, which must not get this update.
-        gEvents.switchedDeviceMissing(job.deviceCount, count);
+    if (job.switchedToBootloader && job.chosenDevice == ANY_DEVICE && count != job.deviceCount) {
+        // Fewer devices: the switched device is still off the bus, so a
+        // bootloader found now would be another device. More: a device
+        // arrived during the wait, and the first bootloader may be that one.
+        // Neither must get this update.
+        if (count < job.deviceCount) {
+            gEvents.switchedDeviceMissing(job.deviceCount, count);
+        } else {
+            gEvents.busChanged(BusWatchPhase::Restart, BusChange::Arrival, job.deviceCount, count);
+        }
         ShowErrorBox();
         return false;
     }

@@ -119,7 +119,9 @@ struct UpdateEvents {
     // arriving. Anything else is reported once: `devicesBefore` were
     // attached at the first discovery, `devicesNow` are. In the Restart
     // phase the run stops before the flash key; in the Update phase it goes
-    // on, but the device programmed may not be the chosen one.
+    // on, but the device programmed may not be the chosen one. Without a
+    // chosen device there is no watch, and the second discovery's count
+    // alone tells an arrival (Arrival, Restart: nothing is opened).
     void (*busChanged)(BusWatchPhase phase, BusChange change, uint32_t devicesBefore,
                        uint32_t devicesNow) = [](BusWatchPhase, BusChange, uint32_t, uint32_t) {};
     // The chosen device runs its application while device `index` waits in

@@ -9,7 +9,8 @@
 #   STEP             core-tests or a scenario name (default: all of them):
 #                    update-ok no-device refused-image older-image about
 #                    second-command library-in-cwd-only partial-library high-dpi
-#                    close-box file-exit repaint bystander non-ascii-folder
+#                    close-box file-exit repaint bystander arrival-during-restart
+#                    non-ascii-folder
 #                    support-log-failure support-log-update support-log-declined
 #                    support-log-blocked
 #   --build DIR      the build folder of the (one) preset instead of

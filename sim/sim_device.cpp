@@ -64,6 +64,18 @@ void UpdatePresence(uint32_t now) {
     }
 }
 
+// Devices that wait to be plugged in while another one restarts are on
+// their way now.
+void PlugInDuringRestart(uint32_t now) {
+    for (SimDevice& device : gSimBus.devices) {
+        SimDevice* d = &device;
+        if (d->arrivesAfterRestartMs == 0 || d->present || d->gone || d->backAt != 0) continue;
+        d->backAt = now + d->arrivesAfterRestartMs;
+        if (d->backAt == 0) d->backAt = 1;
+        d->arrivesAfterRestartMs = 0;
+    }
+}
+
 SimDevice* AttachedDevice(uint32_t index) {
     uint32_t seen = 0;
     for (SimDevice& device : gSimBus.devices) {
@@ -366,6 +378,7 @@ UsbStatus USB_CALL SimClose(DeviceHandle handle) {
         d->present = false;
         d->backAt = scope.call.time + (d->rebootDelayMs ? d->rebootDelayMs : 1);
         if (d->backAt == 0) d->backAt = 1;
+        if (d->backInMode == SimMode::Bootloader) PlugInDuringRestart(scope.call.time);
     }
     return EndCall(scope, USB_OK);
 }

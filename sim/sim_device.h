@@ -101,6 +101,10 @@ struct SimDevice {
     uint8_t dropsSecondHalfOfPage;  // if not 0: acknowledges the second half of this
                                     // page but stores none of it
     bool dropsSignature;            // acknowledges the signature write but stores nothing
+
+    // If not 0: off the bus until this long after another device leaves it
+    // to restart into its bootloader (a device plugged in during the wait).
+    uint32_t arrivesAfterRestartMs;
     // This device's own fault, at the Nth packet written to it (None: none).
     // It acts as the bus's fault does, on this device alone.
     SimFaultKind faultKind;

@@ -25,14 +25,20 @@ struct Device {
     bool validApp = true;
 };
 
-SimDevice* AttachDevice(const Device& spec, uint32_t startTick = 1000) {
-    InstallTestWorld(startTick);
+// Adds a device to the bus as it is now.
+SimDevice* AddDevice(const Device& spec) {
     SimDevice* d = SimAddDevice();
     d->mode = d->backInMode = spec.mode;
     SimSetDeviceType(d, spec.type);
     SimFillOldApplication(d, OLD_FILL);
     SimSetInstalledApp(d, spec.verHi, spec.verLo, spec.validApp);
     return d;
+}
+
+// A new bus with this one device on it.
+SimDevice* AttachDevice(const Device& spec, uint32_t startTick = 1000) {
+    InstallTestWorld(startTick);
+    return AddDevice(spec);
 }
 
 std::vector<std::wstring> Texts() {
@@ -688,6 +694,85 @@ TEST(UpdateWorker, FewerDevicesEndTheRunOnlyAfterASwitchThatWasWritten) {
         EXPECT_EQ(Texts(), TEXTS_ERROR) << c.what;
         EXPECT_EQ(device->modeSwitches, c.modeSwitches) << c.what;
         EXPECT_EQ(device->pagesErased, 0u) << c.what;
+    }
+}
+
+namespace {
+
+// A device that is plugged in during the wait between the discoveries.
+SimDevice* gArrival = nullptr;
+void SleepAndPlugIn(uint32_t milliseconds) {
+    gPlainClock.sleep(milliseconds);
+    if (gArrival) gArrival->present = true;
+    if (gLeaver) gLeaver->gone = true;
+}
+
+}  // namespace
+
+// Without a chosen device nothing watches the restart: the second discovery
+// must count as many devices as the first, or the first bootloader it finds
+// may not be the device that was switched. One more (a device plugged in
+// during the wait) and one fewer (the switched device, or a neighbour, not
+// back) both end the run after that count: nothing more is opened, and no
+// device is erased. Only the same count with the switched device back
+// programs it. A newcomer in its application with the switched device still
+// away keeps the count: it is found in its application and asked to
+// restart, as any application-mode device is, and nothing is programmed.
+TEST(UpdateWorker, SecondDiscoveryProgramsOnlyWhenTheCountIsTheSameAndTheDeviceIsBack) {
+    enum class Arrives { Nothing, BootloaderFirst, ApplicationLast };
+    struct Case {
+        const char* what;
+        Arrives arrives;
+        bool neighbourLeaves;
+        bool switchedBack;  // back in its bootloader before the wait ends
+        bool programmed;
+    };
+    const Case cases[] = {
+        {"same count, back", Arrives::Nothing, false, true, true},
+        {"one more (a bootloader at index 0), back", Arrives::BootloaderFirst, false, true, false},
+        {"one more (an application), back", Arrives::ApplicationLast, false, true, false},
+        {"one fewer (a neighbour left), back", Arrives::Nothing, true, true, false},
+        {"one fewer, not back", Arrives::Nothing, false, false, false},
+        {"same count (an application arrived), not back", Arrives::ApplicationLast, false, false, false},
+    };
+    for (const Case& c : cases) {
+        InstallTestWorld(1000);
+        gArrival = nullptr;
+        if (c.arrives == Arrives::BootloaderFirst) gArrival = AddDevice({SimMode::Bootloader});
+        SimDevice* mine = AddDevice({});
+        mine->rebootDelayMs = c.switchedBack ? 10 : RESTART_WAIT_MS + 500;
+        gLeaver = nullptr;
+        if (c.neighbourLeaves) {
+            gLeaver = AddDevice({});
+            SimSetAppName(gLeaver, "LX-7 sensor");
+        }
+        if (c.arrives == Arrives::ApplicationLast) gArrival = AddDevice({});
+        if (gArrival) gArrival->present = false;
+        gPlainClock = gClock;
+        gClock.sleep = SleepAndPlugIn;
+        UpdateWorker();
+        gClock = gPlainClock;
+
+        const uint32_t before = c.neighbourLeaves ? 2u : 1u;
+        const uint32_t after = (c.switchedBack ? 1u : 0u) + (c.arrives != Arrives::Nothing ? 1u : 0u);
+        const bool countChanged = before != after;
+        EXPECT_EQ(Texts(), c.programmed ? TEXTS_OK : TEXTS_ERROR) << c.what;
+        EXPECT_EQ(mine->checksumsSent, c.programmed ? 53u : 0u) << c.what;
+        EXPECT_EQ(SimHasValidApp(mine), true) << c.what;
+        if (gArrival) {
+            EXPECT_EQ(gArrival->pagesErased, 0u) << c.what;
+            EXPECT_EQ(gArrival->packetsWritten, c.arrives == Arrives::ApplicationLast && !countChanged ? 1u : 0u)
+                << c.what << ": only a mode switch";
+        }
+        if (countChanged) {
+            // The calls after the mode switch's close: the count, nothing else.
+            const auto words = CallWords();
+            const auto close = std::find(words.begin(), words.end(), "close");
+            ASSERT_NE(close, words.end()) << c.what;
+            EXPECT_EQ(std::vector<std::string>(close + 1, words.end()), std::vector<std::string>{"count"}) << c.what;
+            EXPECT_EQ(BoxTexts(), std::vector<std::wstring>{L"Error"}) << c.what;
+        }
+        gArrival = gLeaver = nullptr;
     }
 }
 

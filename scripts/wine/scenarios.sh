@@ -233,6 +233,37 @@ flash pattern" || { finish_scenario; return; }
     finish_scenario
 }
 
+# One device, in its application, is switched; 500 ms into the restart wait
+# a second device, already in its bootloader, is plugged in and takes bus
+# index 0. The second discovery counts one device more than the first: the
+# first bootloader may be the newcomer, so the run ends as a failed
+# discovery, with that count as its last library call: nothing is opened
+# after the restart wait and nothing is written to either device.
+scenario_arrival_during_restart() {
+    start_scenario arrival-during-restart standin "device
+mode bootloader
+type $IMAGE_TYPE
+flash pattern
+arrives-after-restart 500
+$(app_device)
+reboot-delay 300" || { finish_scenario; return; }
+    check "Update Firmware" menu_update
+    check "\"Error\" box" wait_relay "$ERROR_BOX" 1 40
+    check "Error box answered" keys_to '^ $' Return
+    check "\"ERROR\" drawn" wait_relay "$TEXT_ERROR" 1 30
+    check "texts in order" eq "$(drawn_texts)" "Working|ERROR|"
+    check "one box only, no \"OK\"" eq "$(count "$box_any" "$RELAY")" 1
+    check "the mode switch is the one packet written" \
+        eq "$(grep -c ' write ' "$DIR/standin-calls.log")|$(count ' write .* length=32 \[00 16 A8 ' "$DIR/standin-calls.log")" "1|1"
+    check "after the switch's close, one count of two devices and no other call" \
+        eq "$(library_calls "$DIR/standin-calls.log" | sed -n '/^close /,$p' | tail -n +2 | sed -E 's/ -> .*//' | tr '\n' '|')" \
+        "device-count count=2|"
+    check "newcomer untouched" "${CHECK_FLASH[@]}" unchanged "$DIR/standin-flash-0.initial.bin" "$DIR/standin-flash-0.bin"
+    check "switched device untouched" "${CHECK_FLASH[@]}" unchanged "$DIR/standin-flash-1.initial.bin" "$DIR/standin-flash-1.bin"
+    check "the newcomer got no command at all" state_has 'device 0 mode=bootloader .* erased=0 halves=0 checksums=0 runs=0 switches=0'
+    finish_scenario
+}
+
 # The library is found only beside the program or in the system folder; one
 # in the current directory is not loaded.
 scenario_library_in_cwd_only() {
@@ -522,7 +553,7 @@ scenario_non_ascii_folder() {
 
 # Every step a run can take, in the order of a full run.
 ALL_STEPS=(core-tests update-ok no-device refused-image older-image about second-command
-           library-in-cwd-only partial-library high-dpi close-box file-exit repaint bystander non-ascii-folder
+           library-in-cwd-only partial-library high-dpi close-box file-exit repaint bystander arrival-during-restart non-ascii-folder
            support-log-failure support-log-update support-log-declined support-log-blocked)
 
 run_step() {  # step name
@@ -541,6 +572,7 @@ run_step() {  # step name
         file-exit) scenario_close_during_programming file-exit file-exit ;;
         repaint) scenario_repaint ;;
         bystander) scenario_bystander ;;
+        arrival-during-restart) scenario_arrival_during_restart ;;
         non-ascii-folder) scenario_non_ascii_folder ;;
         support-log-failure) scenario_support_log_failure ;;
         support-log-update) scenario_support_log_update ;;

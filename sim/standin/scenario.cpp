@@ -131,6 +131,8 @@ bool ParseScenario(const std::string& text, const std::string& baseDir, Scenario
             ok = w.size() == 1 && ParseNumber(w[0], &d->eraseDelayMs);
         } else if (key == "reboot-delay") {
             ok = w.size() == 1 && ParseNumber(w[0], &d->rebootDelayMs);
+        } else if (key == "arrives-after-restart") {
+            ok = w.size() == 1 && ParseNumber(w[0], &d->arrivesAfterRestartMs) && d->arrivesAfterRestartMs > 0;
         } else {
             return fail("unknown key '" + key + "'");
         }

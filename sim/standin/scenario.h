@@ -49,6 +49,7 @@ struct DeviceScenario {
     uint32_t eraseDelayMs = 0;
     uint32_t rebootDelayMs = 500;
     bool modeSwitchReply = false;
+    uint32_t arrivesAfterRestartMs = 0;  // 0: attached from the start
 };
 
 struct Scenario {

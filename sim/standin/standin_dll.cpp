@@ -208,6 +208,10 @@ bool Start() {
         d->eraseDelayMs = s.eraseDelayMs;
         d->rebootDelayMs = s.rebootDelayMs;
         d->replyToModeSwitch = s.modeSwitchReply;
+        if (s.arrivesAfterRestartMs != 0) {
+            d->arrivesAfterRestartMs = s.arrivesAfterRestartMs;
+            d->present = false;
+        }
     }
     SimSetFault(scenario.faultKind, scenario.faultCall);
     for (size_t i = 0; i < gSimBus.devices.size(); ++i) {
