@@ -130,6 +130,19 @@ keys_to() {  # title-regex keys...
 }
 menu_update() { keys_to '^Lumaris Update$' alt+f p; }
 
+# Waits until a window of that title is on the screen, then a little
+# longer, so that Wine has made it the active window. The relay trace shows
+# a box's call before the box is shown: a click into another window in
+# between loses to the box when it appears, and the keys meant for that
+# window go to the box.
+window_shown() {  # title-regex
+    [ -n "$(timeout 20 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -1)" ] || {
+        log "    no window titled /$1/ on the screen"
+        return 1
+    }
+    sleep 0.3
+}
+
 # An image without a version makes every update ask first; answered Yes.
 # Counts the questions so far: the n-th one is awaited.
 answer_unversioned() {  # n

@@ -106,6 +106,7 @@ scenario_no_device() {
     start_scenario no-device standin "# no device attached" || { finish_scenario; return; }
     check "Update Firmware" menu_update
     check "\"Error\" box" wait_relay "$ERROR_BOX" 1 30
+    check "\"Error\" box on the screen" window_shown '^ $'
     # While the worker's box is up, the window still answers.
     check "About opens while the box is up" keys_to '^Lumaris Update$' alt+question
     check "About box shown" wait_relay "$dialog_call" 1 15
