@@ -22,6 +22,9 @@ cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native -j2
 
+step "script and Python tests from a checkout and TMPDIR with odd names"
+scripts/odd-paths-test.sh
+
 step "benchmarks build (scripts/bench.sh runs them)"
 cmake --preset bench >/dev/null
 cmake --build --preset bench
