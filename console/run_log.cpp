@@ -4,6 +4,7 @@
 
 #include "platform/console_output.h"
 #include "platform/log_file.h"
+#include "runlog/text.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ void RunLogPut(const std::string& line) {
     if (LogFileAppend(gLog, line, &error) || gFailureNoted) return;
     gFailureNoted = true;
     ConsoleOutputPut(ConsoleStream::Err,
-                     "lumaris-update: the log " + gPath + " cannot be written (" + error +
+                     "lumaris-update: the log " + PrintableText(gPath) + " cannot be written (" + PrintableText(error) +
                          "): the update goes on; its exit code tells the result\n",
                      false);
 }

@@ -59,17 +59,33 @@ bool DecodeUtf8(const uint8_t* bytes, size_t length, std::u32string* out) {
     return true;
 }
 
+namespace {
+
+// Characters that change how a terminal shows what follows them: controls
+// (C0, DEL, C1), the line and paragraph separators, and the bidirectional
+// embeddings, overrides and isolates, which can make text read backwards.
+bool Steers(char32_t c) {
+    return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || c == 0x2028 || c == 0x2029 ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+}  // namespace
+
 std::string PrintableText(const std::string& text) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     std::string out;
     for (size_t i = 0; i < text.size();) {
         char32_t c = 0;
         const size_t n = Utf8Sequence(bytes + i, text.size() - i, &c);
-        if (n == 0 || c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02X", unsigned{bytes[i]});
-            out += escape;
-            ++i;
+        if (n == 0 || Steers(c)) {
+            // Every byte of the sequence, so that nothing of it is left to act.
+            const size_t bytesShown = n == 0 ? 1 : n;
+            for (size_t k = 0; k < bytesShown; ++k) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\x%02X", unsigned{bytes[i + k]});
+                out += escape;
+            }
+            i += bytesShown;
         } else {
             out.append(text, i, n);
             i += n;

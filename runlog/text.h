@@ -19,9 +19,12 @@ size_t Utf8Sequence(const uint8_t* bytes, size_t length, char32_t* code);
 // The code points of `bytes` when all of them are well-formed UTF-8; false
 // otherwise.
 bool DecodeUtf8(const uint8_t* bytes, size_t length, std::u32string* out);
-// What a user typed (a label, a path), for a person: its well-formed UTF-8
-// as it is, so that a UTF-8 terminal shows it as typed; any other byte, and
-// a control character, as \xNN.
+// Text from outside the program (a label, a path, an option's value, a
+// field of a log file), for a terminal: its well-formed UTF-8 as it is, so
+// that a UTF-8 terminal shows it as typed; any other byte, and every byte of
+// a control character (C0, DEL, C1), a line or paragraph separator or a
+// bidirectional override, embedding or isolate, as \xNN. The one way such
+// text reaches a terminal.
 std::string PrintableText(const std::string& text);
 
 // The words the output uses for the core's values.
