@@ -38,8 +38,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // The window's events, also kept in the support log.
     InstallWindowLog(LUMARIS_VERSION_TEXT, SupportLogFolderOfUser);
     // Without the library every operation fails, and the update reports
-    // "Error" where it meets the first failure.
-    BindUsbLibrary();
+    // "Error" where it meets the first failure; the support log says why.
+    UsbLibraryProblem problem;
+    if (BindUsbLibrary(&problem)) {
+        WindowLogKnowLibrary(BoundUsbLibraryPath(), std::string());
+    } else {
+        WindowLogKnowLibrary(std::string(), UsbLibraryProblemWords(problem, "LumarisUpdate.exe"));
+    }
     // The taskbar button's progress goes through COM; without it the button
     // shows none.
     const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));

@@ -8,6 +8,7 @@
 #include "image/image_validation.h"
 #include "image/sha256.h"
 #include "job/update_job.h"
+#include "platform/run_identity.h"
 #include "platform/seams.h"
 #include "runlog/json_writer.h"
 #include "runlog/recorder.h"
@@ -28,6 +29,7 @@ const RunWriter* gWriters[2] = {&gWindowWriter, &JSON_WRITER};
 // The embedded image, loaded once for its version and SHA-256.
 UpdateJob gImage;
 bool gImageKnown = false;
+bool gLibraryMissing = false;
 
 uint32_t ElapsedMs() { return GetTickCount() - gRunStart; }
 
@@ -70,9 +72,17 @@ void InstallWindowLog(const char* programVersion, SupportLogFolderSource folder)
     gInstalled = true;
 }
 
+void WindowLogKnowLibrary(const std::string& path, const std::string& problem) {
+    gContext.usbLibrary = path;
+    gContext.usbLibraryProblem = problem;
+    gLibraryMissing = !problem.empty();
+}
+
 void WindowLogRunBegins() {
     if (!gInstalled) return;
     gRunStart = GetTickCount();
+    gContext.runId = NewRunId();
+    gContext.host = HostName();
     StartRecorder();
     SupportLogSetFolder(gLog, gFolder ? gFolder() : std::string(), WIN32_SUPPORT_LOG_FILE_SYSTEM);
     if (!SupportLogBeginRun(gLog)) return;
@@ -83,6 +93,11 @@ void WindowLogRunBegins() {
 void WindowLogRunEnds() {
     if (!gInstalled) return;
     gRun.windowProgram = true;
-    if (gLog.open) JSON_WRITER.result(RunCommand::Update, DecideResult(RunCommand::Update, gRun));
+    // Without the library every call failed: the run never reached a
+    // device, whatever the record of its failed calls suggests.
+    const RunResult result = gLibraryMissing ? MakeResult(Outcome::NoLibrary, DeviceState::Unknown,
+                                                          gContext.usbLibraryProblem + ": nothing was written")
+                                             : DecideResult(RunCommand::Update, gRun);
+    if (gLog.open) JSON_WRITER.result(RunCommand::Update, result);
     SupportLogEndRun(gLog);
 }

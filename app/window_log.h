@@ -17,6 +17,11 @@ using SupportLogFolderSource = std::string (*)();
 // table and to the JSON writer. `programVersion` is named in the log.
 void InstallWindowLog(const char* programVersion, SupportLogFolderSource folder);
 
+// Start-up, once the USB library was looked for: its path when it was
+// bound, else why not (in the console program's words). A run without it is
+// logged as the outcome no-library, naming that reason.
+void WindowLogKnowLibrary(const std::string& path, const std::string& problem);
+
 // On the worker thread, before and after UpdateWorker: a fresh record, and
 // when the log can be kept, the run's first line (run_started) and its last
 // (result). Whatever becomes of the log, the run goes on as without it.

@@ -17,9 +17,10 @@ extern const char BUS_USAGE[];
 // print in `error` (a usage error).
 bool BusOptionsAgree(std::string* error);
 
-// Puts the bus's library table in gUsb. False, with the line to print in
-// `error`, when there is none to use.
-bool InstallBus(std::string* error);
+// Puts the bus's library table in gUsb and names in `library` what it
+// bound (the USB library's path, or the simulated bus). False, with the line
+// to print in `error`, when there is none to use.
+bool InstallBus(std::string* library, std::string* error);
 
 // Called once the command has ended (the simulated bus reports on it when
 // asked to).

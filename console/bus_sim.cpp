@@ -88,7 +88,8 @@ std::string FaultSummary(SimFaultKind kind, uint32_t packet, uint32_t acts) {
 
 }  // namespace
 
-bool InstallBus(std::string*) {
+bool InstallBus(std::string* library, std::string*) {
+    *library = "simulated";
     LoadImage();
     const ImageSummary image = SummariseImage(*gImage);
     SimReset(gClock.tickCount);

@@ -21,6 +21,7 @@
 #include "job/update_job.h"
 #include "platform/console_output.h"
 #include "platform/console_platform.h"
+#include "platform/run_identity.h"
 #include "platform/seams.h"
 #include "runlog/json.h"
 #include "runlog/text.h"
@@ -94,11 +95,8 @@ int ShowImage(const ConsoleOptions& options, const ImageFacts& image) {
     return 0;
 }
 
+// The bus is installed.
 int RunOnDevice(const ConsoleOptions& options, RunContext& context) {
-    std::string error;
-    if (!InstallBus(&error)) {
-        return ReportFailure(options.command, Outcome::NoLibrary, error);
-    }
     if (options.verbosity == ConsoleVerbosity::Verbose) InstallPacketTrace();
     int exitCode = 0;
     if (options.command == ConsoleCommand::List) {
@@ -149,7 +147,8 @@ int main(int argc, char** argv) {
     ConsoleOptions options;
     std::string error;
     if (!ParseConsoleOptions(argc, argv, ParseBusOption, &options, &error) || !BusOptionsAgree(&error)) {
-        ConsoleWrite(stderr, ("lumaris-update: " + error + '\n').c_str());
+        // The line may echo what was typed: shown safe for a terminal.
+        ConsoleWrite(stderr, ("lumaris-update: " + PrintableText(error) + '\n').c_str());
         return static_cast<int>(ExitCode::Usage);
     }
     if (options.command == ConsoleCommand::Help) {
@@ -161,7 +160,7 @@ int main(int argc, char** argv) {
     // The log is opened before anything reaches a device.
     if (options.logPath && !RunLogOpen(options.logPath, &error)) {
         const std::string line = "lumaris-update: --log: \"" + PrintableText(options.logPath) +
-                                 "\" cannot be opened as a log: " + error + '\n';
+                                 "\" cannot be opened as a log: " + PrintableText(error) + '\n';
         ConsoleWrite(stderr, line.c_str());
         return static_cast<int>(ExitCode::Usage);
     }
@@ -178,12 +177,21 @@ int main(int argc, char** argv) {
     context.imageVersion = FormatVersion(image.summary.verHi, image.summary.verLo);
     context.imageSha256 = image.sha256;
     context.label = options.label;
+    context.runId = NewRunId();
+    context.host = HostName();
     ReportSetContext(context);
     if (options.command == ConsoleCommand::Info || options.command == ConsoleCommand::Version) {
         return FinishOutput(ShowImage(options, image));
     }
+    // The library is bound before the run starts, so that the log's first
+    // line of the run names it, or why there is none.
+    std::string busError;
+    const bool bus = InstallBus(&context.usbLibrary, &busError);
+    if (!bus) context.usbLibraryProblem = busError;
+    ReportSetContext(context);
     ReportRunStarted(argc, argv);
-    const int exitCode = RunOnDevice(options, context);
+    const int exitCode =
+        bus ? RunOnDevice(options, context) : ReportFailure(options.command, Outcome::NoLibrary, busError);
     RunLogClose();
     return FinishOutput(exitCode);
 }

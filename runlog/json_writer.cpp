@@ -17,7 +17,25 @@ JsonWriterSetup gSetup{{&NO_RECORD, &NO_CONTEXT, NoTime}};
 const RunRecord& Run() { return *gSetup.inputs.run; }
 const RunContext& Context() { return *gSetup.inputs.context; }
 
-JsonLine Event(const char* name) { return JsonEvent(name, gSetup.inputs.elapsedMs()); }
+// Every line of a run carries its id, so that a reader tells the runs of
+// stations that share one log apart.
+JsonLine Event(const char* name) {
+    JsonLine line = JsonEvent(name, gSetup.inputs.elapsedMs());
+    if (!Context().runId.empty()) JsonAddString(line, "run_id", Context().runId);
+    return line;
+}
+
+// The architecture the program was built for.
+constexpr const char* BUILD_ARCHITECTURE =
+#if defined(__x86_64__) || defined(_M_X64)
+    "x64";
+#elif defined(__i386__) || defined(_M_IX86)
+    "x86";
+#elif defined(__aarch64__)
+    "arm64";
+#else
+    "other";
+#endif
 
 // A `progress` line may be left off the screen when it is not read in time
 // (platform/console_output.h); the log holds every line.
@@ -90,15 +108,19 @@ void JsonAddResultFields(JsonLine& line, RunCommand command, const RunResult& re
         JsonAddNull(line, "label");
     }
     JsonAddNumber(line, "attempts", context.attempt);
-    if (run.failures) {
+    const ExchangeFailure* first = context.earlierFailure ? &context.firstFailure
+                                   : run.failures         ? &run.failure
+                                                          : nullptr;
+    if (first) {
         JsonLine failure = JsonObject();
-        JsonAddFailureFields(failure, run.failure);
+        JsonAddFailureFields(failure, *first);
         JsonAddObject(line, "failure", failure);
     } else {
         JsonAddNull(line, "failure");
     }
     JsonAddNumber(line, "elapsed_ms", gSetup.inputs.elapsedMs());
     JsonAddString(line, "message", result.line);
+    JsonAddString(line, "next", NextStepName(result.next));
 }
 
 void EmitBare(const char* name) {
@@ -394,6 +416,18 @@ void JsonWriteRunStarted(const char* const* options, int count) {
         JsonAddText(line, "label", context.label);
     } else {
         JsonAddNull(line, "label");
+    }
+    if (context.host.empty()) {
+        JsonAddNull(line, "host");
+    } else {
+        JsonAddString(line, "host", context.host);
+    }
+    JsonAddString(line, "arch", BUILD_ARCHITECTURE);
+    if (context.usbLibrary.empty()) {
+        JsonAddNull(line, "usb_library");
+        JsonAddString(line, "usb_library_problem", context.usbLibraryProblem);
+    } else {
+        JsonAddString(line, "usb_library", context.usbLibrary);
     }
     JsonClose(line);
     if (gSetup.log) gSetup.log(line.text, false);

@@ -34,8 +34,18 @@ struct RunContext {
     std::string imageVersion;
     std::string imageSha256;
     const char* label = nullptr;  // --label, or none
-    uint32_t attempt = 1;         // this attempt's number (--retries)
-    uint32_t attempts = 1;        // attempts allowed
+    // The run's id, on every line of the run: 128 random bits in hexadecimal,
+    // so that the runs of stations and PCs that share one log stay apart.
+    std::string runId;
+    std::string host;               // the computer's name
+    std::string usbLibrary;         // the USB library bound (its path), or empty
+    std::string usbLibraryProblem;  // why none was bound
+    uint32_t attempt = 1;           // this attempt's number (--retries)
+    uint32_t attempts = 1;          // attempts allowed
+    // The first exchange that failed, when it ended an earlier attempt: the
+    // result's `failure` names it, whatever the later attempts met.
+    bool earlierFailure = false;
+    ExchangeFailure firstFailure{};
 };
 
 struct RunWriter {

@@ -144,6 +144,12 @@ HMODULE LoadUsbLibraryModule(const LibraryLoader& loader, UsbLibraryProblem* pro
     return nullptr;
 }
 
+std::wstring BoundUsbLibraryFile() {
+    if (!gModule) return std::wstring();
+    const DWORD length = GetModuleFileNameW(gModule, gPath, PATH_CAPACITY);
+    return length > 0 && length < PATH_CAPACITY ? std::wstring(gPath, length) : std::wstring();
+}
+
 bool BindUsbLibrary(UsbLibraryProblem* problem) {
     UnbindUsbLibrary();
     if (!gModule) gModule = LoadUsbLibraryModule(SYSTEM_LIBRARY_LOADER, problem);

@@ -31,6 +31,15 @@ struct UsbLibraryProblem {
 // when not, and `problem` is given, says why there.
 bool BindUsbLibrary(UsbLibraryProblem* problem = nullptr);
 
+// The bound library's full path, or empty when none is bound.
+std::wstring BoundUsbLibraryFile();
+// The same in UTF-8.
+std::string BoundUsbLibraryPath();
+// Why the library could not be bound, in words, with what to do: e.g.
+// "SiUSBXp.dll was not found: looked for A and B; put the library beside
+// `programFile`" (usb/usb_library_words_win32.cpp).
+std::string UsbLibraryProblemWords(const UsbLibraryProblem& problem, const char* programFile);
+
 // The system calls the library is loaded with, so that a test can play a
 // Windows that refuses the search flags.
 struct LibraryLoader {

@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """Checks the window program's support log after a Wine scenario.
 
-    check_support_log.py LOG run [--after COPY] [--failure PAGE CAUSE] OUTCOME DEVICE_STATE
+    check_support_log.py LOG run [--after COPY] [--failure PAGE CAUSE] [--problem TEXT] OUTCOME DEVICE_STATE
 
 LOG holds whole JSON lines only, and its last run (from its last
 `run_started`) was written by the window program ("program":"window"
 in run_started, and no other program named in the run) and ends with a `result`
 whose outcome and device state are the ones given. With --failure, that run
-holds a `failure` of that page and cause. With --after, LOG starts with
+holds a `failure` of that page and cause. Every line of the run carries
+the run_started's `run_id`. The run names the USB library it bound
+(`usb_library`); with --problem, it names none, and `usb_library_problem`
+holds TEXT. With --after, LOG starts with
 COPY's bytes (what the log held before the run) and adds exactly one run.
 Says what differs and exits 1 otherwise.
 """
@@ -42,13 +45,15 @@ def main(argv):
     if len(args) < 4 or args[1] != "run":
         print(__doc__)
         return 2
-    path, after, failure = args[0], None, None
+    path, after, failure, problem = args[0], None, None, None
     rest = args[2:]
     while rest and rest[0].startswith("--"):
         if rest[0] == "--after":
             after, rest = rest[1], rest[2:]
         elif rest[0] == "--failure":
             failure, rest = (int(rest[1]), rest[2]), rest[3:]
+        elif rest[0] == "--problem":
+            problem, rest = rest[1], rest[2:]
         else:
             print(__doc__)
             return 2
@@ -65,6 +70,17 @@ def main(argv):
     for key in ("utc", "program_version", "image_version", "image_sha256"):
         if not started.get(key):
             fail(f"run_started has no {key}")
+    run_id = started.get("run_id")
+    if not isinstance(run_id, str) or len(run_id) != 32:
+        fail(f"run_started has no run id of 32 digits: {run_id!r}")
+    strangers = [line for line in run if line.get("run_id") != run_id]
+    if strangers:
+        fail(f"lines of the run without its run id: {strangers[:1]}")
+    if problem is None and not started.get("usb_library"):
+        fail(f"run_started names no USB library: {started}")
+    if problem is not None and (started.get("usb_library") is not None
+                                or problem not in started.get("usb_library_problem", "")):
+        fail(f"run_started does not say the library's problem {problem!r}: {started}")
     result = run[-1]
     if result.get("event") != "result":
         fail(f"the run ends with {result.get('event')!r}, not a result")

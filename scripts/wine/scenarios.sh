@@ -275,6 +275,8 @@ scenario_library_in_cwd_only() {
     check "Error box answered" keys_to '^ $' Return
     check "Error box closed" wait_relay "$(box_ret 1)" 1 15
     check "library in the current directory never loaded" test ! -e "$DIR/cwd/standin-calls.log"
+    check "log: no-library, the paths looked at named" \
+        support_log_run_is --problem "SiUSBXp.dll was not found: looked for" no-library unknown
     finish_scenario
 }
 
@@ -286,6 +288,7 @@ scenario_partial_library() {
     check "Error box answered" keys_to '^ $' Return
     check "Error box closed" wait_relay "$(box_ret 1)" 1 15
     check "no call reached the partial library" test ! -e "$DIR/standin-calls.log"
+    check "log: no-library, the missing ordinal named" support_log_run_is --problem "lacks ordinal 12" no-library unknown
     finish_scenario
 }
 

@@ -95,7 +95,7 @@ class WindowLogTest : public ::testing::Test {
 // The demo image has 53 pages (10..62). A device that drops the second
 // half of page 20 fails that page's checksum.
 TEST_F(WindowLogTest, EachRunEndsWithAResultThatSaysWhatTheWindowShowed) {
-    enum Kind { Update, FailsAtPage20, Refused, AnsweredNo, NoDevice };
+    enum Kind { Update, FailsAtPage20, Refused, AnsweredNo, NoDevice, NoLibrary };
     struct Case {
         const char* what;
         Kind kind;
@@ -111,6 +111,9 @@ TEST_F(WindowLogTest, EachRunEndsWithAResultThatSaysWhatTheWindowShowed) {
         {"an image for another type", Refused, "Working|ERROR|", "refused", "bootloader-application-kept", nullptr},
         {"an older image declined with No", AnsweredNo, "Working|OK|REBOOT|", "declined", "kept-application", nullptr},
         {"no device", NoDevice, "", "no-device", "none", nullptr},
+        // Every call fails as it does without the library; the log names
+        // the library's problem, not a missing device.
+        {"no USB library", NoLibrary, "", "no-library", "unknown", nullptr},
     };
     size_t runs = 0;
     for (const Case& c : cases) {
@@ -130,8 +133,13 @@ TEST_F(WindowLogTest, EachRunEndsWithAResultThatSaysWhatTheWindowShowed) {
                 gFake.answers = {ANSWER_NO};
                 break;
             case NoDevice: gSimBus.devices.clear(); break;
+            case NoLibrary:
+                gSimBus.devices.clear();
+                WindowLogKnowLibrary("", "SiUSBXp.dll was not found: looked for Z:/p/SiUSBXp.dll");
+                break;
         }
         RunUpdate();
+        WindowLogKnowLibrary("Z:/p/SiUSBXp.dll", "");
         ++runs;
         EXPECT_EQ(TextsDrawn(), c.texts);
 
@@ -145,6 +153,13 @@ TEST_F(WindowLogTest, EachRunEndsWithAResultThatSaysWhatTheWindowShowed) {
         EXPECT_EQ(Field(first, "program"), "window");
         EXPECT_EQ(Field(first, "program_version"), "9.9.9");
         EXPECT_EQ(Field(first, "image_sha256").size(), 64u);
+        EXPECT_EQ(Field(first, "run_id").size(), 32u);
+        EXPECT_EQ(Field(lines.back(), "run_id"), Field(first, "run_id")) << "the result is the run's own";
+        if (c.kind == NoLibrary) {
+            EXPECT_EQ(Field(first, "usb_library_problem"), "SiUSBXp.dll was not found: looked for Z:/p/SiUSBXp.dll");
+            EXPECT_NE(Field(lines.back(), "message").find("was not found"), std::string::npos);
+            EXPECT_EQ(Field(lines.back(), "next"), "install-library");
+        }
         const std::string& result = lines.back();
         EXPECT_EQ(Field(result, "event"), "result");
         EXPECT_EQ(Field(result, "outcome"), c.outcome);
