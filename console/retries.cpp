@@ -113,6 +113,10 @@ int RunWithRetries(const ConsoleOptions& options, RunContext& context, const Run
         result = DecideResult(RunCommandOf(options.command), run);
         if (result.exitCode == static_cast<int>(ExitCode::NoApplication) && brokenBy == 0) brokenBy = attempt;
         if (attempt == attempts || !Retryable(result, run)) break;
+        if (!context.earlierFailure && run.failures > 0) {
+            context.earlierFailure = true;
+            context.firstFailure = run.failure;
+        }
         // What cannot be proven to be the chosen device is not written.
         if (!SurveyDevices(&bus) || !ProveRetryDevice(lumarisAtStart, began, bus, run, &device)) {
             result.line += "; not retried: which device is the chosen one cannot be proven on the bus now";

@@ -29,6 +29,16 @@ bool LogFileAppend(LogFile& log, const std::string& line, std::string* error);
 
 void LogFileClose(LogFile& log);
 
+// Opens `path` for reading as a log (--show-log). Refuses what LogFileOpen
+// refuses: a path that is not a regular file, looked at before it is opened
+// (a FIFO would block the reader, a device such as /dev/zero never ends),
+// and a non-empty file that does not start with a JSON line of this
+// program. On refusal or failure `error` says why.
+bool LogFileOpenForReading(const char* path, LogFile* log, std::string* error);
+// Reads up to `length` bytes from where the last read ended into `buffer`;
+// `got` is 0 at the end of the file. False with the reason in `error`.
+bool LogFileRead(LogFile& log, char* buffer, size_t length, size_t* got, std::string* error);
+
 // Whether a non-empty file whose first bytes are `head` may be appended to:
 // it starts with a JSON line of this program. Otherwise `error` says what it
 // looks like.

@@ -82,6 +82,37 @@ bool LogFileAppend(LogFile& log, const std::string& line, std::string* error) {
     return false;
 }
 
+bool LogFileOpenForReading(const char* path, LogFile* log, std::string* error) {
+    struct stat before {};
+    if (stat(path, &before) == 0 && !S_ISREG(before.st_mode))
+        return Refuse(-1, error, std::string("it is ") + KindOf(before.st_mode) + ", not a regular file");
+    const int fd = open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return Refuse(-1, error, std::strerror(errno));
+    struct stat opened {};
+    if (fstat(fd, &opened) != 0) return Refuse(fd, error, std::strerror(errno));
+    if (!S_ISREG(opened.st_mode))
+        return Refuse(fd, error, std::string("it is ") + KindOf(opened.st_mode) + ", not a regular file");
+    char head[16];
+    size_t got = 0;
+    if (!ReadAt(fd, head, sizeof head, 0, &got)) return Refuse(fd, error, std::strerror(errno));
+    if (got > 0 && !LogFileHeadIsLog(head, got, error)) return Refuse(fd, error, *error);
+    log->handle = fd;
+    return true;
+}
+
+bool LogFileRead(LogFile& log, char* buffer, size_t length, size_t* got, std::string* error) {
+    ssize_t n;
+    do {
+        n = read(static_cast<int>(log.handle), buffer, length);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    *got = static_cast<size_t>(n);
+    return true;
+}
+
 void LogFileClose(LogFile& log) {
     if (log.handle >= 0) close(static_cast<int>(log.handle));
     log.handle = -1;

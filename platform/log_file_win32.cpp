@@ -96,6 +96,37 @@ bool LogFileAppend(LogFile& log, const std::string& line, std::string* error) {
     return false;
 }
 
+bool LogFileOpenForReading(const char* path, LogFile* log, std::string* error) {
+    const std::wstring name = WideName(path);
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return Refuse(INVALID_HANDLE_VALUE, error, "it is a folder, not a regular file");
+    const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return Refuse(file, error, WindowsError(GetLastError()));
+    if (GetFileType(file) != FILE_TYPE_DISK) return Refuse(file, error, "it is a device or a pipe, not a regular file");
+    char head[16];
+    DWORD got = 0;
+    if (!ReadAt(file, head, sizeof head, 0, &got)) return Refuse(file, error, WindowsError(GetLastError()));
+    if (got > 0 && !LogFileHeadIsLog(head, got, error)) return Refuse(file, error, *error);
+    // The look at the head moved the file's position.
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return Refuse(file, error, WindowsError(GetLastError()));
+    log->handle = reinterpret_cast<intptr_t>(file);
+    return true;
+}
+
+bool LogFileRead(LogFile& log, char* buffer, size_t length, size_t* got, std::string* error) {
+    DWORD read = 0;
+    const DWORD asked = length > 0x10000000 ? 0x10000000 : static_cast<DWORD>(length);
+    if (!ReadFile(reinterpret_cast<HANDLE>(log.handle), buffer, asked, &read, nullptr)) {
+        *error = WindowsError(GetLastError());
+        return false;
+    }
+    *got = read;
+    return true;
+}
+
 void LogFileClose(LogFile& log) {
     if (log.handle != -1) CloseHandle(reinterpret_cast<HANDLE>(log.handle));
     log.handle = -1;

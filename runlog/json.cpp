@@ -52,6 +52,18 @@ bool AddUtf8(JsonLine& line, const char* key, const uint8_t* bytes, size_t lengt
 
 }  // namespace
 
+void JsonAppendString(std::string& out, const std::string& text) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    std::u32string decoded;
+    out += '"';
+    if (DecodeUtf8(bytes, text.size(), &decoded)) {
+        for (char32_t c : decoded) Escaped(out, c);
+    } else {
+        for (size_t i = 0; i < text.size(); ++i) Escaped(out, bytes[i]);
+    }
+    out += '"';
+}
+
 JsonLine JsonEvent(const char* event, uint32_t elapsedMs) {
     JsonLine line;
     line.text = "{\"event\":\"";

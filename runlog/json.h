@@ -11,6 +11,9 @@ struct JsonLine {
 };
 
 JsonLine JsonEvent(const char* event, uint32_t elapsedMs);
+// Appends `text` to `out` as a JSON string in ASCII: as JsonAddString's
+// value, with its quotes.
+void JsonAppendString(std::string& out, const std::string& text);
 // Text: its characters when it is well-formed UTF-8, each one beyond
 // printable ASCII as \uXXXX (a surrogate pair above U+FFFF), so that every
 // JSON reader decodes what was given; otherwise as JsonAddBytes.

@@ -217,11 +217,33 @@ const char* RunCommandName(RunCommand command) {
 }
 
 RunResult MakeResult(Outcome outcome, DeviceState state, std::string line) {
-    return RunResult{OutcomeText(outcome), static_cast<int>(OutcomeExitCode(outcome)), DeviceStateText(state),
-                     std::move(line)};
+    return RunResult{OutcomeText(outcome),
+                     static_cast<int>(OutcomeExitCode(outcome)),
+                     DeviceStateText(state),
+                     std::move(line),
+                     NextStepFor(outcome, state, false),
+                     outcome,
+                     state};
 }
 
+namespace {
+
+RunResult Decide(RunCommand command, const RunRecord& run);
+
+}  // namespace
+
 RunResult DecideResult(RunCommand command, const RunRecord& run) {
+    RunResult result = Decide(command, run);
+    // A device that left the bus in the middle of the run must be plugged
+    // in again before anything else helps.
+    if (run.failures > 0 && run.failure.fault == ExchangeFault::DeviceGone)
+        result.next = NextStepFor(result.kind, result.state, true);
+    return result;
+}
+
+namespace {
+
+RunResult Decide(RunCommand command, const RunRecord& run) {
     if (command == RunCommand::List) {
         if (run.devicesListed == 0) return MakeResult(Outcome::Listed, DeviceState::None, "no devices attached");
         return MakeResult(Outcome::Listed, DeviceState::Unchanged,
@@ -266,3 +288,5 @@ RunResult DecideResult(RunCommand command, const RunRecord& run) {
     return MakeResult(Outcome::Failed, Kept(run),
                       "the update did not start programming" + Cause(run) + ": nothing was written");
 }
+
+}  // namespace

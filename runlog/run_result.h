@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "runlog/next_step.h"
 #include "runlog/outcome.h"
 #include "runlog/run_record.h"
 
@@ -21,9 +22,13 @@ struct RunResult {
     int exitCode;             // OutcomeExitCode
     const char* deviceState;  // DeviceStateText
     std::string line;         // the last line in words
+    NextStep next;            // what to do with the device now
+    Outcome kind;
+    DeviceState state;
 };
 
-// The result for `outcome`, with its text and exit code from the table.
+// The result for `outcome`, with its text and exit code from the table,
+// and the next step for a device that is still on the bus.
 RunResult MakeResult(Outcome outcome, DeviceState state, std::string line);
 
 // The result of a run of `command` (Update, Check or List) from what the

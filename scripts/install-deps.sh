@@ -32,7 +32,7 @@ pkgs=()
 need_i386=0
 for group in "$@"; do
   case "$group" in
-    native) pkgs+=(g++ cmake ninja-build make) ;;
+    native) pkgs+=(g++ cmake ninja-build make nlohmann-json3-dev) ;;
     tests) pkgs+=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
       srecord python3 python3-intelhex valgrind) ;;
     windows) pkgs+=(g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 mingw-w64-tools binutils-mingw-w64-i686

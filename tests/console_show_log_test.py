@@ -7,10 +7,12 @@ empty file, a file that cannot be read, --last N and --json.
 """
 import json
 import os
+import subprocess
+import sys
 import unittest
 
 import console_harness as harness
-from console_harness import json_lines, run
+from console_harness import FAST, json_lines, run
 
 FAST = ["--reply-delay", "0", "--erase-delay", "0", "--bootloader"]
 
@@ -112,14 +114,15 @@ class ShowLog(unittest.TestCase):
         self.assertTrue(code == 0 and len(runs) == 2 and any("declined" in l for l in runs[0])
                         and "killed" in "".join(runs[1]) and "the last 2 shown" in summary, f"--last 2: {out}")
 
-    def test_json_shows_each_runs_result_line_as_it_is(self):
+    def test_json_shows_each_runs_result_line(self):
         code, out, _ = run(["--show-log", self.log, "--json"])
         objects = json_lines(out)
-        self.assertTrue(code == 0 and [l for l, o in zip(out.splitlines(), objects) if o["event"] == "result"]
-                        == self.results and len(self.results) == 4,
-                        f"--json: each run's result line as it is: {out}")
+        self.assertTrue(code == 0 and [o for o in objects if o["event"] == "result"]
+                        == [json.loads(l) for l in self.results] and len(self.results) == 4 and out.isascii(),
+                        f"--json: each run's result line, in ASCII: {out}")
         self.assertTrue(objects[-2]["event"] == "run_killed"
                         and objects[-1] == {"event": "show_log", "runs": 5, "killed": 1, "skipped_lines": 1,
+                                            "too_long_lines": 0, "lines_without_run_id": 4,
                                             "cut_last_line": True},
                         f"--json: the killed run and the summary: {objects[-2:]}")
 
@@ -136,7 +139,7 @@ class ShowLog(unittest.TestCase):
                         f"empty file: exit {code}, {out!r}, {err!r}")
 
     def test_a_file_that_cannot_be_read_is_named(self):
-        for path, reason in ((os.path.join(self.folder, "missing.jsonl"), "No such file"), (self.folder, "directory")):
+        for path, reason in ((os.path.join(self.folder, "missing.jsonl"), "No such file"), (self.folder, "folder")):
             with self.subTest(reason):
                 code, out, err = run(["--show-log", path])
                 self.assertTrue(code == 2 and out == "" and path in err and reason in err,
@@ -151,6 +154,98 @@ class ShowLog(unittest.TestCase):
             with self.subTest(args=args):
                 code, out, err = run(args)
                 self.assertTrue(code == 2 and words in err, f"{args}: exit {code}, {err!r}")
+
+
+class HostileAndShared(unittest.TestCase):
+    """Logs as they come back from a line or a customer: shared by stations, with retries, with bytes meant
+    for a terminal, too long, or not a file at all."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = harness.scratch_folder(cls)
+
+    def path(self, name):
+        return os.path.join(self.folder, name)
+
+    def test_three_stations_sharing_one_log_each_under_its_own_label(self):
+        # The stations run at once; SN-B's unit stops answering at packet 140, after erasing its flash.
+        log = self.path("shared.jsonl")
+        stations = {"SN-A": ["--restart-delay", "300"],
+                    "SN-B": ["--restart-delay", "100", "--fault", "missing-reply:140"],
+                    "SN-C": ["--restart-delay", "900"]}
+        procs = [subprocess.Popen([harness.PROGRAM, "--json", "--yes", "--reply-delay", "1", "--label", label,
+                                   "--log", log] + extra, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                  stdin=subprocess.DEVNULL) for label, extra in stations.items()]
+        codes = [p.wait(timeout=60) for p in procs]
+        self.assertEqual(codes, [0, 4, 0])
+        code, out, err = run(["--show-log", log])
+        runs, summary = runs_of(out)
+        self.assertTrue(code == 0 and len(runs) == 3 and "killed" not in out, f"{summary}\n{out}")
+        outcomes = {next(l.split("label ")[1] for l in r if "label " in l):
+                    next(l for l in r if "outcome:" in l) for r in runs}
+        self.assertEqual({label: "programming-failed" in words for label, words in outcomes.items()},
+                         {"SN-A": False, "SN-B": True, "SN-C": False}, out)
+
+    def test_a_retry_shows_its_attempts_and_the_first_failure(self):
+        log = self.path("retried.jsonl")
+        code, _, _ = run(["--log", log, "--retries", "1", "--fault", "late-reply:40"] + FAST)
+        with open(log) as f:
+            result = [json.loads(l) for l in f if '"event":"result"' in l][-1]
+        self.assertTrue(code == 0 and result["attempts"] == 2 and result["failure"]["cause"] == "no-reply",
+                        f"exit {code}, the result keeps the first failure: {result}")
+        _, out, _ = run(["--show-log", log])
+        self.assertIn("attempts: 2 (the 1st failed: write-half 1, page 18: no-reply", out)
+
+    def test_what_is_not_a_log_file_is_refused_at_once(self):
+        fifo = self.path("fifo")
+        os.mkfifo(fifo)
+        hex_file = self.path("firmware.hex")
+        with open(hex_file, "w") as f:
+            f.write(":100000000102030405060708090A0B0C0D0E0F1068\n")
+        for path, words in ((fifo, "FIFO"), ("/dev/zero", "device"), (hex_file, "Intel HEX")):
+            with self.subTest(path):
+                code, out, err = run(["--show-log", path], timeout=10)
+                self.assertTrue(code == 2 and out == "" and words in err, f"exit {code}, {err!r}")
+
+    def test_a_huge_line_is_skipped_in_little_memory(self):
+        log = self.path("huge.jsonl")
+        with open(log, "w") as f:
+            f.write('{"event":"note","x":"' + "x" * (30 << 20) + '"}\n')
+            f.write('{"event":"result","outcome":"updated","device_state":"runs-image","message":"m"}\n')
+        # The peak memory of the program alone, measured in a child of its own.
+        probe = ("import resource, subprocess, sys; p = subprocess.run(sys.argv[1:], capture_output=True); "
+                 "print(p.returncode, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss); "
+                 "sys.stdout.write(p.stdout.decode())")
+        done = subprocess.run([sys.executable, "-c", probe, harness.PROGRAM, "--show-log", log],
+                              capture_output=True, text=True, timeout=60)
+        head, _, out = done.stdout.partition("\n")
+        code, peak_kib = map(int, head.split())
+        self.assertTrue(code == 0 and "1 run(s)" in out and "1 line(s) skipped that are longer than" in out, out)
+        self.assertLess(peak_kib, 64 * 1024, f"peak {peak_kib} KiB for a 30 MB line")
+
+    def test_bytes_meant_for_a_terminal_are_shown_escaped(self):
+        log = self.path("hostile.jsonl")
+        with open(log, "wb") as f:
+            f.write(b'{"event":"run_started","run_id":"a1","utc":"\\u001b]0;owned\\u0007","label":"SN\\u202e1",'
+                    b'"label_hex":null}\n'
+                    b'{"event":"result","run_id":"a1","outcome":"failed","exit_code":"\\u001b[2J","device_state":'
+                    b'"unchanged","message":"\\u009b31m","failure":{"command":"erase","page":"\\u001b[H",'
+                    b'"cause":"no-reply","window_ms":"\\r"}}\n'
+                    b'{"event":"run_started","run_id":"b2","label":"\xce\x80","label_hex":"CE80FF"}\n')
+        for args in ([], ["--json"]):
+            with self.subTest(args=args):
+                code, out, _ = run(["--show-log", log, *args], text=False)
+                bad = [b for b in set(out) if (b < 0x20 and b != 0x0A) or b == 0x7F]
+                self.assertTrue(code == 0 and not bad and b"\xe2\x80\xae" not in out and b"\xc2\x9b" not in out,
+                                f"controls {bad} in {out!r}")
+                if args:
+                    self.assertTrue(out.isascii() and all(json.loads(l) for l in out.splitlines()), out)
+                else:
+                    self.assertIn(b"label \xce\x80\\xFF\n", out, "a label not UTF-8 shown from label_hex")
+
+    def test_an_option_value_is_echoed_escaped(self):
+        code, _, err = run(["--device", "1\x1b[2J"])
+        self.assertTrue(code == 2 and "\x1b" not in err and "\\x1B[2J" in err, repr(err))
 
 
 if __name__ == "__main__":

@@ -20,7 +20,9 @@ import unittest
 import weakref
 
 SCRIPT = None
-NATIVE = ["g++", "cmake", "ninja-build", "make"]
+NATIVE = ["g++", "cmake", "ninja-build", "make", "nlohmann-json3-dev"]
+# The native group's headers: they count only through dpkg.
+NATIVE_HEADERS = {"nlohmann-json3-dev": "install ok installed"}
 # Real programs the script itself runs.
 REAL = ["bash", "env", "grep", "head", "cut", "timeout"]
 
@@ -116,7 +118,8 @@ class InstallDeps(unittest.TestCase):
             ("dpkg: installed", Machine(all_installed())),
             ("dpkg: on hold", Machine(all_installed("hold ok installed"))),
             ("dpkg: marked for removal, still installed", Machine(all_installed("deinstall ok installed"))),
-            ("tools on PATH, not from dpkg", Machine({}, commands=["g++", "ninja", "make"], cmake_version="3.27.4")),
+            ("tools on PATH, not from dpkg",
+             Machine(NATIVE_HEADERS, commands=["g++", "ninja", "make"], cmake_version="3.27.4")),
         ]
         for name, machine in cases:
             with self.subTest(name):
@@ -131,10 +134,10 @@ class InstallDeps(unittest.TestCase):
              ["native"], "ninja-build", install + "ninja-build"),
             ("removed, its configuration left", Machine(all_installed(make="deinstall ok config-files")),
              ["native"], "make", install + "make"),
-            ("cmake on PATH too old", Machine({}, commands=["g++", "ninja", "make"], cmake_version="3.16.3"),
+            ("cmake on PATH too old", Machine(NATIVE_HEADERS, commands=["g++", "ninja", "make"], cmake_version="3.16.3"),
              ["native"], "cmake", install + "cmake"),
-            ("nothing at all", Machine({}), ["native"], "g++ cmake ninja-build make",
-             install + "g++ cmake ninja-build make"),
+            ("nothing at all", Machine({}), ["native"], "g++ cmake ninja-build make nlohmann-json3-dev",
+             install + "g++ cmake ninja-build make nlohmann-json3-dev"),
             ("wine without the i386 architecture", Machine({}, commands=WINE_TOOLS), ["wine"], wine_libraries,
              "dpkg --add-architecture i386 && " + install + wine_libraries),
             ("wine with the i386 architecture", Machine({}, commands=WINE_TOOLS, i386=True), ["wine"],
@@ -182,13 +185,15 @@ class InstallDeps(unittest.TestCase):
 
     def test_verify_names_the_command_and_its_package(self):
         cases = [
-            ("all genuine", Machine({}, commands=["g++", "ninja", "make"], cmake_version="3.25.1"), 0, ""),
-            ("an impostor", Machine({}, commands=["g++", "ninja"], cmake_version="3.25.1",
+            ("all genuine", Machine(NATIVE_HEADERS, commands=["g++", "ninja", "make"], cmake_version="3.25.1"), 0, ""),
+            ("headers missing", Machine({}, commands=["g++", "ninja", "make"], cmake_version="3.25.1"), 1,
+             "the Debian package nlohmann-json3-dev is not installed"),
+            ("an impostor", Machine(NATIVE_HEADERS, commands=["g++", "ninja"], cmake_version="3.25.1",
                                     impostors={"make": "make: a cake recipe tool"}), 1,
              "'make --version' is missing or is not the tool from the Debian package make"),
-            ("missing", Machine({}, commands=["g++", "make"], cmake_version="3.25.1"), 1,
+            ("missing", Machine(NATIVE_HEADERS, commands=["g++", "make"], cmake_version="3.25.1"), 1,
              "'ninja --version' is missing or is not the tool from the Debian package ninja-build"),
-            ("cmake too old", Machine({}, commands=["g++", "ninja", "make"], cmake_version="3.16.3"), 1,
+            ("cmake too old", Machine(NATIVE_HEADERS, commands=["g++", "ninja", "make"], cmake_version="3.16.3"), 1,
              "'cmake --version (at least 3.25)' is missing or is not the tool from the Debian package cmake"),
             ("installed by dpkg is not enough", Machine(all_installed()), 1,
              "'g++ --version' is missing or is not the tool from the Debian package g++"),
