@@ -21,7 +21,7 @@ constexpr std::string_view FAILURE_OBJECTS[] = {"failure"};
 
 bool Listed(std::string_view key, const std::string_view* list, size_t count) {
     for (size_t i = 0; i < count; ++i)
-        if (list[i] == key) return true;
+        if (list[i].size() == key.size() && list[i][0] == key[0] && list[i] == key) return true;
     return false;
 }
 
@@ -34,10 +34,14 @@ class Reader {
     bool null() { return Scalar(nullptr, "null"); }
     bool boolean(bool value) { return Scalar(value ? "true" : "false", value ? "true" : "false"); }
     bool number_integer(Json::number_integer_t value) {
+        if (depth_ == 0) return false;
+        if (!rewrite_ && !Wanted()) return true;  // most numbers: nothing to keep
         const std::string text = std::to_string(value);
         return Scalar(text.c_str(), text);
     }
     bool number_unsigned(Json::number_unsigned_t value) {
+        if (depth_ == 0) return false;
+        if (!rewrite_ && !Wanted()) return true;
         const std::string text = std::to_string(value);
         return Scalar(text.c_str(), text);
     }
@@ -48,7 +52,7 @@ class Reader {
             BeforeValue();
             JsonAppendString(line_->rewritten, value);
         }
-        Keep(value);
+        if (Wanted()) Keep(value);
         return true;
     }
     bool binary(Json::binary_t&) { return false; }
@@ -64,6 +68,14 @@ class Reader {
             line_->rewritten += ':';
         }
         level.first = false;
+        // Whether a value under this key is kept: one of the keys shown, in
+        // the line's own object or in a failure object it holds.
+        if (depth_ == 1) {
+            level.wanted = Listed(key, TOP_KEYS, std::size(TOP_KEYS));
+            level.holdsFailure = Listed(key, FAILURE_OBJECTS, std::size(FAILURE_OBJECTS));
+        } else {
+            level.wanted = depth_ == 2 && levels_[0].object && levels_[0].holdsFailure;
+        }
         level.key = std::move(key);
         return true;
     }
@@ -73,8 +85,12 @@ class Reader {
     struct Level {
         bool object = false;
         bool first = true;
+        bool wanted = false;        // the value under `key` is kept
+        bool holdsFailure = false;  // `key` names a failure object
         std::string key;
     };
+
+    bool Wanted() const { return depth_ > 0 && levels_[depth_ - 1].object && levels_[depth_ - 1].wanted; }
 
     // In an array, a value after the first is preceded by a comma; in an
     // object, key() has written it.
@@ -94,7 +110,10 @@ class Reader {
             BeforeValue();
             line_->rewritten += bracket;
         }
-        levels_[depth_] = Level{object, true, std::string()};
+        Level& level = levels_[depth_];
+        level.object = object;
+        level.first = true;
+        level.wanted = level.holdsFailure = false;
         ++depth_;
         return true;
     }
@@ -113,19 +132,18 @@ class Reader {
             BeforeValue();
             line_->rewritten += written;
         }
-        if (kept) {
+        if (kept && Wanted()) {
             std::string text = kept;
             Keep(text);
         }
         return true;
     }
 
+    // The value under the current key, which Wanted() keeps.
     void Keep(std::string& value) {
-        if (depth_ == 1 && levels_[0].object) {
-            if (Listed(levels_[0].key, TOP_KEYS, std::size(TOP_KEYS)))
-                line_->values.emplace_back(levels_[0].key, std::move(value));
-        } else if (depth_ == 2 && levels_[0].object && levels_[1].object &&
-                   Listed(levels_[0].key, FAILURE_OBJECTS, std::size(FAILURE_OBJECTS))) {
+        if (depth_ == 1) {
+            line_->values.emplace_back(levels_[0].key, std::move(value));
+        } else {
             line_->values.emplace_back(levels_[0].key + "." + levels_[1].key, std::move(value));
         }
     }

@@ -454,7 +454,7 @@ bool ShowLogRead(const ShowLogSource& source, uint32_t last, bool json, const Sh
             ++reading.tooLong;
             continue;
         }
-        if (!ReadLogLine(text.data(), text.size(), json, &line)) {
+        if (!ReadLogLine(text.data(), text.size(), false, &line)) {
             // A line cut short at the end of the file is a run that was
             // ended while it wrote; anything else is not the log's.
             if (!ended) {
@@ -464,6 +464,9 @@ bool ShowLogRead(const ShowLogSource& source, uint32_t last, bool json, const Sh
             }
             continue;
         }
+        // With --json only result lines are printed: those alone are
+        // written again.
+        if (json && line.Get("event") == "result") ReadLogLine(text.data(), text.size(), true, &line);
         reading.Line(line);
     }
     reading.End();

@@ -15,7 +15,10 @@ std::string ImageVersion(const RunRecord& run) { return FormatVersion(run.imageH
 bool WaitsInBootloader(const RunRecord& run) { return run.installedValid && !run.runSent; }
 
 std::string WaitsLine(const RunRecord& run) {
-    return "the device holds firmware " + Installed(run) + " but waits in its bootloader: unplug it or run again";
+    // A restart starts a valid application: running again may decline or
+    // refuse again.
+    return "the device holds firmware " + Installed(run) +
+           " but waits in its bootloader: unplug it and plug it in again to start it";
 }
 
 DeviceState Kept(const RunRecord& run) {
@@ -205,7 +208,12 @@ RunResult ProgrammedResult(const RunRecord& run) {
     if (everyPageVerified && run.signatureConfirmed)
         return MakeResult(
             Outcome::NotStarted, DeviceState::HoldsImage,
-            "device holds firmware " + ImageVersion(run) + " but was not told to start it: run the update again");
+            "device holds firmware " + ImageVersion(run) +
+                " but was not told to start it: unplug it and plug it in again to start it");
+    if (run.failures > 0 && run.failure.fault == ExchangeFault::DeviceGone)
+        return MakeResult(Outcome::ProgrammingFailed, DeviceState::NoValidApplication,
+                          "no valid application on the device, which left the bus: plug it in again and run the "
+                          "update again");
     return MakeResult(Outcome::ProgrammingFailed, DeviceState::NoValidApplication,
                       "no valid application on the device: run the update again");
 }

@@ -13,6 +13,7 @@ cd "$(dirname "$0")/.."
 TARGETS=(
   "fuzz_hex_loader 60"
   "fuzz_device_protocol 60"
+  "fuzz_show_log 60"
 )
 
 scripts/install-deps.sh native tests

@@ -6,7 +6,7 @@
 #   scripts/install-deps.sh --verify GROUP...  check that every command the
 #                                              scripts call answers as itself
 #
-# Groups: native, tests, windows, wine, release, checks.
+# Groups: native, tests, windows, wine, release, checks, bench.
 #
 # A package counts as present when dpkg has it installed (also on hold), or
 # when every command the scripts call from it is on PATH and answers as that
@@ -44,6 +44,7 @@ for group in "$@"; do
       ;;
     release) pkgs+=(osslsigncode openssl python3 python3-intelhex) ;;
     checks) pkgs+=(clang-format shellcheck) ;;
+    bench) pkgs+=(jq time) ;;
     *)
       echo "install-deps: unknown group '$group'" >&2
       exit 2
@@ -117,6 +118,8 @@ probes() {
     openssl) $check '^OpenSSL' openssl version ;;
     clang-format) $check 'clang-format version' clang-format --version ;;
     shellcheck) $check '^ShellCheck' shellcheck --version ;;
+    jq) $check '^jq-1' jq --version ;;
+    time) $check 'GNU time' /usr/bin/time --version ;;
     *) return 3 ;;
   esac
 }
