@@ -13,11 +13,25 @@
 constexpr int WINDOW_TEXT_PLACES = 8;
 constexpr int WINDOW_TEXT_LENGTH = 64;
 
+// One remembered text: where it was drawn, at 96 DPI, and its characters.
+struct WindowText {
+    int x;
+    int y;
+    int count;
+    wchar_t text[WINDOW_TEXT_LENGTH + 1];  // ends with a NUL, for traces and debuggers
+};
+
 // Draws `count` characters of `text` at (x, y) into `window`, with a device
 // context of its own, and remembers it as the text at (x, y) in place of the
 // one before. Any thread. A text longer than WINDOW_TEXT_LENGTH is drawn
 // whole and remembered cut; a place beyond WINDOW_TEXT_PLACES is drawn only.
 void DrawWindowText(HWND window, int x, int y, const wchar_t* text, int count);
+
+// Calls `use` with each remembered text, in the order they were last drawn,
+// while the record is locked: a text the worker draws meanwhile waits until
+// the last call has returned. Whatever shows the texts reads them here, so
+// that all show the same.
+void ReadWindowTexts(void (*use)(const WindowText& text, void* context), void* context);
 
 // Draws the remembered texts into `dc`, a device context of `window` (the
 // one BeginPaint gives), in the order they were last drawn. Main thread.
