@@ -3,7 +3,8 @@
 // them again whenever it paints, so that covering, restoring or resizing the
 // window does not wipe them out. Positions are given at 96 DPI and drawn at
 // the window's DPI, with the font of a fresh window DC scaled to that DPI
-// where the system's DPI differs.
+// where the system's DPI differs. The same record is what the window tells
+// screen readers (app/window_accessible.h).
 #pragma once
 
 #include <windows.h>
@@ -29,8 +30,8 @@ void DrawWindowText(HWND window, int x, int y, const wchar_t* text, int count);
 
 // Calls `use` with each remembered text, in the order they were last drawn,
 // while the record is locked: a text the worker draws meanwhile waits until
-// the last call has returned. Whatever shows the texts reads them here, so
-// that all show the same.
+// the last call has returned. Painting and the window's accessible name both
+// read the record through here, so they show the same texts.
 void ReadWindowTexts(void (*use)(const WindowText& text, void* context), void* context);
 
 // Draws the remembered texts into `dc`, a device context of `window` (the
