@@ -91,6 +91,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             // The client area as screen readers see it: the status texts.
             if (const LRESULT object = WindowStatusObject(window, wParam, lParam)) return object;
             return DefWindowProcW(window, message, wParam, lParam);
+        case WM_APP_TEXTS_CHANGED: WindowStatusChanged(window); return 0;
+        case WM_TIMER:
+            if (WindowStatusTimer(window, wParam)) return 0;
+            return DefWindowProcW(window, message, wParam, lParam);
         case WM_DPICHANGED: {
             // Moved to a monitor of another DPI: take the size and place
             // Windows suggests for it. The resized window paints its texts

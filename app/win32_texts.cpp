@@ -92,6 +92,7 @@ void DrawWindowText(HWND window, int x, int y, const wchar_t* text, int count) {
         ReleaseDC(window, dc);
     }
     ReleaseSRWLockExclusive(&gLock);
+    PostMessageW(window, WM_APP_TEXTS_CHANGED, 0, 0);
 }
 
 void ReadWindowTexts(void (*use)(const WindowText& text, void* context), void* context) {

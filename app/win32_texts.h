@@ -14,6 +14,10 @@
 constexpr int WINDOW_TEXT_PLACES = 8;
 constexpr int WINDOW_TEXT_LENGTH = 64;
 
+// Posted to the window by DrawWindowText, from the thread that drew, once
+// the record holds the new text.
+constexpr UINT WM_APP_TEXTS_CHANGED = WM_APP + 6;
+
 // One remembered text: where it was drawn, at 96 DPI, and its characters.
 struct WindowText {
     int x;
@@ -26,6 +30,7 @@ struct WindowText {
 // context of its own, and remembers it as the text at (x, y) in place of the
 // one before. Any thread. A text longer than WINDOW_TEXT_LENGTH is drawn
 // whole and remembered cut; a place beyond WINDOW_TEXT_PLACES is drawn only.
+// Then posts WM_APP_TEXTS_CHANGED to `window`.
 void DrawWindowText(HWND window, int x, int y, const wchar_t* text, int count);
 
 // Calls `use` with each remembered text, in the order they were last drawn,

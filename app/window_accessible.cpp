@@ -6,10 +6,13 @@
 #include <iterator>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "app/win32_texts.h"
 
 namespace {
+
+constexpr UINT_PTR STATUS_TIMER = 1;
 
 // The calls the status object needs from oleacc.dll and oleaut32.dll, found
 // at run time in the system folder: oleacc.dll is not one of the DLLs that
@@ -228,6 +231,11 @@ class StatusObject final : public IAccessible {
     IAccessible* standard_;
 };
 
+// What was last announced, and by which window. A window that has
+// announced nothing yet was read as empty.
+HWND gAnnouncedWindow = nullptr;
+std::wstring gAnnounced;
+
 }  // namespace
 
 LRESULT WindowStatusObject(HWND window, WPARAM wParam, LPARAM lParam) {
@@ -248,4 +256,21 @@ LRESULT WindowStatusObject(HWND window, WPARAM wParam, LPARAM lParam) {
     object->Release();
     // A reference to the object is positive; a failure, a negative HRESULT.
     return result > 0 ? result : 0;
+}
+
+void WindowStatusChanged(HWND window) { SetTimer(window, STATUS_TIMER, STATUS_SETTLE_MS, nullptr); }
+
+bool WindowStatusTimer(HWND window, WPARAM timer) {
+    if (timer != STATUS_TIMER) return false;
+    KillTimer(window, STATUS_TIMER);
+    std::wstring status = StatusText();
+    if (window != gAnnouncedWindow) {
+        gAnnouncedWindow = window;
+        gAnnounced.clear();
+    }
+    if (status != gAnnounced) {
+        gAnnounced = std::move(status);
+        NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, window, OBJID_CLIENT, CHILDID_SELF);
+    }
+    return true;
 }

@@ -1,7 +1,8 @@
 // The main window's client area as a screen reader reads it: its name is
 // the status the window shows, read from the texts a paint draws, its role a
-// status bar, and everything else the standard object's. Asked for as a
-// screen reader asks (AccessibleObjectFromWindow), on the hidden main window.
+// status bar, and everything else the standard object's; each change of the
+// status is announced once, from the window's thread. Asked for as a screen
+// reader asks (AccessibleObjectFromWindow), on the hidden main window.
 #include "app/window_accessible.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +12,11 @@
 #include <vector>
 
 #include "app/win32_texts.h"
+#include "platform/seams.h"
+#include "tests/fake_platform.h"
+#include "tests/test_support.h"
 #include "tests/win32/hidden_main_window.h"
+#include "tests/win32/window_run_rig.h"
 
 namespace {
 
@@ -178,6 +183,115 @@ TEST_F(WindowAccessibleTest, EverythingElseIsTheStandardObjects) {
     EXPECT_EQ(Narrow(ourFrame.name), Narrow(theirFrame.name));
     EXPECT_EQ(ourFrame.role, theirFrame.role);
     EXPECT_NE(ourFrame.role, ROLE_SYSTEM_STATUSBAR);
+}
+
+// ------------------------------------------------------------ announcements
+
+struct Announcement {
+    HWND window;
+    LONG objectId;
+    LONG childId;
+    bool fromWindowThread;
+    std::wstring name;  // the client object's name when it was announced
+};
+std::vector<Announcement> gAnnounced;
+DWORD gWindowThread = 0;
+
+void CALLBACK OnNameChange(HWINEVENTHOOK, DWORD, HWND window, LONG objectId, LONG childId, DWORD thread, DWORD) {
+    if (window != gMainWindow) return;
+    Announcement a = {window, objectId, childId, thread == gWindowThread, L"(unreadable)"};
+    if (IAccessible* client = ObjectOf(window, OBJID_CLIENT)) {
+        a.name = Read(client).name;
+        client->Release();
+    }
+    gAnnounced.push_back(a);
+}
+
+std::vector<std::wstring> AnnouncedNames() {
+    std::vector<std::wstring> names;
+    for (const Announcement& a : gAnnounced) names.push_back(a.name);
+    return names;
+}
+
+std::string Joined(const std::vector<std::wstring>& names) {
+    std::string joined;
+    for (const std::wstring& name : names) {
+        joined += '[';
+        joined += Narrow(name);
+        joined += ']';
+    }
+    return joined;
+}
+
+// The worker's texts go to the window, as in the program; the worker stops
+// after its "Working" until the test lets it go on.
+HANDLE gWorkingDrawn = nullptr;
+HANDLE gGoOn = nullptr;
+void DrawAndHoldAtWorking(int x, int y, const wchar_t* text, int count) {
+    DrawWindowText(gMainWindow, x, y, text, count);
+    if (std::wstring(text, static_cast<size_t>(count)) == WORKING.text) {
+        SetEvent(gWorkingDrawn);
+        WaitForSingleObject(gGoOn, 10000);
+    }
+}
+
+void UpdateFirmware() { SendMessageW(gMainWindow, WM_COMMAND, IDM_UPDATE, 0); }
+
+// Long enough for the window to announce what has settled.
+void PumpPastSettling() { PumpMessages(STATUS_SETTLE_MS * 3); }
+
+TEST_F(WindowAccessibleTest, EachChangeOfTheStatusIsAnnouncedOnceFromTheWindowsThread) {
+    gWorkingDrawn = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    gGoOn = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    gWindowThread = GetCurrentThreadId();
+    HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr, OnNameChange,
+                                         GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+    ASSERT_NE(hook, nullptr);
+    struct Case {
+        const char* what;
+        uint8_t deviceType;  // 0: no device
+        std::vector<std::wstring> whileWorking;
+        std::vector<std::wstring> atTheEnd;
+    };
+    // One window for all runs, as in the program: each run starts from the
+    // last one's status. The pages in between announce nothing.
+    const Case cases[] = {
+        {"a run that ends well", 0x83, {L"Working"}, {L"Working", L"OK REBOOT"}},
+        {"a run that ends in ERROR", 0x81, {L"Working"}, {L"Working", L"ERROR"}},
+        {"a run that ends well after ERROR", 0x83, {L"Working"}, {L"Working", L"OK REBOOT"}},
+        // Nothing is drawn: the last run's texts are gone, and that is said.
+        {"a run that finds no device", 0, {}, {L""}},
+    };
+    HiddenMainWindow main;
+    ASSERT_TRUE(main.created);
+    for (const Case& c : cases) {
+        SimDevice* device = AttachOlderDevice();
+        if (c.deviceType == 0) {
+            InstallTestWorld();
+        } else {
+            SimSetDeviceType(device, c.deviceType);
+        }
+        gUi.drawText = DrawAndHoldAtWorking;
+        gAnnounced.clear();
+        UpdateFirmware();
+        if (!c.whileWorking.empty()) {
+            ASSERT_EQ(WaitForSingleObject(gWorkingDrawn, 10000), WAIT_OBJECT_0) << c.what;
+            PumpPastSettling();
+            EXPECT_EQ(Joined(AnnouncedNames()), Joined(c.whileWorking)) << c.what << ", while it runs";
+            SetEvent(gGoOn);
+        }
+        ASSERT_TRUE(PumpUntilWorkerEnded()) << c.what;
+        PumpPastSettling();
+        EXPECT_EQ(Joined(AnnouncedNames()), Joined(c.atTheEnd)) << c.what;
+        for (const Announcement& a : gAnnounced) {
+            EXPECT_EQ(a.objectId, OBJID_CLIENT) << c.what;
+            EXPECT_EQ(a.childId, CHILDID_SELF) << c.what;
+            EXPECT_TRUE(a.fromWindowThread) << c.what << ": announced from another thread";
+        }
+    }
+    UnhookWinEvent(hook);
+    CloseHandle(gWorkingDrawn);
+    CloseHandle(gGoOn);
 }
 
 }  // namespace
