@@ -5,6 +5,7 @@
 #include "app/update_run.h"
 #include "app/win32_dpi.h"
 #include "app/win32_texts.h"
+#include "app/window_accessible.h"
 
 HINSTANCE gInstance = nullptr;
 HWND gMainWindow = nullptr;
@@ -86,6 +87,14 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             EndPaint(window, &ps);
             return 0;
         }
+        case WM_GETOBJECT:
+            // The client area as screen readers see it: the status texts.
+            if (const LRESULT object = WindowStatusObject(window, wParam, lParam)) return object;
+            return DefWindowProcW(window, message, wParam, lParam);
+        case WM_APP_TEXTS_CHANGED: WindowStatusChanged(window); return 0;
+        case WM_TIMER:
+            if (WindowStatusTimer(window, wParam)) return 0;
+            return DefWindowProcW(window, message, wParam, lParam);
         case WM_DPICHANGED: {
             // Moved to a monitor of another DPI: take the size and place
             // Windows suggests for it. The resized window paints its texts

@@ -4,6 +4,7 @@
 #include "app/taskbar_progress.h"
 #include "app/win32_session.h"
 #include "app/win32_texts.h"
+#include "app/window_accessible.h"
 #include "app/window_events.h"
 #include "app/window_log.h"
 #include "worker/update_worker.h"
@@ -48,11 +49,12 @@ void EnableUpdateCommand(HWND window, bool enable) {
 // While a worker runs, the command is ignored: two workers would share the
 // USB lock, the embedded image and the window.
 // A new run starts on an empty window: no text of the last run stays beside
-// its "Working", on the screen or in a repaint.
+// its "Working", on the screen, in a repaint or for a screen reader.
 void StartUpdateRun(HWND window) {
     if (gRunning || !ClaimWorkerSlot()) return;
     ForgetWindowTexts();
     InvalidateRect(window, nullptr, TRUE);
+    WindowStatusChanged(window);
     HANDLE thread = CreateThread(nullptr, 0, WorkerThreadProc, window, 0, nullptr);
     if (!thread) {
         ReleaseWorkerSlot();

@@ -6,19 +6,12 @@
 
 namespace {
 
-struct PlacedText {
-    int x;
-    int y;
-    int count;
-    wchar_t text[WINDOW_TEXT_LENGTH + 1];  // ends with a NUL, for traces and debuggers
-};
-
 // The record, oldest drawing first. The lock also spans each drawing, so a
 // paint on the main thread and a text drawn by the worker never interleave:
 // a paint that read the record before the worker's text arrived cannot draw
 // the older text over it afterwards.
 SRWLOCK gLock = SRWLOCK_INIT;
-PlacedText gTexts[WINDOW_TEXT_PLACES];
+WindowText gTexts[WINDOW_TEXT_PLACES];
 int gTextCount = 0;
 
 // A window DC starts with the system font, made for the system DPI. On a
@@ -65,12 +58,26 @@ void Remember(int x, int y, const wchar_t* text, int count) {
     } else if (gTextCount == WINDOW_TEXT_PLACES) {
         return;
     }
-    PlacedText& placed = gTexts[gTextCount++];
+    WindowText& placed = gTexts[gTextCount++];
     placed.x = x;
     placed.y = y;
     placed.count = count < 0 ? 0 : (count > WINDOW_TEXT_LENGTH ? WINDOW_TEXT_LENGTH : count);
     std::wmemcpy(placed.text, text, static_cast<size_t>(placed.count));
     placed.text[placed.count] = L'\0';
+}
+
+struct Painter {
+    HDC dc;
+    unsigned dpi;
+};
+
+// ExtTextOutW without options draws exactly what TextOutW draws; a trace of
+// the program's calls then tells the worker's drawing (TextOutW) from the
+// window's repainting.
+void PaintText(const WindowText& placed, void* context) {
+    const Painter& painter = *static_cast<const Painter*>(context);
+    ExtTextOutW(painter.dc, ScaleForDpi(placed.x, painter.dpi), ScaleForDpi(placed.y, painter.dpi), 0, nullptr,
+                placed.text, static_cast<UINT>(placed.count), nullptr);
 }
 
 }  // namespace
@@ -85,21 +92,19 @@ void DrawWindowText(HWND window, int x, int y, const wchar_t* text, int count) {
         ReleaseDC(window, dc);
     }
     ReleaseSRWLockExclusive(&gLock);
+    PostMessageW(window, WM_APP_TEXTS_CHANGED, 0, 0);
+}
+
+void ReadWindowTexts(void (*use)(const WindowText& text, void* context), void* context) {
+    AcquireSRWLockExclusive(&gLock);
+    for (int i = 0; i < gTextCount; ++i) use(gTexts[i], context);
+    ReleaseSRWLockExclusive(&gLock);
 }
 
 void PaintWindowTexts(HWND window, HDC dc) {
-    AcquireSRWLockExclusive(&gLock);
-    const unsigned dpi = WindowDpi(window);
-    const DpiFont font(dc, dpi);
-    // ExtTextOutW without options draws exactly what TextOutW draws; a trace
-    // of the program's calls then tells the worker's drawing (TextOutW) from
-    // the window's repainting.
-    for (int i = 0; i < gTextCount; ++i) {
-        const PlacedText& placed = gTexts[i];
-        ExtTextOutW(dc, ScaleForDpi(placed.x, dpi), ScaleForDpi(placed.y, dpi), 0, nullptr, placed.text,
-                    static_cast<UINT>(placed.count), nullptr);
-    }
-    ReleaseSRWLockExclusive(&gLock);
+    Painter painter = {dc, WindowDpi(window)};
+    const DpiFont font(dc, painter.dpi);
+    ReadWindowTexts(PaintText, &painter);
 }
 
 void ForgetWindowTexts() {

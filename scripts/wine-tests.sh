@@ -9,14 +9,15 @@
 #   STEP             core-tests or a scenario name (default: all of them):
 #                    update-ok no-device refused-image older-image about
 #                    second-command library-in-cwd-only partial-library high-dpi
-#                    close-box file-exit repaint bystander arrival-during-restart
-#                    non-ascii-folder
+#                    close-box file-exit repaint screen-reader bystander
+#                    arrival-during-restart non-ascii-folder
 #                    support-log-failure support-log-update support-log-declined
 #                    support-log-blocked
 #   --build DIR      the build folder of the (one) preset instead of
 #                    build/<preset>: its bin/ gives the stand-in library, the
-#                    core tests, window_probe.exe and window_message.exe, its
-#                    image/firmware_facts.txt what the program embeds
+#                    core tests, window_probe.exe, window_message.exe and
+#                    accessible_probe.exe, its image/firmware_facts.txt what
+#                    the program embeds
 #   --programs DIR   take LumarisUpdate.exe from DIR instead of the build's
 #                    bin/ (e.g. an unpacked release), with one preset
 #

@@ -18,6 +18,7 @@ STEP_OK=1
 DIR=""
 RELAY=""
 MAIN=""
+WATCH_PID=""
 
 # The build and the programs the scenarios run from now on: PRESET, its
 # build's bin/ folder (stand-in library, core tests, window helpers),
@@ -29,6 +30,7 @@ set_window_target() {  # preset bin-folder program-folder artifacts-folder
 # Ends what the window tests started: the program, the Wine servers, Xvfb.
 end_window_tests() {
     [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
+    [ -n "$WATCH_PID" ] && kill "$WATCH_PID" 2>/dev/null
     stop_wine_servers
     if [ -n "$XVFB_PID" ]; then
         kill "$XVFB_PID" 2>/dev/null
@@ -189,6 +191,32 @@ probe_window() {
     PROBE_DPI=$(sed -n 's/^dpi //p' "$out" | tr -d '\r')
     PROBE_SMALL_ICON=$(sed -n 's/^small_icon //p' "$out" | tr -d '\r')
     [ -n "$PROBE_CLIENT" ] && [ -n "$PROBE_DPI" ]
+}
+
+# The main window's client area as a screen reader reads it from another
+# process (accessible_probe.exe): its name and its role, "NAME|ROLE". Each
+# reading is added to accessible-probe.log.
+client_object() {
+    local out
+    out=$(timeout 30 "$WINE" "$BIN/accessible_probe.exe" 'Lumaris Update' 2>&1 | tr -d '\r')
+    printf '%s\n' "$out" >>"$DIR/accessible-probe.log"
+    printf '%s|%s' "$(sed -n 's/^name //p' <<<"$out")" "$(sed -n 's/^role //p' <<<"$out")"
+}
+# A screen reader hears `name` from a status bar (role 23).
+screen_reader_hears() { eq "$(client_object)" "$1|23"; }
+
+# accessible_probe.exe --watch in the background (WATCH_PID): the main
+# window's announced name changes, one line each, in names-announced.txt.
+start_watching_names() {
+    timeout 300 "$WINE" "$BIN/accessible_probe.exe" --watch 300 'Lumaris Update' >"$DIR/names-announced.txt" 2>&1 &
+    WATCH_PID=$!
+    wait_for "$DIR/names-announced.txt" '^watching' 1 30
+}
+# The names announced so far, in order, each followed by "|".
+names_announced() { sed -n 's/^namechange //p' "$DIR/names-announced.txt" | tr -d '\r' | tr '\n' '|'; }
+stop_watching_names() {
+    [ -n "$WATCH_PID" ] || return 0
+    kill "$WATCH_PID" 2>/dev/null; wait "$WATCH_PID" 2>/dev/null; WATCH_PID=""
 }
 
 # The window's size as the X server has it, "W H".

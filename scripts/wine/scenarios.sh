@@ -405,6 +405,52 @@ reboot-delay 10" || { finish_scenario; return; }
     finish_scenario
 }
 
+# What a screen reader hears, read from another process: the client area is
+# a status bar named by the status the window shows, before an update,
+# while a box is up, after "ERROR", while pages are written and after "OK"
+# and "REBOOT"; each change is announced once (EVENT_OBJECT_NAMECHANGE),
+# the pages not at all. The first run ends in "ERROR": the switched device
+# is back only after 3 s, past the 2 s wait. It comes back in its
+# bootloader, and the second run programs it, each reply 10 ms late. The
+# second run is started and the program ended with the menu's letters typed
+# one at a time (Alt, F, P and Alt, F, X), as without a mouse.
+scenario_screen_reader() {
+    start_scenario screen-reader standin "$(slow_app_device)
+reboot-delay 3000" || { finish_scenario; return; }
+    check "before an update: an empty status bar" screen_reader_hears ""
+    check "name changes watched from another process" start_watching_names
+    check "Update Firmware" menu_update
+    check "\"Error\" box" wait_relay "$ERROR_BOX" 1 40
+    check "while the box is up: \"Working\"" screen_reader_hears "Working"
+    check "Error box answered" keys_to '^ $' Return
+    check "\"ERROR\" drawn" wait_relay "$TEXT_ERROR" 1 30
+    check "after the failed run: \"ERROR\"" screen_reader_hears "ERROR"
+    # The device is back 3 s after its switch, which the box came 2 s after.
+    sleep 1.5
+    # As a screen reader's user would type it: Alt, F, P, one key at a time.
+    check "Update Firmware again by Alt, F, P" keys_to '^Lumaris Update$' alt f p
+    check "no-version question answered Yes" answer_unversioned 1
+    check "pages being written (10 of them)" wait_for "$DIR/standin-calls.log" 'write .* length=258 \[03 ' 20 60
+    check "while pages are written: \"Working\"" screen_reader_hears "Working"
+    check "\"OK\" result box" wait_relay "$OK_BOX" 1 60
+    check "OK box answered" keys_to '^ $' Return
+    check "\"REBOOT\" drawn" wait_relay "$TEXT_REBOOT" 1 30
+    check "after the update: \"OK REBOOT\"" screen_reader_hears "OK REBOOT"
+    check "texts in order" eq "$(drawn_texts)" "Working|ERROR|Working|OK|REBOOT|"
+    check "the last change announced" wait_for "$DIR/names-announced.txt" '^namechange OK REBOOT' 1 15
+    # The second run's start empties the window: that is a change too.
+    check "each change announced once, no page" eq "$(names_announced)" "Working|ERROR||Working|OK REBOOT|"
+    check "File > Exit by Alt, F, X" keys_to '^Lumaris Update$' alt f x
+    check "the program ends, exit code 0" ends_by_itself 20
+    [ -n "$APP_PID" ] && { kill "$APP_PID" 2>/dev/null; wait "$APP_PID" 2>/dev/null; APP_PID=""; }
+    stop_watching_names
+    timeout 20 wineserver -k 2>/dev/null; timeout 20 wineserver -w 2>/dev/null
+    check "device programmed and started" state_has "$(updated_state 1)"
+    check "flash equals the embedded image" flash_is_image
+    check "no call broke the library's rules" no_violation
+    record_result
+}
+
 # ---------------------------------------------------------------- the support log
 
 CHECK_SUPPORT_LOG=(/usr/bin/python3 "$ROOT/scripts/wine/check_support_log.py")
@@ -557,8 +603,8 @@ scenario_non_ascii_folder() {
 
 # Every step a run can take, in the order of a full run.
 ALL_STEPS=(core-tests update-ok no-device refused-image older-image about second-command
-           library-in-cwd-only partial-library high-dpi close-box file-exit repaint bystander arrival-during-restart non-ascii-folder
-           support-log-failure support-log-update support-log-declined support-log-blocked)
+           library-in-cwd-only partial-library high-dpi close-box file-exit repaint screen-reader bystander
+           arrival-during-restart non-ascii-folder support-log-failure support-log-update support-log-declined support-log-blocked)
 
 run_step() {  # step name
     case $1 in
@@ -575,6 +621,7 @@ run_step() {  # step name
         close-box) scenario_close_during_programming close-box close-box ;;
         file-exit) scenario_close_during_programming file-exit file-exit ;;
         repaint) scenario_repaint ;;
+        screen-reader) scenario_screen_reader ;;
         bystander) scenario_bystander ;;
         arrival-during-restart) scenario_arrival_during_restart ;;
         non-ascii-folder) scenario_non_ascii_folder ;;
