@@ -174,6 +174,14 @@ bool TakeOptionValue(const std::string& name, const char* inlineValue, ArgCursor
         *error = name + " needs a value";
         return false;
     }
+    // "--label --json" is a forgotten value more often than a label: a
+    // value that looks like an option is taken only when written with "=".
+    const char* next = args.argv[args.next];
+    if (next[0] == '-' && next[1] != '\0') {
+        *error = name + " needs a value, and \"" + next +
+                 "\" is taken for an option; a value that starts with '-' is written " + name + "=" + next;
+        return false;
+    }
     *value = args.argv[args.next++];
     return true;
 }
@@ -183,14 +191,15 @@ bool ParseConsoleOptions(int argc, char** argv, BusOptionParser parseBus, Consol
     std::set<std::string> seen;
     std::string command, answer, verbosity;
     while (args.next < args.argc) {
-        std::string name = args.argv[args.next++];
+        const char* argument = args.argv[args.next++];
+        std::string name = argument;
         const char* inlineValue = nullptr;
         const size_t equals = name.find('=');
-        std::string inlineText;
         if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
-            inlineText = name.substr(equals + 1);
+            // Into the argument itself: a text option keeps the pointer for
+            // the whole run.
+            inlineValue = argument + equals + 1;
             name.resize(equals);
-            inlineValue = inlineText.c_str();
         }
         if (!seen.insert(name).second) {
             *error = name + " is given more than once";

@@ -65,6 +65,7 @@ const char CONSOLE_USAGE[] =
     "  --skip-current        when the installed version is the image's and its application is valid,\n"
     "                        program nothing and start it (outcome current, exit 0)\n"
     "Numbers are decimal or 0x hexadecimal; versions are written 1.10 (major.minor) or 0x010A.\n"
+    "A value that starts with '-' is written joined by '=': --label=-SN-7.\n"
     "\n"
     "Exit codes:\n"
     "  0  the device runs the image: every page verified, signature confirmed, run command sent;\n"

@@ -440,7 +440,11 @@ USAGE_CASES = [
     (["--restart-wait", "fast"], ["--restart-wait", '"fast"', "0..60000"]),
     (["--restart-wait", "60001"], ["--restart-wait", '"60001"', "0..60000"]),
     (["--reply-delay", "010"], ["--reply-delay", '"010"', "0..10000"]),
-    (["--reply-delay", "-1"], ["--reply-delay", '"-1"', "0..10000"]),
+    (["--reply-delay=-1"], ["--reply-delay", '"-1"', "0..10000"]),
+    # A value that looks like an option is taken only when written with "=".
+    (["--reply-delay", "-1"], ["--reply-delay", '"-1"', "--reply-delay=-1"]),
+    (["--label", "--json"], ["--label needs a value", '"--json"', "--label=--json"]),
+    (["--label", "--log", "station.jsonl"], ["--label needs a value", '"--log"', "--label=--log"]),
     (["--reply-delay", " 5"], ["--reply-delay", '" 5"']),
     (["--reply-delay", "0x"], ["--reply-delay", '"0x"']),
     (["--type", "0x100"], ["--type", '"0x100"', "0..255"]),
@@ -479,6 +483,10 @@ class UsageErrors(unittest.TestCase):
                                    else ["--check", "--no-device"] + args)
                 self.assertTrue(code in (0, 1) and "conflicts" not in err and "is not" not in err,
                                 f"{args} refused: exit {code}, {err!r}")
+
+    def test_a_label_that_starts_with_a_dash_is_written_with_equals(self):
+        ran = run_json(["--label=-SN-7"] + FAST)
+        self.assertTrue(ran.code == 0 and ran.events[-1]["label"] == "-SN-7", f"--label=-SN-7: {ran.events[-1:]}")
 
     def test_installed_read_as_a_version_or_a_number(self):
         for form in ("1.10", "0x010A"):
