@@ -1,5 +1,6 @@
 #include "platform/console_platform.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
@@ -72,6 +73,17 @@ void LockEnter() { gLock.lock(); }
 void LockLeave() { gLock.unlock(); }
 
 }  // namespace
+
+void ConsoleStandardStreamsStart() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free descriptor: this one, since those below it are open now.
+        const int null = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (null < 0 || null == fd) continue;
+        dup2(null, fd);
+        close(null);
+    }
+}
 
 void ConsoleSystemInstall() {
     gClock = ClockSeam{.tickCount = ConsoleTickCount, .sleep = ConsoleSleep};

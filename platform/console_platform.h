@@ -6,6 +6,16 @@
 
 #include <cstdio>
 
+// Call first, before any file is opened. A standard stream the program was
+// started without (`>&-`, `2>&-`, `<&-`, or no handle from the parent on
+// Windows) must neither hand its place to a file the program opens, which
+// would then receive the screen's lines, nor be written. On POSIX such a
+// stream's descriptor is opened on /dev/null. On Windows a file never takes
+// a standard stream's descriptor (the log is a handle of its own); a stream
+// without a valid handle is remembered, and ConsoleWrite writes nothing to
+// it.
+void ConsoleStandardStreamsStart();
+
 // Sets gClock (milliseconds of a steady clock, a real sleep) and gUsbLock
 // (a real lock). Leaves gUi as it is: the front end puts its own there.
 void ConsoleSystemInstall();
