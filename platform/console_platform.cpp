@@ -99,7 +99,12 @@ void ConsoleInterruptsInstall() {
     action.sa_flags = 0;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal or SSH session: the device is no less half-written.
+    sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // A file-size limit (ulimit -f) reached by the log or a redirected
+    // output: the write fails, and is noted, as on a full disk.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 unsigned ConsoleInterruptCount() { return static_cast<unsigned>(gInterrupts); }

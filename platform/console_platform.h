@@ -37,10 +37,11 @@ std::FILE* ConsoleOpenFile(const char* path, const char* mode);
 // bytes themselves. The caller flushes.
 void ConsoleWrite(std::FILE* out, const char* text);
 
-// Counts the requests to stop: Ctrl+C and SIGINT, SIGTERM, and on Windows
-// Ctrl+Break and the console window's close. The handlers only count. A
-// closed pipe on standard output is not a reason to end the program: SIGPIPE
-// is ignored, and the write fails instead.
+// Counts the requests to stop: Ctrl+C and SIGINT, SIGTERM, SIGHUP (a closed
+// terminal), and on Windows Ctrl+Break and the console window's close. The
+// handlers only count. A closed pipe on standard output, or a file-size limit
+// reached by a file written, is not a reason to end the program: SIGPIPE and
+// SIGXFSZ are ignored, and the write fails instead.
 void ConsoleInterruptsInstall();
 unsigned ConsoleInterruptCount();
 // Whether the console window is being closed (Windows): the system ends the

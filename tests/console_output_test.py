@@ -35,9 +35,11 @@ def read(path):
 
 
 def limit_file_size(size):
-    """A file system with `size` bytes left, for the files this process writes."""
+    """A file system with `size` bytes left, for the files this process writes. A write past the
+    limit raises SIGXFSZ, whose default ends the process: the program must ignore it, and take the
+    write's failure as it takes that of a full disk."""
     def apply():
-        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
         resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
     return apply
 
