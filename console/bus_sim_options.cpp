@@ -35,7 +35,8 @@ bool ParseFault(const char* text, FaultOption* fault) {
     for (SimFaultKind kind : SIM_FAULT_KINDS) {
         if (name == SimFaultName(kind)) {
             fault->kind = kind;
-            return true;
+            // A device count asks the bus, not a device.
+            return kind != SimFaultKind::FailCount || fault->device < 0;
         }
     }
     return false;
@@ -167,7 +168,8 @@ OptionParse ParseBusOption(const std::string& name, const char* inlineValue, Arg
         *error = BadValue(name, value,
                           "a comma-separated list of KIND:N (the Nth packet on the bus) or KIND:N@D (the Nth "
                           "packet to device D, 0..126), N in 1..4294967295, KIND one of fail-status missing-reply "
-                          "late-reply partial-reply bad-ack wrong-checksum vanish short-read flipped-bit fail-read");
+                          "late-reply partial-reply bad-ack wrong-checksum vanish short-read flipped-bit fail-read; "
+                          "or fail-count:N (the Nth device count on the bus, no @D)");
     } else {
         if (ParseMore(value)) return OptionParse::Matched;
         *error = BadValue(name, value,

@@ -143,6 +143,8 @@ int FinishOutput(int exitCode) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before any file is opened: a log must never take standard output's place.
+    ConsoleStandardStreamsStart();
     ConsoleUtf8Arguments(&argc, &argv);
     ConsoleOptions options;
     std::string error;
@@ -152,8 +154,8 @@ int main(int argc, char** argv) {
         return static_cast<int>(ExitCode::Usage);
     }
     if (options.command == ConsoleCommand::Help) {
-        std::fputs(CONSOLE_USAGE, stdout);
-        std::fputs(BUS_USAGE, stdout);
+        ConsoleWrite(stdout, CONSOLE_USAGE);
+        ConsoleWrite(stdout, BUS_USAGE);
         return 0;
     }
     if (options.command == ConsoleCommand::ShowLog) return ShowLog(options.showLog, options.last, options.json);

@@ -41,10 +41,9 @@ void Write(const Text& item) {
     std::clearerr(file);
     if (item.stream != ConsoleStream::Out || noted) return;
     noted = true;
-    std::fprintf(stderr,
-                 "lumaris-update: standard output cannot be written (%s): the update goes on; its exit code tells the "
-                 "result\n",
-                 std::strerror(error));
+    ConsoleWrite(stderr, (std::string("lumaris-update: standard output cannot be written (") + std::strerror(error) +
+                          "): the update goes on; its exit code tells the result\n")
+                             .c_str());
     std::fflush(stderr);
 }
 

@@ -1,5 +1,6 @@
 #include "platform/console_platform.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
@@ -73,6 +74,17 @@ void LockLeave() { gLock.unlock(); }
 
 }  // namespace
 
+void ConsoleStandardStreamsStart() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free descriptor: this one, since those below it are open now.
+        const int null = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (null < 0 || null == fd) continue;
+        dup2(null, fd);
+        close(null);
+    }
+}
+
 void ConsoleSystemInstall() {
     gClock = ClockSeam{.tickCount = ConsoleTickCount, .sleep = ConsoleSleep};
     gUsbLock = LockSeam{.initialise = LockNothing, .enter = LockEnter, .leave = LockLeave, .remove = LockNothing};
@@ -87,7 +99,12 @@ void ConsoleInterruptsInstall() {
     action.sa_flags = 0;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal or SSH session: the device is no less half-written.
+    sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // A file-size limit (ulimit -f) reached by the log or a redirected
+    // output: the write fails, and is noted, as on a full disk.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 unsigned ConsoleInterruptCount() { return static_cast<unsigned>(gInterrupts); }

@@ -6,6 +6,16 @@
 
 #include <cstdio>
 
+// Call first, before any file is opened. A standard stream the program was
+// started without (`>&-`, `2>&-`, `<&-`, or no handle from the parent on
+// Windows) must neither hand its place to a file the program opens, which
+// would then receive the screen's lines, nor be written. On POSIX such a
+// stream's descriptor is opened on /dev/null. On Windows a file never takes
+// a standard stream's descriptor (the log is a handle of its own); a stream
+// without a valid handle is remembered, and ConsoleWrite writes nothing to
+// it.
+void ConsoleStandardStreamsStart();
+
 // Sets gClock (milliseconds of a steady clock, a real sleep) and gUsbLock
 // (a real lock). Leaves gUi as it is: the front end puts its own there.
 void ConsoleSystemInstall();
@@ -27,10 +37,11 @@ std::FILE* ConsoleOpenFile(const char* path, const char* mode);
 // bytes themselves. The caller flushes.
 void ConsoleWrite(std::FILE* out, const char* text);
 
-// Counts the requests to stop: Ctrl+C and SIGINT, SIGTERM, and on Windows
-// Ctrl+Break and the console window's close. The handlers only count. A
-// closed pipe on standard output is not a reason to end the program: SIGPIPE
-// is ignored, and the write fails instead.
+// Counts the requests to stop: Ctrl+C and SIGINT, SIGTERM, SIGHUP (a closed
+// terminal), and on Windows Ctrl+Break and the console window's close. The
+// handlers only count. A closed pipe on standard output, or a file-size limit
+// reached by a file written, is not a reason to end the program: SIGPIPE and
+// SIGXFSZ are ignored, and the write fails instead.
 void ConsoleInterruptsInstall();
 unsigned ConsoleInterruptCount();
 // Whether the console window is being closed (Windows): the system ends the

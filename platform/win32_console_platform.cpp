@@ -35,11 +35,36 @@ std::wstring Wide(const char* text) {
 
 // The console behind `file`, or null when it goes to a file, a pipe or NUL.
 HANDLE ConsoleOf(std::FILE* file) {
-    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    const int fd = _fileno(file);
+    if (fd < 0) return nullptr;
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
     if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return nullptr;
     if ((GetFileType(handle) & ~static_cast<DWORD>(FILE_TYPE_REMOTE)) != FILE_TYPE_CHAR) return nullptr;
     DWORD mode = 0;
     return GetConsoleMode(handle, &mode) ? handle : nullptr;
+}
+
+// Whether `file` has a handle to write to. A stream the program was
+// started without has none: its descriptor is negative, or holds
+// INVALID_HANDLE_VALUE or -2 (no console).
+bool HasHandle(std::FILE* file) {
+    const int fd = _fileno(file);
+    if (fd < 0) return false;
+    const intptr_t handle = _get_osfhandle(fd);
+    if (handle == -1 || handle == -2 || handle == 0) return false;
+    SetLastError(NO_ERROR);
+    return GetFileType(reinterpret_cast<HANDLE>(handle)) != FILE_TYPE_UNKNOWN || GetLastError() == NO_ERROR;
+}
+
+// Standard output and error as the program started: false when it had no
+// handle for them, and nothing is written to them.
+bool gStdoutUsable = true;
+bool gStderrUsable = true;
+
+bool Usable(std::FILE* out) {
+    if (out == stdout) return gStdoutUsable;
+    if (out == stderr) return gStderrUsable;
+    return true;
 }
 
 volatile LONG gInterrupts = 0;
@@ -63,6 +88,11 @@ BOOL WINAPI CountInterrupt(DWORD event) {
 }
 
 }  // namespace
+
+void ConsoleStandardStreamsStart() {
+    gStdoutUsable = HasHandle(stdout);
+    gStderrUsable = HasHandle(stderr);
+}
 
 void ConsoleSystemInstall() {
     gClock = WIN32_CLOCK;
@@ -115,6 +145,7 @@ std::FILE* ConsoleOpenFile(const char* path, const char* mode) {
 }
 
 void ConsoleWrite(std::FILE* out, const char* text) {
+    if (!Usable(out)) return;
     const HANDLE console = ConsoleOf(out);
     if (!console) {
         std::fputs(text, out);

@@ -129,6 +129,7 @@ struct CallScope {
 bool BeginCall(CallScope& scope, SimOp op, SimDevice* d = nullptr) {
     ++gSimBus.callCount;
     if (op == SimOp::Write) ++gSimBus.writeCount;
+    if (op == SimOp::DeviceCount) ++gSimBus.countCalls;
     const bool counted = !gSimBus.faultCountsWrites || op == SimOp::Write;
     const uint32_t number = gSimBus.faultCountsWrites ? gSimBus.writeCount : gSimBus.callCount;
     scope.call.op = op;
@@ -139,7 +140,9 @@ bool BeginCall(CallScope& scope, SimOp op, SimDevice* d = nullptr) {
     const bool busFails =
         (gSimBus.faultKind == SimFaultKind::Vanish && number >= gSimBus.faultCall) ||
         (gSimBus.faultKind == SimFaultKind::FailStatus && counted && number == gSimBus.faultCall) ||
-        (gSimBus.faultKind == SimFaultKind::FailRead && op == SimOp::Read && number == gSimBus.faultCall);
+        (gSimBus.faultKind == SimFaultKind::FailRead && op == SimOp::Read && number == gSimBus.faultCall) ||
+        (gSimBus.faultKind == SimFaultKind::FailCount && op == SimOp::DeviceCount &&
+         gSimBus.countCalls == gSimBus.faultCall);
     if (busFails) {
         if (gSimBus.faultKind == SimFaultKind::Vanish)
             for (SimDevice& device : gSimBus.devices) device.gone = true;
@@ -169,7 +172,7 @@ UsbStatus EndCall(CallScope& scope, UsbStatus status) {
 
 bool IsReplyFault(SimFaultKind kind) {
     return kind != SimFaultKind::None && kind != SimFaultKind::FailStatus && kind != SimFaultKind::Vanish &&
-           kind != SimFaultKind::ShortRead && kind != SimFaultKind::FailRead;
+           kind != SimFaultKind::ShortRead && kind != SimFaultKind::FailRead && kind != SimFaultKind::FailCount;
 }
 
 // The reply fault that acts on the write to `d` now being handled, or None;
@@ -492,6 +495,7 @@ const char* SimFaultName(SimFaultKind kind) {
         case SimFaultKind::ShortRead: return "short-read";
         case SimFaultKind::FlippedBit: return "flipped-bit";
         case SimFaultKind::FailRead: return "fail-read";
+        case SimFaultKind::FailCount: return "fail-count";
     }
     return "?";
 }
@@ -504,6 +508,7 @@ void SimReset(uint32_t (*now)()) {
     gSimBus.faultCountsWrites = false;
     gSimBus.callCount = 0;
     gSimBus.writeCount = 0;
+    gSimBus.countCalls = 0;
     gSimBus.recordCalls = true;
     gSimBus.calls.clear();
     gSimBus.now = now;

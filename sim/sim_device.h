@@ -51,13 +51,16 @@ enum class SimFaultKind : uint8_t {
                     // the checksum sent is that of what was stored
     FailRead,       // every read of packet N's reply (the reads after call N and before
                     // the next write) returns a non-zero status; the bytes stay queued
+    FailCount,      // the Nth device-count call (N counts those calls alone, whatever
+                    // the bus counts for the other faults) returns a non-zero status
+                    // and no count; a bus's fault only: the call names no device
 };
 
 const char* SimFaultName(SimFaultKind kind);
 constexpr SimFaultKind SIM_FAULT_KINDS[] = {
     SimFaultKind::FailStatus, SimFaultKind::MissingReply,  SimFaultKind::LateReply, SimFaultKind::PartialReply,
     SimFaultKind::BadAck,     SimFaultKind::WrongChecksum, SimFaultKind::Vanish,    SimFaultKind::ShortRead,
-    SimFaultKind::FlippedBit, SimFaultKind::FailRead};
+    SimFaultKind::FlippedBit, SimFaultKind::FailRead,      SimFaultKind::FailCount};
 
 enum class SimOp : uint8_t { DeviceCount, DeviceString, Open, Close, Read, Write, Setup, QueryRxQueue };
 
@@ -146,6 +149,7 @@ struct SimBus {
     uint32_t faultActs;
     uint32_t callCount;   // calls made so far
     uint32_t writeCount;  // packets written so far
+    uint32_t countCalls;  // device-count calls made so far
     bool recordCalls;
     std::vector<SimCall> calls;
     uint32_t (*now)();        // the clock the device lives on

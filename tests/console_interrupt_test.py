@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The console program stopped while it runs: Ctrl+C typed on its terminal,
-SIGINT and SIGTERM, in each phase of an update, and a reader that closes the
-pipe half-way.
+SIGINT, SIGTERM and SIGHUP (also from a terminal that is closed), in each
+phase of an update, and a reader that closes the pipe half-way.
 
 Before flash writing is unlocked the run stops: nothing is written, a device
 that was switched into its bootloader is told to run its application again,
@@ -13,8 +13,12 @@ by the simulated device as well (--sim-summary on standard error).
 
     console_interrupt_test.py LUMARIS_UPDATE [UNITTEST ARGUMENT...]
 """
+import os
+import pty
+import select
 import signal
 import subprocess
+import time
 import unittest
 
 import console_harness as harness
@@ -40,6 +44,8 @@ BEFORE_WRITING = [
      "kept-application", {"flash_changed": False, "erase_packets": 0, "run_commands": 1}),
     ("SIGINT over an invalid application", RESTARTING + ["--no-valid-app"], waiting, [signal.SIGINT], 130,
      "interrupted", "no-valid-application", {"flash_changed": False, "run_commands": 0}),
+    ("SIGHUP while waiting for the restart", RESTARTING, waiting, [signal.SIGHUP], 130, "interrupted",
+     "kept-application", {"flash_changed": False, "erase_packets": 0, "run_commands": 1}),
 ]
 WHILE_PROGRAMMING = [
     ("one SIGINT while programming", SLOW, programming, [signal.SIGINT], 0, "updated", "runs-image",
@@ -48,6 +54,10 @@ WHILE_PROGRAMMING = [
      "no-valid-application", {"signature_valid": False, "signature_packets": 0, "run_commands": 0}),
     ("SIGINT then SIGTERM while programming", SLOW, programming, [signal.SIGINT, signal.SIGTERM], 130,
      "interrupted", "no-valid-application", {"signature_valid": False, "run_commands": 0}),
+    ("one SIGHUP while programming", SLOW, programming, [signal.SIGHUP], 0, "updated", "runs-image",
+     {"signature_valid": True, "pages_matching_image": 53, "run_commands": 1}),
+    ("two SIGHUPs while programming", SLOW, programming, [signal.SIGHUP, signal.SIGHUP], 130, "interrupted",
+     "no-valid-application", {"signature_valid": False, "signature_packets": 0, "run_commands": 0}),
 ]
 
 
@@ -125,6 +135,51 @@ class CtrlCOnATerminal(unittest.TestCase):
         last = out.replace("\r\n", "\n").rstrip("\n").split("\n")[-1]
         self.assertTrue(code == 130 and last.startswith("interrupted: nothing was written"),
                         f"Ctrl+C at the question: {code} {last!r}")
+
+
+def hang_up(args, after, *, deadline=60):
+    """Runs the program on a pseudo-terminal and closes the terminal once `after` (bytes) has
+    appeared on it, as a closed terminal window or SSH session does: the program gets SIGHUP and
+    its screen is gone. Returns its exit code."""
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.execv(harness.PROGRAM, [harness.PROGRAM] + args)
+    shown, end = b"", time.monotonic() + deadline
+    try:
+        while after not in shown and time.monotonic() < end:
+            if select.select([fd], [], [], 0.05)[0]:
+                try:
+                    chunk = os.read(fd, 4096)
+                except OSError:  # the program ended and closed the terminal
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+    finally:
+        os.close(fd)
+    while time.monotonic() < end:
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done:
+            return os.waitstatus_to_exitcode(status)
+        time.sleep(0.05)
+    os.kill(pid, signal.SIGKILL)
+    os.waitpid(pid, 0)
+    raise AssertionError(f"{args}: still running {deadline} s after it started; killed")
+
+
+class ClosedTerminal(harness.InScratchFolder):
+    def test_the_update_goes_on_and_the_log_gets_its_result(self):
+        # The hang-up is a stop request like any other: while pages are written the first one is deferred,
+        # and the update ends with its result in the log, although the screen is gone.
+        log = os.path.join(self.folder, "hangup.jsonl")
+        code = hang_up(["--log", log] + SLOW, b"page 5 of 53")
+        with open(log) as f:
+            events = harness.json_lines(f.read(), "the log")
+        kinds = [e["event"] for e in events]
+        self.assertTrue(code == 0 and kinds.count("run_started") == 1 and kinds[-1] == "result"
+                        and "stop_deferred" in kinds and events[-1]["outcome"] == "updated"
+                        and events[-1]["exit_code"] == 0 and events[-1]["pages_verified"] == 53,
+                        f"the terminal closed while programming: exit {code}, log {kinds[-4:]}, {events[-1:]}")
 
 
 class ClosedPipe(unittest.TestCase):

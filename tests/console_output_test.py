@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The console program's output end to end against the simulated device: a run log that stays
-whole (a full file system, two stations appending at once, paths that are not a log) and a
-standard output that nobody reads (the update ends, the device is safe, Ctrl+C ends the wait).
+whole (a full file system, two stations appending at once, paths that are not a log, standard
+streams closed so that the log could take their place) and a standard output that nobody reads
+(the update ends, the device is safe, Ctrl+C ends the wait).
 
     console_output_test.py LUMARIS_UPDATE [UNITTEST ARGUMENT...]
 """
@@ -34,9 +35,11 @@ def read(path):
 
 
 def limit_file_size(size):
-    """A file system with `size` bytes left, for the files this process writes."""
+    """A file system with `size` bytes left, for the files this process writes. A write past the
+    limit raises SIGXFSZ, whose default ends the process: the program must ignore it, and take the
+    write's failure as it takes that of a full disk."""
     def apply():
-        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
         resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
     return apply
 
@@ -114,6 +117,49 @@ class NotALog(InScratchFolder):
             code, _, _ = run(["--log", os.path.join(self.folder, "today.jsonl"), "--no-device"])
         self.assertTrue(code == 1 and sum('"run_started"' in l for l in read(log).splitlines()) == 2,
                         f"--log through a link to a log: exit {code}")
+
+
+def closing(fd):
+    """Starts the program without descriptor `fd` (0, 1 or 2), as `<&-`, `>&-` or `2>&-` in a shell."""
+    return lambda: os.close(fd)
+
+
+# what, the descriptor closed, the options, the exit code. Each run writes to the closed stream: the
+# update's lines, the line between attempts (-q: on standard error), --sim-summary, the question.
+CLOSED = [
+    ("standard output closed, words", 1, ["--sim-summary"], 0),
+    ("standard output closed, --json", 1, ["--json", "--sim-summary"], 0),
+    ("standard error closed, words", 2, ["-q", "--fault", "late-reply:7"], 0),
+    ("standard error closed, --json", 2, ["--json", "--fault", "late-reply:7", "--sim-summary"], 0),
+    ("standard input closed, words", 0, ["--installed", "2.00"], 3),
+    ("standard input closed, --json", 0, ["--json", "--installed", "2.00"], 3),
+]
+
+
+class ClosedStandardStreams(InScratchFolder):
+    def test_a_log_never_takes_a_closed_streams_place(self):
+        # A closed stream is the null device: the log, opened next, gets a descriptor of its own, and holds
+        # the run's JSON lines alone, once. The question reads as No, as from /dev/null.
+        for what, fd, args, code_wanted in CLOSED:
+            with self.subTest(what):
+                log = os.path.join(self.folder, f"closed-{fd}-{len(args)}.jsonl")
+                streams = {name: subprocess.DEVNULL for name, number in (("stdout", 1), ("stderr", 2)) if number == fd}
+                code, out, _ = run(["--log", log] + args + FAST, preexec_fn=closing(fd), **streams)
+                lines = read(log).splitlines()
+                self.assertTrue(all(parses(l) and "event" in json.loads(l) for l in lines),
+                                f"{what}: a line in the log that is no event: "
+                                f"{[l for l in lines if not parses(l) or 'event' not in json.loads(l)][:3]}")
+                events = [json.loads(l) for l in lines]
+                kinds = [e["event"] for e in events]
+                # Each run restarts its device once, and waits 500 ms for it: time for a copy of the line to
+                # reach the log through a standard output that the log had taken.
+                self.assertTrue(code == code_wanted and kinds[0] == "run_started"
+                                and [kinds.count(k) for k in ("run_started", "restart_requested", "result")] == [1, 1, 1]
+                                and events[-1]["exit_code"] == code,
+                                f"{what}: exit {code}, one run, its lines once: {kinds}")
+                if fd != 1 and "--json" in args:
+                    self.assertEqual(json.loads(out.splitlines()[-1]), events[-1],
+                                     f"{what}: standard output ends with the log's result")
 
 
 def wait_for_line(path, text, seconds):

@@ -211,6 +211,20 @@ class Retries(unittest.TestCase):
                         and not ran.sims[0]["signature_valid"],
                         f"a failed retry hides the broken device: exit {ran.code}, {ran.result}")
 
+    def test_a_retry_that_fails_before_writing_keeps_exit_4(self):
+        # Attempt 1 erases the unit and loses a reply (packet 150); attempt 2 fails at its first packet, the
+        # identification request, before it writes anything. What attempt 2 found (no-bootloader, exit 1) must
+        # not hide what attempt 1 left: a unit without a valid application, exit 4.
+        ran = run_json(["--yes", "--retries", "1", "--fault", "missing-reply:150,fail-status:151@0"] + FAST)
+        result, sim = ran.result, ran.sims[0]
+        self.assertTrue(ran.code == 4 and result["exit_code"] == 4 and result["outcome"] == "programming-failed"
+                        and result["device_state"] == "no-valid-application" and result["attempts"] == 2
+                        and "since attempt 1" in result["message"] and len(ran.of("attempt")) == 1,
+                        f"a retry that fails before writing: exit {ran.code}, {result}")
+        self.assertTrue(not sim["signature_valid"] and sim["flash_changed"] and sim["flash_key_packets"] == 1
+                        and sim["fault"]["acted"],
+                        f"attempt 1 alone wrote to the unit, and attempt 2 met its fault: {sim}")
+
     def test_the_installed_version_is_the_one_from_before_the_run(self):
         # Attempt 1 erases the unit and attempt 2 finds no version on it: the result keeps the version the unit
         # held before the run.

@@ -392,6 +392,31 @@ class DeviceList(unittest.TestCase):
         self.assertEqual((ran.code, [e["event"] for e in ran.events]), (0, ["result"]), "--list with no device")
 
 
+class NoDeviceCount(unittest.TestCase):
+    """The library gives no device count (fail-count:1, the first count of the run): each command that looks at
+    the bus ends at once, before a device is touched, as a failure that changed nothing."""
+
+    COMMANDS = [["--list"], [], ["--check"], ["--wait-device", "1"]]
+
+    def test_each_command_ends_no_device_count_with_exit_1(self):
+        for command in self.COMMANDS:
+            name = " ".join(command) or "(update)"
+            with self.subTest(name):
+                args = command + ["--fault", "fail-count:1"]
+                ran = harness.run_json(args)
+                result, bus = ran.result, [l for l in ran.err.splitlines() if l.startswith('{"sim_bus"')]
+                self.assertTrue(ran.code == 1 and [e["event"] for e in ran.events] == ["result"]
+                                and result["outcome"] == "no-device-count" and result["exit_code"] == 1
+                                and result["device_state"] == "unknown"
+                                and result["message"] == "the USB library gave no device count",
+                                f"{name}: exit {ran.code}, {ran.events}")
+                self.assertTrue(harness.untouched(ran.summary) and len(bus) == 1 and '"acted":true' in bus[0],
+                                f"{name}: the device is untouched and the count failed: {ran.summary}, {bus}")
+                code, out, err = run(args)
+                self.assertEqual((code, out, err), (1, "", "lumaris-update: the USB library gave no device count\n"),
+                                 f"{name} in words")
+
+
 class ProgramFacts(unittest.TestCase):
     """--info against the HEX file read here, --version and --help."""
 
@@ -456,6 +481,7 @@ USAGE_CASES = [
     (["--fault", "vanish:3@1"], ["--fault", "no device 1"]),
     (["--fault", "vanish:3@1,bad-ack:4@1", "--more-devices", "bootloader"], ["--fault", "device 1 twice"]),
     (["--fault", "vanish:3,bad-ack:4"], ["--fault", "bus twice"]),
+    (["--fault", "fail-count:1@0"], ["--fault", '"fail-count:1@0"', "no @D"]),  # a count names no device
     (["--more-devices", "toaster"], ["--more-devices", '"toaster"']),
     (["--reply-delay"], ["--reply-delay", "needs a value"]),
     (["--frobnicate"], ["--frobnicate"]),

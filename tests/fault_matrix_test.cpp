@@ -1,11 +1,11 @@
 // One whole update with every single fault the simulated device can inject,
 // at every place where it can act in a clean run: status faults at every
 // library call, faults of a reply at every packet written, short reads at
-// every read. Whatever happens, the run ends, "OK" is drawn only over a
-// device that holds the image with a valid signature, and the device is left
-// in a state from which another run recovers: after it is plugged in afresh,
-// and also without that, on the same device, unless it vanished or a close
-// failed.
+// every read, failed device counts at every count. Whatever happens, the run
+// ends, "OK" is drawn only over a device that holds the image with a valid
+// signature, and the device is left in a state from which another run
+// recovers: after it is plugged in afresh, and also without that, on the same
+// device, unless it vanished or a close failed.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -65,7 +65,8 @@ struct Placement {
 };
 
 bool ActsOnAReply(SimFaultKind kind) {
-    return kind != SimFaultKind::FailStatus && kind != SimFaultKind::Vanish && kind != SimFaultKind::ShortRead;
+    return kind != SimFaultKind::FailStatus && kind != SimFaultKind::Vanish && kind != SimFaultKind::ShortRead &&
+           kind != SimFaultKind::FailCount;
 }
 
 // The user tries again, some seconds later, on the device as it is.
@@ -85,6 +86,7 @@ TEST(FaultMatrix, EverySingleFaultAtEveryPlaceLeavesARecoverableDevice) {
     ASSERT_TRUE(DrewOk());
     const uint32_t cleanCalls = gSimBus.callCount;
     const uint32_t cleanPackets = gSimBus.writeCount;
+    const uint32_t cleanCounts = gSimBus.countCalls;
     std::vector<uint32_t> readCalls;
     std::vector<bool> isClose(cleanCalls + 1, false);
     for (size_t i = 0; i < gSimBus.calls.size(); ++i) {
@@ -96,6 +98,8 @@ TEST(FaultMatrix, EverySingleFaultAtEveryPlaceLeavesARecoverableDevice) {
     for (SimFaultKind kind : SIM_FAULT_KINDS) {
         if (kind == SimFaultKind::ShortRead) {
             for (uint32_t call : readCalls) placements.push_back({kind, call, false});
+        } else if (kind == SimFaultKind::FailCount) {
+            for (uint32_t count = 1; count <= cleanCounts; ++count) placements.push_back({kind, count, false});
         } else if (ActsOnAReply(kind)) {
             for (uint32_t packet = 1; packet <= cleanPackets; ++packet) placements.push_back({kind, packet, true});
         } else {
@@ -116,7 +120,10 @@ TEST(FaultMatrix, EverySingleFaultAtEveryPlaceLeavesARecoverableDevice) {
         UpdateWorker();
         ++runs;
         const std::string kind = SimFaultName(p.kind);
-        const std::string what = kind + (p.countsPackets ? " at packet " : " at call ") + std::to_string(p.number);
+        const char* at = p.kind == SimFaultKind::FailCount ? " at device count "
+                         : p.countsPackets                 ? " at packet "
+                                                           : " at call ";
+        const std::string what = kind + at + std::to_string(p.number);
 
         const DeviceState state = StateOf(d, original);
         ASSERT_NE(state, DeviceState::Corrupt) << what;
@@ -149,8 +156,8 @@ TEST(FaultMatrix, EverySingleFaultAtEveryPlaceLeavesARecoverableDevice) {
         EXPECT_EQ(replugged, p.kind == SimFaultKind::Vanish || failedClose) << what;
     }
 
-    std::printf("fault matrix: a clean run makes %u calls, %u of them packets and %zu reads;\n", cleanCalls,
-                cleanPackets, readCalls.size());
+    std::printf("fault matrix: a clean run makes %u calls, %u of them packets, %zu reads and %u device counts;\n",
+                cleanCalls, cleanPackets, readCalls.size(), cleanCounts);
     std::printf(
         "  %zu distinct fault placements, %d runs (each faulted run followed by a retry after a replug\n"
         "  and, from the same state, by a retry without one)\n",

@@ -321,6 +321,32 @@ TEST(SimDevice, WrongChecksumAndPartialChecksumFaults) {
     }
 }
 
+// FailCount's N counts the device-count calls alone, whether the bus counts
+// calls or packets for its other faults; the rest of the bus goes on.
+TEST(SimDevice, FailCountFailsTheNthDeviceCountAlone) {
+    for (const bool countsPackets : {false, true}) {
+        InstallTestWorld();
+        SimAddDevice();
+        SimAddDevice();
+        SimSetFault(SimFaultKind::FailCount, 2);
+        gSimBus.faultCountsWrites = countsPackets;
+        const DeviceHandle h = OpenFirst();
+        EXPECT_EQ(Send(h, {0x01, 10}), Bytes{0x00}) << "packet 1, call 2: not a count";
+        std::vector<bool> counted;
+        std::vector<uint32_t> counts;
+        for (int i = 0; i < 3; ++i) {
+            uint32_t count = 99;
+            counted.push_back(gUsb.getDeviceCount(&count) == USB_OK);
+            counts.push_back(count);
+        }
+        const std::string what = countsPackets ? "counting packets" : "counting calls";
+        EXPECT_EQ(counted, (std::vector<bool>{true, false, true})) << what;
+        EXPECT_EQ(counts, (std::vector<uint32_t>{2, 99, 2})) << what << ": the failed call counts nothing";
+        EXPECT_EQ(gSimBus.faultActs, 1u) << what;
+        EXPECT_EQ(Send(h, {0x01, 11}), Bytes{0x00}) << what << ": the device still answers";
+    }
+}
+
 TEST(SimDevice, ShortReadReportsSuccessDeliversNothingAndLosesTheBytes) {
     InstallTestWorld();
     SimAddDevice();
