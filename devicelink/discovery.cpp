@@ -123,6 +123,7 @@ bool DiscoverDevice(UpdateJob& job) {
     deviceReady = 0;
     uint32_t count = 0;
     if (LockedDeviceCount(&count) != USB_OK) {
+        gEvents.deviceCountFailed();
         ShowErrorBox();
         return false;
     }

@@ -35,6 +35,7 @@ void OpenDevice(UpdateJob& job) {
     // Find the device. A failed count searches nothing.
     uint32_t count = 0;
     if (LockedDeviceCount(&count) != USB_OK) {
+        gEvents.deviceCountFailed();
         ShowErrorBox();
         command = OpenCommand::Close;
         count = 0;

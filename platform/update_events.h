@@ -81,6 +81,8 @@ struct UpdateEvents {
     // and by the device list for every device.
     void (*deviceFound)(uint32_t index, DeviceKind kind, const uint8_t* id,
                         size_t length) = [](uint32_t, DeviceKind, const uint8_t*, size_t) {};
+    // The USB library gave no device count: what is on the bus is not known.
+    void (*deviceCountFailed)() = [] {};
     // The mode-switch packet went to an application-mode device.
     void (*restartRequested)() = [] {};
     // After the mode switch fewer devices are attached (`now`) than before it

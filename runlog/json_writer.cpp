@@ -246,6 +246,7 @@ void OnBootloaderWaiting(uint32_t index) {
 }
 
 void OnAlreadyCurrent() { EmitBare("already_current"); }
+void OnDeviceCountFailed() { EmitBare("device_count_failed"); }
 
 void OnCheckVerdict(CheckVerdict verdict) {
     JsonLine line = Event("check_verdict");
@@ -355,6 +356,7 @@ const RunWriter JSON_WRITER = {
     .events =
         {
             .deviceFound = OnDeviceFound,
+            .deviceCountFailed = OnDeviceCountFailed,
             .restartRequested = OnRestartRequested,
             .switchedDeviceMissing = OnSwitchedDeviceMissing,
             .restartAwaited = OnRestartAwaited,

@@ -27,7 +27,7 @@ constexpr OutcomeRow OUTCOMES[] = {
     {Outcome::RunNotSent, "run-not-sent", ExitCode::Failed},
     {Outcome::DeviceChoiceNeeded, "device-choice-needed", ExitCode::Usage},
     {Outcome::BusChangedDuringRestart, "bus-changed-during-restart", ExitCode::Failed},
-    {Outcome::BusChangedDuringUpdate, "bus-changed-during-update", ExitCode::Failed},
+    {Outcome::BusChangedDuringUpdate, "bus-changed-during-update", ExitCode::OtherUnit},
     {Outcome::AnotherBootloaderPresent, "another-bootloader-present", ExitCode::Usage},
     {Outcome::WouldProgram, "would-program", ExitCode::Ok},
     {Outcome::WouldSkip, "would-skip", ExitCode::Ok},

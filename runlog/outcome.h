@@ -6,10 +6,12 @@
 
 enum class ExitCode : int {
     Ok = 0,             // the device runs the image; --check: it would program without a question
-    Failed = 1,         // failed; the device holds what it held (its valid application, or none)
+    Failed = 1,         // failed, nothing erased: the device holds what it held, or (not-started) the
+                        // image, valid but not started
     Usage = 2,          // a usage error, or a device must be chosen with --device
     NotProgrammed = 3,  // a question answered No over a valid application; --check: it would ask
     NoApplication = 4,  // this run left the device without a valid application: run the update again
+    OtherUnit = 5,      // another unit may have been written: check every unit on this PC
     Interrupted = 130,  // stopped by Ctrl+C, Ctrl+Break, SIGINT, SIGTERM or a closed console
 };
 

@@ -149,6 +149,11 @@ void OnStopped(bool flashOpen) {
     ForEachWriter([&](const RunWriter& w) { w.events.stopped(flashOpen); });
 }
 
+void OnDeviceCountFailed() {
+    gRun->deviceCountFailed = true;
+    ForEachWriter([&](const RunWriter& w) { w.events.deviceCountFailed(); });
+}
+
 void OnFinished(bool deviceReady) {
     gRun->finished = true;
     gRun->deviceReady = deviceReady;
@@ -157,6 +162,7 @@ void OnFinished(bool deviceReady) {
 
 const UpdateEvents RECORDING_EVENTS = {
     .deviceFound = OnDeviceFound,
+    .deviceCountFailed = OnDeviceCountFailed,
     .restartRequested = OnRestartRequested,
     .switchedDeviceMissing = OnSwitchedDeviceMissing,
     .restartAwaited = OnRestartAwaited,

@@ -66,6 +66,7 @@ struct RunRecord {
     bool bootloaderWaiting = false;
     uint32_t waitingIndex = 0;
     bool alreadyCurrent = false;
+    bool deviceCountFailed = false;  // a device count failed: the bus is not known
     // Set by the caller from the options.
     bool skipCurrent = false;
     uint32_t chosenDevice = 0xFFFFFFFF;  // ANY_DEVICE: none chosen

@@ -68,6 +68,12 @@ RunResult SwitchedDeviceMissing(const RunRecord& run) {
 
 // Failures before anything could be written.
 RunResult EarlyFailure(const RunRecord& run) {
+    // Without a count nothing is known of the bus: not "no device".
+    if (run.deviceCountFailed)
+        return MakeResult(Outcome::NoDeviceCount, run.restartRequested ? DeviceState::Unknown : DeviceState::Unchanged,
+                          "the USB library gave no device count" +
+                              std::string(run.restartRequested ? " after the device was asked to restart" : "") +
+                              ": nothing was written");
     if (!run.deviceFound) {
         if (run.chosenDevice != 0xFFFFFFFF)
             return MakeResult(Outcome::NoDevice, DeviceState::None,
@@ -206,10 +212,9 @@ RunResult ProgrammedResult(const RunRecord& run) {
                               Cause(run) + ": nothing was written" +
                               (WaitsInBootloader(run) ? "; " + WaitsLine(run) : std::string()));
     if (everyPageVerified && run.signatureConfirmed)
-        return MakeResult(
-            Outcome::NotStarted, DeviceState::HoldsImage,
-            "device holds firmware " + ImageVersion(run) +
-                " but was not told to start it: unplug it and plug it in again to start it");
+        return MakeResult(Outcome::NotStarted, DeviceState::HoldsImage,
+                          "device holds firmware " + ImageVersion(run) +
+                              " but was not told to start it: unplug it and plug it in again to start it");
     if (run.failures > 0 && run.failure.fault == ExchangeFault::DeviceGone)
         return MakeResult(Outcome::ProgrammingFailed, DeviceState::NoValidApplication,
                           "no valid application on the device, which left the bus: plug it in again and run the "

@@ -52,7 +52,7 @@ def runs(folder):
              ["--list"], ["--info"],
              ["--version"]]
     cases += [["--fault", fault] for fault in ("bad-ack:7", "wrong-checksum:21", "short-read:2", "fail-status:8",
-                                               "vanish:40", "fail-read:5")]
+                                               "vanish:40", "fail-read:5", "fail-count:2")]
     events = []
     for args in cases:
         fast = FAST[:4] if "--restart-wait" in args else FAST
@@ -104,6 +104,25 @@ class DocumentedEvents(unittest.TestCase):
     def test_every_documented_event_is_produced(self):
         missing = set(self.table) - {e["event"] for e in self.events}
         self.assertFalse(missing, f"documented events no run produced: {sorted(missing)}")
+
+    def test_each_results_exit_code_is_the_documented_one(self):
+        # The outcome table of docs/console.md, the first to name each outcome: "| `outcome` | N |".
+        documented_codes = {}
+        with open(self.docs, encoding="utf-8") as f:
+            for line in f:
+                match = re.match(r"\| ((?:`[a-z-]+`(?:, )?)+) \| ([0-9]+(?: or [0-9]+)?) \|", line)
+                if match:
+                    for outcome in re.findall(r"`([a-z-]+)`", match.group(1)):
+                        documented_codes.setdefault(outcome, {int(c) for c in match.group(2).split(" or ")})
+        results = [e for e in self.events if e["event"] == "result"]
+        self.assertTrue(len(results) > 10 and "bus-changed-during-update" in documented_codes, documented_codes)
+        for result in results:
+            with self.subTest(result["outcome"]):
+                self.assertIn(result["exit_code"], documented_codes.get(result["outcome"], set()),
+                              f"{result['outcome']}: exit {result['exit_code']}, documented {documented_codes}")
+        code, out, _ = harness.run(["--help"])
+        self.assertTrue(code == 0 and re.search(r"^  5  the bus changed while the image was written "
+                                                r"\(bus-changed-during-update\)", out, re.M), "--help on exit 5")
 
     def test_every_failure_cause_is_covered(self):
         causes = {e["cause"] for e in self.events if e["event"] == "failure"}

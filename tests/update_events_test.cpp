@@ -93,9 +93,11 @@ void OnBusChanged(BusWatchPhase phase, BusChange change, uint32_t before, uint32
 }
 void OnBootloaderWaiting(uint32_t index) { Log("waiting " + N(index)); }
 void OnAlreadyCurrent() { Log("already current"); }
+void OnDeviceCountFailed() { Log("device count failed"); }
 
 const UpdateEvents RECORDING = {
     .deviceFound = OnDeviceFound,
+    .deviceCountFailed = OnDeviceCountFailed,
     .restartRequested = OnRestartRequested,
     .switchedDeviceMissing = OnSwitchedDeviceMissing,
     .restartAwaited = OnRestartAwaited,
