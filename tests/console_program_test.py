@@ -450,7 +450,7 @@ class ProgramFacts(unittest.TestCase):
                        "--restart-wait", "--type", "--installed", "--fault", "--no-device", "--more-devices"]:
             with self.subTest(option):
                 self.assertRegex(out, r"(^|\s|,)" + re.escape(option) + r"\b", f"--help does not list {option}")
-        for exit_code in "0123":
+        for exit_code in ("0", "1", "2", "3", "4", "5", "130"):
             with self.subTest(exit_code=exit_code):
                 self.assertRegex(out, re.compile(rf"^  {exit_code}  ", re.M),
                                  f"--help does not explain exit code {exit_code}")
