@@ -5,23 +5,16 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include "platform/console_platform.h"
+#include "platform/plain_text.h"
 #include "platform/seams.h"
 #include "platform/win32_system.h"
 
 namespace {
-
-std::string Utf8(const wchar_t* text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) return {};
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
-    out.pop_back();
-    return out;
-}
 
 // Bytes that are not UTF-8 become U+FFFD.
 std::wstring Wide(const char* text) {
@@ -132,7 +125,9 @@ void ConsoleUtf8Arguments(int* argc, char*** argv) {
     int count = 0;
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
     if (!wide) return;  // the narrow argv, the best there is
-    for (int i = 0; i < count; ++i) arguments.push_back(Utf8(wide[i]));
+    // A lone surrogate is kept as bytes that are not UTF-8, not made U+FFFD.
+    for (int i = 0; i < count; ++i)
+        arguments.push_back(ArgumentBytes(reinterpret_cast<const uint16_t*>(wide[i]), std::wcslen(wide[i])));
     LocalFree(wide);
     for (std::string& argument : arguments) pointers.push_back(argument.data());
     pointers.push_back(nullptr);

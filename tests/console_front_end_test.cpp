@@ -12,6 +12,7 @@
 #include "console/report.h"
 #include "console/retries.h"
 #include "image/sha256.h"
+#include "platform/plain_text.h"
 #include "runlog/json.h"
 #include "runlog/json_writer.h"
 #include "runlog/recorder.h"
@@ -220,7 +221,7 @@ TEST(RunResult, ExitZeroOnlyWhenTheDeviceRunsTheImage) {
              r.busChanged = true;
              r.busPhase = BusWatchPhase::Update;
          },
-         1, "runs-image"},
+         5, "runs-image"},
         {"a device arrived while pages were written, and a page failed",
          [](RunRecord& r) {
              r.busChanged = true;
@@ -333,8 +334,39 @@ TEST(ConsoleText, TypedTextForAPerson) {
         {"a\xE2\x82", "a\\xE2\\x82"},                  // cut short
         {"a\tb\xC2\x85", "a\\x09b\\xC2\\x85"},         // control characters, C0 and C1
         {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},  // above U+10FFFF
+        {"a\xE2\x80\xAE"
+         "b",
+         "a\\xE2\\x80\\xAEb"},                                             // a right-to-left override
+        {"\xE2\x81\xA6x\xE2\x80\xA8", "\\xE2\\x81\\xA6x\\xE2\\x80\\xA8"},  // an isolate, a line separator
     };
     for (const auto& c : cases) EXPECT_EQ(PrintableText(c.typed), c.shown) << c.shown;
+}
+
+// A Windows argument's UTF-16 as bytes: a lone surrogate is kept as bytes
+// that are not UTF-8, so that the label is named by them (label_hex).
+TEST(ConsoleText, WideArgumentsKeepLoneSurrogates) {
+    const struct {
+        std::vector<uint16_t> units;
+        const char* bytes;
+        bool utf8;
+    } cases[] = {
+        {{'S', 'N', 0x2D}, "SN-", true},
+        {{0x03A9, 0x4E2D}, "\xCE\xA9\xE4\xB8\xAD", true},
+        {{0xD83D, 0xDE00}, "\xF0\x9F\x98\x80", true},  // a pair: one character
+        {{'a', 0xD800}, "a\xED\xA0\x80", false},       // a lone high surrogate, last
+        {{0xDC00, 'b'},
+         "\xED\xB0\x80"
+         "b",
+         false},  // a lone low surrogate
+        {{0xD800, 0xD800, 0xDC00}, "\xED\xA0\x80\xF0\x90\x80\x80", false},
+    };
+    for (const auto& c : cases) {
+        const std::string bytes = ArgumentBytes(c.units.data(), c.units.size());
+        EXPECT_EQ(bytes, c.bytes);
+        std::u32string decoded;
+        EXPECT_EQ(DecodeUtf8(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &decoded), c.utf8)
+            << c.bytes;
+    }
 }
 
 TEST(RunResult, CheckAnswersByVerdict) {
