@@ -487,6 +487,8 @@ erase-delay 2000" || { finish_scenario; return; }
     check "no-version question answered Yes" answer_unversioned 1
     check "\"Error\" box" wait_relay "$ERROR_BOX" 1 40
     check "Error box answered" keys_to '^ $' Return
+    # The first box gone before the second is looked for: both have one title.
+    check "first Error box closed" wait_relay "$(box_ret 1)" 1 15
     check "second \"Error\" box (the caller's)" wait_relay "$ERROR_BOX" 2 15
     check "second Error box answered" keys_to '^ $' Return
     check "\"ERROR\" drawn" wait_relay "$TEXT_ERROR" 1 30
