@@ -35,6 +35,9 @@ void LogFileClose(LogFile& log);
 // and a non-empty file that does not start with a JSON line of this
 // program. On refusal or failure `error` says why.
 bool LogFileOpenForReading(const char* path, LogFile* log, std::string* error);
+// Reads up to `length` bytes from the start of the file into `buffer`,
+// whatever the position of the handle; false with the reason in `error`.
+bool LogFileReadHead(LogFile& log, char* buffer, size_t length, size_t* got, std::string* error);
 // Reads up to `length` bytes from where the last read ended into `buffer`;
 // `got` is 0 at the end of the file. False with the reason in `error`.
 bool LogFileRead(LogFile& log, char* buffer, size_t length, size_t* got, std::string* error);

@@ -100,6 +100,12 @@ bool LogFileOpenForReading(const char* path, LogFile* log, std::string* error) {
     return true;
 }
 
+bool LogFileReadHead(LogFile& log, char* buffer, size_t length, size_t* got, std::string* error) {
+    if (ReadAt(static_cast<int>(log.handle), buffer, length, 0, got)) return true;
+    *error = std::strerror(errno);
+    return false;
+}
+
 bool LogFileRead(LogFile& log, char* buffer, size_t length, size_t* got, std::string* error) {
     ssize_t n;
     do {

@@ -116,6 +116,17 @@ bool LogFileOpenForReading(const char* path, LogFile* log, std::string* error) {
     return true;
 }
 
+bool LogFileReadHead(LogFile& log, char* buffer, size_t length, size_t* got, std::string* error) {
+    DWORD read = 0;
+    const DWORD asked = length > 0x10000000 ? 0x10000000 : static_cast<DWORD>(length);
+    if (!ReadAt(reinterpret_cast<HANDLE>(log.handle), buffer, asked, 0, &read)) {
+        *error = WindowsError(GetLastError());
+        return false;
+    }
+    *got = read;
+    return true;
+}
+
 bool LogFileRead(LogFile& log, char* buffer, size_t length, size_t* got, std::string* error) {
     DWORD read = 0;
     const DWORD asked = length > 0x10000000 ? 0x10000000 : static_cast<DWORD>(length);

@@ -101,7 +101,12 @@ class NotALog(InScratchFolder):
         os.symlink(hex_file, link)
         fifo = os.path.join(self.folder, "fifo")
         os.mkfifo(fifo)
+        # A first line that starts as a log's but is no JSON object: read as --show-log reads it.
+        lookalike = os.path.join(self.folder, "lookalike.jsonl")
+        with open(lookalike, "w") as f:
+            f.write('{"event":"run_started", notes: SN-1 passed}\n')
         for name, path, why in (("a FIFO", fifo, "FIFO"), ("a firmware file", hex_file, "Intel HEX"),
+                                ("a file that only starts like a log", lookalike, "first line is not a JSON line"),
                                 ("a link to a firmware file", link, "Intel HEX"), ("a device", "/dev/null", "device"),
                                 ("a folder", self.folder, "folder")):
             with self.subTest(name):
