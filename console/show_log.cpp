@@ -1,6 +1,7 @@
 #include "console/show_log.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <string>
@@ -9,6 +10,7 @@
 #include "console/log_line.h"
 #include "console/next_step_words.h"
 #include "platform/console_output.h"
+#include "platform/console_platform.h"
 #include "platform/log_file.h"
 #include "platform/plain_text.h"
 #include "runlog/json.h"
@@ -489,9 +491,18 @@ int ShowLog(const char* path, uint32_t last, bool json) {
     const ShowLogSource source = [&file](char* buffer, size_t length, size_t* got, std::string* why) {
         return LogFileRead(file, buffer, length, got, why);
     };
-    const ShowLogSink sink = [](const std::string& text) { ConsoleOutputPut(ConsoleStream::Out, text, false); };
+    // Written at once, not queued: what is shown is all there is to do, and
+    // a shown log that could not be written whole is no success.
+    const ShowLogSink sink = [](const std::string& text) { ConsoleWrite(stdout, text.c_str()); };
     const bool read = ShowLogRead(source, last, json, sink, &error);
     LogFileClose(file);
     if (!read) return refuse(error);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        const int writeError = errno;
+        ConsoleWrite(stderr, ("lumaris-update: --show-log: standard output cannot be written (" +
+                              std::string(std::strerror(writeError)) + ")\n")
+                                 .c_str());
+        return static_cast<int>(ExitCode::Usage);
+    }
     return 0;
 }

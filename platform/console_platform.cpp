@@ -75,6 +75,9 @@ void LockLeave() { gLock.unlock(); }
 }  // namespace
 
 void ConsoleStandardStreamsStart() {
+    // A file-size limit makes a write fail, reported, from the first write
+    // on (--show-log's output too), rather than end the program.
+    signal(SIGXFSZ, SIG_IGN);
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
         // The lowest free descriptor: this one, since those below it are open now.

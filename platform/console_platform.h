@@ -13,7 +13,8 @@
 // stream's descriptor is opened on /dev/null. On Windows a file never takes
 // a standard stream's descriptor (the log is a handle of its own); a stream
 // without a valid handle is remembered, and ConsoleWrite writes nothing to
-// it.
+// it. On POSIX, SIGXFSZ is ignored from here on: a write past a file-size
+// limit fails instead of ending the program.
 void ConsoleStandardStreamsStart();
 
 // Sets gClock (milliseconds of a steady clock, a real sleep) and gUsbLock

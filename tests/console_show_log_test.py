@@ -7,6 +7,7 @@ empty file, a file that cannot be read, --last N and --json.
 """
 import json
 import os
+import resource
 import subprocess
 import sys
 import unittest
@@ -242,6 +243,20 @@ class HostileAndShared(unittest.TestCase):
                     self.assertTrue(out.isascii() and all(json.loads(l) for l in out.splitlines()), out)
                 else:
                     self.assertIn(b"label \xce\x80\\xFF\n", out, "a label not UTF-8 shown from label_hex")
+
+    def test_output_that_cannot_be_written_is_no_success(self):
+        log = self.path("many.jsonl")
+        with open(log, "w") as f:
+            for i in range(400):
+                f.write(json.dumps({"event": "result", "run_id": f"r{i}", "outcome": "updated",
+                                    "device_state": "runs-image", "message": "m" * 100}, separators=(",", ":")) + "\n")
+        shown = self.path("shown.txt")
+
+        def limit():  # a 4 KiB file-size limit on what it writes
+            resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
+        with open(shown, "w") as out:
+            code, _, err = run(["--show-log", log], stdout=out, preexec_fn=limit)
+        self.assertTrue(code == 2 and "standard output cannot be written" in err, f"exit {code}, {err!r}")
 
     def test_an_option_value_is_echoed_escaped(self):
         code, _, err = run(["--device", "1\x1b[2J"])
