@@ -23,7 +23,12 @@ bool ReadAt(HANDLE file, char* buffer, DWORD length, LONGLONG offset, DWORD* got
     OVERLAPPED at{};
     at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    return ReadFile(file, buffer, length, got, &at) != 0;
+    if (ReadFile(file, buffer, length, got, &at)) return true;
+    // A read at an offset at or past the end fails with this error, where a
+    // read without one reads nothing: nothing there.
+    if (GetLastError() != ERROR_HANDLE_EOF) return false;
+    *got = 0;
+    return true;
 }
 
 // The program's text is UTF-8 (the command line is read as wide text and

@@ -266,8 +266,9 @@ case_nul_stdin() {
 }
 
 # --log through WriteFile on a handle opened for appending: a second run ends
-# a line the first left cut and appends whole lines; a firmware file and a
-# device are refused (exit 2) before the library is even asked for devices.
+# a line the first left cut and appends whole lines, and --show-log reads them
+# back; a firmware file and a device are refused (exit 2) before the library
+# is even asked for devices.
 case_log() {
     local preset=$1
     new_case "$preset" log yes "${DEVICE_APP[@]}"
@@ -283,6 +284,15 @@ assert lines[-1] == "" and lines[:-1], lines[-3:]
 bad = [i for i, l in enumerate(lines[:-1]) if not l.startswith("{") or not l.endswith("}")]
 events = [json.loads(l)["event"] for i, l in enumerate(lines[:-1]) if i not in bad]
 assert len(bad) == 1 and events.count("run_started") == 2 and events.count("result") == 2, (bad, events)' "$DIR/station.jsonl"
+    # Read back through ReadFile: the two runs, the cut line counted with them.
+    run_program --show-log station.jsonl
+    check "--show-log: exit 0 (got $CODE), two runs and the cut line" \
+        grep -q '^2 run(s) in the log; 1 line(s) skipped that are not JSON' "$DIR/out.txt"
+    : >"$DIR/empty.jsonl"
+    run_program --show-log empty.jsonl
+    check "--show-log of an empty file: exit 0 (got $CODE), no run" grep -q '^0 run(s) in the log' "$DIR/out.txt"
+    run_program --show-log NUL
+    check "--show-log of NUL, a device: exit 2 (got $CODE)" [ "$CODE" = 2 ]
     cp "$FIRMWARE_HEX" "$DIR/firmware.hex"
     rm -f "$DIR/standin-calls.log"
     run_program --check --log firmware.hex
