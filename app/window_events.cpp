@@ -1,7 +1,7 @@
 #include "app/window_events.h"
 
 #include "app/main_window.h"
-#include "platform/update_events.h"
+#include "events/update_events.h"
 
 namespace {
 

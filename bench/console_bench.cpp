@@ -21,7 +21,7 @@
 #include "console/report.h"
 #include "platform/console_platform.h"
 #include "platform/seams.h"
-#include "platform/update_events.h"
+#include "events/update_events.h"
 #include "sim/sim_device.h"
 #include "tests/fake_platform.h"
 #include "worker/update_worker.h"

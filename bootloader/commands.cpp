@@ -4,7 +4,7 @@
 
 #include "bootloader/exchange.h"
 #include "platform/seams.h"
-#include "platform/update_events.h"
+#include "events/update_events.h"
 #include "usb/usb_access.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "job/update_job.h"
-#include "platform/update_events.h"
+#include "events/update_events.h"
 
 constexpr uint8_t CMD_GET_INFO = 0x00;
 constexpr uint8_t CMD_SET_PAGE = 0x01;

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "job/update_job.h"
-#include "platform/update_events.h"
+#include "events/update_events.h"
 
 // Counts the devices (into job.deviceCount) and looks at the first readable
 // identification string. A bootloader device sets deviceReady and gives true; an

@@ -5,7 +5,7 @@
 #include "devicelink/device_types.h"
 #include "devicelink/identifiers.h"
 #include "platform/seams.h"
-#include "platform/update_events.h"
+#include "events/update_events.h"
 #include "usb/usb_access.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "job/update_job.h"
-#include "platform/update_events.h"
+#include "events/update_events.h"
 
 // The bootloader's flash key, sent as two separate bytes; 0x00, 0x00 locks
 // flash writing again.

@@ -5,7 +5,7 @@
 #include "image/hex_loader.h"
 #include "image/image_signature.h"
 #include "platform/seams.h"
-#include "platform/update_events.h"
+#include "events/update_events.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/update_events.h"
+#include "events/update_events.h"
 
 struct RunRecord {
     bool deviceFound = false;

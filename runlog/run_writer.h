@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/update_events.h"
+#include "events/update_events.h"
 #include "runlog/run_record.h"
 #include "runlog/run_result.h"
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Every include of the program's own headers runs downward.
 
-The layers, bottom first: the seams and the job record; the USB access layer;
+The layers, bottom first: the seams, the core's events and the job record; the USB access layer;
 the bootloader commands; discovery/open/identification and the image; the
 programming sequence; the worker; the front ends (app/, the window program,
 and console/, the console program, beside each other). A folder may include its
@@ -18,6 +18,9 @@ import sys
 
 LAYERS = {
     "platform": 0,
+    # The vocabulary of the core's events: every layer of the core reports
+    # through it, so it includes nothing of theirs.
+    "events": 0,
     "job": 0,
     "usb": 1,
     "sim": 2,

@@ -53,7 +53,7 @@ std::vector<SimOp> CalledOps() {
 #include "image/image_signature.h"
 #include "image/image_validation.h"
 #include "job/update_job.h"
-#include "platform/update_events.h"
+#include "events/update_events.h"
 
 const UpdateJob& DemoImage() {
     static UpdateJob image;

@@ -2,7 +2,7 @@
 // pre-flight check, of the polled restart wait and of the device list,
 // against the simulated device on the virtual clock; and that reporting
 // changes nothing the device sees.
-#include "platform/update_events.h"
+#include "events/update_events.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "flashing/flashing.h"
 #include "image/image_validation.h"
 #include "job/update_job.h"
-#include "platform/update_events.h"
+#include "events/update_events.h"
 #include "worker/update_worker.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "image/image_validation.h"
 #include "job/update_job.h"
 #include "platform/seams.h"
-#include "platform/update_events.h"
+#include "events/update_events.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "app/update_run.h"
 #include "app/window_events.h"
 #include "platform/seams.h"
-#include "platform/update_events.h"
+#include "events/update_events.h"
 #include "tests/test_support.h"
 #include "tests/win32/hidden_main_window.h"
 #include "tests/win32/window_run_rig.h"

@@ -16,7 +16,7 @@
 #include "app/support_log.h"
 #include "app/update_run.h"
 #include "platform/seams.h"
-#include "platform/update_events.h"
+#include "events/update_events.h"
 #include "tests/fake_platform.h"
 #include "tests/test_support.h"
 #include "tests/win32/hidden_main_window.h"

@@ -1,3 +1,3 @@
-#include "platform/update_events.h"
+#include "events/update_events.h"
 
 UpdateEvents gEvents = NO_UPDATE_EVENTS;
