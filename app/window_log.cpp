@@ -24,8 +24,10 @@ SupportLog gLog;
 RunRecord gRun;
 RunContext gContext;
 DWORD gRunStart = 0;
-RunWriter gWindowWriter;
-const RunWriter* gWriters[2] = {&gWindowWriter, &JSON_WRITER};
+// The window shows what it shows of each event once the recorder has kept
+// it; the JSON writer logs them all.
+const RunWriter WINDOW_WRITER = {.event = ShowWindowEvent};
+const RunWriter* gWriters[2] = {&WINDOW_WRITER, &JSON_WRITER};
 // The embedded image, loaded once for its version and SHA-256.
 UpdateJob gImage;
 bool gImageKnown = false;
@@ -57,11 +59,6 @@ void StartRecorder() { RecorderInstall(RecorderSetup{&gRun, gWriters, 2}); }
 }  // namespace
 
 void InstallWindowLog(const char* programVersion, SupportLogFolderSource folder) {
-    // The window's own table of events becomes the first writer: it sees
-    // each event as before, after the recorder has kept it.
-    InstallWindowEvents();
-    gWindowWriter = RunWriter{};
-    gWindowWriter.events = gEvents;
     gContext.program = "window";
     gContext.programVersion = programVersion;
     gFolder = folder;
@@ -69,6 +66,8 @@ void InstallWindowLog(const char* programVersion, SupportLogFolderSource folder)
     // console program's --log without -v.
     JsonWriterStart(JsonWriterSetup{{&gRun, &gContext, ElapsedMs}, nullptr, PutLine, false});
     StartRecorder();
+    // The window adds nothing to an event: the core's sink is the recorder.
+    gEvents = RecorderTake;
     gInstalled = true;
 }
 

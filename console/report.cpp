@@ -77,6 +77,15 @@ ExchangeFailure WithCause(const ExchangeFailure& reported) {
     return failure;
 }
 
+// The core's sink: a held box goes out first, then the event, with the
+// console's cause of a failed exchange, to the recorder and the writers.
+void ReportEvent(const UpdateEvent& event) {
+    FlushRepeatedBox();
+    if (const auto* failed = std::get_if<ExchangeFailed>(&event))
+        return RecorderTake(ExchangeFailed{WithCause(failed->failure)});
+    RecorderTake(event);
+}
+
 void ScreenPut(const std::string& line, bool progress) { ConsoleOutputPut(ConsoleStream::Out, line, progress); }
 void LogPut(const std::string& line, bool) { RunLogPut(line); }
 
@@ -143,7 +152,8 @@ void ReportInstall(const ReportSettings& settings, RunRecord* run) {
     gWriters[1] = &JSON_WRITER;
     gWriterCount = !settings.json && settings.log ? 2 : 1;
     gBoxHeld = false;
-    RecorderInstall(RecorderSetup{run, gWriters, gWriterCount, FlushRepeatedBox, WithCause});
+    RecorderInstall(RecorderSetup{run, gWriters, gWriterCount});
+    gEvents = ReportEvent;
     gUi = UiSeam{.messageBox = ReportBox, .drawText = ReportText};
     gOutput = OutputSeam{ReportLoaderLine};
 }
@@ -201,7 +211,7 @@ int ReportFailure(ConsoleCommand command, Outcome outcome, const std::string& me
 }
 
 void ReportSurveyedDevice(uint32_t index, DeviceKind kind, const uint8_t* id, size_t length) {
-    ForEachWriter([&](const RunWriter& w) { w.events.deviceFound(index, kind, id, length); });
+    ForEachWriter([&](const RunWriter& w) { w.event(DeviceFound{index, kind, id, length}); });
 }
 
 void ReportWaitingForDevice(uint32_t device, uint32_t seconds) {

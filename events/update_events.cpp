@@ -1,3 +1,5 @@
 #include "events/update_events.h"
 
-UpdateEvents gEvents = NO_UPDATE_EVENTS;
+void IgnoreUpdateEvent(const UpdateEvent&) {}
+
+UpdateEventSink gEvents = IgnoreUpdateEvent;

@@ -1,11 +1,12 @@
-// What the update's core reports while it runs: a plain table of function
-// pointers that the core calls at its steps, with plain values only. The
-// window program shows a few of them around its texts (app/window_events.cpp);
-// the console program reports every event and decides its result from them.
+// What the update's core reports while it runs: one value per step, of
+// plain values only, handed to one sink (gEvents). The window program shows
+// a few of them around its texts (app/window_events.cpp); the console
+// program reports every event and decides its result from them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <variant>
 
 // What a device's identification string says it runs.
 enum class DeviceKind : uint8_t { Application, Bootloader, Unknown, Unreadable };
@@ -60,7 +61,7 @@ struct ExchangeFailure {
 };
 
 // How the wait for a restarting device ended. BusChanged: the bus changed
-// otherwise than by the chosen device's own restart (gEvents.busChanged).
+// otherwise than by the chosen device's own restart (BusChanged).
 enum class RestartWaitEnd : uint8_t { Waited, BootloaderSeen, TimedOut, BusChanged };
 
 // What the watch over a chosen device's restart saw beside the restart
@@ -72,77 +73,148 @@ enum class BusChange : uint8_t { Arrival, Departure, SecondBootloader, EarlyBoot
 // written) or once flash writing was unlocked (Update).
 enum class BusWatchPhase : uint8_t { Restart, Update };
 
-// A front end names only the events it handles (designated initialisers);
-// every other slot does nothing. The recorder and the JSON writer handle
-// them all, which tests/update_events_test.cpp checks slot by slot.
-struct UpdateEvents {
-    // Device `index` names itself with the `length` bytes at `id` (no NUL;
-    // nullptr for Unreadable). Reported by discovery for the device it acts on
-    // and by the device list for every device.
-    void (*deviceFound)(uint32_t index, DeviceKind kind, const uint8_t* id,
-                        size_t length) = [](uint32_t, DeviceKind, const uint8_t*, size_t) {};
-    // The USB library gave no device count: what is on the bus is not known.
-    void (*deviceCountFailed)() = [] {};
-    // The mode-switch packet went to an application-mode device.
-    void (*restartRequested)() = [] {};
-    // After the mode switch fewer devices are attached (`now`) than before it
-    // (`before`): the switched device is not back, so a bootloader on the bus
-    // is another device. Nothing is opened or written.
-    void (*switchedDeviceMissing)(uint32_t before, uint32_t now) = [](uint32_t, uint32_t) {};
-    // The worker waited `waitedMs` before it looked for the bootloader again.
-    void (*restartAwaited)(uint32_t waitedMs, RestartWaitEnd end) = [](uint32_t, RestartWaitEnd) {};
-    // The bootloader device was opened and identified: its type, installed
-    // application version and application signature.
-    void (*deviceIdentified)(uint8_t deviceType, uint8_t verHi, uint8_t verLo,
-                             uint16_t signature) = [](uint8_t, uint8_t, uint8_t, uint16_t) {};
-    // The image step ended: whether the text loaded, whether the image fits
-    // the device, the image's type and version bytes and its pages with data.
-    void (*imagePrepared)(bool loaded, bool accepted, uint8_t imageType, uint8_t verHi, uint8_t verLo,
-                          uint32_t pages) = [](bool, bool, uint8_t, uint8_t, uint8_t, uint32_t) {};
-    void (*questionAsked)(VersionQuestion question) = [](VersionQuestion) {};
-    void (*questionAnswered)(VersionQuestion question, bool yes) = [](VersionQuestion, bool) {};
-    // Flash writing is unlocked; the signature page is erased next, so from
-    // here on the device holds no valid application until the signature is
-    // confirmed. `pages` pages will be written.
-    void (*programmingStarted)(uint32_t pages) = [](uint32_t) {};
-    // Page `page`, number `index` of `total`: whether the device acknowledged
-    // every write, and whether its checksum equals the image's.
-    void (*pageProgrammed)(uint8_t page, uint32_t index, uint32_t total, bool written,
-                           bool verified) = [](uint8_t, uint32_t, uint32_t, bool, bool) {};
-    void (*signatureWritten)(bool acknowledged) = [](bool) {};
-    // The signature the device reported after the write.
-    void (*signatureConfirmed)(bool valid, uint16_t signature) = [](bool, uint16_t) {};
-    void (*runSent)(bool written) = [](bool) {};
-    // An exchange failed: the command, its page, why, and the fault's values.
-    void (*exchangeFailed)(const ExchangeFailure& failure) = [](const ExchangeFailure&) {};
-    // Discovery was told which device to act on and switched it: from then
-    // until the signature is written the core watches the bus, and the
-    // only change allowed is that device leaving and one bootloader
-    // arriving. Anything else is reported once: `devicesBefore` were
-    // attached at the first discovery, `devicesNow` are. In the Restart
-    // phase the run stops before the flash key; in the Update phase it goes
-    // on, but the device programmed may not be the chosen one. Without a
-    // chosen device there is no watch, and the second discovery's count
-    // alone tells an arrival (Arrival, Restart: nothing is opened).
-    void (*busChanged)(BusWatchPhase phase, BusChange change, uint32_t devicesBefore,
-                       uint32_t devicesNow) = [](BusWatchPhase, BusChange, uint32_t, uint32_t) {};
-    // The chosen device runs its application while device `index` waits in
-    // its bootloader: after a restart the two could not be told apart, so
-    // nothing is sent to either.
-    void (*bootloaderWaiting)(uint32_t index) = [](uint32_t) {};
-    // The device holds a valid application of the image's version, and the
-    // run was told to skip such a device: nothing is programmed.
-    void (*alreadyCurrent)() = [] {};
-    // The pre-flight check's finding (it programs nothing).
-    void (*checkVerdict)(CheckVerdict verdict) = [](CheckVerdict) {};
-    // The run stopped at a stop request (gStop); `flashOpen` when flash
-    // writing was unlocked, so that the device holds no valid application.
-    void (*stopped)(bool flashOpen) = [](bool) {};
-    // The worker ended; `deviceReady` as it chose its final text.
-    void (*finished)(bool deviceReady) = [](bool) {};
+// One struct per event, of plain values. A front end handles the events it
+// shows with std::visit and ignores the rest in one generic case; the
+// recorder and the JSON writer name every event, with no generic case, so
+// that an event one of them forgets fails to compile.
+
+// Device `index` names itself with the `length` bytes at `id` (no NUL;
+// nullptr for Unreadable), which stay the caller's and live as long as the
+// call. Reported by discovery for the device it acts on and by the device
+// list for every device.
+struct DeviceFound {
+    uint32_t index;
+    DeviceKind kind;
+    const uint8_t* id;
+    size_t length;
+};
+// The USB library gave no device count: what is on the bus is not known.
+struct DeviceCountFailed {};
+// The mode-switch packet went to an application-mode device.
+struct RestartRequested {};
+// After the mode switch fewer devices are attached (`now`) than before it
+// (`before`): the switched device is not back, so a bootloader on the bus
+// is another device. Nothing is opened or written.
+struct SwitchedDeviceMissing {
+    uint32_t before;
+    uint32_t now;
+};
+// The worker waited `waitedMs` before it looked for the bootloader again.
+struct RestartAwaited {
+    uint32_t waitedMs;
+    RestartWaitEnd end;
+};
+// The bootloader device was opened and identified: its type, installed
+// application version and application signature.
+struct DeviceIdentified {
+    uint8_t deviceType;
+    uint8_t verHi, verLo;
+    uint16_t signature;
+};
+// The image step ended: whether the text loaded, whether the image fits
+// the device, the image's type and version bytes and its pages with data.
+struct ImagePrepared {
+    bool loaded;
+    bool accepted;
+    uint8_t imageType;
+    uint8_t verHi, verLo;
+    uint32_t pages;
+};
+struct QuestionAsked {
+    VersionQuestion question;
+};
+struct QuestionAnswered {
+    VersionQuestion question;
+    bool yes;
+};
+// Flash writing is unlocked; the signature page is erased next, so from
+// here on the device holds no valid application until the signature is
+// confirmed. `pages` pages will be written.
+struct ProgrammingStarted {
+    uint32_t pages;
+};
+// Page `page`, number `index` of `total`: whether the device acknowledged
+// every write, and whether its checksum equals the image's.
+struct PageProgrammed {
+    uint8_t page;
+    uint32_t index;
+    uint32_t total;
+    bool written;
+    bool verified;
+};
+struct SignatureWritten {
+    bool acknowledged;
+};
+// The signature the device reported after the write.
+struct SignatureConfirmed {
+    bool valid;
+    uint16_t signature;
+};
+struct RunSent {
+    bool written;
+};
+// An exchange failed: the command, its page, why, and the fault's values.
+struct ExchangeFailed {
+    ExchangeFailure failure;
+};
+// Discovery was told which device to act on and switched it: from then
+// until the signature is written the core watches the bus, and the only
+// change allowed is that device leaving and one bootloader arriving.
+// Anything else is reported once: `devicesBefore` were attached at the
+// first discovery, `devicesNow` are. In the Restart phase the run stops
+// before the flash key; in the Update phase it goes on, but the device
+// programmed may not be the chosen one. Without a chosen device there is no
+// watch, and the second discovery's count alone tells an arrival (Arrival,
+// Restart: nothing is opened).
+struct BusChanged {
+    BusWatchPhase phase;
+    BusChange change;
+    uint32_t devicesBefore;
+    uint32_t devicesNow;
+};
+// The chosen device runs its application while device `index` waits in its
+// bootloader: after a restart the two could not be told apart, so nothing
+// is sent to either.
+struct BootloaderWaiting {
+    uint32_t index;
+};
+// The device holds a valid application of the image's version, and the run
+// was told to skip such a device: nothing is programmed.
+struct AlreadyCurrent {};
+// The pre-flight check's finding (it programs nothing).
+struct CheckFinished {
+    CheckVerdict verdict;
+};
+// The run stopped at a stop request (gStop); `flashOpen` when flash writing
+// was unlocked, so that the device holds no valid application.
+struct RunStopped {
+    bool flashOpen;
+};
+// The worker ended; `deviceReady` as it chose its final text.
+struct Finished {
+    bool deviceReady;
 };
 
-extern UpdateEvents gEvents;
+using UpdateEvent =
+    std::variant<DeviceFound, DeviceCountFailed, RestartRequested, SwitchedDeviceMissing, RestartAwaited,
+                 DeviceIdentified, ImagePrepared, QuestionAsked, QuestionAnswered, ProgrammingStarted, PageProgrammed,
+                 SignatureWritten, SignatureConfirmed, RunSent, ExchangeFailed, BusChanged, BootloaderWaiting,
+                 AlreadyCurrent, CheckFinished, RunStopped, Finished>;
 
-// The table that does nothing.
-inline constexpr UpdateEvents NO_UPDATE_EVENTS{};
+// Where the core's events go: one function, set by the front end before a
+// run. The event lives as long as the call; nothing is allocated for it.
+using UpdateEventSink = void (*)(const UpdateEvent& event);
+
+// The sink that drops every event.
+void IgnoreUpdateEvent(const UpdateEvent& event);
+
+extern UpdateEventSink gEvents;
+
+// The handler set of a std::visit: one lambda per event, or a generic one
+// for the events a front end does not show.
+template <typename... Handlers>
+struct EventHandlers : Handlers... {
+    using Handlers::operator()...;
+};
+template <typename... Handlers>
+EventHandlers(Handlers...) -> EventHandlers<Handlers...>;

@@ -386,22 +386,20 @@ TEST(RunResult, CheckAnswersByVerdict) {
 // first, the one that decided the run (and whether it is retried), not the
 // last, which may be a consequence of it.
 TEST(ConsoleRecorder, KeepsTheFirstFailureOfARun) {
-    const UpdateEvents before = gEvents;
     RunRecord run;
     RecorderInstall(RecorderSetup{&run, nullptr, 0});
     const ExchangeFailure first{DeviceCommand::ErasePage, 10, 1, ExchangeFault::NoReply, 100, 0, 1};
     const ExchangeFailure later{DeviceCommand::GetInfo, NO_PAGE, 0, ExchangeFault::BadReply, 0x01, 0, 1};
-    gEvents.exchangeFailed(first);
-    gEvents.exchangeFailed(later);
+    RecorderTake(ExchangeFailed{first});
+    RecorderTake(ExchangeFailed{later});
     EXPECT_EQ(run.failures, 2u);
     EXPECT_EQ(run.failure.command, DeviceCommand::ErasePage);
     EXPECT_EQ(run.failure.page, 10u);
     EXPECT_EQ(run.failure.fault, ExchangeFault::NoReply);
     RecorderReset();
     EXPECT_EQ(run.failures, 0u) << "another attempt starts without a failure";
-    gEvents.exchangeFailed(later);
+    RecorderTake(ExchangeFailed{later});
     EXPECT_EQ(run.failure.fault, ExchangeFault::BadReply) << "the first failure of that attempt";
-    gEvents = before;
 }
 
 // A No over a device without a valid application names the step that
@@ -465,20 +463,6 @@ TEST(ConsoleRetries, RetriesOnlyWhatAnotherAttemptMayMend) {
     RunRecord clean = GoodRun();
     EXPECT_FALSE(Retryable(MakeResult(Outcome::Refused, DeviceState::KeptApplication, ""), clean))
         << "a refused image, with no failed exchange";
-}
-
-// The run record and the JSON log must see every event the core reports:
-// an event added to UpdateEvents and left out of either would be lost
-// without a word. The window program and the human writer name only what
-// they show.
-TEST(ConsoleRecorder, RecorderAndJsonWriterHandleEveryEvent) {
-    const UpdateEvents before = gEvents;
-    RunRecord run;
-    RecorderInstall(RecorderSetup{&run, nullptr, 0});
-    EXPECT_EQ(UnhandledEventSlots(gEvents), std::vector<size_t>{}) << "the recorder";
-    EXPECT_EQ(UnhandledEventSlots(JSON_WRITER.events), std::vector<size_t>{}) << "the JSON writer";
-    EXPECT_FALSE(UnhandledEventSlots(HUMAN_WRITER.events).empty()) << "a writer may leave events out";
-    gEvents = before;
 }
 
 }  // namespace
