@@ -91,12 +91,12 @@ void WindowLogRunBegins() {
 
 void WindowLogRunEnds() {
     if (!gInstalled) return;
-    gRun.windowProgram = true;
     // Without the library every call failed: the run never reached a
     // device, whatever the record of its failed calls suggests.
-    const RunResult result = gLibraryMissing ? MakeResult(Outcome::NoLibrary, DeviceState::Unknown,
-                                                          gContext.usbLibraryProblem + ": nothing was written")
-                                             : DecideResult(RunCommand::Update, gRun);
+    const RunResult result =
+        gLibraryMissing
+            ? MakeResult(Outcome::NoLibrary, DeviceState::Unknown, gContext.usbLibraryProblem + ": nothing was written")
+            : DecideResult(RunCommand::Update, gRun, RunRequest{.windowProgram = true});
     if (gLog.open) JSON_WRITER.result(RunCommand::Update, result);
     SupportLogEndRun(gLog);
 }

@@ -374,9 +374,9 @@ TEST(RunResult, CheckAnswersByVerdict) {
     same.verdictSeen = true;
     same.verdict = CheckVerdict::Current;
     EXPECT_NE(DecideResult(RunCommand::Check, same).line.find("same version installed"), std::string::npos);
-    same.skipCurrent = true;
-    EXPECT_STREQ(DecideResult(RunCommand::Check, same).outcome, "would-skip");
-    EXPECT_NE(DecideResult(RunCommand::Check, same).line.find("same version installed"), std::string::npos);
+    const RunRequest skipping{.skipCurrent = true};
+    EXPECT_STREQ(DecideResult(RunCommand::Check, same, skipping).outcome, "would-skip");
+    EXPECT_NE(DecideResult(RunCommand::Check, same, skipping).line.find("same version installed"), std::string::npos);
     RunRecord none = GoodRun();
     none.verdictSeen = false;
     EXPECT_EQ(DecideResult(RunCommand::Check, none).exitCode, 1) << "no verdict: the check failed";
@@ -417,8 +417,7 @@ TEST(RunResult, DeclinedOverNoApplicationNamesTheStepOfEachProgram) {
     const RunResult console = DecideResult(RunCommand::Update, run);
     EXPECT_STREQ(console.outcome, "declined");
     EXPECT_NE(console.line.find("--yes installs the image"), std::string::npos) << console.line;
-    run.windowProgram = true;
-    const RunResult window = DecideResult(RunCommand::Update, run);
+    const RunResult window = DecideResult(RunCommand::Update, run, RunRequest{.windowProgram = true});
     EXPECT_STREQ(window.outcome, "declined");
     EXPECT_NE(window.line.find("answered Yes installs the image"), std::string::npos) << window.line;
     EXPECT_EQ(window.line.find("--"), std::string::npos) << window.line;
@@ -454,14 +453,14 @@ TEST(ConsoleRetries, RetriesOnlyWhatAnotherAttemptMayMend) {
         run.failures = 1;
         run.failure = ExchangeFailure{DeviceCommand::ErasePage, 12, 3, c.fault, 100, 0, 1};
         run.stopped = c.then == Stopped;
-        run.stopRequested = c.then == StopRequested;
+        const RunRequest asked{.stopRequested = c.then == StopRequested};
         run.answered = c.then == Answered;
         const RunResult result = MakeResult(c.outcome, DeviceState::Unknown, "");
-        EXPECT_EQ(Retryable(result, run), c.retried)
+        EXPECT_EQ(Retryable(result, run, asked), c.retried)
             << FaultName(c.fault) << " " << result.outcome << " then " << static_cast<int>(c.then);
     }
     RunRecord clean = GoodRun();
-    EXPECT_FALSE(Retryable(MakeResult(Outcome::Refused, DeviceState::KeptApplication, ""), clean))
+    EXPECT_FALSE(Retryable(MakeResult(Outcome::Refused, DeviceState::KeptApplication, ""), clean, RunRequest{}))
         << "a refused image, with no failed exchange";
 }
 
