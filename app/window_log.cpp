@@ -21,7 +21,7 @@ namespace {
 bool gInstalled = false;
 SupportLogFolderSource gFolder = nullptr;
 SupportLog gLog;
-RunRecord gRun;
+RunRecord gWindowRecord;
 RunContext gContext;
 DWORD gRunStart = 0;
 // The window shows what it shows of each event once the recorder has kept
@@ -54,7 +54,7 @@ void KnowImage() {
     gImageKnown = true;
 }
 
-void StartRecorder() { RecorderInstall(RecorderSetup{&gRun, gWriters, 2}); }
+void StartRecorder() { RecorderInstall(RecorderSetup{&gWindowRecord, gWriters, 2}); }
 
 }  // namespace
 
@@ -64,7 +64,7 @@ void InstallWindowLog(const char* programVersion, SupportLogFolderSource folder)
     gFolder = folder;
     // Boxes, texts and the loader's line stay out of the log, as in the
     // console program's --log without -v.
-    JsonWriterStart(JsonWriterSetup{{&gRun, &gContext, ElapsedMs}, nullptr, PutLine, false});
+    JsonWriterStart(JsonWriterSetup{{&gWindowRecord, &gContext, ElapsedMs}, nullptr, PutLine, false});
     StartRecorder();
     // The window adds nothing to an event: the core's sink is the recorder.
     gEvents = RecorderTake;
@@ -96,7 +96,7 @@ void WindowLogRunEnds() {
     const RunResult result =
         gLibraryMissing
             ? MakeResult(Outcome::NoLibrary, DeviceState::Unknown, gContext.usbLibraryProblem + ": nothing was written")
-            : DecideResult(RunCommand::Update, gRun, RunRequest{.windowProgram = true});
+            : DecideResult(RunCommand::Update, gWindowRecord, RunRequest{.windowProgram = true});
     if (gLog.open) JSON_WRITER.result(RunCommand::Update, result);
     SupportLogEndRun(gLog);
 }

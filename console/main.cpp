@@ -33,7 +33,7 @@
 namespace {
 
 // The record of the run, kept by the recorder from the core's events.
-RunRecord gRun;
+RunRecord gConsoleRecord;
 
 struct ImageFacts {
     bool loaded;
@@ -106,13 +106,13 @@ int RunOnDevice(const ConsoleOptions& options, RunContext& context) {
         if (!counted) {
             exitCode = ReportFailure(options.command, Outcome::NoDeviceCount, "the USB library gave no device count");
         } else {
-            const RunResult result = DecideResult(RunCommand::List, gRun);
+            const RunResult result = DecideResult(RunCommand::List, gConsoleRecord);
             // --list prints its devices, not a count, as its human output.
-            if (options.json || gRun.devicesListed == 0) ReportRunResult(options.command, result);
+            if (options.json || gConsoleRecord.devicesListed == 0) ReportRunResult(options.command, result);
             exitCode = result.exitCode;
         }
     } else {
-        exitCode = RunWithRetries(options, context, gRun);
+        exitCode = RunWithRetries(options, context, gConsoleRecord);
     }
     FinishBus();
     return exitCode;
@@ -168,11 +168,11 @@ int main(int argc, char** argv) {
     }
 
     ConsoleSystemInstall();
-    InterruptInstall(gRun);
+    InterruptInstall(gConsoleRecord);
     ConsoleOutputStart();
     ReportInstall(ReportSettings{options.json, options.verbosity, options.answers, ConsoleIsTerminal(stdin),
                                  ConsoleIsTerminal(stdout), RunLogIsOpen()},
-                  &gRun);
+                  &gConsoleRecord);
     const ImageFacts image = LoadImageFacts();
     RunContext context;
     context.programVersion = LUMARIS_VERSION;
