@@ -5,9 +5,7 @@
 #include "app/support_log.h"
 #include "app/support_log_win32.h"
 #include "app/window_events.h"
-#include "image/image_validation.h"
-#include "image/sha256.h"
-#include "job/update_job.h"
+#include "image/image_facts.h"
 #include "platform/run_identity.h"
 #include "platform/seams.h"
 #include "runlog/json_writer.h"
@@ -28,8 +26,7 @@ DWORD gRunStart = 0;
 // it; the JSON writer logs them all.
 const RunWriter WINDOW_WRITER = {.event = ShowWindowEvent};
 const RunWriter* gWriters[2] = {&WINDOW_WRITER, &JSON_WRITER};
-// The embedded image, loaded once for its version and SHA-256.
-UpdateJob gImage;
+// The embedded image's version and SHA-256, read once.
 bool gImageKnown = false;
 bool gLibraryMissing = false;
 
@@ -37,20 +34,12 @@ uint32_t ElapsedMs() { return GetTickCount() - gRunStart; }
 
 void PutLine(const std::string& line, bool) { SupportLogPut(gLog, line); }
 
-void NoLine(const char*) {}
-
-// The image as the console program names it. Its loader line is not shown:
-// the run's own load shows it as before.
+// The image as the console program names it.
 void KnowImage() {
     if (gImageKnown) return;
-    CreateUpdateJob(gImage);
-    const OutputSeam screen = gOutput;
-    gOutput = OutputSeam{NoLine};
-    const bool loaded = LoadEmbeddedImage(gImage);
-    gOutput = screen;
-    const ImageSummary summary = SummariseImage(gImage);
-    gContext.imageVersion = loaded ? FormatVersion(summary.verHi, summary.verLo) : "not loaded";
-    gContext.imageSha256 = Sha256Hex(gImage.ImageBuffer, sizeof gImage.ImageBuffer);
+    const ImageFacts image = ReadImageFacts();
+    gContext.imageVersion = image.loaded ? FormatVersion(image.summary.verHi, image.summary.verLo) : "not loaded";
+    gContext.imageSha256 = image.sha256;
     gImageKnown = true;
 }
 

@@ -5,7 +5,6 @@
 // console/bus_sim.cpp (Linux) or console/bus_win32.cpp (Windows).
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "console/bus.h"
@@ -16,8 +15,7 @@
 #include "console/run_log.h"
 #include "console/show_log.h"
 #include "devicelink/device_link.h"
-#include "image/image_validation.h"
-#include "image/sha256.h"
+#include "image/image_facts.h"
 #include "job/update_job.h"
 #include "platform/console_output.h"
 #include "platform/console_platform.h"
@@ -34,25 +32,6 @@ namespace {
 
 // The record of the run, kept by the recorder from the core's events.
 RunRecord gConsoleRecord;
-
-struct ImageFacts {
-    bool loaded;
-    ImageSummary summary;
-    std::string sha256;
-};
-
-void NoLine(const char*) {}
-
-// The built-in image, loaded without its loader line.
-ImageFacts LoadImageFacts() {
-    auto image = std::make_unique<UpdateJob>();
-    CreateUpdateJob(*image);
-    const OutputSeam saved = gOutput;
-    gOutput = OutputSeam{NoLine};
-    const bool loaded = LoadEmbeddedImage(*image);
-    gOutput = saved;
-    return ImageFacts{loaded, SummariseImage(*image), Sha256Hex(image->ImageBuffer, sizeof image->ImageBuffer)};
-}
 
 // --info and --version: the built-in image, no device.
 int ShowImage(const ConsoleOptions& options, const ImageFacts& image) {
@@ -173,7 +152,7 @@ int main(int argc, char** argv) {
     ReportInstall(ReportSettings{options.json, options.verbosity, options.answers, ConsoleIsTerminal(stdin),
                                  ConsoleIsTerminal(stdout), RunLogIsOpen()},
                   &gConsoleRecord);
-    const ImageFacts image = LoadImageFacts();
+    const ImageFacts image = ReadImageFacts();
     RunContext context;
     context.programVersion = LUMARIS_VERSION;
     context.imageVersion = FormatVersion(image.summary.verHi, image.summary.verLo);
