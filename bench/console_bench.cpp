@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "console/report.h"
+#include "console/system/console_platform.h"
 #include "events/update_events.h"
-#include "platform/console_platform.h"
 #include "platform/seams.h"
 #include "sim/sim_device.h"
 #include "tests/fake_platform.h"

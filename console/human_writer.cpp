@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
+#include "console/system/console_output.h"
 #include "console/terminal.h"
 #include "job/update_job.h"
-#include "platform/console_output.h"
 #include "platform/plain_text.h"
 #include "platform/seams.h"
 #include "runlog/text.h"

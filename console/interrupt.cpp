@@ -1,7 +1,7 @@
 #include "console/interrupt.h"
 
 #include "console/report.h"
-#include "platform/console_platform.h"
+#include "console/system/console_platform.h"
 #include "platform/seams.h"
 
 namespace {

@@ -6,9 +6,9 @@
 
 #include "console/human_writer.h"
 #include "console/run_log.h"
+#include "console/system/console_output.h"
+#include "console/system/console_platform.h"
 #include "console/terminal.h"
-#include "platform/console_output.h"
-#include "platform/console_platform.h"
 #include "platform/seams.h"
 #include "runlog/json_writer.h"
 #include "runlog/recorder.h"

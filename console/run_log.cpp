@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/console_output.h"
+#include "console/system/console_output.h"
 #include "platform/log_file.h"
 #include "runlog/text.h"
 

@@ -38,7 +38,7 @@ constexpr const char* BUILD_ARCHITECTURE =
 #endif
 
 // A `progress` line may be left off the screen when it is not read in time
-// (platform/console_output.h); the log holds every line.
+// (console/system/console_output.h); the log holds every line.
 void Emit(JsonLine& line, bool progress = false) {
     JsonClose(line);
     // The log first: a line seen on the screen is in the log already.

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/console_platform.h"
+#include "console/system/console_platform.h"
 #include "platform/seams.h"
 #include "platform/win32_system.h"
 
