@@ -49,7 +49,6 @@ std::vector<SimOp> CalledOps() {
 #include <fstream>
 #include <sstream>
 
-#include "events/update_events.h"
 #include "image/hex_loader.h"
 #include "image/image_signature.h"
 #include "image/image_validation.h"
