@@ -27,7 +27,7 @@ constexpr uint16_t APP_SIGNATURE = 0x3DC2;
 // afresh for every reply.
 constexpr uint32_t REPLY_WINDOW_MS = 100;
 
-// Reports a failed exchange through ExchangeFailed. It makes no
+// Reports a failed exchange as an ExchangeFailed event. It makes no
 // library call: whether a failed write or read means that the device left
 // the bus is for a front end that wants to know to ask.
 void ReportExchangeFailure(const UpdateJob& job, DeviceCommand command, uint32_t page, ExchangeFault fault,

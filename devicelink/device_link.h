@@ -44,7 +44,7 @@ bool WaitForBootloader(uint32_t limitMs, uint32_t deviceCount);
 // RESTART_POLL_MS for `limitMs`, or, when `untilBootloader`, until the
 // chosen device is back. The only change allowed is the chosen device
 // leaving the bus and one bootloader arriving; anything else is reported
-// (BusChanged, phase Restart) and ends the wait with BusChanged.
+// (a BusChanged event, phase Restart) and ends the wait with BusChanged.
 // A fixed wait keeps its length. Back by the end: BootloaderSeen (polled) or
 // Waited (fixed); not back: TimedOut.
 RestartWaitEnd WatchRestart(UpdateJob& job, uint32_t limitMs, bool untilBootloader);
@@ -74,7 +74,7 @@ void ReturnChosenDevice(UpdateJob& job);
 // as it is when there is none).
 BusKinds ScanBus(uint32_t count, uint32_t* firstBootloader);
 
-// Reports every attached device through DeviceFound, in bus order;
+// Reports every attached device as a DeviceFound event, in bus order;
 // opens none. False when the device count cannot be read. The caller holds
 // UsbLock initialised.
 bool ListDevices();
