@@ -1,5 +1,5 @@
 // Entry point of the Windows program: binds the USB library, installs the
-// Win32 seams and the window's event table, creates the main window and runs
+// Win32 seams and the window's event sink with its log, creates the main window and runs
 // its message loop.
 #include <objbase.h>
 #include <windows.h>

@@ -1,9 +1,11 @@
-// The window program's table of the core's events (gEvents). They arrive on
-// the worker thread; each one the window uses is posted to the main window
-// as one of these messages, and the main thread acts on it.
+// What the window program shows of the core's events. They arrive on the
+// worker thread; each one the window uses is posted to the main window as
+// one of these messages, and the main thread acts on it.
 #pragma once
 
 #include <windows.h>
+
+#include "events/update_events.h"
 
 // Discovery found the device it acts on (one in its application or its
 // bootloader): the run is past its first discovery, so it ends with a text,
@@ -17,5 +19,7 @@ constexpr UINT WM_APP_RUN_PAGE = WM_APP + 4;
 // The run ended; wParam: deviceReady as the worker chose its last text.
 constexpr UINT WM_APP_RUN_FINISHED = WM_APP + 5;
 
-// Makes gEvents post to the main window (gMainWindow).
+// Posts `event` to the main window (gMainWindow) if the window shows it.
+void ShowWindowEvent(const UpdateEvent& event);
+// Makes the core's sink (gEvents) post to the main window, without a log.
 void InstallWindowEvents();

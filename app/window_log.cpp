@@ -5,9 +5,7 @@
 #include "app/support_log.h"
 #include "app/support_log_win32.h"
 #include "app/window_events.h"
-#include "image/image_validation.h"
-#include "image/sha256.h"
-#include "job/update_job.h"
+#include "image/image_facts.h"
 #include "platform/run_identity.h"
 #include "platform/seams.h"
 #include "runlog/json_writer.h"
@@ -21,13 +19,14 @@ namespace {
 bool gInstalled = false;
 SupportLogFolderSource gFolder = nullptr;
 SupportLog gLog;
-RunRecord gRun;
+RunRecord gWindowRecord;
 RunContext gContext;
 DWORD gRunStart = 0;
-RunWriter gWindowWriter;
-const RunWriter* gWriters[2] = {&gWindowWriter, &JSON_WRITER};
-// The embedded image, loaded once for its version and SHA-256.
-UpdateJob gImage;
+// The window shows what it shows of each event once the recorder has kept
+// it; the JSON writer logs them all.
+const RunWriter WINDOW_WRITER = {.event = ShowWindowEvent};
+const RunWriter* gWriters[2] = {&WINDOW_WRITER, &JSON_WRITER};
+// The embedded image's version and SHA-256, read once.
 bool gImageKnown = false;
 bool gLibraryMissing = false;
 
@@ -35,40 +34,29 @@ uint32_t ElapsedMs() { return GetTickCount() - gRunStart; }
 
 void PutLine(const std::string& line, bool) { SupportLogPut(gLog, line); }
 
-void NoLine(const char*) {}
-
-// The image as the console program names it. Its loader line is not shown:
-// the run's own load shows it as before.
+// The image as the console program names it.
 void KnowImage() {
     if (gImageKnown) return;
-    CreateUpdateJob(gImage);
-    const OutputSeam screen = gOutput;
-    gOutput = OutputSeam{NoLine};
-    const bool loaded = LoadEmbeddedImage(gImage);
-    gOutput = screen;
-    const ImageSummary summary = SummariseImage(gImage);
-    gContext.imageVersion = loaded ? FormatVersion(summary.verHi, summary.verLo) : "not loaded";
-    gContext.imageSha256 = Sha256Hex(gImage.ImageBuffer, sizeof gImage.ImageBuffer);
+    const ImageFacts image = ReadImageFacts();
+    gContext.imageVersion = image.loaded ? FormatVersion(image.summary.verHi, image.summary.verLo) : "not loaded";
+    gContext.imageSha256 = image.sha256;
     gImageKnown = true;
 }
 
-void StartRecorder() { RecorderInstall(RecorderSetup{&gRun, gWriters, 2}); }
+void StartRecorder() { RecorderInstall(RecorderSetup{&gWindowRecord, gWriters, 2}); }
 
 }  // namespace
 
 void InstallWindowLog(const char* programVersion, SupportLogFolderSource folder) {
-    // The window's own table of events becomes the first writer: it sees
-    // each event as before, after the recorder has kept it.
-    InstallWindowEvents();
-    gWindowWriter = RunWriter{};
-    gWindowWriter.events = gEvents;
     gContext.program = "window";
     gContext.programVersion = programVersion;
     gFolder = folder;
     // Boxes, texts and the loader's line stay out of the log, as in the
     // console program's --log without -v.
-    JsonWriterStart(JsonWriterSetup{{&gRun, &gContext, ElapsedMs}, nullptr, PutLine, false});
+    JsonWriterStart(JsonWriterSetup{{&gWindowRecord, &gContext, ElapsedMs}, nullptr, PutLine, false});
     StartRecorder();
+    // The window adds nothing to an event: the core's sink is the recorder.
+    gEvents = RecorderTake;
     gInstalled = true;
 }
 
@@ -92,12 +80,12 @@ void WindowLogRunBegins() {
 
 void WindowLogRunEnds() {
     if (!gInstalled) return;
-    gRun.windowProgram = true;
     // Without the library every call failed: the run never reached a
     // device, whatever the record of its failed calls suggests.
-    const RunResult result = gLibraryMissing ? MakeResult(Outcome::NoLibrary, DeviceState::Unknown,
-                                                          gContext.usbLibraryProblem + ": nothing was written")
-                                             : DecideResult(RunCommand::Update, gRun);
+    const RunResult result =
+        gLibraryMissing
+            ? MakeResult(Outcome::NoLibrary, DeviceState::Unknown, gContext.usbLibraryProblem + ": nothing was written")
+            : DecideResult(RunCommand::Update, gWindowRecord, RunRequest{.windowProgram = true});
     if (gLog.open) JSON_WRITER.result(RunCommand::Update, result);
     SupportLogEndRun(gLog);
 }

@@ -1,9 +1,9 @@
 // The window program's support log filled as the console program's --log
 // is: the run recorder and JSON writer of runlog/ write every run into
 // %LOCALAPPDATA%\Lumaris Update\support-log.jsonl (app/support_log.h), its
-// lines naming "program":"window". The window itself still shows only what
-// its own table of events says (app/window_events.h): the recorder hands
-// each event to that table and to the JSON writer alike.
+// lines naming "program":"window". The window itself shows only the events
+// it posts (app/window_events.h): the recorder hands each event to it and to
+// the JSON writer alike.
 #pragma once
 
 #include <string>
@@ -13,8 +13,8 @@
 // folder of its own.
 using SupportLogFolderSource = std::string (*)();
 
-// Start-up: the recorder in gEvents, handing each event to the window's
-// table and to the JSON writer. `programVersion` is named in the log.
+// Start-up: the recorder as the core's sink (gEvents), handing each event to
+// the window and to the JSON writer. `programVersion` is named in the log.
 void InstallWindowLog(const char* programVersion, SupportLogFolderSource folder);
 
 // Start-up, once the USB library was looked for: its path when it was

@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "console/report.h"
-#include "platform/console_platform.h"
+#include "console/system/console_platform.h"
+#include "events/update_events.h"
 #include "platform/seams.h"
-#include "platform/update_events.h"
 #include "sim/sim_device.h"
 #include "tests/fake_platform.h"
 #include "worker/update_worker.h"
@@ -85,7 +85,7 @@ RealRun UpdateOnRealClock(const RestartWait& wait) {
     ConsoleSystemInstall();
     gUi = UiSeam{.messageBox = QuietBox, .drawText = QuietDraw};
     gOutput = OutputSeam{QuietLine};
-    gEvents = NO_UPDATE_EVENTS;
+    gEvents = IgnoreUpdateEvent;
     SimReset(DeviceMicroseconds);
     gSimBus.recordCalls = false;
     SimDevice* d = AddDevice(true);
@@ -118,7 +118,7 @@ double UpdateCpuUs(Front front) {
         if (front == Front::None) {
             gUi = UiSeam{.messageBox = QuietBox, .drawText = QuietDraw};
             gOutput = OutputSeam{QuietLine};
-            gEvents = NO_UPDATE_EVENTS;
+            gEvents = IgnoreUpdateEvent;
         } else {
             ReportInstall(ReportSettings{.json = front == Front::Json,
                                          .verbosity = ConsoleVerbosity::Normal,

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "bootloader/exchange.h"
+#include "events/update_events.h"
 #include "platform/seams.h"
-#include "platform/update_events.h"
 #include "usb/usb_access.h"
 
 namespace {
@@ -74,8 +74,8 @@ HalfReply ReadHalfReply(UpdateJob& job, DeviceCommand command, uint8_t page, uin
 
 void ReportExchangeFailure(const UpdateJob& job, DeviceCommand command, uint32_t page, ExchangeFault fault,
                            uint32_t detail, uint32_t expected) {
-    gEvents.exchangeFailed(
-        ExchangeFailure{command, page, page == NO_PAGE ? 0 : job.pageIndex, fault, detail, expected, job.deviceCount});
+    gEvents(ExchangeFailed{
+        ExchangeFailure{command, page, page == NO_PAGE ? 0 : job.pageIndex, fault, detail, expected, job.deviceCount}});
 }
 
 bool ReadDeviceInfo(UpdateJob& job) {
@@ -184,14 +184,14 @@ bool WriteSignature(UpdateJob& job) {
 
 void RunApplication(UpdateJob& job) {
     if (job.handle == NO_DEVICE) {
-        gEvents.runSent(false);
+        gEvents(RunSent{false});
         ShowErrorBox();
         return;
     }
     const uint8_t packet[] = {CMD_RUN};
     uint32_t written = 0;
     const bool sent = LockedWrite(job.handle, packet, sizeof packet, &written) == USB_OK;
-    gEvents.runSent(sent);
+    gEvents(RunSent{sent});
     if (!sent) {
         ReportFailedExchange(job, DeviceCommand::Run, NO_PAGE, ExchangeResult::WriteFailed);
         ShowErrorBox();

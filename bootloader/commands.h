@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
+#include "events/update_events.h"
 #include "job/update_job.h"
-#include "platform/update_events.h"
 
 constexpr uint8_t CMD_GET_INFO = 0x00;
 constexpr uint8_t CMD_SET_PAGE = 0x01;
@@ -27,7 +27,7 @@ constexpr uint16_t APP_SIGNATURE = 0x3DC2;
 // afresh for every reply.
 constexpr uint32_t REPLY_WINDOW_MS = 100;
 
-// Reports a failed exchange through gEvents.exchangeFailed. It makes no
+// Reports a failed exchange as an ExchangeFailed event. It makes no
 // library call: whether a failed write or read means that the device left
 // the bus is for a front end that wants to know to ask.
 void ReportExchangeFailure(const UpdateJob& job, DeviceCommand command, uint32_t page, ExchangeFault fault,

@@ -9,9 +9,9 @@
 #include "bootloader/commands.h"
 #include "console/bus.h"
 #include "console/bus_sim_options.h"
+#include "console/system/console_output.h"
 #include "image/image_validation.h"
 #include "job/update_job.h"
-#include "platform/console_output.h"
 #include "platform/seams.h"
 #include "sim/sim_device.h"
 

@@ -7,9 +7,13 @@ namespace {
 
 std::vector<SeenDevice>* gSeen = nullptr;
 
-void Seen(uint32_t index, DeviceKind kind, const uint8_t* id, size_t length) {
-    gSeen->push_back(
-        SeenDevice{index, kind, id ? std::vector<uint8_t>(id, id + length) : std::vector<uint8_t>{}, id != nullptr});
+void Seen(const UpdateEvent& event) {
+    const auto* found = std::get_if<DeviceFound>(&event);
+    if (!found) return;
+    const uint8_t* id = found->id;
+    gSeen->push_back(SeenDevice{found->index, found->kind,
+                                id ? std::vector<uint8_t>(id, id + found->length) : std::vector<uint8_t>{},
+                                id != nullptr});
 }
 
 }  // namespace
@@ -19,10 +23,8 @@ bool SurveyDevices(std::vector<SeenDevice>* devices) {
     gSeen = devices;
     // Discovery reports each device through the core's events: for the
     // survey only, and not to the run's writers.
-    const UpdateEvents saved = gEvents;
-    UpdateEvents survey = NO_UPDATE_EVENTS;
-    survey.deviceFound = Seen;
-    gEvents = survey;
+    const UpdateEventSink saved = gEvents;
+    gEvents = Seen;
     gUsbLock.initialise();
     const bool counted = ListDevices();
     gUsbLock.remove();

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/update_events.h"
+#include "events/update_events.h"
 
 struct SeenDevice {
     uint32_t index;

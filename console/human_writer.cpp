@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
+#include "console/system/console_output.h"
 #include "console/terminal.h"
 #include "job/update_job.h"
-#include "platform/console_output.h"
 #include "platform/plain_text.h"
 #include "platform/seams.h"
 #include "runlog/text.h"
@@ -40,19 +40,18 @@ std::string Seconds() {
     return text;
 }
 
-void OnDeviceFound(uint32_t index, DeviceKind kind, const uint8_t* id, size_t length) {
-    Say(DeviceWords(index, kind, id, length));
+void Tell(const DeviceFound& e) { Say(DeviceWords(e.index, e.kind, e.id, e.length)); }
+
+void Tell(const RestartRequested&) { Say("asked the device to restart into its bootloader"); }
+
+void Tell(const SwitchedDeviceMissing& e) {
+    Say("the device asked to restart is not back: " + std::to_string(e.before) + " device(s) attached before, " +
+        std::to_string(e.now) + " now; no other device is taken for it");
 }
 
-void OnRestartRequested() { Say("asked the device to restart into its bootloader"); }
-
-void OnSwitchedDeviceMissing(uint32_t before, uint32_t now) {
-    Say("the device asked to restart is not back: " + std::to_string(before) + " device(s) attached before, " +
-        std::to_string(now) + " now; no other device is taken for it");
-}
-
-void OnRestartAwaited(uint32_t waitedMs, RestartWaitEnd end) {
-    switch (end) {
+void Tell(const RestartAwaited& e) {
+    const uint32_t waitedMs = e.waitedMs;
+    switch (e.end) {
         case RestartWaitEnd::Waited: Say("waited " + std::to_string(waitedMs) + " ms for the restart"); break;
         case RestartWaitEnd::BootloaderSeen: Say("bootloader there after " + std::to_string(waitedMs) + " ms"); break;
         case RestartWaitEnd::TimedOut: Say("no bootloader after " + std::to_string(waitedMs) + " ms"); break;
@@ -60,20 +59,20 @@ void OnRestartAwaited(uint32_t waitedMs, RestartWaitEnd end) {
     }
 }
 
-void OnDeviceIdentified(uint8_t type, uint8_t verHi, uint8_t verLo, uint16_t) {
-    Say("device type " + HexByte(type) + ", firmware " + FormatVersion(verHi, verLo) + " installed, application " +
-        (Run().installedValid ? "signature valid" : "signature not valid"));
+void Tell(const DeviceIdentified& e) {
+    Say("device type " + HexByte(e.deviceType) + ", firmware " + FormatVersion(e.verHi, e.verLo) +
+        " installed, application " + (Run().installedValid ? "signature valid" : "signature not valid"));
 }
 
-void OnImagePrepared(bool loaded, bool accepted, uint8_t type, uint8_t verHi, uint8_t verLo, uint32_t pages) {
-    if (!loaded) return Say("image: the built-in image does not load");
-    Say("image: device type " + HexByte(type) + ", firmware " + FormatVersion(verHi, verLo) + ", " +
-        std::to_string(pages) + " pages" + (accepted ? "" : ": refused for this device"));
+void Tell(const ImagePrepared& e) {
+    if (!e.loaded) return Say("image: the built-in image does not load");
+    Say("image: device type " + HexByte(e.imageType) + ", firmware " + FormatVersion(e.verHi, e.verLo) + ", " +
+        std::to_string(e.pages) + " pages" + (e.accepted ? "" : ": refused for this device"));
 }
 
-void OnQuestionAsked(VersionQuestion question) {
+void Tell(const QuestionAsked& e) {
     const RunRecord& run = Run();
-    if (question == VersionQuestion::OlderImage) {
+    if (e.question == VersionQuestion::OlderImage) {
         Say("question: the image (firmware " + FormatVersion(run.imageHi, run.imageLo) +
             ") is older than the installed firmware " + FormatVersion(run.installedHi, run.installedLo) +
             "; program it?");
@@ -82,9 +81,9 @@ void OnQuestionAsked(VersionQuestion question) {
     }
 }
 
-void OnProgrammingStarted(uint32_t pages) {
+void Tell(const ProgrammingStarted& e) {
     gLastTenth = 0;
-    Say("programming " + std::to_string(pages) + " pages");
+    Say("programming " + std::to_string(e.pages) + " pages");
 }
 
 void ShowProgress(uint32_t index, uint32_t total) {
@@ -111,41 +110,51 @@ void ShowProgress(uint32_t index, uint32_t total) {
                            std::to_string(percent) + "%), " + Seconds());
 }
 
-void OnPageProgrammed(uint8_t page, uint32_t index, uint32_t total, bool written, bool verified) {
-    if (verified) return ShowProgress(index, total);
+void Tell(const PageProgrammed& e) {
+    if (e.verified) return ShowProgress(e.index, e.total);
     // The cause came as a failure line already.
     if (Run().failures == 0)
-        Insist("page " + std::to_string(page) + " (" + std::to_string(index) + " of " + std::to_string(total) + ") " +
-               (written ? "does not match the image" : "was not written"));
+        Insist("page " + std::to_string(e.page) + " (" + std::to_string(e.index) + " of " + std::to_string(e.total) +
+               ") " + (e.written ? "does not match the image" : "was not written"));
 }
 
-void OnExchangeFailed(const ExchangeFailure& failure) { Insist(FailureWords(failure, Run().pagesTotal)); }
+void Tell(const ExchangeFailed& e) { Insist(FailureWords(e.failure, Run().pagesTotal)); }
 
-void OnBusChanged(BusWatchPhase phase, BusChange change, uint32_t before, uint32_t now) {
-    Insist(std::string(phase == BusWatchPhase::Update ? "during the update: " : "during the restart: ") +
-           BusChangeWords(change) + " (" + std::to_string(before) + " device(s) attached before, " +
-           std::to_string(now) + " now)");
+void Tell(const BusChanged& e) {
+    Insist(std::string(e.phase == BusWatchPhase::Update ? "during the update: " : "during the restart: ") +
+           BusChangeWords(e.change) + " (" + std::to_string(e.devicesBefore) + " device(s) attached before, " +
+           std::to_string(e.devicesNow) + " now)");
 }
 
-void OnBootloaderWaiting(uint32_t index) {
-    Insist("device " + std::to_string(index) +
+void Tell(const BootloaderWaiting& e) {
+    Insist("device " + std::to_string(e.index) +
            " waits in its bootloader: the chosen device is not restarted beside it");
 }
 
-void OnAlreadyCurrent() { Say("same version installed: nothing to program (--skip-current)"); }
+void Tell(const AlreadyCurrent&) { Say("same version installed: nothing to program (--skip-current)"); }
 
-void OnSignatureWritten(bool acknowledged) {
-    if (!acknowledged) Say("the signature write was not acknowledged");
+void Tell(const SignatureWritten& e) {
+    if (!e.acknowledged) Say("the signature write was not acknowledged");
 }
 
-void OnSignatureConfirmed(bool valid, uint16_t) {
-    Say(valid ? "signature written and read back" : "the signature read back is not valid");
+void Tell(const SignatureConfirmed& e) {
+    Say(e.valid ? "signature written and read back" : "the signature read back is not valid");
 }
 
-void OnRunSent(bool written) { Say(written ? "run command sent" : "the run command could not be sent"); }
+void Tell(const RunSent& e) { Say(e.written ? "run command sent" : "the run command could not be sent"); }
 
-void OnStopped(bool flashOpen) {
-    Say(flashOpen ? "stopped while programming, as asked" : "stopped before anything was written, as asked");
+void Tell(const RunStopped& e) {
+    Say(e.flashOpen ? "stopped while programming, as asked" : "stopped before anything was written, as asked");
+}
+
+// The events a person is not told of here: the failed count, the answer
+// and the check's verdict are in the box and the result line, the end in
+// the result.
+template <typename Event>
+void Tell(const Event&) {}
+
+void OnEvent(const UpdateEvent& event) {
+    std::visit([](const auto& e) { Tell(e); }, event);
 }
 
 // The window program's boxes as they are with -v; otherwise only the
@@ -202,26 +211,7 @@ void Attempt(uint32_t attempt, uint32_t attempts, const RunResult&) {
 }  // namespace
 
 const RunWriter HUMAN_WRITER = {
-    .events =
-        {
-            .deviceFound = OnDeviceFound,
-            .restartRequested = OnRestartRequested,
-            .switchedDeviceMissing = OnSwitchedDeviceMissing,
-            .restartAwaited = OnRestartAwaited,
-            .deviceIdentified = OnDeviceIdentified,
-            .imagePrepared = OnImagePrepared,
-            .questionAsked = OnQuestionAsked,
-            .programmingStarted = OnProgrammingStarted,
-            .pageProgrammed = OnPageProgrammed,
-            .signatureWritten = OnSignatureWritten,
-            .signatureConfirmed = OnSignatureConfirmed,
-            .runSent = OnRunSent,
-            .exchangeFailed = OnExchangeFailed,
-            .busChanged = OnBusChanged,
-            .bootloaderWaiting = OnBootloaderWaiting,
-            .alreadyCurrent = OnAlreadyCurrent,
-            .stopped = OnStopped,
-        },
+    .event = OnEvent,
     .box = Box,
     .text = Text,
     .loaderLine = LoaderLine,

@@ -1,19 +1,19 @@
 #include "console/interrupt.h"
 
 #include "console/report.h"
-#include "platform/console_platform.h"
+#include "console/system/console_platform.h"
 #include "platform/seams.h"
 
 namespace {
 
 RunRecord gNoRecord;
-const RunRecord* gRun = &gNoRecord;
+const RunRecord* gStopPolicyRecord = &gNoRecord;
 bool gDeferralTold = false;
 
 bool StopRequested() {
     const unsigned requests = ConsoleInterruptCount();
     if (requests == 0) return false;
-    const RunRecord& run = *gRun;
+    const RunRecord& run = *gStopPolicyRecord;
     const bool flashOpen = run.programmingStarted;
     if (!flashOpen || requests >= 2 || ConsoleClosing()) return true;
     if (!gDeferralTold) {
@@ -27,7 +27,7 @@ bool StopRequested() {
 }  // namespace
 
 void InterruptInstall(const RunRecord& run) {
-    gRun = &run;
+    gStopPolicyRecord = &run;
     ConsoleInterruptsInstall();
     gStop = StopSeam{StopRequested};
 }

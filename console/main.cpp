@@ -5,7 +5,6 @@
 // console/bus_sim.cpp (Linux) or console/bus_win32.cpp (Windows).
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "console/bus.h"
@@ -15,12 +14,11 @@
 #include "console/retries.h"
 #include "console/run_log.h"
 #include "console/show_log.h"
+#include "console/system/console_output.h"
+#include "console/system/console_platform.h"
 #include "devicelink/device_link.h"
-#include "image/image_validation.h"
-#include "image/sha256.h"
+#include "image/image_facts.h"
 #include "job/update_job.h"
-#include "platform/console_output.h"
-#include "platform/console_platform.h"
 #include "platform/run_identity.h"
 #include "platform/seams.h"
 #include "runlog/json.h"
@@ -33,26 +31,7 @@
 namespace {
 
 // The record of the run, kept by the recorder from the core's events.
-RunRecord gRun;
-
-struct ImageFacts {
-    bool loaded;
-    ImageSummary summary;
-    std::string sha256;
-};
-
-void NoLine(const char*) {}
-
-// The built-in image, loaded without its loader line.
-ImageFacts LoadImageFacts() {
-    auto image = std::make_unique<UpdateJob>();
-    CreateUpdateJob(*image);
-    const OutputSeam saved = gOutput;
-    gOutput = OutputSeam{NoLine};
-    const bool loaded = LoadEmbeddedImage(*image);
-    gOutput = saved;
-    return ImageFacts{loaded, SummariseImage(*image), Sha256Hex(image->ImageBuffer, sizeof image->ImageBuffer)};
-}
+RunRecord gConsoleRecord;
 
 // --info and --version: the built-in image, no device.
 int ShowImage(const ConsoleOptions& options, const ImageFacts& image) {
@@ -106,13 +85,13 @@ int RunOnDevice(const ConsoleOptions& options, RunContext& context) {
         if (!counted) {
             exitCode = ReportFailure(options.command, Outcome::NoDeviceCount, "the USB library gave no device count");
         } else {
-            const RunResult result = DecideResult(RunCommand::List, gRun);
+            const RunResult result = DecideResult(RunCommand::List, gConsoleRecord);
             // --list prints its devices, not a count, as its human output.
-            if (options.json || gRun.devicesListed == 0) ReportRunResult(options.command, result);
+            if (options.json || gConsoleRecord.devicesListed == 0) ReportRunResult(options.command, result);
             exitCode = result.exitCode;
         }
     } else {
-        exitCode = RunWithRetries(options, context, gRun);
+        exitCode = RunWithRetries(options, context, gConsoleRecord);
     }
     FinishBus();
     return exitCode;
@@ -168,12 +147,12 @@ int main(int argc, char** argv) {
     }
 
     ConsoleSystemInstall();
-    InterruptInstall(gRun);
+    InterruptInstall(gConsoleRecord);
     ConsoleOutputStart();
     ReportInstall(ReportSettings{options.json, options.verbosity, options.answers, ConsoleIsTerminal(stdin),
                                  ConsoleIsTerminal(stdout), RunLogIsOpen()},
-                  &gRun);
-    const ImageFacts image = LoadImageFacts();
+                  &gConsoleRecord);
+    const ImageFacts image = ReadImageFacts();
     RunContext context;
     context.programVersion = LUMARIS_VERSION;
     context.imageVersion = FormatVersion(image.summary.verHi, image.summary.verLo);

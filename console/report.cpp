@@ -2,18 +2,15 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cwchar>
 
 #include "console/human_writer.h"
+#include "console/report_hub.h"
+#include "console/report_seams.h"
 #include "console/run_log.h"
+#include "console/system/console_output.h"
 #include "console/terminal.h"
-#include "platform/console_output.h"
-#include "platform/console_platform.h"
-#include "platform/seams.h"
 #include "runlog/json_writer.h"
 #include "runlog/recorder.h"
-#include "runlog/text.h"
-#include "usb/usb_access.h"
 
 namespace {
 
@@ -26,102 +23,12 @@ std::chrono::steady_clock::time_point gStart;
 const RunWriter* gWriters[2] = {&HUMAN_WRITER, nullptr};
 size_t gWriterCount = 1;
 
-// Identical boxes in a row (a wait whose every poll failed) are written
-// once, with their count, when something else comes.
-bool gBoxHeld = false;
-BoxShown gHeldBox{};
-
-bool SameBox(const BoxShown& a, const BoxShown& b) {
-    return !a.question && !b.question && a.style == b.style && a.textLength == b.textLength &&
-           a.captionLength == b.captionLength && std::wmemcmp(a.text, b.text, a.textLength) == 0 &&
-           std::wmemcmp(a.caption, b.caption, a.captionLength) == 0;
-}
-
-void FlushRepeatedBox() {
-    if (!gBoxHeld) return;
-    gBoxHeld = false;
-    for (size_t i = 0; i < gWriterCount; ++i) gWriters[i]->box(gHeldBox);
-}
-
-// Calls `call` with each writer in use, after a held box.
-template <typename Call>
-void ForEachWriter(Call call) {
-    FlushRepeatedBox();
-    for (size_t i = 0; i < gWriterCount; ++i) call(*gWriters[i]);
-}
-
-void HoldBox(const BoxShown& box) {
-    if (gBoxHeld && SameBox(gHeldBox, box)) {
-        ++gHeldBox.count;
-        return;
-    }
-    FlushRepeatedBox();
-    if (box.question) {
-        for (size_t i = 0; i < gWriterCount; ++i) gWriters[i]->box(box);
-        return;
-    }
-    gHeldBox = box;
-    gHeldBox.count = 1;
-    gBoxHeld = true;
-}
-
-// A write or read that failed outright may mean that the device left the
-// bus: the console asks the bus itself (the core does not, so that the
-// window program's library calls are its own), and names that cause.
-ExchangeFailure WithCause(const ExchangeFailure& reported) {
-    ExchangeFailure failure = reported;
-    if (failure.fault != ExchangeFault::WriteFailed && failure.fault != ExchangeFault::ReadFailed) return failure;
-    uint32_t count = 0;
-    if (LockedDeviceCount(&count) != USB_OK || count < failure.devicesCounted)
-        failure.fault = ExchangeFault::DeviceGone;
-    return failure;
+void WriteBox(const BoxShown& box) {
+    for (size_t i = 0; i < gWriterCount; ++i) gWriters[i]->box(box);
 }
 
 void ScreenPut(const std::string& line, bool progress) { ConsoleOutputPut(ConsoleStream::Out, line, progress); }
 void LogPut(const std::string& line, bool) { RunLogPut(line); }
-
-// Asks on standard input; anything but y or Y (an empty line, the end of
-// the input, a stop request) is No.
-int AskTerminal() {
-    StdoutTerminal().EndProgress();
-    ConsoleOutputPut(gSettings.json ? ConsoleStream::Err : ConsoleStream::Out, "answer [y/N]: ", false);
-    return ConsoleReadYes() ? ANSWER_YES : ANSWER_NO;
-}
-
-int ReportBox(const wchar_t* text, const wchar_t* caption, unsigned style) {
-    BoxShown box{
-        text, WideLength(text), caption, WideLength(caption), style, (style & 0x0F) == BOX_YESNO, ANSWER_OK, "", 1};
-    if (box.question) {
-        switch (gSettings.answers) {
-            case ConsoleAnswerMode::Yes:
-                box.answer = ANSWER_YES;
-                box.answeredBy = " (--yes)";
-                break;
-            case ConsoleAnswerMode::No:
-                box.answer = ANSWER_NO;
-                box.answeredBy = " (--no)";
-                break;
-            case ConsoleAnswerMode::Unset:
-                if (gSettings.stdinIsTerminal) {
-                    box.answer = AskTerminal();
-                } else {
-                    box.answer = ANSWER_NO;
-                    box.answeredBy = " (no terminal to ask)";
-                }
-                break;
-        }
-    }
-    HoldBox(box);
-    return box.answer;
-}
-
-void ReportText(int x, int y, const wchar_t* text, int count) {
-    ForEachWriter([&](const RunWriter& w) { w.text(x, y, text, count > 0 ? static_cast<size_t>(count) : 0); });
-}
-
-void ReportLoaderLine(const char* text) {
-    ForEachWriter([&](const RunWriter& w) { w.loaderLine(text); });
-}
 
 // A line on standard error beside the JSON lines, which say it as an event.
 void TellBesideJson(const std::string& line) {
@@ -142,11 +49,13 @@ void ReportInstall(const ReportSettings& settings, RunRecord* run) {
     gWriters[0] = settings.json ? &JSON_WRITER : &HUMAN_WRITER;
     gWriters[1] = &JSON_WRITER;
     gWriterCount = !settings.json && settings.log ? 2 : 1;
-    gBoxHeld = false;
-    RecorderInstall(RecorderSetup{run, gWriters, gWriterCount, FlushRepeatedBox, WithCause});
-    gUi = UiSeam{.messageBox = ReportBox, .drawText = ReportText};
-    gOutput = OutputSeam{ReportLoaderLine};
+    RepeatedBoxesStart(WriteBox);
+    RecorderInstall(RecorderSetup{run, gWriters, gWriterCount});
+    ReportSeamsInstall(settings);
 }
+
+size_t ReportWriterCount() { return gWriterCount; }
+const RunWriter& ReportWriter(size_t index) { return *gWriters[index]; }
 
 uint32_t ReportElapsedMs() {
     const auto elapsed = std::chrono::steady_clock::now() - gStart;
@@ -161,11 +70,11 @@ void ReportPacket(bool sent, const uint8_t* bytes, uint32_t length) {
         std::snprintf(pair, sizeof pair, i ? " %02X" : "%02X", unsigned{bytes[i]});
         hex += pair;
     }
-    ForEachWriter([&](const RunWriter& w) { w.packet(sent, hex); });
+    ForEachReportWriter([&](const RunWriter& w) { w.packet(sent, hex); });
 }
 
 void ReportStopDeferred(uint32_t pagesLeft) {
-    ForEachWriter([&](const RunWriter& w) { w.stopDeferred(pagesLeft); });
+    ForEachReportWriter([&](const RunWriter& w) { w.stopDeferred(pagesLeft); });
     TellBesideJson(StopDeferredWords(pagesLeft));
 }
 
@@ -179,11 +88,11 @@ void ReportRunResult(ConsoleCommand command, const RunResult& result) {
                              (gSettings.log ? " (the log holds every line)" : "") + "\n",
                          false);
     }
-    ForEachWriter([&](const RunWriter& w) { w.result(RunCommandOf(command), result); });
+    ForEachReportWriter([&](const RunWriter& w) { w.result(RunCommandOf(command), result); });
 }
 
 void ReportAttempt(uint32_t attempt, uint32_t attempts, const RunResult& after) {
-    ForEachWriter([&](const RunWriter& w) { w.attempt(attempt, attempts, after); });
+    ForEachReportWriter([&](const RunWriter& w) { w.attempt(attempt, attempts, after); });
 }
 
 void ReportSetContext(const RunContext& context) { gContext = context; }
@@ -195,17 +104,17 @@ void ReportRunStarted(int argc, char** argv) {
 int ReportFailure(ConsoleCommand command, Outcome outcome, const std::string& message) {
     StdoutTerminal().EndProgress();
     const RunResult result = MakeResult(outcome, DeviceState::Unknown, message);
-    ForEachWriter([&](const RunWriter& w) { w.failure(RunCommandOf(command), result); });
+    ForEachReportWriter([&](const RunWriter& w) { w.failure(RunCommandOf(command), result); });
     TellBesideJson(result.line);
     return result.exitCode;
 }
 
 void ReportSurveyedDevice(uint32_t index, DeviceKind kind, const uint8_t* id, size_t length) {
-    ForEachWriter([&](const RunWriter& w) { w.events.deviceFound(index, kind, id, length); });
+    ForEachReportWriter([&](const RunWriter& w) { w.event(DeviceFound{index, kind, id, length}); });
 }
 
 void ReportWaitingForDevice(uint32_t device, uint32_t seconds) {
-    ForEachWriter([&](const RunWriter& w) { w.waitingForDevice(device, seconds); });
+    ForEachReportWriter([&](const RunWriter& w) { w.waitingForDevice(device, seconds); });
 }
 
 void ReportLine(const std::string& line) { StdoutTerminal().PrintLine(line); }

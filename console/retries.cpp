@@ -55,11 +55,11 @@ bool ProveRetryDevice(size_t lumarisAtStart, const std::vector<SeenDevice>& bega
 
 }  // namespace
 
-bool Retryable(const RunResult& result, const RunRecord& run) {
+bool Retryable(const RunResult& result, const RunRecord& run, const RunRequest& asked) {
     if (result.exitCode != static_cast<int>(ExitCode::Failed) &&
         result.exitCode != static_cast<int>(ExitCode::NoApplication))
         return false;
-    if (run.failures == 0 || run.stopped || run.stopRequested || run.answered) return false;
+    if (run.failures == 0 || run.stopped || asked.stopRequested || run.answered) return false;
     switch (run.failure.fault) {
         case ExchangeFault::NoReply:
         case ExchangeFault::ShortRead:
@@ -104,15 +104,15 @@ int RunWithRetries(const ConsoleOptions& options, RunContext& context, const Run
         if (options.skipCurrent && options.command == ConsoleCommand::Update) steps.program = SkipCurrentOrProgram;
         steps.device = device;
         RunWorker(steps);
-        RunRecord run = record;
-        run.stopRequested = InterruptRequested();
-        run.skipCurrent = options.skipCurrent;
-        run.chosenDevice = options.device;
-        run.fixedRestartWait = !options.restartWait.untilBootloader;
-        run.restartWaitMs = options.restartWait.milliseconds;
-        result = DecideResult(RunCommandOf(options.command), run);
+        const RunRecord& run = record;
+        const RunRequest asked{.skipCurrent = options.skipCurrent,
+                               .chosenDevice = options.device,
+                               .fixedRestartWait = !options.restartWait.untilBootloader,
+                               .restartWaitMs = options.restartWait.milliseconds,
+                               .stopRequested = InterruptRequested()};
+        result = DecideResult(RunCommandOf(options.command), run, asked);
         if (result.exitCode == static_cast<int>(ExitCode::NoApplication) && brokenBy == 0) brokenBy = attempt;
-        if (attempt == attempts || !Retryable(result, run)) break;
+        if (attempt == attempts || !Retryable(result, run, asked)) break;
         if (!context.earlierFailure && run.failures > 0) {
             context.earlierFailure = true;
             context.firstFailure = run.failure;

@@ -16,4 +16,4 @@ int RunWithRetries(const ConsoleOptions& options, RunContext& context, const Run
 // A failure that another attempt may mend: the device did not answer, or
 // answered short, or its reply could not be read, or it left the bus. Never
 // a refused image, a question answered, a stop request or a wrong checksum.
-bool Retryable(const RunResult& result, const RunRecord& run);
+bool Retryable(const RunResult& result, const RunRecord& run, const RunRequest& asked);

@@ -4,7 +4,7 @@
 
 #include "console/log_line.h"
 #include "console/show_log.h"
-#include "platform/console_output.h"
+#include "console/system/console_output.h"
 #include "platform/log_file.h"
 #include "runlog/text.h"
 

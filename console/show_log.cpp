@@ -9,8 +9,8 @@
 
 #include "console/log_line.h"
 #include "console/next_step_words.h"
-#include "platform/console_output.h"
-#include "platform/console_platform.h"
+#include "console/system/console_output.h"
+#include "console/system/console_platform.h"
 #include "platform/log_file.h"
 #include "platform/plain_text.h"
 #include "runlog/json.h"

@@ -1,6 +1,6 @@
 #include "console/terminal.h"
 
-#include "platform/console_output.h"
+#include "console/system/console_output.h"
 
 void Terminal::Configure(bool smart) {
     smart_ = smart;

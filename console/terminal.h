@@ -1,7 +1,7 @@
 // Standard output for a person: whole lines, and one progress line that is
 // rewritten in place on a terminal. Later output never runs into an open
 // progress line: whoever prints asks the terminal, and it ends the line first.
-// Everything goes through the output's own thread (platform/console_output.h):
+// Everything goes through the output's own thread (console/system/console_output.h):
 // a progress line may be dropped there, a whole line never is.
 #pragma once
 

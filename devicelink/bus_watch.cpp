@@ -4,8 +4,8 @@
 #include "bootloader/commands.h"
 #include "devicelink/device_link.h"
 #include "devicelink/identifiers.h"
+#include "events/update_events.h"
 #include "platform/seams.h"
-#include "platform/update_events.h"
 #include "usb/usb_access.h"
 
 namespace {
@@ -51,7 +51,7 @@ void Change(UpdateJob& job, BusWatchPhase phase, const BusKinds& expected, const
     const bool back = job.watch == RestartWatch::Back || job.watch == RestartWatch::Returned;
     job.chosenKnown = back && expected.bootloader == 1 && now.bootloader == 1;
     job.watch = RestartWatch::Changed;
-    gEvents.busChanged(phase, Describe(expected, now, beforeLeaving), DevicesOnBus(job.busBefore), DevicesOnBus(now));
+    gEvents(BusChanged{phase, Describe(expected, now, beforeLeaving), DevicesOnBus(job.busBefore), DevicesOnBus(now)});
 }
 
 // One look at the bus during the wait.
@@ -159,7 +159,7 @@ void ReturnChosenDevice(UpdateJob& job) {
     uint32_t index = 0;
     IdString id;
     if (!ReadBus(&now, &index) || now.bootloader != 1 || ReadIdString(index, &id) != USB_OK) return;
-    gEvents.deviceFound(index, ClassifyId(id), id.bytes, id.length);
+    gEvents(DeviceFound{index, ClassifyId(id), id.bytes, id.length});
     job.targetIndex = index;
     OpenDevice(job);
     if (job.handle != NO_DEVICE && job.info.signature == APP_SIGNATURE) RunApplication(job);

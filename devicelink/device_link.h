@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
+#include "events/update_events.h"
 #include "job/update_job.h"
-#include "platform/update_events.h"
 
 // Counts the devices (into job.deviceCount) and looks at the first readable
 // identification string. A bootloader device sets deviceReady and gives true; an
@@ -14,12 +14,12 @@
 // opened device) and gives true; anything else shows the
 // "Error" box and gives false. After a mode switch, a count other than the
 // one made then also ends in the box and false: fewer, the switched device is
-// not back (gEvents.switchedDeviceMissing); more, a device arrived during the
-// restart and the bootloader found may be that one (gEvents.busChanged,
+// not back (SwitchedDeviceMissing); more, a device arrived during the
+// restart and the bootloader found may be that one (BusChanged,
 // Arrival in the Restart phase).
 // With job.chosenDevice set, that device is acted on instead of the first
 // one: an application-mode device is switched only when no other device
-// waits in its bootloader (else gEvents.bootloaderWaiting, the box and
+// waits in its bootloader (else BootloaderWaiting, the box and
 // false) and only when the switch is written (else the box and false), and
 // the restart is watched (WatchRestart). After it the device is the one
 // bootloader that came while the watch saw nothing else change.
@@ -44,7 +44,7 @@ bool WaitForBootloader(uint32_t limitMs, uint32_t deviceCount);
 // RESTART_POLL_MS for `limitMs`, or, when `untilBootloader`, until the
 // chosen device is back. The only change allowed is the chosen device
 // leaving the bus and one bootloader arriving; anything else is reported
-// (gEvents.busChanged, phase Restart) and ends the wait with BusChanged.
+// (a BusChanged event, phase Restart) and ends the wait with BusChanged.
 // A fixed wait keeps its length. Back by the end: BootloaderSeen (polled) or
 // Waited (fixed); not back: TimedOut.
 RestartWaitEnd WatchRestart(UpdateJob& job, uint32_t limitMs, bool untilBootloader);
@@ -55,7 +55,7 @@ void WatchBusOnce(UpdateJob& job);
 
 // After the wait: looks at the bus once more and gives true when a device
 // arrived since the chosen one came back (reported once through
-// gEvents.busChanged in `phase`), or the bus had changed before. Devices
+// BusChanged in `phase`), or the bus had changed before. Devices
 // that leave are not counted against it. No library call when the restart
 // was not watched.
 bool BusChangedSinceRestart(UpdateJob& job, BusWatchPhase phase);
@@ -74,7 +74,7 @@ void ReturnChosenDevice(UpdateJob& job);
 // as it is when there is none).
 BusKinds ScanBus(uint32_t count, uint32_t* firstBootloader);
 
-// Reports every attached device through gEvents.deviceFound, in bus order;
+// Reports every attached device as a DeviceFound event, in bus order;
 // opens none. False when the device count cannot be read. The caller holds
 // UsbLock initialised.
 bool ListDevices();

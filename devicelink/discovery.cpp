@@ -1,8 +1,8 @@
 #include "bootloader/commands.h"
 #include "devicelink/device_link.h"
 #include "devicelink/identifiers.h"
+#include "events/update_events.h"
 #include "platform/seams.h"
-#include "platform/update_events.h"
 #include "usb/usb_access.h"
 
 namespace {
@@ -22,7 +22,7 @@ void SwitchToBootloader(UpdateJob& job) {
     // still runs its application, and the run goes on as without a switch.
     job.switchedToBootloader = SendModeSwitch(job, MODE_SWITCH_PACKET);
     if (job.switchedToBootloader) {
-        gEvents.restartRequested();
+        gEvents(RestartRequested{});
         // A chosen device is watched from here: a bootloader that came
         // during the reply window, before the close lets the device go,
         // came before it left.
@@ -79,7 +79,7 @@ bool DiscoverChosenDevice(UpdateJob& job, uint32_t count) {
             ShowErrorBox();
             return false;
         }
-        gEvents.deviceFound(index, ClassifyId(id), id.bytes, id.length);
+        gEvents(DeviceFound{index, ClassifyId(id), id.bytes, id.length});
         job.targetIndex = index;
         deviceReady = 1;
         return true;
@@ -92,16 +92,16 @@ bool DiscoverChosenDevice(UpdateJob& job, uint32_t count) {
     const BusKinds kinds = ScanBus(count, &waiting);
     IdString id;
     if (ReadIdString(job.chosenDevice, &id) != USB_OK) {
-        gEvents.deviceFound(job.chosenDevice, DeviceKind::Unreadable, nullptr, 0);
+        gEvents(DeviceFound{job.chosenDevice, DeviceKind::Unreadable, nullptr, 0});
         ShowErrorBox();
         return false;
     }
     const DeviceKind kind = ClassifyId(id);
-    gEvents.deviceFound(job.chosenDevice, kind, id.bytes, id.length);
+    gEvents(DeviceFound{job.chosenDevice, kind, id.bytes, id.length});
     job.targetIndex = job.chosenDevice;
     if (kind == DeviceKind::Application && kinds.bootloader > 0) {
         // After the restart the two bootloaders could not be told apart.
-        gEvents.bootloaderWaiting(waiting);
+        gEvents(BootloaderWaiting{waiting});
         ShowErrorBox();
         return false;
     }
@@ -123,7 +123,7 @@ bool DiscoverDevice(UpdateJob& job) {
     deviceReady = 0;
     uint32_t count = 0;
     if (LockedDeviceCount(&count) != USB_OK) {
-        gEvents.deviceCountFailed();
+        gEvents(DeviceCountFailed{});
         ShowErrorBox();
         return false;
     }
@@ -133,9 +133,9 @@ bool DiscoverDevice(UpdateJob& job) {
         // arrived during the wait, and the first bootloader may be that one.
         // Neither must get this update.
         if (count < job.deviceCount) {
-            gEvents.switchedDeviceMissing(job.deviceCount, count);
+            gEvents(SwitchedDeviceMissing{job.deviceCount, count});
         } else {
-            gEvents.busChanged(BusWatchPhase::Restart, BusChange::Arrival, job.deviceCount, count);
+            gEvents(BusChanged{BusWatchPhase::Restart, BusChange::Arrival, job.deviceCount, count});
         }
         ShowErrorBox();
         return false;
@@ -150,7 +150,7 @@ bool DiscoverDevice(UpdateJob& job) {
     for (uint32_t i = 0; i < searched; ++i) {
         IdString id;
         if (ReadIdString(i, &id) != USB_OK) continue;  // skipped silently
-        gEvents.deviceFound(i, ClassifyId(id), id.bytes, id.length);
+        gEvents(DeviceFound{i, ClassifyId(id), id.bytes, id.length});
         return ActOnDevice(job, id);
     }
     ShowErrorBox();
@@ -196,9 +196,9 @@ bool ListDevices() {
     for (uint32_t i = 0; i < listed; ++i) {
         IdString id;
         if (ReadIdString(i, &id) != USB_OK) {
-            gEvents.deviceFound(i, DeviceKind::Unreadable, nullptr, 0);
+            gEvents(DeviceFound{i, DeviceKind::Unreadable, nullptr, 0});
         } else {
-            gEvents.deviceFound(i, ClassifyId(id), id.bytes, id.length);
+            gEvents(DeviceFound{i, ClassifyId(id), id.bytes, id.length});
         }
     }
     return true;

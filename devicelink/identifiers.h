@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/update_events.h"
+#include "events/update_events.h"
 #include "usb/usb_access.h"
 
 // A device whose identification string equals this runs its bootloader.

@@ -4,8 +4,8 @@
 #include "devicelink/device_link.h"
 #include "devicelink/device_types.h"
 #include "devicelink/identifiers.h"
+#include "events/update_events.h"
 #include "platform/seams.h"
-#include "platform/update_events.h"
 #include "usb/usb_access.h"
 
 namespace {
@@ -35,7 +35,7 @@ void OpenDevice(UpdateJob& job) {
     // Find the device. A failed count searches nothing.
     uint32_t count = 0;
     if (LockedDeviceCount(&count) != USB_OK) {
-        gEvents.deviceCountFailed();
+        gEvents(DeviceCountFailed{});
         ShowErrorBox();
         command = OpenCommand::Close;
         count = 0;
@@ -83,8 +83,8 @@ void OpenDevice(UpdateJob& job) {
             ShowErrorBox();
             command = OpenCommand::Close;
         } else {
-            gEvents.deviceIdentified(job.info.deviceType, job.info.appVerHi, job.info.appVerLo,
-                                     static_cast<uint16_t>(job.info.signature));
+            gEvents(DeviceIdentified{job.info.deviceType, job.info.appVerHi, job.info.appVerLo,
+                                     static_cast<uint16_t>(job.info.signature)});
             return;
         }
     }

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
+#include "events/update_events.h"
 #include "job/update_job.h"
-#include "platform/update_events.h"
 
 // The bootloader's flash key, sent as two separate bytes; 0x00, 0x00 locks
 // flash writing again.
@@ -26,7 +26,7 @@ bool ProgramFlash(UpdateJob& job);
 // Asks gStop whether to end the run before anything is written. On a stop a
 // device that discovery switched into its bootloader, and that holds a valid
 // application, is told to run it again; deviceReady is cleared, job.stopped
-// set and gEvents.stopped(false) reported. True when the run stops here.
+// set and gEvents(RunStopped{false}) reported. True when the run stops here.
 bool StopBeforeWriting(UpdateJob& job);
 
 // The question an update asks before it programs: none, or the one for an
@@ -39,7 +39,7 @@ VersionQuestion QuestionBeforeProgramming(const UpdateJob& job);
 bool ImageIsCurrent(const UpdateJob& job);
 
 // The programming step of an update that skips a current device: such a
-// device is reported (gEvents.alreadyCurrent) and programmed nothing, and
+// device is reported (AlreadyCurrent) and programmed nothing, and
 // deviceReady stays set so that it is told to run; any other device goes
 // through VersionCheckAndProgram.
 void SkipCurrentOrProgram(UpdateJob& job);

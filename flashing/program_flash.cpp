@@ -1,8 +1,8 @@
 #include "bootloader/commands.h"
 #include "devicelink/device_link.h"
+#include "events/update_events.h"
 #include "flashing/flashing.h"
 #include "platform/seams.h"
-#include "platform/update_events.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ bool Fail() {
 bool Stopped(UpdateJob& job) {
     deviceReady = 0;
     job.stopped = true;
-    gEvents.stopped(true);
+    gEvents(RunStopped{true});
     return false;
 }
 
@@ -46,7 +46,7 @@ bool StopBeforeWriting(UpdateJob& job) {
     }
     deviceReady = 0;
     job.stopped = true;
-    gEvents.stopped(false);
+    gEvents(RunStopped{false});
     return true;
 }
 
@@ -55,7 +55,7 @@ bool ProgramFlash(UpdateJob& job) {
     if (StopBeforeWriting(job)) return false;
     if (!SetFlashKey(job, FLASH_KEY_FIRST, FLASH_KEY_SECOND)) return Fail();
     const uint32_t total = PagesToWrite(job);
-    gEvents.programmingStarted(total);
+    gEvents(ProgrammingStarted{total});
     // The signature page goes first, so that an interrupted run leaves no
     // valid application behind.
     if (!ErasePage(job, job.lastPage)) return Fail();
@@ -74,7 +74,7 @@ bool ProgramFlash(UpdateJob& job) {
         if (written && !verified)
             ReportExchangeFailure(job, DeviceCommand::WriteHalf1, p, ExchangeFault::ChecksumMismatch, checksum,
                                   expected);
-        gEvents.pageProgrammed(p, index, total, written, verified);
+        gEvents(PageProgrammed{p, index, total, written, verified});
         if (!verified) return Fail();
     }
 
@@ -83,7 +83,7 @@ bool ProgramFlash(UpdateJob& job) {
     BusChangedSinceRestart(job, BusWatchPhase::Update);
     if (gStop.requested()) return Stopped(job);
     const bool signatureAcknowledged = WriteSignature(job);
-    gEvents.signatureWritten(signatureAcknowledged);
+    gEvents(SignatureWritten{signatureAcknowledged});
     if (!signatureAcknowledged) return Fail();
     // Only a signature read after the write may pass: forget the one read
     // before programming.
@@ -91,7 +91,7 @@ bool ProgramFlash(UpdateJob& job) {
     // nothing, whatever its reply held.
     job.info.signature = 0;
     if (!IdentifyDevice(job)) job.info.signature = 0;
-    gEvents.signatureConfirmed(job.info.signature == APP_SIGNATURE, static_cast<uint16_t>(job.info.signature));
+    gEvents(SignatureConfirmed{job.info.signature == APP_SIGNATURE, static_cast<uint16_t>(job.info.signature)});
     if (job.info.signature != APP_SIGNATURE) return Fail();
     if (!SetFlashKey(job, 0x00, 0x00)) return Fail();
     return true;

@@ -10,10 +10,10 @@ unsigned Version(uint8_t high, uint8_t low) { return static_cast<unsigned>(high)
 
 // Shows the question box; true when the answer is IDNO.
 bool AskedAndDeclined(VersionQuestion question) {
-    gEvents.questionAsked(question);
+    gEvents(QuestionAsked{question});
     const wchar_t* caption = question == VersionQuestion::OlderImage ? L"Error" : L" ";
     const bool no = gUi.messageBox(L"Error", caption, BOX_YESNO) == ANSWER_NO;
-    gEvents.questionAnswered(question, !no);
+    gEvents(QuestionAnswered{question, !no});
     return no;
 }
 
@@ -43,7 +43,7 @@ bool ImageIsCurrent(const UpdateJob& job) {
 void SkipCurrentOrProgram(UpdateJob& job) {
     if (!ImageIsCurrent(job)) return VersionCheckAndProgram(job);
     // deviceReady stays 1: the worker tells the device to run what it holds.
-    gEvents.alreadyCurrent();
+    gEvents(AlreadyCurrent{});
 }
 
 void VersionCheckAndProgram(UpdateJob& job) {

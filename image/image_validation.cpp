@@ -2,10 +2,10 @@
 
 #include <cstring>
 
+#include "events/update_events.h"
 #include "image/hex_loader.h"
 #include "image/image_signature.h"
 #include "platform/seams.h"
-#include "platform/update_events.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ bool ImageFitsDevice(UpdateJob& job) {
 void Decide(UpdateJob& job, bool loaded) {
     if (!loaded) {
         deviceReady = 0;  // a text that does not load shows no box
-        gEvents.imagePrepared(false, false, 0, 0, 0, 0);
+        gEvents(ImagePrepared{false, false, 0, 0, 0, 0});
         return;
     }
     const bool fits = ImageFitsDevice(job);
@@ -51,7 +51,7 @@ void Decide(UpdateJob& job, bool loaded) {
         deviceReady = 0;
     }
     const ImageSummary summary = SummariseImage(job);
-    gEvents.imagePrepared(true, fits, summary.type, summary.verHi, summary.verLo, summary.pages);
+    gEvents(ImagePrepared{true, fits, summary.type, summary.verHi, summary.verLo, summary.pages});
 }
 
 }  // namespace

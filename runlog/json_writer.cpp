@@ -38,7 +38,7 @@ constexpr const char* BUILD_ARCHITECTURE =
 #endif
 
 // A `progress` line may be left off the screen when it is not read in time
-// (platform/console_output.h); the log holds every line.
+// (console/system/console_output.h); the log holds every line.
 void Emit(JsonLine& line, bool progress = false) {
     JsonClose(line);
     // The log first: a line seen on the screen is in the log already.
@@ -128,142 +128,130 @@ void EmitBare(const char* name) {
     Emit(line);
 }
 
-void OnDeviceFound(uint32_t index, DeviceKind kind, const uint8_t* id, size_t length) {
-    JsonLine line = Event("device_found");
-    JsonAddNumber(line, "index", index);
-    JsonAddString(line, "kind", KindName(kind));
-    if (id) {
-        JsonAddId(line, "id", id, length);
-    } else {
-        JsonAddNull(line, "id");
-    }
-    Emit(line);
-}
-
-void OnRestartRequested() { EmitBare("restart_requested"); }
-
-void OnSwitchedDeviceMissing(uint32_t before, uint32_t now) {
-    JsonLine line = Event("switched_device_missing");
-    JsonAddNumber(line, "devices_before", before);
-    JsonAddNumber(line, "devices_now", now);
-    Emit(line);
-}
-
-void OnRestartAwaited(uint32_t waitedMs, RestartWaitEnd end) {
-    JsonLine line = Event("restart_awaited");
-    JsonAddNumber(line, "waited_ms", waitedMs);
-    JsonAddString(line, "end", RestartEndName(end));
-    Emit(line);
-}
-
-void OnDeviceIdentified(uint8_t type, uint8_t verHi, uint8_t verLo, uint16_t) {
-    JsonLine line = Event("device_identified");
-    JsonAddString(line, "device_type", HexByte(type));
-    JsonAddString(line, "installed_version", FormatVersion(verHi, verLo));
-    JsonAddBool(line, "signature_valid", Run().installedValid);
-    Emit(line);
-}
-
-void OnImagePrepared(bool loaded, bool accepted, uint8_t type, uint8_t verHi, uint8_t verLo, uint32_t pages) {
-    JsonLine line = Event("image_prepared");
-    JsonAddBool(line, "loaded", loaded);
-    JsonAddBool(line, "accepted", accepted);
-    JsonAddString(line, "image_type", HexByte(type));
-    JsonAddString(line, "image_version", FormatVersion(verHi, verLo));
-    JsonAddNumber(line, "pages", pages);
-    Emit(line);
-}
-
-void OnQuestionAsked(VersionQuestion question) {
-    JsonLine line = Event("question_asked");
-    JsonAddString(line, "question", QuestionName(question));
-    Emit(line);
-}
-
-void OnQuestionAnswered(VersionQuestion question, bool yes) {
-    JsonLine line = Event("question_answered");
-    JsonAddString(line, "question", QuestionName(question));
-    JsonAddString(line, "answer", yes ? "yes" : "no");
-    Emit(line);
-}
-
-void OnProgrammingStarted(uint32_t pages) {
-    JsonLine line = Event("programming_started");
-    JsonAddNumber(line, "pages", pages);
-    Emit(line);
-}
-
-void OnPageProgrammed(uint8_t page, uint32_t index, uint32_t total, bool written, bool verified) {
-    JsonLine line = Event("page_programmed");
-    JsonAddNumber(line, "page", page);
-    JsonAddNumber(line, "index", index);
-    JsonAddNumber(line, "total", total);
-    JsonAddBool(line, "written", written);
-    JsonAddBool(line, "verified", verified);
-    Emit(line, true);
-}
-
-void OnSignatureWritten(bool acknowledged) {
-    JsonLine line = Event("signature_written");
-    JsonAddBool(line, "acknowledged", acknowledged);
-    Emit(line);
-}
-
-void OnSignatureConfirmed(bool valid, uint16_t signature) {
-    JsonLine line = Event("signature_confirmed");
-    JsonAddBool(line, "valid", valid);
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04X", unsigned{signature});
-    JsonAddString(line, "signature", text);
-    Emit(line);
-}
-
-void OnRunSent(bool written) {
-    JsonLine line = Event("run_sent");
-    JsonAddBool(line, "written", written);
-    Emit(line);
-}
-
-void OnExchangeFailed(const ExchangeFailure& failure) {
-    JsonLine line = Event("failure");
-    JsonAddFailureFields(line, failure);
-    Emit(line);
-}
-
-void OnBusChanged(BusWatchPhase phase, BusChange change, uint32_t before, uint32_t now) {
-    JsonLine line = Event("bus_changed");
-    JsonAddString(line, "phase", BusPhaseName(phase));
-    JsonAddString(line, "change", BusChangeName(change));
-    JsonAddNumber(line, "devices_before", before);
-    JsonAddNumber(line, "devices_now", now);
-    Emit(line);
-}
-
-void OnBootloaderWaiting(uint32_t index) {
-    JsonLine line = Event("bootloader_waiting");
-    JsonAddNumber(line, "index", index);
-    Emit(line);
-}
-
-void OnAlreadyCurrent() { EmitBare("already_current"); }
-void OnDeviceCountFailed() { EmitBare("device_count_failed"); }
-
-void OnCheckVerdict(CheckVerdict verdict) {
-    JsonLine line = Event("check_verdict");
-    JsonAddString(line, "verdict", VerdictName(verdict));
-    Emit(line);
-}
-
-void OnStopped(bool flashOpen) {
-    JsonLine line = Event("stopped");
-    JsonAddBool(line, "flash_open", flashOpen);
-    Emit(line);
-}
-
-void OnFinished(bool deviceReady) {
-    JsonLine line = Event("finished");
-    JsonAddBool(line, "device_ready", deviceReady);
-    Emit(line);
+// One case per event and no generic one: an event left out here fails to
+// compile, so that the log never misses an event unnoticed.
+void OnEvent(const UpdateEvent& event) {
+    std::visit(EventHandlers{
+                   [](const DeviceFound& e) {
+                       JsonLine line = Event("device_found");
+                       JsonAddNumber(line, "index", e.index);
+                       JsonAddString(line, "kind", KindName(e.kind));
+                       if (e.id) {
+                           JsonAddId(line, "id", e.id, e.length);
+                       } else {
+                           JsonAddNull(line, "id");
+                       }
+                       Emit(line);
+                   },
+                   [](const DeviceCountFailed&) { EmitBare("device_count_failed"); },
+                   [](const RestartRequested&) { EmitBare("restart_requested"); },
+                   [](const SwitchedDeviceMissing& e) {
+                       JsonLine line = Event("switched_device_missing");
+                       JsonAddNumber(line, "devices_before", e.before);
+                       JsonAddNumber(line, "devices_now", e.now);
+                       Emit(line);
+                   },
+                   [](const RestartAwaited& e) {
+                       JsonLine line = Event("restart_awaited");
+                       JsonAddNumber(line, "waited_ms", e.waitedMs);
+                       JsonAddString(line, "end", RestartEndName(e.end));
+                       Emit(line);
+                   },
+                   [](const DeviceIdentified& e) {
+                       JsonLine line = Event("device_identified");
+                       JsonAddString(line, "device_type", HexByte(e.deviceType));
+                       JsonAddString(line, "installed_version", FormatVersion(e.verHi, e.verLo));
+                       JsonAddBool(line, "signature_valid", Run().installedValid);
+                       Emit(line);
+                   },
+                   [](const ImagePrepared& e) {
+                       JsonLine line = Event("image_prepared");
+                       JsonAddBool(line, "loaded", e.loaded);
+                       JsonAddBool(line, "accepted", e.accepted);
+                       JsonAddString(line, "image_type", HexByte(e.imageType));
+                       JsonAddString(line, "image_version", FormatVersion(e.verHi, e.verLo));
+                       JsonAddNumber(line, "pages", e.pages);
+                       Emit(line);
+                   },
+                   [](const QuestionAsked& e) {
+                       JsonLine line = Event("question_asked");
+                       JsonAddString(line, "question", QuestionName(e.question));
+                       Emit(line);
+                   },
+                   [](const QuestionAnswered& e) {
+                       JsonLine line = Event("question_answered");
+                       JsonAddString(line, "question", QuestionName(e.question));
+                       JsonAddString(line, "answer", e.yes ? "yes" : "no");
+                       Emit(line);
+                   },
+                   [](const ProgrammingStarted& e) {
+                       JsonLine line = Event("programming_started");
+                       JsonAddNumber(line, "pages", e.pages);
+                       Emit(line);
+                   },
+                   [](const PageProgrammed& e) {
+                       JsonLine line = Event("page_programmed");
+                       JsonAddNumber(line, "page", e.page);
+                       JsonAddNumber(line, "index", e.index);
+                       JsonAddNumber(line, "total", e.total);
+                       JsonAddBool(line, "written", e.written);
+                       JsonAddBool(line, "verified", e.verified);
+                       Emit(line, true);
+                   },
+                   [](const SignatureWritten& e) {
+                       JsonLine line = Event("signature_written");
+                       JsonAddBool(line, "acknowledged", e.acknowledged);
+                       Emit(line);
+                   },
+                   [](const SignatureConfirmed& e) {
+                       JsonLine line = Event("signature_confirmed");
+                       JsonAddBool(line, "valid", e.valid);
+                       char text[8];
+                       std::snprintf(text, sizeof text, "0x%04X", unsigned{e.signature});
+                       JsonAddString(line, "signature", text);
+                       Emit(line);
+                   },
+                   [](const RunSent& e) {
+                       JsonLine line = Event("run_sent");
+                       JsonAddBool(line, "written", e.written);
+                       Emit(line);
+                   },
+                   [](const ExchangeFailed& e) {
+                       JsonLine line = Event("failure");
+                       JsonAddFailureFields(line, e.failure);
+                       Emit(line);
+                   },
+                   [](const BusChanged& e) {
+                       JsonLine line = Event("bus_changed");
+                       JsonAddString(line, "phase", BusPhaseName(e.phase));
+                       JsonAddString(line, "change", BusChangeName(e.change));
+                       JsonAddNumber(line, "devices_before", e.devicesBefore);
+                       JsonAddNumber(line, "devices_now", e.devicesNow);
+                       Emit(line);
+                   },
+                   [](const BootloaderWaiting& e) {
+                       JsonLine line = Event("bootloader_waiting");
+                       JsonAddNumber(line, "index", e.index);
+                       Emit(line);
+                   },
+                   [](const AlreadyCurrent&) { EmitBare("already_current"); },
+                   [](const CheckFinished& e) {
+                       JsonLine line = Event("check_verdict");
+                       JsonAddString(line, "verdict", VerdictName(e.verdict));
+                       Emit(line);
+                   },
+                   [](const RunStopped& e) {
+                       JsonLine line = Event("stopped");
+                       JsonAddBool(line, "flash_open", e.flashOpen);
+                       Emit(line);
+                   },
+                   [](const Finished& e) {
+                       JsonLine line = Event("finished");
+                       JsonAddBool(line, "device_ready", e.deviceReady);
+                       Emit(line);
+                   },
+               },
+               event);
 }
 
 const char* AnswerName(int answer) {
@@ -353,30 +341,7 @@ void Attempt(uint32_t attempt, uint32_t attempts, const RunResult& after) {
 }  // namespace
 
 const RunWriter JSON_WRITER = {
-    .events =
-        {
-            .deviceFound = OnDeviceFound,
-            .deviceCountFailed = OnDeviceCountFailed,
-            .restartRequested = OnRestartRequested,
-            .switchedDeviceMissing = OnSwitchedDeviceMissing,
-            .restartAwaited = OnRestartAwaited,
-            .deviceIdentified = OnDeviceIdentified,
-            .imagePrepared = OnImagePrepared,
-            .questionAsked = OnQuestionAsked,
-            .questionAnswered = OnQuestionAnswered,
-            .programmingStarted = OnProgrammingStarted,
-            .pageProgrammed = OnPageProgrammed,
-            .signatureWritten = OnSignatureWritten,
-            .signatureConfirmed = OnSignatureConfirmed,
-            .runSent = OnRunSent,
-            .exchangeFailed = OnExchangeFailed,
-            .busChanged = OnBusChanged,
-            .bootloaderWaiting = OnBootloaderWaiting,
-            .alreadyCurrent = OnAlreadyCurrent,
-            .checkVerdict = OnCheckVerdict,
-            .stopped = OnStopped,
-            .finished = OnFinished,
-        },
+    .event = OnEvent,
     .box = Box,
     .text = Text,
     .loaderLine = LoaderLine,

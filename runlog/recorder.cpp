@@ -6,201 +6,124 @@
 namespace {
 
 RunRecord gNoRecord;
-RunRecord* gRun = &gNoRecord;
-RecorderSetup gSetup{&gNoRecord, nullptr, 0};
+RunRecord* gRecord = &gNoRecord;
 const RunWriter* gWriters[MAX_RUN_WRITERS] = {};
-
-// Hands an event on to every writer in use.
-template <typename Call>
-void ForEachWriter(Call call) {
-    if (gSetup.beforeEvent) gSetup.beforeEvent();
-    for (size_t i = 0; i < gSetup.count; ++i) call(*gWriters[i]);
-}
-
-void OnDeviceFound(uint32_t index, DeviceKind kind, const uint8_t* id, size_t length) {
-    gRun->deviceIndexKnown = true;
-    gRun->deviceIndex = index;
-    if (!gRun->deviceFound) {
-        gRun->deviceFound = true;
-        gRun->firstKind = kind;
-        gRun->firstId = Printable(id, length);
-    }
-    ++gRun->devicesListed;
-    ForEachWriter([&](const RunWriter& w) { w.events.deviceFound(index, kind, id, length); });
-}
-
-void OnRestartRequested() {
-    gRun->restartRequested = true;
-    ForEachWriter([&](const RunWriter& w) { w.events.restartRequested(); });
-}
-
-void OnSwitchedDeviceMissing(uint32_t before, uint32_t now) {
-    gRun->switchedDeviceMissing = true;
-    gRun->devicesBefore = before;
-    gRun->devicesAfter = now;
-    ForEachWriter([&](const RunWriter& w) { w.events.switchedDeviceMissing(before, now); });
-}
-
-void OnRestartAwaited(uint32_t waitedMs, RestartWaitEnd end) {
-    gRun->restartAwaited = true;
-    gRun->restartEnd = end;
-    gRun->restartWaitedMs = waitedMs;
-    ForEachWriter([&](const RunWriter& w) { w.events.restartAwaited(waitedMs, end); });
-}
-
-void OnDeviceIdentified(uint8_t type, uint8_t verHi, uint8_t verLo, uint16_t signature) {
-    if (!gRun->firstIdentified) {
-        gRun->firstIdentified = true;
-        gRun->firstType = type;
-        gRun->firstHi = verHi;
-        gRun->firstLo = verLo;
-    }
-    gRun->identified = true;
-    gRun->deviceType = type;
-    gRun->installedHi = verHi;
-    gRun->installedLo = verLo;
-    gRun->installedValid = signature == APP_SIGNATURE;
-    ForEachWriter([&](const RunWriter& w) { w.events.deviceIdentified(type, verHi, verLo, signature); });
-}
-
-void OnImagePrepared(bool loaded, bool accepted, uint8_t type, uint8_t verHi, uint8_t verLo, uint32_t pages) {
-    gRun->imagePrepared = true;
-    gRun->imageLoaded = loaded;
-    gRun->imageAccepted = accepted;
-    gRun->imageType = type;
-    gRun->imageHi = verHi;
-    gRun->imageLo = verLo;
-    ForEachWriter([&](const RunWriter& w) { w.events.imagePrepared(loaded, accepted, type, verHi, verLo, pages); });
-}
-
-void OnQuestionAsked(VersionQuestion question) {
-    gRun->question = question;
-    ForEachWriter([&](const RunWriter& w) { w.events.questionAsked(question); });
-}
-
-void OnQuestionAnswered(VersionQuestion question, bool yes) {
-    gRun->answered = true;
-    gRun->answeredYes = yes;
-    ForEachWriter([&](const RunWriter& w) { w.events.questionAnswered(question, yes); });
-}
-
-void OnProgrammingStarted(uint32_t pages) {
-    gRun->programmingStarted = true;
-    gRun->pagesTotal = pages;
-    ForEachWriter([&](const RunWriter& w) { w.events.programmingStarted(pages); });
-}
-
-void OnPageProgrammed(uint8_t page, uint32_t index, uint32_t total, bool written, bool verified) {
-    gRun->pagesWritten += written;
-    gRun->pagesVerified += verified;
-    ForEachWriter([&](const RunWriter& w) { w.events.pageProgrammed(page, index, total, written, verified); });
-}
-
-void OnSignatureWritten(bool acknowledged) {
-    gRun->signatureWritten = acknowledged;
-    ForEachWriter([&](const RunWriter& w) { w.events.signatureWritten(acknowledged); });
-}
-
-void OnSignatureConfirmed(bool valid, uint16_t signature) {
-    gRun->signatureConfirmed = valid;
-    ForEachWriter([&](const RunWriter& w) { w.events.signatureConfirmed(valid, signature); });
-}
-
-void OnRunSent(bool written) {
-    gRun->runSent = written;
-    ForEachWriter([&](const RunWriter& w) { w.events.runSent(written); });
-}
-
-void OnExchangeFailed(const ExchangeFailure& reported) {
-    const ExchangeFailure failure = gSetup.causeOf ? gSetup.causeOf(reported) : reported;
-    if (gRun->failures++ == 0) gRun->failure = failure;
-    ForEachWriter([&](const RunWriter& w) { w.events.exchangeFailed(failure); });
-}
-
-void OnBusChanged(BusWatchPhase phase, BusChange change, uint32_t before, uint32_t now) {
-    gRun->busChanged = true;
-    gRun->busPhase = phase;
-    gRun->busChange = change;
-    gRun->busDevicesBefore = before;
-    gRun->busDevicesNow = now;
-    ForEachWriter([&](const RunWriter& w) { w.events.busChanged(phase, change, before, now); });
-}
-
-void OnBootloaderWaiting(uint32_t index) {
-    gRun->bootloaderWaiting = true;
-    gRun->waitingIndex = index;
-    ForEachWriter([&](const RunWriter& w) { w.events.bootloaderWaiting(index); });
-}
-
-void OnAlreadyCurrent() {
-    gRun->alreadyCurrent = true;
-    ForEachWriter([&](const RunWriter& w) { w.events.alreadyCurrent(); });
-}
-
-void OnCheckVerdict(CheckVerdict verdict) {
-    gRun->verdictSeen = true;
-    gRun->verdict = verdict;
-    ForEachWriter([&](const RunWriter& w) { w.events.checkVerdict(verdict); });
-}
-
-void OnStopped(bool flashOpen) {
-    gRun->stopped = true;
-    gRun->stoppedWithFlashOpen = flashOpen;
-    ForEachWriter([&](const RunWriter& w) { w.events.stopped(flashOpen); });
-}
-
-void OnDeviceCountFailed() {
-    gRun->deviceCountFailed = true;
-    ForEachWriter([&](const RunWriter& w) { w.events.deviceCountFailed(); });
-}
-
-void OnFinished(bool deviceReady) {
-    gRun->finished = true;
-    gRun->deviceReady = deviceReady;
-    ForEachWriter([&](const RunWriter& w) { w.events.finished(deviceReady); });
-}
-
-const UpdateEvents RECORDING_EVENTS = {
-    .deviceFound = OnDeviceFound,
-    .deviceCountFailed = OnDeviceCountFailed,
-    .restartRequested = OnRestartRequested,
-    .switchedDeviceMissing = OnSwitchedDeviceMissing,
-    .restartAwaited = OnRestartAwaited,
-    .deviceIdentified = OnDeviceIdentified,
-    .imagePrepared = OnImagePrepared,
-    .questionAsked = OnQuestionAsked,
-    .questionAnswered = OnQuestionAnswered,
-    .programmingStarted = OnProgrammingStarted,
-    .pageProgrammed = OnPageProgrammed,
-    .signatureWritten = OnSignatureWritten,
-    .signatureConfirmed = OnSignatureConfirmed,
-    .runSent = OnRunSent,
-    .exchangeFailed = OnExchangeFailed,
-    .busChanged = OnBusChanged,
-    .bootloaderWaiting = OnBootloaderWaiting,
-    .alreadyCurrent = OnAlreadyCurrent,
-    .checkVerdict = OnCheckVerdict,
-    .stopped = OnStopped,
-    .finished = OnFinished,
-};
+size_t gWriterCount = 0;
 
 }  // namespace
 
+// One case per event and no generic one: an event left out here fails to
+// compile, so that the record never misses an event unnoticed.
+void RecordEvent(RunRecord& run, const UpdateEvent& event) {
+    std::visit(EventHandlers{
+                   [&](const DeviceFound& e) {
+                       run.deviceIndexKnown = true;
+                       run.deviceIndex = e.index;
+                       if (!run.deviceFound) {
+                           run.deviceFound = true;
+                           run.firstKind = e.kind;
+                           run.firstId = Printable(e.id, e.length);
+                       }
+                       ++run.devicesListed;
+                   },
+                   [&](const DeviceCountFailed&) { run.deviceCountFailed = true; },
+                   [&](const RestartRequested&) { run.restartRequested = true; },
+                   [&](const SwitchedDeviceMissing& e) {
+                       run.switchedDeviceMissing = true;
+                       run.devicesBefore = e.before;
+                       run.devicesAfter = e.now;
+                   },
+                   [&](const RestartAwaited& e) {
+                       run.restartAwaited = true;
+                       run.restartEnd = e.end;
+                       run.restartWaitedMs = e.waitedMs;
+                   },
+                   [&](const DeviceIdentified& e) {
+                       if (!run.firstIdentified) {
+                           run.firstIdentified = true;
+                           run.firstType = e.deviceType;
+                           run.firstHi = e.verHi;
+                           run.firstLo = e.verLo;
+                       }
+                       run.identified = true;
+                       run.deviceType = e.deviceType;
+                       run.installedHi = e.verHi;
+                       run.installedLo = e.verLo;
+                       run.installedValid = e.signature == APP_SIGNATURE;
+                   },
+                   [&](const ImagePrepared& e) {
+                       run.imagePrepared = true;
+                       run.imageLoaded = e.loaded;
+                       run.imageAccepted = e.accepted;
+                       run.imageType = e.imageType;
+                       run.imageHi = e.verHi;
+                       run.imageLo = e.verLo;
+                   },
+                   [&](const QuestionAsked& e) { run.question = e.question; },
+                   [&](const QuestionAnswered& e) {
+                       run.answered = true;
+                       run.answeredYes = e.yes;
+                   },
+                   [&](const ProgrammingStarted& e) {
+                       run.programmingStarted = true;
+                       run.pagesTotal = e.pages;
+                   },
+                   [&](const PageProgrammed& e) {
+                       run.pagesWritten += e.written;
+                       run.pagesVerified += e.verified;
+                   },
+                   [&](const SignatureWritten& e) { run.signatureWritten = e.acknowledged; },
+                   [&](const SignatureConfirmed& e) { run.signatureConfirmed = e.valid; },
+                   [&](const RunSent& e) { run.runSent = e.written; },
+                   [&](const ExchangeFailed& e) {
+                       if (run.failures++ == 0) run.failure = e.failure;
+                   },
+                   [&](const BusChanged& e) {
+                       run.busChanged = true;
+                       run.busPhase = e.phase;
+                       run.busChange = e.change;
+                       run.busDevicesBefore = e.devicesBefore;
+                       run.busDevicesNow = e.devicesNow;
+                   },
+                   [&](const BootloaderWaiting& e) {
+                       run.bootloaderWaiting = true;
+                       run.waitingIndex = e.index;
+                   },
+                   [&](const AlreadyCurrent&) { run.alreadyCurrent = true; },
+                   [&](const CheckFinished& e) {
+                       run.verdictSeen = true;
+                       run.verdict = e.verdict;
+                   },
+                   [&](const RunStopped& e) {
+                       run.stopped = true;
+                       run.stoppedWithFlashOpen = e.flashOpen;
+                   },
+                   [&](const Finished& e) {
+                       run.finished = true;
+                       run.deviceReady = e.deviceReady;
+                   },
+               },
+               event);
+}
+
 void RecorderInstall(const RecorderSetup& setup) {
-    gSetup = setup;
-    if (gSetup.count > MAX_RUN_WRITERS) gSetup.count = MAX_RUN_WRITERS;
-    for (size_t i = 0; i < gSetup.count; ++i) gWriters[i] = setup.writers[i];
-    gSetup.writers = nullptr;  // copied: the caller's array need not outlive the call
-    gRun = setup.run;
-    *gRun = RunRecord{};
-    gEvents = RECORDING_EVENTS;
+    gWriterCount = setup.count > MAX_RUN_WRITERS ? MAX_RUN_WRITERS : setup.count;
+    // Copied: the caller's array need not outlive the call.
+    for (size_t i = 0; i < gWriterCount; ++i) gWriters[i] = setup.writers[i];
+    gRecord = setup.run;
+    *gRecord = RunRecord{};
+}
+
+void RecorderTake(const UpdateEvent& event) {
+    RecordEvent(*gRecord, event);
+    for (size_t i = 0; i < gWriterCount; ++i) gWriters[i]->event(event);
 }
 
 void RecorderReset() {
     RunRecord fresh;
-    fresh.firstIdentified = gRun->firstIdentified;
-    fresh.firstType = gRun->firstType;
-    fresh.firstHi = gRun->firstHi;
-    fresh.firstLo = gRun->firstLo;
-    *gRun = fresh;
+    fresh.firstIdentified = gRecord->firstIdentified;
+    fresh.firstType = gRecord->firstType;
+    fresh.firstHi = gRecord->firstHi;
+    fresh.firstLo = gRecord->firstLo;
+    *gRecord = fresh;
 }

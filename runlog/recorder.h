@@ -1,30 +1,31 @@
 // Keeps what the core's events say in a RunRecord, and hands each event on
-// to the writers in use once kept. Data goes one way: events, the record,
-// the writers; a writer reads the record, and nothing calls back here.
+// to the writers in use once kept. Data goes one way: the front end's sink,
+// the record, the writers; a writer reads the record, and nothing calls
+// back here.
 #pragma once
 
 #include <cstddef>
 
+#include "events/update_events.h"
 #include "runlog/run_record.h"
 #include "runlog/run_writer.h"
+
+// Folds one event into `run`.
+void RecordEvent(RunRecord& run, const UpdateEvent& event);
 
 struct RecorderSetup {
     RunRecord* run;  // the record kept; its owner reads it when the run ends
     const RunWriter* const* writers;
     size_t count;  // at most MAX_RUN_WRITERS
-    // Called before each event is handed on (the console program writes a
-    // box it held back first), or nullptr.
-    void (*beforeEvent)() = nullptr;
-    // The cause the record and the writers give a failed exchange, or
-    // nullptr for the core's own (the console program tells a device that
-    // left the bus from a failed call).
-    ExchangeFailure (*causeOf)(const ExchangeFailure& failure) = nullptr;
 };
 
 constexpr size_t MAX_RUN_WRITERS = 3;
 
-// Puts the recording table in gEvents and clears the record.
+// Takes the record and writers of the runs to come, and clears the record.
 void RecorderInstall(const RecorderSetup& setup);
+// Keeps `event` in the record, then hands it to every writer. A front end's
+// sink calls it once it has added what it knows to the event.
+void RecorderTake(const UpdateEvent& event);
 // A fresh record for another attempt; the writers stay, and so does what
 // the first attempt identified.
 void RecorderReset();

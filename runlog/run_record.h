@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/update_events.h"
+#include "events/update_events.h"
 
 struct RunRecord {
     bool deviceFound = false;
@@ -45,7 +45,6 @@ struct RunRecord {
     CheckVerdict verdict = CheckVerdict::Refuse;
     bool stopped = false;
     bool stoppedWithFlashOpen = false;
-    bool stopRequested = false;  // set by the caller: a stop request came at any time
     bool finished = false;
     bool deviceReady = false;
     uint32_t devicesListed = 0;
@@ -67,12 +66,4 @@ struct RunRecord {
     uint32_t waitingIndex = 0;
     bool alreadyCurrent = false;
     bool deviceCountFailed = false;  // a device count failed: the bus is not known
-    // Set by the caller from the options.
-    bool skipCurrent = false;
-    uint32_t chosenDevice = 0xFFFFFFFF;  // ANY_DEVICE: none chosen
-    bool fixedRestartWait = false;       // --restart-wait MS rather than auto
-    // Set by the window program: its user answers a question in a box, and
-    // has no options to name in a next step.
-    bool windowProgram = false;
-    uint32_t restartWaitMs = 0;  // that MS
 };

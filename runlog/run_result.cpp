@@ -43,21 +43,21 @@ std::string RefusalReason(const RunRecord& run) {
     return "this firmware is for type " + HexByte(run.imageType) + "; the device is type " + HexByte(run.deviceType);
 }
 
-std::string DeviceName(const RunRecord& run) {
-    return run.chosenDevice == 0xFFFFFFFF ? "the device" : "device " + std::to_string(run.chosenDevice);
+std::string DeviceName(const RunRequest& asked) {
+    return asked.chosenDevice == 0xFFFFFFFF ? "the device" : "device " + std::to_string(asked.chosenDevice);
 }
 
 // The device asked to restart is not back. After a fixed wait it may only
 // be slow: the polled wait gives it up to 10 s, and a device that came back
 // meanwhile waits in its bootloader, where the next run finds it.
-RunResult SwitchedDeviceMissing(const RunRecord& run) {
+RunResult SwitchedDeviceMissingResult(const RunRecord& run, const RunRequest& asked) {
     std::string line = run.switchedDeviceMissing
                            ? "the device asked to restart did not come back (" + std::to_string(run.devicesBefore) +
                                  " device(s) attached before, " + std::to_string(run.devicesAfter) + " after)"
                            : "the device asked to restart was not seen in its bootloader within " +
                                  std::to_string(run.restartWaitedMs) + " ms";
-    if (run.fixedRestartWait && run.restartAwaited)
-        line += " when the " + std::to_string(run.restartWaitMs) +
+    if (asked.fixedRestartWait && run.restartAwaited)
+        line += " when the " + std::to_string(asked.restartWaitMs) +
                 " ms wait ended: nothing was written; run the update again with --restart-wait auto, which waits up "
                 "to " +
                 std::to_string(RESTART_POLL_LIMIT_MS) + " ms for a device that restarts slowly";
@@ -67,7 +67,7 @@ RunResult SwitchedDeviceMissing(const RunRecord& run) {
 }
 
 // Failures before anything could be written.
-RunResult EarlyFailure(const RunRecord& run) {
+RunResult EarlyFailure(const RunRecord& run, const RunRequest& asked) {
     // Without a count nothing is known of the bus: not "no device".
     if (run.deviceCountFailed)
         return MakeResult(Outcome::NoDeviceCount, run.restartRequested ? DeviceState::Unknown : DeviceState::Unchanged,
@@ -75,20 +75,20 @@ RunResult EarlyFailure(const RunRecord& run) {
                               std::string(run.restartRequested ? " after the device was asked to restart" : "") +
                               ": nothing was written");
     if (!run.deviceFound) {
-        if (run.chosenDevice != 0xFFFFFFFF)
+        if (asked.chosenDevice != 0xFFFFFFFF)
             return MakeResult(Outcome::NoDevice, DeviceState::None,
-                              "no device " + std::to_string(run.chosenDevice) + " attached: nothing was written");
+                              "no device " + std::to_string(asked.chosenDevice) + " attached: nothing was written");
         return MakeResult(Outcome::NoDevice, DeviceState::None, "no device found: nothing was written");
     }
     if (run.switchedDeviceMissing || (run.restartRequested && run.restartEnd == RestartWaitEnd::TimedOut))
-        return SwitchedDeviceMissing(run);
+        return SwitchedDeviceMissingResult(run, asked);
     if (run.firstKind == DeviceKind::Unknown)
         return MakeResult(Outcome::UnknownDevice, DeviceState::Unchanged,
-                          (run.chosenDevice == 0xFFFFFFFF ? std::string("the first device") : DeviceName(run)) +
+                          (asked.chosenDevice == 0xFFFFFFFF ? std::string("the first device") : DeviceName(asked)) +
                               " (\"" + run.firstId + "\") is not a Lumaris device: nothing was written");
     if (run.firstKind == DeviceKind::Application && !run.restartRequested)
         return MakeResult(Outcome::NoBootloader, DeviceState::Unchanged,
-                          DeviceName(run) + " runs its application and could not be asked to restart (its open or " +
+                          DeviceName(asked) + " runs its application and could not be asked to restart (its open or " +
                               "the restart request failed): nothing was written");
     return MakeResult(
         Outcome::NoBootloader, DeviceState::Unchanged,
@@ -96,10 +96,10 @@ RunResult EarlyFailure(const RunRecord& run) {
 }
 
 // The chosen device runs its application beside a waiting bootloader.
-RunResult WaitingResult(const RunRecord& run) {
+RunResult WaitingResult(const RunRecord& run, const RunRequest& asked) {
     const std::string waiting = std::to_string(run.waitingIndex);
     return MakeResult(Outcome::AnotherBootloaderPresent, DeviceState::Unchanged,
-                      "device " + waiting + " waits in its bootloader, and after a restart " + DeviceName(run) +
+                      "device " + waiting + " waits in its bootloader, and after a restart " + DeviceName(asked) +
                           " could not be told from it: nothing was sent to either; update device " + waiting +
                           " first (--device " + waiting + ") or unplug it");
 }
@@ -112,8 +112,8 @@ std::string BusChangeLine(const RunRecord& run) {
 constexpr char PLUG_BETWEEN_RUNS[] = "; plug units in between runs, never during one";
 
 // The bus changed before the flash key: nothing was written.
-RunResult BusChangedResult(const RunRecord& run) {
-    std::string line = "the bus changed during the restart of " + DeviceName(run) + " (" + BusChangeLine(run) +
+RunResult BusChangedResult(const RunRecord& run, const RunRequest& asked) {
+    std::string line = "the bus changed during the restart of " + DeviceName(asked) + " (" + BusChangeLine(run) +
                        "): which unit is the chosen one cannot be proven, so nothing was written";
     DeviceState state = DeviceState::Unknown;
     if (run.runSent) {
@@ -155,7 +155,7 @@ RunResult InterruptedResult(const RunRecord& run) {
 }
 
 // What the check found, in words.
-std::string VerdictLine(const RunRecord& run) {
+std::string VerdictLine(const RunRecord& run, const RunRequest& asked) {
     switch (run.verdict) {
         case CheckVerdict::Program:
             return "an update would program firmware " + ImageVersion(run) + " over " + Installed(run) +
@@ -165,32 +165,32 @@ std::string VerdictLine(const RunRecord& run) {
                    Installed(run);
         case CheckVerdict::AskUnversioned: return "an update would ask first: the image has no version";
         case CheckVerdict::Current:
-            return run.skipCurrent ? "same version installed (" + Installed(run) + "): an update would skip it"
-                                   : "same version installed (" + Installed(run) +
-                                         "): an update would program it again (--skip-current skips it)";
+            return asked.skipCurrent ? "same version installed (" + Installed(run) + "): an update would skip it"
+                                     : "same version installed (" + Installed(run) +
+                                           "): an update would program it again (--skip-current skips it)";
         case CheckVerdict::Refuse: break;
     }
     return "an update would refuse the image: " + RefusalReason(run);
 }
 
-RunResult CheckResult(const RunRecord& run) {
-    if (run.stopped || run.stopRequested) return InterruptedResult(run);
-    if (run.busChanged) return BusChangedResult(run);
-    if (!run.verdictSeen || !run.identified) return EarlyFailure(run);
+RunResult CheckResult(const RunRecord& run, const RunRequest& asked) {
+    if (run.stopped || asked.stopRequested) return InterruptedResult(run);
+    if (run.busChanged) return BusChangedResult(run, asked);
+    if (!run.verdictSeen || !run.identified) return EarlyFailure(run, asked);
     if (WaitsInBootloader(run))
         return MakeResult(Outcome::RunNotSent, DeviceState::BootloaderApplicationKept,
-                          "check: " + VerdictLine(run) + "; but " + WaitsLine(run) + Cause(run));
+                          "check: " + VerdictLine(run, asked) + "; but " + WaitsLine(run) + Cause(run));
     Outcome outcome = Outcome::WouldRefuse;
     switch (run.verdict) {
         case CheckVerdict::Program: outcome = Outcome::WouldProgram; break;
         case CheckVerdict::AskOlder:
         case CheckVerdict::AskUnversioned: outcome = Outcome::WouldAsk; break;
-        case CheckVerdict::Current: outcome = run.skipCurrent ? Outcome::WouldSkip : Outcome::WouldProgram; break;
+        case CheckVerdict::Current: outcome = asked.skipCurrent ? Outcome::WouldSkip : Outcome::WouldProgram; break;
         case CheckVerdict::Refuse: break;
     }
     RunResult result =
         outcome == Outcome::WouldRefuse ? RefusedResult(run, outcome) : MakeResult(outcome, Kept(run), "");
-    result.line = "check: " + VerdictLine(run);
+    result.line = "check: " + VerdictLine(run, asked);
     return result;
 }
 
@@ -241,12 +241,12 @@ RunResult MakeResult(Outcome outcome, DeviceState state, std::string line) {
 
 namespace {
 
-RunResult Decide(RunCommand command, const RunRecord& run);
+RunResult Decide(RunCommand command, const RunRecord& run, const RunRequest& asked);
 
 }  // namespace
 
-RunResult DecideResult(RunCommand command, const RunRecord& run) {
-    RunResult result = Decide(command, run);
+RunResult DecideResult(RunCommand command, const RunRecord& run, const RunRequest& asked) {
+    RunResult result = Decide(command, run, asked);
     // A device that left the bus in the middle of the run must be plugged
     // in again before anything else helps.
     if (run.failures > 0 && run.failure.fault == ExchangeFault::DeviceGone)
@@ -256,22 +256,22 @@ RunResult DecideResult(RunCommand command, const RunRecord& run) {
 
 namespace {
 
-RunResult Decide(RunCommand command, const RunRecord& run) {
+RunResult Decide(RunCommand command, const RunRecord& run, const RunRequest& asked) {
     if (command == RunCommand::List) {
         if (run.devicesListed == 0) return MakeResult(Outcome::Listed, DeviceState::None, "no devices attached");
         return MakeResult(Outcome::Listed, DeviceState::Unchanged,
                           std::to_string(run.devicesListed) + " device(s) attached");
     }
-    if (run.bootloaderWaiting) return WaitingResult(run);
-    if (command == RunCommand::Check) return CheckResult(run);
+    if (run.bootloaderWaiting) return WaitingResult(run, asked);
+    if (command == RunCommand::Check) return CheckResult(run, asked);
     if (run.programmingStarted) return ProgrammedResult(run);
     // A stop request the core did not act on came at a question (answered
     // No) or after the last step.
-    if (run.stopped || run.stopRequested) return InterruptedResult(run);
-    if (run.busChanged) return BusChangedResult(run);
+    if (run.stopped || asked.stopRequested) return InterruptedResult(run);
+    if (run.busChanged) return BusChangedResult(run, asked);
     // The image step runs after a failed identification too (the device type
     // is then unknown, so the image is refused): the device was never seen.
-    if (!run.identified) return EarlyFailure(run);
+    if (!run.identified) return EarlyFailure(run, asked);
     if (run.alreadyCurrent) {
         if (run.runSent && run.finished && run.deviceReady)
             return MakeResult(Outcome::Current, DeviceState::RunsImage,
@@ -291,7 +291,7 @@ RunResult Decide(RunCommand command, const RunRecord& run) {
         return MakeResult(Outcome::DeclinedNoApplication, DeviceState::NoValidApplication,
                           std::string("no valid application on the device, and the ") + what +
                               " image was declined: the device stays in its bootloader until an update " +
-                              (run.windowProgram ? "answered Yes" : "with --yes") + " installs the image");
+                              (asked.windowProgram ? "answered Yes" : "with --yes") + " installs the image");
     }
     if (run.imagePrepared && !run.imageAccepted) return RefusedResult(run, Outcome::Refused);
     if (WaitsInBootloader(run))

@@ -31,6 +31,20 @@ struct RunResult {
 // and the next step for a device that is still on the bus.
 RunResult MakeResult(Outcome outcome, DeviceState state, std::string line);
 
+// What a run was asked to do and what its program knows of it beside the
+// core's events: the console program's options and stop requests, or the
+// window program's own.
+struct RunRequest {
+    // The window program: its user answers a question in a box, and has no
+    // options to name in a next step.
+    bool windowProgram = false;
+    bool skipCurrent = false;
+    uint32_t chosenDevice = 0xFFFFFFFF;  // ANY_DEVICE: none chosen
+    bool fixedRestartWait = false;       // --restart-wait MS rather than auto
+    uint32_t restartWaitMs = 0;          // that MS
+    bool stopRequested = false;          // a stop request came at any time
+};
+
 // The result of a run of `command` (Update, Check or List) from what the
 // core reported.
-RunResult DecideResult(RunCommand command, const RunRecord& run);
+RunResult DecideResult(RunCommand command, const RunRecord& run, const RunRequest& asked = {});

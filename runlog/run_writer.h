@@ -2,15 +2,15 @@
 // in the run record. The console program writes a run for a person
 // (console/human_writer.cpp) or as JSON lines (runlog/json_writer.cpp); the
 // window program shows four of the core's events and keeps the JSON lines
-// in its support log. A writer names only what it handles: every other slot
-// does nothing.
+// in its support log. A writer fills only the slots it handles: every other
+// slot does nothing.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "platform/update_events.h"
+#include "events/update_events.h"
 #include "runlog/run_record.h"
 #include "runlog/run_result.h"
 
@@ -50,7 +50,7 @@ struct RunContext {
 
 struct RunWriter {
     // Every event, after the recorder has kept it in the run record.
-    UpdateEvents events;
+    void (*event)(const UpdateEvent& event) = IgnoreUpdateEvent;
     void (*box)(const BoxShown& box) = [](const BoxShown&) {};
     void (*text)(int x, int y, const wchar_t* text, size_t length) = [](int, int, const wchar_t*, size_t) {};
     void (*loaderLine)(const char* text) = [](const char*) {};

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/update_events.h"
+#include "events/update_events.h"
 
 // An identification string for a person: printable ASCII as it is, other
 // bytes (and \ and ") as \xNN.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "sim/sim_bootloader.h"
 #include "sim/sim_faults.h"
 
 SimBus gSimBus;
@@ -9,10 +10,6 @@ SimBus gSimBus;
 namespace {
 
 constexpr UsbStatus SIM_FAIL = 1;
-constexpr uint8_t REPLY_OK = 0x00;
-constexpr uint8_t REPLY_REFUSED = 0x01;
-constexpr uint8_t FIRST_WRITABLE_PAGE = 10;
-constexpr size_t PAGE_LIMIT = SIM_FLASH_SIZE / SIM_PAGE_SIZE;  // 126
 
 // Handle values: in a 64-bit process they do not fit in 32 bits, so that a
 // handle cut to 32 bits anywhere is noticed.
@@ -46,8 +43,6 @@ uint8_t LastPageForType(uint8_t deviceType) {
         default: return 29;
     }
 }
-
-size_t LastPageBase(const SimDevice* d) { return static_cast<size_t>(d->lastPage) * SIM_PAGE_SIZE; }
 
 // Brings devices whose restart has finished back onto the bus.
 void UpdatePresence(uint32_t now) {
@@ -190,102 +185,6 @@ SimFaultKind ReplyFaultHere(SimDevice* d, uint32_t** acts) {
     return SimFaultKind::None;
 }
 
-bool PageWritable(const SimDevice* d) {
-    return d->keyAccepted && d->selectedPage >= FIRST_WRITABLE_PAGE && d->selectedPage <= d->lastPage;
-}
-
-// Carries out one bootloader command and returns its reply in `reply`.
-size_t RunCommand(SimDevice* d, const uint8_t* p, uint32_t length, uint8_t* reply, uint32_t* extraDelay) {
-    if (length == 0) return 0;
-    const uint8_t code = p[0];
-    if (code == 0x00 && length == 1) {  // get info
-        const size_t base = LastPageBase(d);
-        const uint8_t info[9] = {'L',
-                                 'U',
-                                 0x01,
-                                 0x00,
-                                 d->flash[base + SIM_VERSION_OFFSET],
-                                 d->flash[base + SIM_VERSION_OFFSET + 1],
-                                 d->flash[base + SIM_SIGNATURE_OFFSET],
-                                 d->flash[base + SIM_SIGNATURE_OFFSET + 1],
-                                 d->deviceType};
-        std::memcpy(reply, info, sizeof info);
-        return sizeof info;
-    }
-    if (code == 0x01 && length == 2) {  // select page
-        if (p[1] >= PAGE_LIMIT) {
-            reply[0] = REPLY_REFUSED;
-            return 1;
-        }
-        d->selectedPage = p[1];
-        reply[0] = REPLY_OK;
-        return 1;
-    }
-    if (code == 0x02 && length == 1) {  // erase the selected page
-        *extraDelay = d->eraseDelayMs;
-        if (!PageWritable(d)) {
-            reply[0] = REPLY_REFUSED;
-            return 1;
-        }
-        std::memset(d->flash + static_cast<size_t>(d->selectedPage) * SIM_PAGE_SIZE, 0xFF, SIM_PAGE_SIZE);
-        ++d->pagesErased;
-        reply[0] = REPLY_OK;
-        return 1;
-    }
-    if (code == 0x03 && length == 258) {  // write one half of the selected page
-        const uint8_t half = p[1];
-        if (!PageWritable(d) || half > 1) {
-            reply[0] = reply[1] = REPLY_REFUSED;
-            return 2;
-        }
-        uint8_t* page = d->flash + static_cast<size_t>(d->selectedPage) * SIM_PAGE_SIZE;
-        const bool dropped = half == 1 && d->dropsSecondHalfOfPage != 0 && d->selectedPage == d->dropsSecondHalfOfPage;
-        if (!dropped) {
-            for (size_t i = 0; i < 256; ++i) page[half * 256 + i] &= p[2 + i];  // flash only clears bits
-        }
-        if (SimFlippedBitHere(d)) page[half * 256] ^= 0x01;
-        ++d->halvesWritten;
-        reply[0] = reply[1] = REPLY_OK;
-        if (half == 0) return 2;
-        const uint16_t crc = SimCrc16(page, SIM_PAGE_SIZE);
-        reply[2] = static_cast<uint8_t>(crc >> 8);
-        reply[3] = static_cast<uint8_t>(crc & 0xFF);
-        ++d->checksumsSent;
-        return 4;
-    }
-    if (code == 0x05 && length == 1) {  // run the application: no reply
-        ++d->runCommands;
-        if (SimHasValidApp(d)) {
-            d->backInMode = SimMode::Application;
-        }
-        return 0;
-    }
-    if (code == 0x06 && length == 3) {  // flash key
-        const bool key = p[1] == SIM_FLASH_KEY_FIRST && p[2] == SIM_FLASH_KEY_SECOND;
-        const bool clear = p[1] == 0 && p[2] == 0;
-        d->keyAccepted = key;
-        reply[0] = (key || clear) ? REPLY_OK : REPLY_REFUSED;
-        return 1;
-    }
-    if (code == 0x07 && length == 3) {  // write the application signature, sent low byte first
-        if (!d->keyAccepted || p[1] != 0xC2 || p[2] != 0x3D) {
-            reply[0] = REPLY_REFUSED;
-            return 1;
-        }
-        if (d->dropsSignature) {
-            reply[0] = REPLY_OK;
-            return 1;
-        }
-        const size_t at = LastPageBase(d) + SIM_SIGNATURE_OFFSET;
-        d->flash[at] &= 0x3D;
-        d->flash[at + 1] &= 0xC2;
-        reply[0] = SimHasValidApp(d) ? REPLY_OK : REPLY_REFUSED;
-        return 1;
-    }
-    reply[0] = REPLY_REFUSED;  // unknown command or wrong length
-    return 1;
-}
-
 void ApplyReplyFault(SimDevice* d, uint8_t code, uint8_t* reply, size_t* replyLength, uint32_t* delay) {
     uint32_t* acts = nullptr;
     const SimFaultKind fault = ReplyFaultHere(d, &acts);
@@ -299,7 +198,7 @@ void ApplyReplyFault(SimDevice* d, uint8_t code, uint8_t* reply, size_t* replyLe
             if (code == 0x00)
                 reply[8] = 0x00;
             else
-                reply[0] = REPLY_REFUSED;
+                reply[0] = SIM_REPLY_REFUSED;
             break;
         case SimFaultKind::WrongChecksum:
             acted = *replyLength == 4;  // only the reply to a second half carries a checksum
@@ -439,7 +338,7 @@ UsbStatus USB_CALL SimWrite(DeviceHandle handle, void* buffer, uint32_t length, 
     }
     uint8_t reply[9];
     uint32_t delay = 0;
-    size_t replyLength = RunCommand(d, packet, length, reply, &delay);
+    size_t replyLength = SimBootloaderCommand(d, packet, length, reply, &delay);
     delay += d->replyDelayMs;
     ApplyReplyFault(d, length ? packet[0] : 0, reply, &replyLength, &delay);
     Enqueue(d, reply, replyLength, scope.call.time + delay);
@@ -550,7 +449,7 @@ void SimSetAppName(SimDevice* device, const char* name) {
 }
 
 void SimSetInstalledApp(SimDevice* device, uint8_t verHi, uint8_t verLo, bool valid) {
-    const size_t base = LastPageBase(device);
+    const size_t base = SimLastPageBase(device);
     device->flash[base + SIM_VERSION_OFFSET] = verHi;
     device->flash[base + SIM_VERSION_OFFSET + 1] = verLo;
     device->flash[base + SIM_SIGNATURE_OFFSET] = valid ? 0x3D : 0xFF;
@@ -564,7 +463,7 @@ void SimSetFault(SimFaultKind kind, uint32_t callNumber) {
 }
 
 uint16_t SimSignature(const SimDevice* device) {
-    const size_t at = LastPageBase(device) + SIM_SIGNATURE_OFFSET;
+    const size_t at = SimLastPageBase(device) + SIM_SIGNATURE_OFFSET;
     return static_cast<uint16_t>(device->flash[at] << 8 | device->flash[at + 1]);
 }
 

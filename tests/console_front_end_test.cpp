@@ -406,9 +406,9 @@ TEST(RunResult, CheckAnswersByVerdict) {
     same.verdictSeen = true;
     same.verdict = CheckVerdict::Current;
     EXPECT_NE(DecideResult(RunCommand::Check, same).line.find("same version installed"), std::string::npos);
-    same.skipCurrent = true;
-    EXPECT_STREQ(DecideResult(RunCommand::Check, same).outcome, "would-skip");
-    EXPECT_NE(DecideResult(RunCommand::Check, same).line.find("same version installed"), std::string::npos);
+    const RunRequest skipping{.skipCurrent = true};
+    EXPECT_STREQ(DecideResult(RunCommand::Check, same, skipping).outcome, "would-skip");
+    EXPECT_NE(DecideResult(RunCommand::Check, same, skipping).line.find("same version installed"), std::string::npos);
     RunRecord none = GoodRun();
     none.verdictSeen = false;
     EXPECT_EQ(DecideResult(RunCommand::Check, none).exitCode, 1) << "no verdict: the check failed";
@@ -418,22 +418,20 @@ TEST(RunResult, CheckAnswersByVerdict) {
 // first, the one that decided the run (and whether it is retried), not the
 // last, which may be a consequence of it.
 TEST(ConsoleRecorder, KeepsTheFirstFailureOfARun) {
-    const UpdateEvents before = gEvents;
     RunRecord run;
     RecorderInstall(RecorderSetup{&run, nullptr, 0});
     const ExchangeFailure first{DeviceCommand::ErasePage, 10, 1, ExchangeFault::NoReply, 100, 0, 1};
     const ExchangeFailure later{DeviceCommand::GetInfo, NO_PAGE, 0, ExchangeFault::BadReply, 0x01, 0, 1};
-    gEvents.exchangeFailed(first);
-    gEvents.exchangeFailed(later);
+    RecorderTake(ExchangeFailed{first});
+    RecorderTake(ExchangeFailed{later});
     EXPECT_EQ(run.failures, 2u);
     EXPECT_EQ(run.failure.command, DeviceCommand::ErasePage);
     EXPECT_EQ(run.failure.page, 10u);
     EXPECT_EQ(run.failure.fault, ExchangeFault::NoReply);
     RecorderReset();
     EXPECT_EQ(run.failures, 0u) << "another attempt starts without a failure";
-    gEvents.exchangeFailed(later);
+    RecorderTake(ExchangeFailed{later});
     EXPECT_EQ(run.failure.fault, ExchangeFault::BadReply) << "the first failure of that attempt";
-    gEvents = before;
 }
 
 // A No over a device without a valid application names the step that
@@ -451,8 +449,7 @@ TEST(RunResult, DeclinedOverNoApplicationNamesTheStepOfEachProgram) {
     const RunResult console = DecideResult(RunCommand::Update, run);
     EXPECT_STREQ(console.outcome, "declined");
     EXPECT_NE(console.line.find("--yes installs the image"), std::string::npos) << console.line;
-    run.windowProgram = true;
-    const RunResult window = DecideResult(RunCommand::Update, run);
+    const RunResult window = DecideResult(RunCommand::Update, run, RunRequest{.windowProgram = true});
     EXPECT_STREQ(window.outcome, "declined");
     EXPECT_NE(window.line.find("answered Yes installs the image"), std::string::npos) << window.line;
     EXPECT_EQ(window.line.find("--"), std::string::npos) << window.line;
@@ -488,29 +485,15 @@ TEST(ConsoleRetries, RetriesOnlyWhatAnotherAttemptMayMend) {
         run.failures = 1;
         run.failure = ExchangeFailure{DeviceCommand::ErasePage, 12, 3, c.fault, 100, 0, 1};
         run.stopped = c.then == Stopped;
-        run.stopRequested = c.then == StopRequested;
+        const RunRequest asked{.stopRequested = c.then == StopRequested};
         run.answered = c.then == Answered;
         const RunResult result = MakeResult(c.outcome, DeviceState::Unknown, "");
-        EXPECT_EQ(Retryable(result, run), c.retried)
+        EXPECT_EQ(Retryable(result, run, asked), c.retried)
             << FaultName(c.fault) << " " << result.outcome << " then " << static_cast<int>(c.then);
     }
     RunRecord clean = GoodRun();
-    EXPECT_FALSE(Retryable(MakeResult(Outcome::Refused, DeviceState::KeptApplication, ""), clean))
+    EXPECT_FALSE(Retryable(MakeResult(Outcome::Refused, DeviceState::KeptApplication, ""), clean, RunRequest{}))
         << "a refused image, with no failed exchange";
-}
-
-// The run record and the JSON log must see every event the core reports:
-// an event added to UpdateEvents and left out of either would be lost
-// without a word. The window program and the human writer name only what
-// they show.
-TEST(ConsoleRecorder, RecorderAndJsonWriterHandleEveryEvent) {
-    const UpdateEvents before = gEvents;
-    RunRecord run;
-    RecorderInstall(RecorderSetup{&run, nullptr, 0});
-    EXPECT_EQ(UnhandledEventSlots(gEvents), std::vector<size_t>{}) << "the recorder";
-    EXPECT_EQ(UnhandledEventSlots(JSON_WRITER.events), std::vector<size_t>{}) << "the JSON writer";
-    EXPECT_FALSE(UnhandledEventSlots(HUMAN_WRITER.events).empty()) << "a writer may leave events out";
-    gEvents = before;
 }
 
 }  // namespace

@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
 """Every include of the program's own headers runs downward.
 
-The layers, bottom first: the seams and the job record; the USB access layer;
-the bootloader commands; discovery/open/identification and the image; the
-programming sequence; the worker; the front ends (app/, the window program,
-and console/, the console program, beside each other). A folder may include its
-own headers and those of lower layers only. The simulated device stands
-beside the USB access layer (it fills its table). The embedding tool (tools/)
-stands above the image layer and below the front ends. Tests, benchmarks,
-fuzz targets and the stand-in library (sim/standin/) are outside the program
-and may include anything.
+The layers, bottom first: the seams, the core's events and the job record;
+the USB access layer; the bootloader commands, with the simulated device
+beside them (it fills the USB table); discovery/open/identification and the
+image; the programming sequence, with the embedding tool beside it; the
+worker; the run log; the front ends (app/, the window program, and console/,
+the console program, beside each other). A folder may include its own
+headers and those of lower layers only. Tests, benchmarks, fuzz targets and
+the stand-in library (sim/standin/) are outside the program and may include
+anything. docs/architecture.md lists the same layers: a folder it places
+otherwise fails too.
 Usage: include_layers_test.py SOURCE_DIR
 """
 import pathlib
@@ -18,6 +19,9 @@ import sys
 
 LAYERS = {
     "platform": 0,
+    # The vocabulary of the core's events: every layer of the core reports
+    # through it, so it includes nothing of theirs.
+    "events": 0,
     "job": 0,
     "usb": 1,
     "sim": 2,
@@ -42,9 +46,32 @@ OUTSIDE = ("sim/standin",)
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/[^"]+"', re.M)
 
 
+# One item of the numbered list of layers in docs/architecture.md, and the
+# folders it names.
+DOC_ITEM = re.compile(r"^(\d+)\. (.*(?:\n {3}.*)*)", re.M)
+DOC_FOLDER = re.compile(r"`([a-z]+)/`")
+
+
+def documented_layers(root: pathlib.Path) -> dict:
+    text = (root / "docs" / "architecture.md").read_text()
+    start = text.index("The layers, bottom first:")
+    end = text.index("\n\n", text.index("\n1. ", start) + 1)
+    layers = {}
+    for number, item in DOC_ITEM.findall(text[start:end]):
+        for folder in DOC_FOLDER.findall(item):
+            layers[folder] = int(number) - 1
+    return layers
+
+
 def main() -> int:
     root = pathlib.Path(sys.argv[1])
     faults = []
+    documented = documented_layers(root)
+    if documented != LAYERS:
+        for folder in sorted(set(documented) | set(LAYERS)):
+            if documented.get(folder) != LAYERS.get(folder):
+                faults.append(f"docs/architecture.md places '{folder}/' at layer {documented.get(folder)}, "
+                              f"this test at {LAYERS.get(folder)}")
     checked = 0
     for folder, level in LAYERS.items():
         for path in sorted((root / folder).rglob("*")):

@@ -53,7 +53,6 @@ std::vector<SimOp> CalledOps() {
 #include "image/image_signature.h"
 #include "image/image_validation.h"
 #include "job/update_job.h"
-#include "platform/update_events.h"
 
 const UpdateJob& DemoImage() {
     static UpdateJob image;
@@ -157,22 +156,6 @@ const UpdateJob& LoadedTestImage() {
     std::memset(image.PageMap, 0, sizeof image.PageMap);
     LoadHexText(image, reinterpret_cast<const uint8_t*>(gTestImageText.data()), gTestImageText.size());
     return image;
-}
-
-std::vector<size_t> UnhandledEventSlots(const UpdateEvents& table) {
-    // The table is nothing but function pointers: compared slot by slot
-    // with a table of defaults, as bytes.
-    using Slot = void (*)();
-    static_assert(sizeof(UpdateEvents) % sizeof(Slot) == 0, "UpdateEvents holds only function pointers");
-    constexpr size_t COUNT = sizeof(UpdateEvents) / sizeof(Slot);
-    const UpdateEvents defaults{};
-    unsigned char mine[sizeof table], none[sizeof table];
-    std::memcpy(mine, &table, sizeof table);
-    std::memcpy(none, &defaults, sizeof defaults);
-    std::vector<size_t> unhandled;
-    for (size_t i = 0; i < COUNT; ++i)
-        if (std::memcmp(mine + i * sizeof(Slot), none + i * sizeof(Slot), sizeof(Slot)) == 0) unhandled.push_back(i);
-    return unhandled;
 }
 
 void WriteWholeFile(const std::string& path, const std::string& content) {

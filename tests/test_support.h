@@ -63,12 +63,6 @@ void TestImageStep(UpdateJob& job);
 // The image that gTestImageText holds, as the program loads it.
 const UpdateJob& LoadedTestImage();
 
-struct UpdateEvents;
-
-// The slots of an event table (0 for its first member) that hold the table's
-// do-nothing default rather than a handler of their own.
-std::vector<size_t> UnhandledEventSlots(const UpdateEvents& table);
-
 // A file's bytes put and read whole, for tests of files the program writes.
 void WriteWholeFile(const std::string& path, const std::string& content);
 std::string ReadWholeFile(const std::string& path);

@@ -1,10 +1,10 @@
 // The pre-flight check: the update's own steps up to the version check, with
 // the image step and the programming step replaced by ones that only report.
 #include "bootloader/commands.h"
+#include "events/update_events.h"
 #include "flashing/flashing.h"
 #include "image/image_validation.h"
 #include "job/update_job.h"
-#include "platform/update_events.h"
 #include "worker/update_worker.h"
 
 namespace {
@@ -12,7 +12,7 @@ namespace {
 void CheckImage(UpdateJob& job) {
     PrepareAndValidateImage(job);
     if (deviceReady == 1) return;
-    gEvents.checkVerdict(CheckVerdict::Refuse);
+    gEvents(CheckFinished{CheckVerdict::Refuse});
     // The window program's update would stop here and leave the device in
     // its bootloader; the check sends it back to a valid application it
     // still holds.
@@ -20,11 +20,11 @@ void CheckImage(UpdateJob& job) {
 }
 
 void CheckVersion(UpdateJob& job) {
-    if (ImageIsCurrent(job)) return gEvents.checkVerdict(CheckVerdict::Current);
+    if (ImageIsCurrent(job)) return gEvents(CheckFinished{CheckVerdict::Current});
     switch (QuestionBeforeProgramming(job)) {
-        case VersionQuestion::None: gEvents.checkVerdict(CheckVerdict::Program); break;
-        case VersionQuestion::UnversionedImage: gEvents.checkVerdict(CheckVerdict::AskUnversioned); break;
-        case VersionQuestion::OlderImage: gEvents.checkVerdict(CheckVerdict::AskOlder); break;
+        case VersionQuestion::None: gEvents(CheckFinished{CheckVerdict::Program}); break;
+        case VersionQuestion::UnversionedImage: gEvents(CheckFinished{CheckVerdict::AskUnversioned}); break;
+        case VersionQuestion::OlderImage: gEvents(CheckFinished{CheckVerdict::AskOlder}); break;
     }
 }
 

@@ -4,11 +4,11 @@
 
 #include "bootloader/commands.h"
 #include "devicelink/device_link.h"
+#include "events/update_events.h"
 #include "flashing/flashing.h"
 #include "image/image_validation.h"
 #include "job/update_job.h"
 #include "platform/seams.h"
-#include "platform/update_events.h"
 
 namespace {
 
@@ -34,20 +34,20 @@ bool AwaitRestart(const RestartWait& wait, UpdateJob& job) {
         const RestartWaitEnd end =
             WatchRestart(job, wait.untilBootloader ? RESTART_POLL_LIMIT_MS : wait.milliseconds, wait.untilBootloader);
         // A fixed wait that ran its course is reported at its own length.
-        gEvents.restartAwaited(end == RestartWaitEnd::Waited ? wait.milliseconds : gClock.tickCount() - start, end);
+        gEvents(RestartAwaited{end == RestartWaitEnd::Waited ? wait.milliseconds : gClock.tickCount() - start, end});
         if (!wait.untilBootloader && job.watch == RestartWatch::Away)
-            gEvents.switchedDeviceMissing(DevicesOnBus(job.busBefore), DevicesOnBus(job.busExpected));
+            gEvents(SwitchedDeviceMissing{DevicesOnBus(job.busBefore), DevicesOnBus(job.busExpected)});
         return end == RestartWaitEnd::Waited || end == RestartWaitEnd::BootloaderSeen;
     }
     if (!wait.untilBootloader) {
         gClock.sleep(wait.milliseconds);
-        gEvents.restartAwaited(wait.milliseconds, RestartWaitEnd::Waited);
+        gEvents(RestartAwaited{wait.milliseconds, RestartWaitEnd::Waited});
         return true;
     }
     const uint32_t start = gClock.tickCount();
     const bool seen = WaitForBootloader(RESTART_POLL_LIMIT_MS, job.deviceCount);
-    gEvents.restartAwaited(gClock.tickCount() - start,
-                           seen ? RestartWaitEnd::BootloaderSeen : RestartWaitEnd::TimedOut);
+    gEvents(
+        RestartAwaited{gClock.tickCount() - start, seen ? RestartWaitEnd::BootloaderSeen : RestartWaitEnd::TimedOut});
     return seen;
 }
 
@@ -74,7 +74,7 @@ uint32_t RunWorker(const WorkerSteps& steps) {
     if (!DiscoverDevice(job)) {
         gUsbLock.remove();
         DestroyUpdateJob(job);
-        gEvents.finished(false);
+        gEvents(Finished{false});
         return 1;
     }
     // A device that was switched is on its way to its bootloader: it is
@@ -106,7 +106,7 @@ uint32_t RunWorker(const WorkerSteps& steps) {
     } else {
         Draw(10, 10, TEXT_ERROR);
     }
-    gEvents.finished(deviceReady == 1);
+    gEvents(Finished{deviceReady == 1});
     DestroyUpdateJob(job);
     return 0;
 }

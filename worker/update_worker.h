@@ -58,7 +58,7 @@ WorkerSteps UpdateSteps(RestartWait wait);
 void PrepareImageOrReturn(UpdateJob& job);
 
 // The pre-flight check's steps: the same road up to the version check, which
-// only reports what an update would do (gEvents.checkVerdict); nothing is
+// only reports what an update would do (CheckFinished); nothing is
 // written to the flash. A device whose image is refused, and that holds a
 // valid application, is still told to run it.
 WorkerSteps CheckSteps(RestartWait wait);

@@ -12,8 +12,8 @@
 #include "app/resource.h"
 #include "app/update_run.h"
 #include "app/window_events.h"
+#include "events/update_events.h"
 #include "platform/seams.h"
-#include "platform/update_events.h"
 #include "tests/test_support.h"
 #include "tests/win32/hidden_main_window.h"
 #include "tests/win32/window_run_rig.h"
@@ -97,7 +97,7 @@ class TaskbarTest : public ::testing::Test {
     void SetUp() override { InstallWindowEvents(); }
     void TearDown() override {
         TaskbarUse(nullptr, nullptr);
-        gEvents = NO_UPDATE_EVENTS;
+        gEvents = IgnoreUpdateEvent;
     }
 };
 

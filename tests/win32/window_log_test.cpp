@@ -15,8 +15,8 @@
 #include "app/resource.h"
 #include "app/support_log.h"
 #include "app/update_run.h"
+#include "events/update_events.h"
 #include "platform/seams.h"
-#include "platform/update_events.h"
 #include "tests/fake_platform.h"
 #include "tests/test_support.h"
 #include "tests/win32/hidden_main_window.h"
@@ -78,7 +78,7 @@ class WindowLogTest : public ::testing::Test {
         InstallWindowLog("9.9.9", LogFolder);
     }
     void TearDown() override {
-        gEvents = NO_UPDATE_EVENTS;
+        gEvents = IgnoreUpdateEvent;
         fs::remove_all(base_);
     }
     // One run of File > Update Firmware.

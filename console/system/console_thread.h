@@ -1,4 +1,4 @@
-// The few thread calls that platform/console_output.cpp needs, one file per
+// The few thread calls that console/system/console_output.cpp needs, one file per
 // system (the MinGW build has no std::thread or std::mutex).
 #pragma once
 

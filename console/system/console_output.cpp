@@ -1,4 +1,4 @@
-#include "platform/console_output.h"
+#include "console/system/console_output.h"
 
 #include <cerrno>
 #include <chrono>
@@ -6,8 +6,8 @@
 #include <cstring>
 #include <deque>
 
-#include "platform/console_platform.h"
-#include "platform/console_thread.h"
+#include "console/system/console_platform.h"
+#include "console/system/console_thread.h"
 
 namespace {
 

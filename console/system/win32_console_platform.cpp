@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/console_platform.h"
+#include "console/system/console_platform.h"
 #include "platform/plain_text.h"
 #include "platform/seams.h"
 #include "platform/win32_system.h"

@@ -1,4 +1,4 @@
-#include "platform/console_platform.h"
+#include "console/system/console_platform.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "platform/console_thread.h"
+#include "console/system/console_thread.h"
 
 struct ConsoleMonitor {
     SRWLOCK lock = SRWLOCK_INIT;

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/console_thread.h"
+#include "console/system/console_thread.h"
 
 struct ConsoleMonitor {
     std::mutex lock;

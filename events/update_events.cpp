@@ -1,0 +1,5 @@
+#include "events/update_events.h"
+
+void IgnoreUpdateEvent(const UpdateEvent&) {}
+
+UpdateEventSink gEvents = IgnoreUpdateEvent;

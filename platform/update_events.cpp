@@ -1,3 +1,0 @@
-#include "platform/update_events.h"
-
-UpdateEvents gEvents = NO_UPDATE_EVENTS;
