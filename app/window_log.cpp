@@ -85,7 +85,7 @@ void WindowLogRunEnds() {
     const RunResult result =
         gLibraryMissing
             ? MakeResult(Outcome::NoLibrary, DeviceState::Unknown, gContext.usbLibraryProblem + ": nothing was written")
-            : DecideResult(RunCommand::Update, gWindowRecord, RunRequest{.windowProgram = true});
+            : DecideResult(RunCommand::Update, gWindowRecord, RunRequest{.words = &PLAIN_RESULT_WORDS});
     if (gLog.open) JSON_WRITER.result(RunCommand::Update, result);
     SupportLogEndRun(gLog);
 }

@@ -1,5 +1,8 @@
 #include "console/next_step_words.h"
 
+const ResultWords CONSOLE_RESULT_WORDS = {"run the update again with --restart-wait auto", "--device ",
+                                          "--skip-current skips it", "with --yes"};
+
 std::string NextStepWords(NextStep step, bool windowProgram) {
     switch (step) {
         case NextStep::Nothing: return "nothing: the device is up to date";

@@ -6,6 +6,7 @@
 #include "console/device_survey.h"
 #include "console/device_wait.h"
 #include "console/interrupt.h"
+#include "console/next_step_words.h"
 #include "console/report.h"
 #include "flashing/flashing.h"
 #include "job/update_job.h"
@@ -105,7 +106,8 @@ int RunWithRetries(const ConsoleOptions& options, RunContext& context, const Run
         steps.device = device;
         RunWorker(steps);
         const RunRecord& run = record;
-        const RunRequest asked{.skipCurrent = options.skipCurrent,
+        const RunRequest asked{.words = &CONSOLE_RESULT_WORDS,
+                               .skipCurrent = options.skipCurrent,
                                .chosenDevice = options.device,
                                .fixedRestartWait = !options.restartWait.untilBootloader,
                                .restartWaitMs = options.restartWait.milliseconds,

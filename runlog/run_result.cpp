@@ -57,10 +57,9 @@ RunResult SwitchedDeviceMissingResult(const RunRecord& run, const RunRequest& as
                            : "the device asked to restart was not seen in its bootloader within " +
                                  std::to_string(run.restartWaitedMs) + " ms";
     if (asked.fixedRestartWait && run.restartAwaited)
-        line += " when the " + std::to_string(asked.restartWaitMs) +
-                " ms wait ended: nothing was written; run the update again with --restart-wait auto, which waits up "
-                "to " +
-                std::to_string(RESTART_POLL_LIMIT_MS) + " ms for a device that restarts slowly";
+        line += " when the " + std::to_string(asked.restartWaitMs) + " ms wait ended: nothing was written; " +
+                asked.words->waitLonger + ", which waits up to " + std::to_string(RESTART_POLL_LIMIT_MS) +
+                " ms for a device that restarts slowly";
     else
         line += ": nothing was written; unplug it and plug it in again";
     return MakeResult(Outcome::SwitchedDeviceMissing, DeviceState::Unknown, line);
@@ -101,7 +100,7 @@ RunResult WaitingResult(const RunRecord& run, const RunRequest& asked) {
     return MakeResult(Outcome::AnotherBootloaderPresent, DeviceState::Unchanged,
                       "device " + waiting + " waits in its bootloader, and after a restart " + DeviceName(asked) +
                           " could not be told from it: nothing was sent to either; update device " + waiting +
-                          " first (--device " + waiting + ") or unplug it");
+                          " first (" + asked.words->chooseDevice + waiting + ") or unplug it");
 }
 
 std::string BusChangeLine(const RunRecord& run) {
@@ -167,7 +166,7 @@ std::string VerdictLine(const RunRecord& run, const RunRequest& asked) {
         case CheckVerdict::Current:
             return asked.skipCurrent ? "same version installed (" + Installed(run) + "): an update would skip it"
                                      : "same version installed (" + Installed(run) +
-                                           "): an update would program it again (--skip-current skips it)";
+                                           "): an update would program it again (" + asked.words->skipCurrent + ")";
         case CheckVerdict::Refuse: break;
     }
     return "an update would refuse the image: " + RefusalReason(run);
@@ -229,6 +228,9 @@ const char* RunCommandName(RunCommand command) {
     return command == RunCommand::Check ? "check" : command == RunCommand::List ? "list" : "update";
 }
 
+const ResultWords PLAIN_RESULT_WORDS = {"run the update again with a longer restart wait", "device ",
+                                        "an update told to skip it skips it", "answered Yes"};
+
 RunResult MakeResult(Outcome outcome, DeviceState state, std::string line) {
     return RunResult{OutcomeText(outcome),
                      static_cast<int>(OutcomeExitCode(outcome)),
@@ -287,11 +289,11 @@ RunResult Decide(RunCommand command, const RunRecord& run, const RunRequest& ask
         if (run.installedValid)
             return MakeResult(Outcome::Declined, DeviceState::KeptApplication,
                               "kept firmware " + Installed(run) + ": the " + what + " image was declined");
-        // Running again asks again: Yes (--yes) is the step that installs it.
+        // Running again asks again: a Yes is the step that installs it.
         return MakeResult(Outcome::DeclinedNoApplication, DeviceState::NoValidApplication,
                           std::string("no valid application on the device, and the ") + what +
                               " image was declined: the device stays in its bootloader until an update " +
-                              (asked.windowProgram ? "answered Yes" : "with --yes") + " installs the image");
+                              asked.words->yesInstalls + " installs the image");
     }
     if (run.imagePrepared && !run.imageAccepted) return RefusedResult(run, Outcome::Refused);
     if (WaitsInBootloader(run))

@@ -31,13 +31,29 @@ struct RunResult {
 // and the next step for a device that is still on the bus.
 RunResult MakeResult(Outcome outcome, DeviceState state, std::string line);
 
+// How a front end names, in a result's sentence, the steps that depend on
+// how it is used: the console program names its options, the window program
+// its boxes. The record layer itself names neither.
+struct ResultWords {
+    // After a fixed restart wait that the device outlasted: how to wait
+    // longer (followed by ", which waits up to N ms ...").
+    const char* waitLonger;
+    // How to choose device N: followed by its index.
+    const char* chooseDevice;
+    // --check, same version installed: how an update would skip it.
+    const char* skipCurrent;
+    // What installs a declined image: "with --yes", "answered Yes".
+    const char* yesInstalls;
+};
+
+// The plain words, no option named: the window program's.
+extern const ResultWords PLAIN_RESULT_WORDS;
+
 // What a run was asked to do and what its program knows of it beside the
 // core's events: the console program's options and stop requests, or the
 // window program's own.
 struct RunRequest {
-    // The window program: its user answers a question in a box, and has no
-    // options to name in a next step.
-    bool windowProgram = false;
+    const ResultWords* words = &PLAIN_RESULT_WORDS;
     bool skipCurrent = false;
     uint32_t chosenDevice = 0xFFFFFFFF;  // ANY_DEVICE: none chosen
     bool fixedRestartWait = false;       // --restart-wait MS rather than auto

@@ -8,6 +8,7 @@
 
 #include "bootloader/commands.h"
 #include "console/human_writer.h"
+#include "console/next_step_words.h"
 #include "console/options.h"
 #include "console/report.h"
 #include "console/retries.h"
@@ -446,10 +447,10 @@ TEST(RunResult, DeclinedOverNoApplicationNamesTheStepOfEachProgram) {
     run.question = VersionQuestion::OlderImage;
     run.answered = true;
     run.answeredYes = false;
-    const RunResult console = DecideResult(RunCommand::Update, run);
+    const RunResult console = DecideResult(RunCommand::Update, run, RunRequest{.words = &CONSOLE_RESULT_WORDS});
     EXPECT_STREQ(console.outcome, "declined");
     EXPECT_NE(console.line.find("--yes installs the image"), std::string::npos) << console.line;
-    const RunResult window = DecideResult(RunCommand::Update, run, RunRequest{.windowProgram = true});
+    const RunResult window = DecideResult(RunCommand::Update, run, RunRequest{.words = &PLAIN_RESULT_WORDS});
     EXPECT_STREQ(window.outcome, "declined");
     EXPECT_NE(window.line.find("answered Yes installs the image"), std::string::npos) << window.line;
     EXPECT_EQ(window.line.find("--"), std::string::npos) << window.line;
