@@ -9,10 +9,10 @@
 
 #include "console/bus.h"
 #include "console/interrupt.h"
+#include "console/log_option.h"
 #include "console/options.h"
 #include "console/report.h"
 #include "console/retries.h"
-#include "console/run_log.h"
 #include "console/show_log.h"
 #include "console/system/console_output.h"
 #include "console/system/console_platform.h"

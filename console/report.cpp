@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "console/human_writer.h"
+#include "console/log_option.h"
 #include "console/report_hub.h"
 #include "console/report_seams.h"
-#include "console/run_log.h"
 #include "console/system/console_output.h"
 #include "console/terminal.h"
 #include "runlog/json_writer.h"

@@ -1,4 +1,4 @@
-#include "console/run_log.h"
+#include "console/log_option.h"
 
 #include <cstdio>
 
