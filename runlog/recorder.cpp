@@ -7,7 +7,8 @@ namespace {
 
 RunRecord gNoRecord;
 RunRecord* gRecord = &gNoRecord;
-const RunWriter* gWriters[MAX_RUN_WRITERS] = {};
+// The front end's own list of writers, the one list there is.
+const RunWriter* const* gWriters = nullptr;
 size_t gWriterCount = 0;
 
 }  // namespace
@@ -107,9 +108,8 @@ void RecordEvent(RunRecord& run, const UpdateEvent& event) {
 }
 
 void RecorderInstall(const RecorderSetup& setup) {
-    gWriterCount = setup.count > MAX_RUN_WRITERS ? MAX_RUN_WRITERS : setup.count;
-    // Copied: the caller's array need not outlive the call.
-    for (size_t i = 0; i < gWriterCount; ++i) gWriters[i] = setup.writers[i];
+    gWriters = setup.writers;
+    gWriterCount = setup.writers ? setup.count : 0;
     gRecord = setup.run;
     *gRecord = RunRecord{};
 }

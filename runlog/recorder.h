@@ -15,11 +15,11 @@ void RecordEvent(RunRecord& run, const UpdateEvent& event);
 
 struct RecorderSetup {
     RunRecord* run;  // the record kept; its owner reads it when the run ends
+    // The front end's list of writers, kept by reference (not copied): the
+    // one list that its other output goes through too. It outlives the runs.
     const RunWriter* const* writers;
-    size_t count;  // at most MAX_RUN_WRITERS
+    size_t count;
 };
-
-constexpr size_t MAX_RUN_WRITERS = 3;
 
 // Takes the record and writers of the runs to come, and clears the record.
 void RecorderInstall(const RecorderSetup& setup);
