@@ -1,6 +1,6 @@
 #include <windows.h>
-// bcrypt.h takes its types from windows.h.
-#include <bcrypt.h>
+// ntsecapi.h takes its types from windows.h.
+#include <ntsecapi.h>
 
 #include <cstdio>
 
@@ -8,8 +8,9 @@
 
 std::string NewRunId() {
     unsigned char bits[16];
-    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bits, sizeof bits, BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
-        return std::string();
+    // The system's random source through advapi32.dll, which the programs
+    // may import (bcrypt.dll is not among the DLLs a release allows).
+    if (!RtlGenRandom(bits, sizeof bits)) return std::string();
     std::string id;
     for (unsigned char b : bits) {
         char pair[3];
